@@ -1,0 +1,85 @@
+#include "app/launcher.h"
+
+#include "app/install_folder.h"
+#include "app/preflight.h"
+#include "app/shortcut.h"
+#include "patcher/patcher_fetch.h"
+#include "patcher/patcher_launch.h"
+#include "patcher/version_check.h"
+#include "platform/files.h"
+#include "platform/shell.h"
+#include "platform/system.h"
+#include "ui/messages.h"
+#include "ui/splash.h"
+
+namespace {
+
+constexpr uint32_t kSplashPollMilliseconds = 100;
+constexpr uint32_t kLingerMilliseconds = 1000;
+constexpr uint64_t kFileTimeUnitsPerSecond = 10000000;
+constexpr char16_t kLauncherCaption[] = u"Launcher";
+constexpr char16_t kServerRecordCopy[] = u"patcher_version_tmp";
+
+void WaitForSplash(platform::InstanceHandle instance) {
+  // Without a splash thread the flag would never be set; the launcher then
+  // goes on without a splash, and its message boxes have no owner.
+  if (!platform::StartThread(SplashThreadProc, instance)) return;
+  while (g_splashReady.load(std::memory_order_acquire) == 0) {
+    platform::Sleep(kSplashPollMilliseconds);
+  }
+}
+
+void OfferShortcuts(const std::u16string& installFolder) {
+  const int answer = platform::ShowMessageBox(g_splashWindow, g_messages.MsgConfirmDesktopShortcut,
+                                              kLauncherCaption, platform::kMbYesNo);
+  if (answer != platform::kIdYes) return;
+  if (!CreateShortcuts(installFolder)) {
+    platform::ShowMessageBox(g_splashWindow, g_messages.MsgDesktopShortcutFailed,
+                             kLauncherCaption, platform::kMbOk);
+  }
+}
+
+}  // namespace
+
+const char16_t* LauncherArguments(const char16_t* commandLine) {
+  const char16_t* p = commandLine;
+  bool quoted = false;
+  while (*p > u' ' || (*p != u'\0' && quoted)) {
+    if (*p == u'"') quoted = !quoted;
+    ++p;
+  }
+  while (*p != u'\0' && *p <= u' ') ++p;
+  return p;
+}
+
+uint32_t LingerMilliseconds(uint64_t startFileTime, uint64_t endFileTime) {
+  const auto startSeconds = static_cast<int64_t>(startFileTime / kFileTimeUnitsPerSecond);
+  const auto endSeconds = static_cast<int64_t>(endFileTime / kFileTimeUnitsPerSecond);
+  return endSeconds - startSeconds >= 1 ? 0 : kLingerMilliseconds;
+}
+
+int RunLauncher(platform::InstanceHandle instance, const char16_t* commandLine) {
+  WaitForSplash(instance);
+
+  std::u16string moduleFolder;
+  if (!EnterModuleFolder(&moduleFolder)) return kExitFailed;
+  const uint64_t startTime = platform::SystemTimeAsFileTime();
+  if (!CheckLauncherDriveSpace()) return kExitFailed;
+  if (!CheckRunningProcesses()) return kExitFailed;
+
+  InstallFolder install;
+  if (!ResolveInstallFolder(moduleFolder, &install)) return kExitFailed;
+  if (!EnsureLauncherCopy(install.folder)) return kExitFailed;
+  if (install.changed) OfferShortcuts(install.folder);
+
+  const bool patcherReady = CheckPatcherVersion();
+  // No copy of the server's record survives the run, whatever the check did.
+  platform::RemoveFile(kServerRecordCopy);
+  if (!patcherReady) return kExitFailed;
+
+  g_launcherArgs = LauncherArguments(commandLine);
+  if (!RunPatcher(install.folder)) return kExitFailed;
+
+  platform::Sleep(LingerMilliseconds(startTime, platform::SystemTimeAsFileTime()));
+  return kExitPatcherStarted;
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Small services around the file system. None shows a message.
+
+// Deletes a file or a folder with its contents: silent, no recycle bin.
+bool DeletePath(const std::u16string& path);
+// Renames a file, silently.
+bool RenamePath(const std::u16string& from, const std::u16string& to);
+// Creates every missing folder along a path; only "\" separates folders.
+bool CreateDirectoryTree(const std::u16string& path);
+
+// Raised only by the fallback conversion of AnsiToWide, carrying an HRESULT.
+struct TextConversionError {
+  int32_t hresult;
+};
+// 8-bit text in the system's ANSI code page to UTF-16, up to its first NUL.
+std::u16string AnsiToWide(const char* text);
+inline std::u16string AnsiToWide(const std::string& text) { return AnsiToWide(text.c_str()); }

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+// The only code that talks to the network: plain HTTP GETs below one base
+// URL, each body streamed into a local file.
+
+// Result of one attempt: 0, a libcurl result code, or DownloadRefused.
+inline constexpr int kDownloadOk = 0;
+inline constexpr int kDownloadPartialFile = 18;  // CURLE_PARTIAL_FILE: tried again
+inline constexpr int DownloadRefused = 90;       // no handle, or a refused status
+
+struct WriteContext {
+  const char* localFileName = nullptr;  // ANSI; not owned
+  std::FILE* stream = nullptr;          // opened on the first body data
+};
+
+class FileDownloader {
+ public:
+  // The one downloader of the process, aimed at the configured server.
+  static FileDownloader& Instance();
+
+  // Aimed at another server; for tests and tools. baseUrl ends in a slash.
+  explicit FileDownloader(std::string baseUrl);
+  FileDownloader(const FileDownloader&) = delete;
+  FileDownloader& operator=(const FileDownloader&) = delete;
+
+  // Fetches serverPath (relative to the base URL, "/" between folders, sent
+  // unescaped) into localPath. True when the body is in place.
+  bool DownloadFile(const std::u16string& serverPath, const std::u16string& localPath);
+
+  bool DownloadWithRetry(const char* subPath, const char* serverPath, const char* localPath);
+  int DownloadOnce(const char* subPath, const char* serverPath, const char* localPath);
+
+  const std::string& BaseUrl() const { return baseUrl; }
+
+ private:
+  void* m_transfer = nullptr;  // libcurl easy handle of the attempt in progress
+  WriteContext m_writeContext;
+  std::string baseUrl;
+};
+
+// libcurl write callback; userData is the WriteContext.
+size_t WriteToFile(char* data, size_t itemSize, size_t itemCount, void* userData);

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+// Fetching executables into the install folder by way of a temporary file
+// that a rename puts in place.
+
+// The install folder holds "VelkarisLauncher.exe", fetched if it was missing.
+bool EnsureLauncherCopy(std::u16string installFolder);
+// Fetches the patcher and every accompanying file whose version rose, then
+// puts the patcher and the new file list in place.
+bool UpdatePatcher();
+// Renames temporaryName onto finalName, retrying five times a second apart.
+bool ReplaceWithRetry(const std::u16string& temporaryName, const std::u16string& finalName,
+                      bool deleteFirst);

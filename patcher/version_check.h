@@ -1,0 +1,4 @@
+#pragma once
+
+// Brings the patcher up to the server's version. True when it may be started.
+bool CheckPatcherVersion();

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+// The version files in the install folder (the current directory):
+// "patcher_version" holds "first\r\nsecond"; "patcher_files_version" lists
+// accompanying files as name/number pairs.
+
+inline constexpr int32_t VersionStateFailed = -4;
+inline constexpr int32_t VersionStateSame = 0;
+inline constexpr int32_t VersionStateChanged = 1;
+
+// Names ordered by UTF-16 code units; the first pair of a name counts.
+using FileVersionMap = std::map<std::u16string, uint32_t>;
+
+class CVPatcherVersionManager {
+ public:
+  CVPatcherVersionManager() = default;
+  virtual ~CVPatcherVersionManager() = default;
+
+  static bool InitVersionFiles();
+  int32_t GetVersionState();
+  bool DownloadVersionInfo();
+  bool ModifyVersion();
+  bool RestoreVersion();
+  static bool LoadFileVersions(FileVersionMap* map, std::FILE* file);
+  bool CollectChangedFiles(std::vector<std::u16string>* changed);
+
+ private:
+  int32_t m_serverVersion = 0;
+  int32_t m_serverSecond = 0;
+  int32_t m_localVersion = 0;
+  int32_t m_localSecond = 0;
+  bool m_determined = false;
+  int32_t m_state = VersionStateFailed;
+};

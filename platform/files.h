@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "platform/types.h"
+
+// Files, folders and the current directory. Paths are Windows paths in
+// UTF-16; relative ones resolve against the process's current directory.
+namespace platform {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// A C stream opened by wide path (_wfopen); mode as for fopen ("rb", "w"...).
+// Text mode turns "\n" into CR LF on write and back on read.
+UniqueFile OpenFile(const std::u16string& path, const char* mode);
+// The same for a path in the system's ANSI code page.
+UniqueFile OpenFileAnsi(const char* path, const char* mode);
+
+// GetFileAttributesW succeeds: a file or a folder of that name exists.
+bool PathExists(const std::u16string& path);
+bool RemoveFile(const std::u16string& path);
+bool RemoveFileAnsi(const char* path);
+// CreateDirectoryW with default security: kErrorSuccess or the error code.
+uint32_t MakeDirectory(const std::u16string& path);
+
+// Full path of the running executable (GetModuleFileNameW, kMaxPath units);
+// empty when it cannot be read or does not fit.
+std::u16string GetModuleFilePath();
+// PathRemoveFileSpecW: drops the last component; a drive root keeps its
+// backslash ("C:\a.exe" -> "C:\").
+std::u16string RemoveFileSpec(const std::u16string& path);
+
+bool SetWorkingDirectory(const std::u16string& path);
+// GetCurrentDirectoryW into a buffer of 1,024 code units; empty on failure.
+std::u16string GetWorkingDirectory();
+
+struct DiskFreeSpace {
+  uint32_t sectorsPerCluster = 0;
+  uint32_t bytesPerSector = 0;
+  uint32_t freeClusters = 0;
+};
+// GetDiskFreeSpaceW on the folder text as given.
+bool QueryDiskFreeSpace(const std::u16string& folder, DiskFreeSpace* space);
+
+// SHFileOperationW with no owner window. `from` and `to` are one-entry lists
+// ending in two NULs; `to` is null for a deletion. Returns its result (0: ok).
+enum class ShellFileOp : uint32_t { kDelete = 3, kRename = 4 };
+int ShellFileOperation(ShellFileOp op, const char16_t* from, const char16_t* to,
+                       uint16_t flags);
+
+}  // namespace platform

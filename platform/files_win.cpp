@@ -1,0 +1,87 @@
+#include "platform/files.h"
+
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace platform {
+
+namespace {
+constexpr DWORD kWorkingDirectoryUnits = 1024;
+}
+
+UniqueFile OpenFile(const std::u16string& path, const char* mode) {
+  const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
+  return UniqueFile(::_wfopen(W(path), wideMode.c_str()));
+}
+
+UniqueFile OpenFileAnsi(const char* path, const char* mode) {
+  return UniqueFile(std::fopen(path, mode));
+}
+
+bool PathExists(const std::u16string& path) {
+  return ::GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool RemoveFile(const std::u16string& path) { return ::DeleteFileW(W(path)) != FALSE; }
+
+bool RemoveFileAnsi(const char* path) { return ::DeleteFileA(path) != FALSE; }
+
+uint32_t MakeDirectory(const std::u16string& path) {
+  if (::CreateDirectoryW(W(path), nullptr)) return kErrorSuccess;
+  return ::GetLastError();
+}
+
+std::u16string GetModuleFilePath() {
+  wchar_t buffer[kMaxPath] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, buffer, kMaxPath);
+  // A path cut at the buffer's end is no path at all.
+  if (length == 0 || length >= kMaxPath) return {};
+  return FromW(buffer);
+}
+
+std::u16string RemoveFileSpec(const std::u16string& path) {
+  if (path.size() >= kMaxPath) return path;
+  wchar_t buffer[kMaxPath] = {};
+  path.copy(reinterpret_cast<char16_t*>(buffer), path.size());
+  ::PathRemoveFileSpecW(buffer);
+  return FromW(buffer);
+}
+
+bool SetWorkingDirectory(const std::u16string& path) {
+  return ::SetCurrentDirectoryW(W(path)) != FALSE;
+}
+
+std::u16string GetWorkingDirectory() {
+  wchar_t buffer[kWorkingDirectoryUnits] = {};
+  const DWORD length = ::GetCurrentDirectoryW(kWorkingDirectoryUnits, buffer);
+  if (length == 0 || length >= kWorkingDirectoryUnits) return {};
+  return FromW(buffer);
+}
+
+bool QueryDiskFreeSpace(const std::u16string& folder, DiskFreeSpace* space) {
+  DWORD sectorsPerCluster = 0;
+  DWORD bytesPerSector = 0;
+  DWORD freeClusters = 0;
+  if (!::GetDiskFreeSpaceW(W(folder), &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                           nullptr)) {
+    return false;
+  }
+  space->sectorsPerCluster = sectorsPerCluster;
+  space->bytesPerSector = bytesPerSector;
+  space->freeClusters = freeClusters;
+  return true;
+}
+
+int ShellFileOperation(ShellFileOp op, const char16_t* from, const char16_t* to,
+                       uint16_t flags) {
+  SHFILEOPSTRUCTW operation = {};
+  operation.hwnd = nullptr;
+  operation.wFunc = static_cast<UINT>(op);
+  operation.pFrom = W(from);
+  operation.pTo = to ? W(to) : nullptr;
+  operation.fFlags = flags;
+  return ::SHFileOperationW(&operation);
+}
+
+}  // namespace platform

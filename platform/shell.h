@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/types.h"
+
+// Message boxes, the folder browse dialog, special folders and shell links.
+namespace platform {
+
+// MessageBoxW flags and results.
+inline constexpr uint32_t kMbOk = 0x0;
+inline constexpr uint32_t kMbYesNo = 0x4;
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+inline constexpr int kIdYes = 6;
+inline constexpr int kIdNo = 7;
+
+int ShowMessageBox(WindowHandle owner, const std::u16string& text, const std::u16string& caption,
+                   uint32_t type);
+
+// SHBrowseForFolderW messages.
+inline constexpr uint32_t kBffmInitialized = 1;
+inline constexpr uint32_t kBffmSetSelectionW = 0x400 + 103;
+
+using BrowseCallbackProc = int (*)(WindowHandle dialog, uint32_t message, intptr_t lParam,
+                                   intptr_t data);
+
+// SHBrowseForFolderW (no root, display-name buffer of kMaxPath) followed by
+// SHGetPathFromIDListW. False when the dialog was closed without a choice or
+// the choice has no file-system path.
+bool BrowseForFolder(WindowHandle owner, const std::u16string& title, uint32_t flags,
+                     BrowseCallbackProc callback, intptr_t data, std::u16string* path);
+
+intptr_t SendWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+
+// SHGetSpecialFolderPathW with no owner, not creating the folder.
+inline constexpr int kCsidlDesktop = 0x0000;
+inline constexpr int kCsidlCommonPrograms = 0x0017;
+bool GetSpecialFolderPath(int csidl, std::u16string* path);
+
+// CoInitialize for the calling thread; the result is of no interest.
+void InitializeComponentLibrary();
+
+// An IShellLinkW object; released on destruction. HRESULT-style results:
+// negative on failure.
+class ShellLink {
+ public:
+  ShellLink() = default;
+  ShellLink(const ShellLink&) = delete;
+  ShellLink& operator=(const ShellLink&) = delete;
+  ~ShellLink();
+
+  // CoCreateInstance(CLSID_ShellLink, in-process server, IID_IShellLinkW).
+  int32_t Create();
+  void SetPath(const std::u16string& target);
+  void SetIconLocation(const std::u16string& file, int index);
+  void SetDescription(const std::u16string& description);
+  // QueryInterface(IID_IPersistFile), then Save(linkPath, TRUE); the
+  // persist-file interface is released before returning.
+  int32_t Save(const std::u16string& linkPath);
+
+ private:
+  void* m_link = nullptr;
+};
+
+}  // namespace platform

@@ -1,0 +1,391 @@
+#include "platform/sim/sim_machine.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "platform/registry.h"
+
+namespace sim {
+
+namespace {
+
+Machine g_machine;
+
+std::string Narrow(const std::u16string& text) {
+  // Paths in tests are ASCII or Latin-1; each code unit becomes one UTF-8
+  // sequence so the host file system sees a stable name.
+  std::string out;
+  for (char16_t unit : text) {
+    if (unit < 0x80) {
+      out.push_back(static_cast<char>(unit));
+    } else if (unit < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (unit >> 6)));
+      out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xE0 | (unit >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+    }
+  }
+  return out;
+}
+
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+bool IsDriveLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+
+char16_t UpperAscii(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c; }
+
+std::u16string LowerAscii(std::u16string text) {
+  for (auto& c : text) {
+    if (c >= u'A' && c <= u'Z') c = char16_t(c + 32);
+  }
+  return text;
+}
+
+}  // namespace
+
+Machine& Current() { return g_machine; }
+
+void Machine::Reset(const std::filesystem::path& root) {
+  *this = Machine();
+  hostRoot = root;
+  std::filesystem::create_directories(root / "C");
+  modulePath = u"C:\\Games\\Velkaris\\VelkarisLauncher.exe";
+  currentDirectory = u"C:\\";
+  MakeFolders(u"C:\\Games\\Velkaris");
+  now = 133000000000000000ULL;  // a whole second of 2022
+}
+
+std::u16string Machine::AbsolutePath(const std::u16string& path) const {
+  std::u16string full;
+  if (path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == u':') {
+    full = path;
+  } else if (!path.empty() && IsSeparator(path[0])) {
+    full = currentDirectory.substr(0, 2) + path;
+  } else {
+    full = currentDirectory;
+    if (!full.empty() && !IsSeparator(full.back())) full += u'\\';
+    full += path;
+  }
+  // Resolve "." and ".." lexically, never above the drive root, as Windows
+  // does; runs of separators collapse.
+  std::vector<std::u16string> parts;
+  std::u16string part;
+  const std::u16string drive{UpperAscii(full[0]), u':'};
+  for (size_t i = 2; i <= full.size(); ++i) {
+    if (i == full.size() || IsSeparator(full[i])) {
+      if (part == u"..") {
+        if (!parts.empty()) parts.pop_back();
+      } else if (!part.empty() && part != u".") {
+        parts.push_back(part);
+      }
+      part.clear();
+    } else {
+      part += full[i];
+    }
+  }
+  std::u16string result = drive + u"\\";
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) result += u'\\';
+    result += parts[i];
+  }
+  return result;
+}
+
+std::filesystem::path Machine::HostPath(const std::u16string& windowsPath) const {
+  const std::u16string absolute = AbsolutePath(windowsPath);
+  std::filesystem::path host = hostRoot / Narrow(absolute.substr(0, 1));
+  std::u16string rest = absolute.substr(3);
+  std::replace(rest.begin(), rest.end(), u'\\', u'/');
+  if (!rest.empty()) host /= Narrow(rest);
+  return host;
+}
+
+void Machine::WriteFile(const std::u16string& path, const std::string& bytes) const {
+  const auto host = HostPath(path);
+  std::filesystem::create_directories(host.parent_path());
+  std::ofstream(host, std::ios::binary) << bytes;
+}
+
+std::string Machine::ReadFile(const std::u16string& path) const {
+  std::ifstream in(HostPath(path), std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool Machine::Exists(const std::u16string& path) const {
+  std::error_code error;
+  return std::filesystem::exists(HostPath(path), error);
+}
+
+void Machine::MakeFolders(const std::u16string& path) const {
+  std::filesystem::create_directories(HostPath(path));
+}
+
+void Machine::SetString(const std::u16string& key, const std::u16string& name,
+                        const std::u16string& text) {
+  RegistryValue value;
+  value.type = platform::kRegSz;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.c_str());
+  value.data.assign(bytes, bytes + (text.size() + 1) * sizeof(char16_t));
+  registry[LowerAscii(key)][name] = value;
+}
+
+bool Machine::GetString(const std::u16string& key, const std::u16string& name,
+                        std::u16string* text) const {
+  const auto keyIt = registry.find(LowerAscii(key));
+  if (keyIt == registry.end()) return false;
+  const auto valueIt = keyIt->second.find(name);
+  if (valueIt == keyIt->second.end()) return false;
+  const auto& data = valueIt->second.data;
+  text->assign(reinterpret_cast<const char16_t*>(data.data()), data.size() / sizeof(char16_t));
+  while (!text->empty() && text->back() == u'\0') text->pop_back();
+  return true;
+}
+
+bool Machine::KeyExists(const std::u16string& key) const {
+  return registry.count(LowerAscii(key)) != 0;
+}
+
+}  // namespace sim
+
+// The platform layer, answered by the simulated machine.
+namespace platform {
+
+using sim::g_machine;
+
+namespace {
+
+uint32_t ErrorFromErrno(int error) {
+  switch (error) {
+    case EEXIST:
+      return kErrorAlreadyExists;
+    case ENOENT:
+    case ENOTDIR:
+      return kErrorPathNotFound;
+    default:
+      return kErrorAccessDenied;
+  }
+}
+
+bool IsBareDrive(const std::u16string& path) {
+  return path.size() == 2 && sim::IsDriveLetter(path[0]) && path[1] == u':';
+}
+
+bool DriveExists(const std::u16string& absolute) {
+  std::error_code error;
+  return std::filesystem::is_directory(
+      g_machine.hostRoot / sim::Narrow(absolute.substr(0, 1)), error);
+}
+
+std::u16string AnsiPathToWide(const char* path) {
+  std::u16string wide;
+  for (const char* p = path; *p; ++p) wide.push_back(static_cast<unsigned char>(*p));
+  return wide;
+}
+
+}  // namespace
+
+UniqueFile OpenFile(const std::u16string& path, const char* mode) {
+  if (path.empty()) return nullptr;
+  // Text mode on Windows writes "\n" as CR LF; the simulated machine keeps
+  // binary streams, so text-mode callers are exercised by the Windows tests.
+  return UniqueFile(std::fopen(g_machine.HostPath(path).c_str(), mode));
+}
+
+UniqueFile OpenFileAnsi(const char* path, const char* mode) {
+  return OpenFile(AnsiPathToWide(path), mode);
+}
+
+bool PathExists(const std::u16string& path) {
+  if (path.empty()) return false;
+  std::error_code error;
+  return std::filesystem::exists(g_machine.HostPath(path), error);
+}
+
+bool RemoveFile(const std::u16string& path) {
+  if (path.empty()) return false;
+  const auto host = g_machine.HostPath(path);
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(host, error)) return false;
+  return std::filesystem::remove(host, error);
+}
+
+bool RemoveFileAnsi(const char* path) { return RemoveFile(AnsiPathToWide(path)); }
+
+uint32_t MakeDirectory(const std::u16string& path) {
+  if (path.empty()) return kErrorPathNotFound;
+  if (IsBareDrive(path)) return kErrorAccessDenied;
+  const std::u16string absolute = g_machine.AbsolutePath(path);
+  if (!DriveExists(absolute)) return kErrorPathNotFound;
+  if (absolute.size() == 3) return kErrorAccessDenied;  // a drive root
+  const auto host = g_machine.HostPath(path);
+  if (::mkdir(host.c_str(), 0777) == 0) return kErrorSuccess;
+  return ErrorFromErrno(errno);
+}
+
+std::u16string GetModuleFilePath() {
+  if (g_machine.modulePath.size() >= kMaxPath) return {};
+  return g_machine.modulePath;
+}
+
+std::u16string RemoveFileSpec(const std::u16string& path) {
+  // Documented behaviour of PathRemoveFileSpecW for drive paths: everything
+  // from the last separator goes, except the backslash of a drive root.
+  const size_t last = path.find_last_of(u"\\/");
+  if (last == std::u16string::npos) {
+    if (path.size() >= 2 && path[1] == u':') return path.substr(0, 2);
+    return {};
+  }
+  if (last == 2 && path[1] == u':') return path.substr(0, 3);
+  if (last == 0) return path.substr(0, 1);
+  return path.substr(0, last);
+}
+
+bool SetWorkingDirectory(const std::u16string& path) {
+  if (path.empty() || g_machine.failSetCurrentDirectory) return false;
+  const std::u16string absolute = g_machine.AbsolutePath(path);
+  if (g_machine.unenterableFolders.count(absolute)) return false;
+  std::error_code error;
+  if (!std::filesystem::is_directory(g_machine.HostPath(path), error)) return false;
+  g_machine.currentDirectory = absolute;
+  return true;
+}
+
+std::u16string GetWorkingDirectory() { return g_machine.currentDirectory; }
+
+bool QueryDiskFreeSpace(const std::u16string& folder, DiskFreeSpace* space) {
+  g_machine.freeSpaceQueries.push_back(folder);
+  if (g_machine.failFreeSpace || folder.empty()) return false;
+  const std::u16string absolute = g_machine.AbsolutePath(folder);
+  const auto byDrive = g_machine.freeSpaceByDrive.find(absolute.substr(0, 2));
+  *space = byDrive != g_machine.freeSpaceByDrive.end() ? byDrive->second : g_machine.freeSpace;
+  return true;
+}
+
+int ShellFileOperation(ShellFileOp op, const char16_t* from, const char16_t* to,
+                       uint16_t flags) {
+  constexpr int kShellOperationFailed = 0x7C;  // DE_INVALIDFILES
+  sim::ShellFileOpRecord record;
+  record.op = op;
+  record.from = from;
+  record.flags = flags;
+  const size_t fromLength = record.from.size();
+  record.doubleNulTerminated = from[fromLength + 1] == u'\0';
+  if (to) {
+    record.to = to;
+    record.doubleNulTerminated =
+        record.doubleNulTerminated && to[record.to.size() + 1] == u'\0';
+  }
+  std::error_code error;
+  int result = 0;
+  if (g_machine.failShellFileOps > 0) {
+    --g_machine.failShellFileOps;
+    result = kShellOperationFailed;
+  } else if (op == ShellFileOp::kDelete) {
+    const auto host = g_machine.HostPath(record.from);
+    if (!std::filesystem::exists(host, error) || std::filesystem::remove_all(host, error) == 0 ||
+        error) {
+      result = kShellOperationFailed;
+    }
+  } else {
+    const auto source = g_machine.HostPath(record.from);
+    const auto target = g_machine.HostPath(record.to);
+    // A rename never replaces an existing target.
+    if (!std::filesystem::exists(source, error) || std::filesystem::exists(target, error)) {
+      result = kShellOperationFailed;
+    } else {
+      std::filesystem::rename(source, target, error);
+      if (error) result = kShellOperationFailed;
+    }
+  }
+  record.result = result;
+  g_machine.shellFileOps.push_back(record);
+  return result;
+}
+
+bool ListProcessNames(std::vector<std::u16string>* names) {
+  if (g_machine.failProcessSnapshot) return false;
+  *names = g_machine.processes;
+  return true;
+}
+
+bool StartProcess(const std::u16string& commandLine, uint32_t* error) {
+  if (g_machine.startProcessError != 0) {
+    *error = g_machine.startProcessError;
+    return false;
+  }
+  g_machine.startedProcesses.push_back(commandLine);
+  return true;
+}
+
+bool FormatSystemMessage(uint32_t code, std::string* text) {
+  const auto it = g_machine.systemMessages.find(code);
+  if (it == g_machine.systemMessages.end()) return false;
+  *text = it->second;
+  return true;
+}
+
+bool StartThread(ThreadProc fn, void* arg) {
+  if (g_machine.failStartThread) return false;
+  ++g_machine.startedThreads;
+  fn(arg);
+  return true;
+}
+
+void ExitProcessNow(int exitCode) { std::_Exit(exitCode); }
+
+uint64_t SystemTimeAsFileTime() {
+  if (!g_machine.scriptedTimes.empty()) {
+    const uint64_t time = g_machine.scriptedTimes.front();
+    g_machine.scriptedTimes.pop_front();
+    return time;
+  }
+  return g_machine.now;
+}
+
+void Sleep(uint32_t milliseconds) {
+  constexpr uint64_t kFileTimeUnitsPerMillisecond = 10000;
+  g_machine.sleeps.push_back(milliseconds);
+  g_machine.now += milliseconds * kFileTimeUnitsPerMillisecond;
+  if (g_machine.onSleep) g_machine.onSleep(g_machine);
+}
+
+int MultiByteToWideChar(uint32_t codePage, const char* src, int srcBytes, char16_t* dst,
+                        int dstChars) {
+  (void)codePage;  // both ANSI code pages of the simulated machine are Latin-1
+  if (srcBytes < 0) srcBytes = static_cast<int>(std::char_traits<char>::length(src)) + 1;
+  if (dst == nullptr) return srcBytes;
+  if (dstChars < srcBytes) {
+    g_machine.lastError = kErrorInsufficientBuffer;
+    return 0;
+  }
+  for (int i = 0; i < srcBytes; ++i) dst[i] = static_cast<unsigned char>(src[i]);
+  return srcBytes;
+}
+
+int WideToAnsi(const char16_t* src, char* dst, int dstBytes) {
+  const std::u16string text(src);
+  const int needed = static_cast<int>(text.size()) + 1;
+  if (needed > dstBytes) {
+    g_machine.lastError = kErrorInsufficientBuffer;
+    return 0;
+  }
+  for (size_t i = 0; i < text.size(); ++i) {
+    dst[i] = text[i] <= 0xFF ? static_cast<char>(text[i]) : '?';
+  }
+  dst[text.size()] = '\0';
+  return needed;
+}
+
+uint32_t GetLastError() { return g_machine.lastError; }
+
+}  // namespace platform

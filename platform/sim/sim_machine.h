@@ -1,0 +1,153 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/shell.h"
+#include "platform/system.h"
+#include "platform/types.h"
+
+// The simulated machine behind the native build of the platform layer: the
+// portable logic runs against it in tests. Files are real, below a host
+// folder in which each drive letter is a subfolder ("C:\Games" lives in
+// <root>/C/Games); everything else (registry, dialogs, processes, free space,
+// clock, shell links) is state a test sets up and inspects. Single-threaded:
+// tests drive the logic on one thread.
+namespace sim {
+
+// One message box or folder dialog as the player would have seen it.
+struct DialogRecord {
+  enum class Kind { kMessageBox, kBrowseFolder };
+  Kind kind = Kind::kMessageBox;
+  platform::WindowHandle owner = nullptr;
+  std::u16string caption;  // message boxes
+  std::u16string text;     // message text or browse title
+  uint32_t type = 0;       // MessageBoxW or browse flags
+  std::u16string preselected;  // browse dialog: folder selected by the callback
+  int answer = 0;              // message boxes: the button pressed
+  std::u16string chosen;       // browse dialog: the folder returned, empty if none
+};
+
+// How a dialog is answered. A message box takes `button`; a folder dialog
+// returns `folder`, or nothing when `cancel` is set.
+struct DialogAnswer {
+  int button = platform::kIdOk;
+  bool cancel = false;
+  std::u16string folder;
+
+  static DialogAnswer Button(int id) { return DialogAnswer{id, false, {}}; }
+  static DialogAnswer Folder(std::u16string path) { return DialogAnswer{0, false, std::move(path)}; }
+  static DialogAnswer Cancel() { return DialogAnswer{0, true, {}}; }
+};
+
+struct RegistryValue {
+  uint32_t type = 0;
+  std::vector<uint8_t> data;
+};
+
+struct ShellLinkRecord {
+  std::u16string target;
+  std::u16string iconFile;
+  int iconIndex = -1;
+  std::u16string description;
+};
+
+struct ShellFileOpRecord {
+  platform::ShellFileOp op;
+  std::u16string from;
+  std::u16string to;
+  uint16_t flags = 0;
+  bool doubleNulTerminated = false;
+  int result = 0;
+};
+
+struct Machine {
+  // Fresh machine: drive C: exists, the launcher runs as
+  // C:\Games\Velkaris\VelkarisLauncher.exe from C:\Games\Velkaris (which
+  // exists), and every other state is empty.
+  void Reset(const std::filesystem::path& hostRoot);
+
+  // Host path of a Windows path (relative ones against currentDirectory).
+  std::filesystem::path HostPath(const std::u16string& windowsPath) const;
+  // Windows path made absolute and normalised to backslashes.
+  std::u16string AbsolutePath(const std::u16string& windowsPath) const;
+
+  // Convenience for tests: real files and folders below the host root.
+  void WriteFile(const std::u16string& windowsPath, const std::string& bytes) const;
+  std::string ReadFile(const std::u16string& windowsPath) const;
+  bool Exists(const std::u16string& windowsPath) const;
+  void MakeFolders(const std::u16string& windowsPath) const;
+
+  // Registry: HKEY_LOCAL_MACHINE only. Keys compare case-insensitively.
+  void SetString(const std::u16string& key, const std::u16string& name, const std::u16string& text);
+  bool GetString(const std::u16string& key, const std::u16string& name, std::u16string* text) const;
+  bool KeyExists(const std::u16string& key) const;
+
+  std::filesystem::path hostRoot;
+  std::u16string modulePath;
+  std::u16string currentDirectory;
+  bool failSetCurrentDirectory = false;
+  std::set<std::u16string> unenterableFolders;  // SetWorkingDirectory fails there
+
+  // Free space answered for every folder unless failFreeSpace is set.
+  platform::DiskFreeSpace freeSpace{8, 512, 0x7fffffff};
+  std::map<std::u16string, platform::DiskFreeSpace> freeSpaceByDrive;  // key: "D:"
+  bool failFreeSpace = false;
+  std::vector<std::u16string> freeSpaceQueries;
+
+  std::vector<std::u16string> processes;
+  bool failProcessSnapshot = false;
+
+  std::map<std::u16string, std::map<std::u16string, RegistryValue>> registry;  // lower-case keys
+  std::map<std::u16string, std::u16string> registryClasses;
+  bool failRegistryCreate = false;
+  bool failRegistryWrite = false;
+  std::vector<std::u16string> registryWrites;  // "key\\name=value" in order
+
+  std::deque<DialogAnswer> answers;
+  std::vector<DialogRecord> transcript;
+  bool unscriptedDialog = false;  // a dialog came with no answer scripted
+
+  uint64_t now = 0;                  // file time returned by the clock
+  std::deque<uint64_t> scriptedTimes;  // taken first, one per clock read
+  std::vector<uint32_t> sleeps;
+  // Run on every Sleep (after it is recorded); lets a test change the world
+  // while the logic waits.
+  void (*onSleep)(Machine& machine) = nullptr;
+
+  std::vector<std::u16string> startedProcesses;  // command lines
+  uint32_t startProcessError = 0;                // non-zero: StartProcess fails
+  std::map<uint32_t, std::string> systemMessages;
+
+  // Threads: StartThread runs the procedure to completion at once unless it
+  // is told to fail.
+  bool failStartThread = false;
+  int startedThreads = 0;
+  // The simulated splash publishes its window but leaves the ready flag to
+  // the test (set it from onSleep to model a slow splash).
+  bool deferSplashReady = false;
+
+  std::map<int, std::u16string> specialFolders;  // CSIDL -> folder
+  std::map<std::u16string, ShellLinkRecord> shellLinks;  // saved, by link path
+  int32_t shellLinkCreateResult = 0;
+  std::set<std::u16string> unwritableLinkFolders;  // Save fails below these
+  int componentLibraryInits = 0;
+
+  std::vector<ShellFileOpRecord> shellFileOps;
+  int failShellFileOps = 0;  // this many next operations fail with 0x7C
+
+  // ANSI code page of the machine: bytes 0-255 are the characters of the
+  // same value (Latin-1); a wider character becomes "?", as Windows does.
+  uint32_t lastError = 0;
+};
+
+// The one simulated machine of the test process.
+Machine& Current();
+
+}  // namespace sim

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+// Processes, threads, time, error texts and code-page conversion.
+namespace platform {
+
+// Executable file names (without folder) of the running processes, in the
+// snapshot's order. False when no snapshot could be taken or its first entry
+// could not be read.
+bool ListProcessNames(std::vector<std::u16string>* names);
+
+// CreateProcessW with no application name, the given (writable) command
+// line, no inherited handles, flags 0, this process's environment and
+// current directory. On failure *error holds GetLastError().
+bool StartProcess(const std::u16string& commandLine, uint32_t* error);
+
+// FormatMessageA(from system, ignore inserts, language neutral) for code;
+// false when the system has no text.
+bool FormatSystemMessage(uint32_t code, std::string* text);
+
+// Starts fn(arg) on a new thread at once; the thread is not waited for.
+using ThreadProc = unsigned (*)(void* arg);
+bool StartThread(ThreadProc fn, void* arg);
+
+// Ends the process at once with the given exit code; nothing else runs.
+[[noreturn]] void ExitProcessNow(int exitCode);
+
+// GetSystemTimeAsFileTime: 100-ns intervals since 1601-01-01 UTC.
+uint64_t SystemTimeAsFileTime();
+void Sleep(uint32_t milliseconds);
+
+// MultiByteToWideChar with flags 0; dst may be null to measure. Returns the
+// number of wide characters written (or needed), 0 on failure.
+int MultiByteToWideChar(uint32_t codePage, const char* src, int srcBytes, char16_t* dst,
+                        int dstChars);
+// WideCharToMultiByte(CP_ACP, 0, ...) of the whole NUL-terminated text into
+// dst; returns the bytes written including the terminator, 0 when it fails
+// (for instance because it does not fit).
+int WideToAnsi(const char16_t* src, char* dst, int dstBytes);
+uint32_t GetLastError();
+
+}  // namespace platform

@@ -1,0 +1,102 @@
+#include "platform/system.h"
+
+#include <process.h>
+
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace platform {
+
+bool ListProcessNames(std::vector<std::u16string>* names) {
+  UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.IsValid()) return false;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  if (!::Process32FirstW(snapshot.Get(), &entry)) return false;
+  do {
+    // szExeFile is filled by the system; never trust it to be terminated.
+    entry.szExeFile[MAX_PATH - 1] = L'\0';
+    names->push_back(FromW(entry.szExeFile));
+  } while (::Process32NextW(snapshot.Get(), &entry));
+  return true;
+}
+
+bool StartProcess(const std::u16string& commandLine, uint32_t* error) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  // CreateProcessW may write into the command line, so it gets its own copy.
+  std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
+  writable.push_back(L'\0');
+  if (!::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+    *error = ::GetLastError();
+    return false;
+  }
+  // The launcher keeps no link to the new process.
+  UniqueHandle process(info.hProcess);
+  UniqueHandle thread(info.hThread);
+  return true;
+}
+
+bool FormatSystemMessage(uint32_t code, std::string* text) {
+  char* buffer = nullptr;
+  const DWORD length = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&buffer),
+      0, nullptr);
+  if (length == 0) return false;
+  text->assign(buffer, length);
+  ::LocalFree(buffer);
+  return true;
+}
+
+namespace {
+struct ThreadStart {
+  ThreadProc fn;
+  void* arg;
+};
+
+unsigned __stdcall ThreadTrampoline(void* raw) {
+  const ThreadStart start = *static_cast<ThreadStart*>(raw);
+  delete static_cast<ThreadStart*>(raw);
+  return start.fn(start.arg);
+}
+}  // namespace
+
+bool StartThread(ThreadProc fn, void* arg) {
+  auto* start = new ThreadStart{fn, arg};
+  const uintptr_t thread = ::_beginthreadex(nullptr, 0, ThreadTrampoline, start, 0, nullptr);
+  if (thread == 0) {
+    delete start;
+    return false;
+  }
+  // Not kept: the thread lives until the process ends.
+  UniqueHandle handle(reinterpret_cast<HANDLE>(thread));
+  return true;
+}
+
+void ExitProcessNow(int exitCode) { ::ExitProcess(static_cast<UINT>(exitCode)); }
+
+uint64_t SystemTimeAsFileTime() {
+  FILETIME time = {};
+  ::GetSystemTimeAsFileTime(&time);
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+int MultiByteToWideChar(uint32_t codePage, const char* src, int srcBytes, char16_t* dst,
+                        int dstChars) {
+  return ::MultiByteToWideChar(codePage, 0, src, srcBytes, reinterpret_cast<wchar_t*>(dst),
+                               dstChars);
+}
+
+int WideToAnsi(const char16_t* src, char* dst, int dstBytes) {
+  return ::WideCharToMultiByte(CP_ACP, 0, W(src), -1, dst, dstBytes, nullptr, nullptr);
+}
+
+uint32_t GetLastError() { return ::GetLastError(); }
+
+}  // namespace platform

@@ -1,0 +1,180 @@
+// A small HTTP/1.1 server on 127.0.0.1 for download-client tests. It serves
+// files under /UploadData/ from a document root and per-path scripted
+// responses, some of which deliberately misbehave (cut short, stall, reset,
+// trickle), and records every request exactly as it arrived.
+//
+// One thread per connection, one request per connection ("Connection:
+// close"); every wait is sliced so Stop() returns within about a second.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "net_socket.h"
+
+namespace testhttp {
+
+using HeaderList = std::vector<std::pair<std::string, std::string>>;
+
+// How a scripted response misbehaves (for its first `fault_times` requests).
+enum class Fault {
+  kNone,
+  kCutShort,            // headers with the full Content-Length, part of the body, close
+  kHeadersThenSilence,  // status line and headers, then nothing while holding the connection
+  kReset,               // read the request, then close with RST and no response
+  kNoResponse,          // read the request, then nothing while holding the connection
+};
+
+struct Response {
+  static constexpr int kEveryRequest = -1;
+  static constexpr std::size_t kHalfBody = static_cast<std::size_t>(-1);
+  static constexpr int kDefaultHoldMs = 30000;
+
+  int status = 200;
+  std::string reason;  // empty: the standard phrase for `status`
+  HeaderList headers;  // Content-Length and Connection are added unless set here
+  std::string body;    // empty: no body, Content-Length: 0
+
+  Fault fault = Fault::kNone;
+  // The fault applies to the first N requests for the path (counted from the
+  // last SetRoute); later requests get the normal response.
+  int fault_times = kEveryRequest;
+  std::size_t cut_bytes = kHalfBody;  // body bytes sent before a cut (kept below the body size)
+  int hold_ms = kDefaultHoldMs;       // how long silence / no response holds the connection
+
+  std::size_t trickle_chunk_bytes = 0;  // 0: send the body at once
+  int trickle_delay_ms = 0;             // pause between trickled chunks
+
+  static Response Ok(std::string body, const std::string& content_type = "application/octet-stream");
+  // Any status with an optional body; no Content-Type when the body is empty.
+  static Response Status(int status, std::string body = {}, const std::string& content_type = "text/html");
+  // A small HTML page naming the status, e.g. "404 Not Found".
+  static Response HtmlPage(int status);
+  // Location header plus a small HTML body pointing at it.
+  static Response Redirect(const std::string& location, int status = 302);
+
+  Response& WithHeader(const std::string& name, const std::string& value);
+  Response& CutShort(int times, std::size_t bytes = kHalfBody);
+  Response& HeadersThenSilence(int times = kEveryRequest, int hold = kDefaultHoldMs);
+  Response& Reset(int times = kEveryRequest);
+  Response& NoResponse(int times = kEveryRequest, int hold = kDefaultHoldMs);
+  Response& Trickle(std::size_t chunk_bytes, int delay_ms);
+};
+
+// Standard reason phrase ("Not Found"), or "Status" for unknown codes.
+std::string ReasonPhrase(int status);
+
+struct RecordedRequest {
+  std::string method;
+  // Exactly the bytes between the first and the last space of the request
+  // line: an unescaped blank or non-ASCII byte stays as sent.
+  std::string target;
+  std::string version;  // e.g. "HTTP/1.1"
+  HeaderList headers;   // in arrival order, values trimmed
+  std::chrono::steady_clock::time_point received;       // for measuring gaps
+  std::chrono::system_clock::time_point received_wall;  // for logs
+
+  // First header with this name (case-insensitive); empty if absent.
+  std::string Header(const std::string& name) const;
+  bool HasHeader(const std::string& name) const;
+};
+
+class TestHttpServer {
+ public:
+  using RequestObserver = std::function<void(const RecordedRequest&)>;
+
+  TestHttpServer();
+  ~TestHttpServer();
+  TestHttpServer(const TestHttpServer&) = delete;
+  TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+  // Binds 127.0.0.1:port (0 = any free port) and starts serving. False if
+  // already running or the port cannot be bound.
+  bool Start(std::uint16_t port = 0);
+  // Bound port while running, else 0.
+  std::uint16_t Port() const;
+  // "http://127.0.0.1:PORT"
+  std::string BaseUrl() const;
+  // Closes the listener and every connection, joins all threads. Idempotent.
+  void Stop();
+
+  // Folder served under /UploadData/; empty path disables file serving.
+  void SetDocumentRoot(const std::filesystem::path& root);
+  // Scripted response for a request-target (matched exactly, then without
+  // its query). Takes precedence over the document root. Resets the
+  // request counter that limits faults to the first N requests.
+  void SetRoute(const std::string& path, const Response& response);
+  void RemoveRoute(const std::string& path);
+  void ClearRoutes();
+
+  std::vector<RecordedRequest> Requests() const;
+  void ClearRequests();
+  // Number of recorded requests whose target equals `target`.
+  std::size_t CountRequests(const std::string& target) const;
+  // Waits until at least `count` requests are recorded; false on timeout.
+  bool WaitForRequestCount(std::size_t count, std::chrono::milliseconds timeout) const;
+
+  // Called (serialised, on a server thread) for every request as it is
+  // recorded, before the response; used by the standalone server's log.
+  void SetRequestObserver(RequestObserver observer);
+
+ private:
+  struct Route {
+    Response response;
+    int served = 0;
+  };
+  struct Connection {
+    std::thread thread;
+    std::atomic<bool> finished{false};
+  };
+  struct Plan;
+
+  void AcceptLoop();
+  void ReapFinishedConnections(bool all);
+  void HandleConnection(net::Socket socket);
+  void Record(const RecordedRequest& request);
+  Plan Resolve(const RecordedRequest& request);
+  void Execute(net::Socket* socket, const RecordedRequest& request, const Plan& plan);
+  bool SendAll(const net::Socket& socket, const char* data, std::size_t length);
+  bool SendBody(const net::Socket& socket, const std::string& body, std::size_t length, const Response& response);
+  void Hold(const net::Socket& socket, int hold_ms);
+  void LingeringClose(net::Socket* socket);
+  // Sleeps up to `ms`; true if the server is stopping.
+  bool WaitForStop(int ms);
+
+  net::SocketLibrary socket_library_;
+  net::Socket listener_;
+  std::atomic<std::uint16_t> port_{0};
+  bool running_ = false;
+  std::thread accept_thread_;
+  std::vector<std::unique_ptr<Connection>> connections_;  // accept thread only while running
+
+  std::atomic<bool> stopping_{false};
+  std::mutex stop_mutex_;
+  std::condition_variable stop_cv_;
+
+  mutable std::mutex config_mutex_;
+  std::filesystem::path document_root_;
+  std::map<std::string, Route> routes_;
+
+  std::mutex observer_mutex_;
+  RequestObserver observer_;
+
+  mutable std::mutex log_mutex_;
+  mutable std::condition_variable log_cv_;
+  std::vector<RecordedRequest> requests_;
+};
+
+}  // namespace testhttp
