@@ -4,9 +4,12 @@
 #   res/splash_latin.png  the same picture with Latin title lettering
 #   res/launcher.ico      application icon (256 PNG-compressed, 48, 32, 24, 16, 12; 32 bpp)
 # and checks the format constraints of the results (the script fails if one does not hold).
+# With the MinGW-w64 binutils installed it also compiles res/launcher.rc and checks
+# the resources in it.
 #
 # Requires (Debian 12): imagemagick (ImageMagick 6 `convert`), fonts-noto-cjk, fontconfig, python3.
 #   apt-get install imagemagick fonts-noto-cjk fontconfig python3
+# Optional: binutils-mingw-w64-i686 (i686-w64-mingw32-windres) for the resource check.
 #
 # The artwork is drawn from scratch here; re-running the script rewrites the three files.
 # res/launcher.rc and res/launcher.manifest are hand-written and are not touched.
@@ -49,6 +52,13 @@ cat > "$T/type.xml" <<EOF
 EOF
 export MAGICK_CONFIGURE_PATH="$T"
 FONT=VK-Title
+# 骨 is drawn differently in the Japanese and Traditional Chinese faces: if both
+# renderings match, this ImageMagick ignored the face index.
+if [[ "$FONT_FACE" != 0 ]] && [[ "$(convert -font "$FONT" -pointsize 48 label:骨 -format '%#' info:)" == \
+      "$(convert -font "$FONT_FILE" -pointsize 48 label:骨 -format '%#' info:)" ]]; then
+    echo "make-artwork: ImageMagick did not select face $FONT_FACE of $FONT_FILE" >&2
+    exit 1
+fi
 
 # Deterministic output: no timestamps or other text chunks in the PNGs.
 PNGOPTS=(-strip -define png:exclude-chunks=date,time,tEXt,zTXt,iTXt -interlace none -depth 8)
@@ -309,10 +319,21 @@ convert "${ico_inputs[@]/#/PNG32:}" -strip "$RES/launcher.ico"
 # ---------------------------------------------------------------------------
 # 8. Checks.
 # ---------------------------------------------------------------------------
-python3 - "$RES" <<'PY'
+# When the MinGW-w64 binutils are present, also compile res/launcher.rc and
+# check what lands in the resource file.
+RESFILE=""
+if command -v i686-w64-mingw32-windres >/dev/null; then
+    RESFILE="$T/launcher.res"
+    i686-w64-mingw32-windres -I "$RES" "$RES/launcher.rc" -O res -o "$RESFILE"
+else
+    echo "make-artwork: i686-w64-mingw32-windres not found, resource script not checked"
+fi
+
+python3 - "$RES" "$RESFILE" <<'PY'
 import struct, sys, zlib, os
 
 res = sys.argv[1]
+resfile = sys.argv[2]
 errors = []
 
 def png_rgba(path):
@@ -408,6 +429,51 @@ else:
             errors.append(f'launcher.ico entry {n + 1}: {bw}x{bh}/{bpp} image {actual}, want {size}/32')
         if (size == 256) != is_png:
             errors.append(f'launcher.ico entry {n + 1}: PNG={is_png}, want PNG only for 256')
+
+# Compiled resources: (type, name) -> (language, data)
+if resfile:
+    data, pos, found = open(resfile, 'rb').read(), 0, {}
+    def ident(p):
+        if struct.unpack_from('<H', data, p)[0] == 0xFFFF:
+            return struct.unpack_from('<H', data, p + 2)[0], p + 4
+        e = p
+        while struct.unpack_from('<H', data, e)[0]:
+            e += 2
+        return data[p:e].decode('utf-16-le'), e + 2
+    while pos < len(data):
+        dsize, hsize = struct.unpack_from('<II', data, pos)
+        rtype, p = ident(pos + 8)
+        rname, p = ident(p)
+        lang = struct.unpack_from('<H', data, ((p + 3) & ~3) + 6)[0]
+        if dsize:
+            found[(rtype, rname)] = (lang, data[pos + hsize:pos + hsize + dsize])
+        pos = (pos + hsize + dsize + 3) & ~3
+    def need(key, what):
+        if key not in found:
+            errors.append(f'launcher.rc: {what} missing')
+            return None, b''
+        return found[key]
+    lang, blob = need(('PNG', 101), 'PNG 101')
+    if blob and (lang != 0x412 or blob != open(os.path.join(res, 'splash_zh.png'), 'rb').read()):
+        errors.append(f'launcher.rc: PNG 101 language {lang:#x} or data differ from splash_zh.png')
+    lang, blob = need(('PNG', 104), 'PNG 104')
+    if blob and blob != open(os.path.join(res, 'splash_latin.png'), 'rb').read():
+        errors.append('launcher.rc: PNG 104 data differ from splash_latin.png')
+    lang, group = need((14, 102), 'icon group 102')
+    if group:
+        n = struct.unpack_from('<H', group, 4)[0]
+        ids = [struct.unpack_from('<H', group, 6 + 14 * k + 12)[0] for k in range(n)]
+        sizes = [group[6 + 14 * k] or 256 for k in range(n)]
+        if sizes != want or any((3, i) not in found for i in ids):
+            errors.append(f'launcher.rc: icon group sizes {sizes} ids {ids}')
+        print(f'launcher.rc: icon group 102 sizes {sizes}, icon ids {ids}')
+    lang, man = need((24, 1), 'manifest 1')
+    if man and b'requireAdministrator' not in man:
+        errors.append('launcher.rc: manifest without requireAdministrator')
+    lang, ver = need((16, 1), 'VERSIONINFO')
+    if ver and 'Corvane'.encode('utf-16-le') not in ver:
+        errors.append('launcher.rc: VERSIONINFO without company name')
+    print('launcher.rc: resources', sorted(found, key=str))
 
 if errors:
     print('make-artwork: CHECK FAILED', *errors, sep='\n  ', file=sys.stderr)
