@@ -6,6 +6,8 @@
 // Small services around the file system. None shows a message.
 
 // Deletes a file or a folder with its contents: silent, no recycle bin.
+// Both shell operations refuse a path of more than 1,022 characters or one
+// holding a NUL.
 bool DeletePath(const std::u16string& path);
 // Renames a file, silently.
 bool RenamePath(const std::u16string& from, const std::u16string& to);
@@ -17,5 +19,12 @@ struct TextConversionError {
   int32_t hresult;
 };
 // 8-bit text in the system's ANSI code page to UTF-16, up to its first NUL.
+// Converts through the fallback when the text cannot be measured.
 std::u16string AnsiToWide(const char* text);
 inline std::u16string AnsiToWide(const std::string& text) { return AnsiToWide(text.c_str()); }
+// The fallback conversion in the calling thread's ANSI code page; raises
+// TextConversionError when the text cannot be converted.
+std::u16string AnsiToWideFallback(const char* text);
+// HRESULT_FROM_WIN32: a positive code in the Win32 facility, anything else
+// unchanged.
+int32_t HresultFromWin32(uint32_t code);
