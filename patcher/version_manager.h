@@ -2,9 +2,10 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
+
+#include "patcher/version_files.h"
 
 // The version files in the install folder (the current directory):
 // "patcher_version" holds "first\r\nsecond"; "patcher_files_version" lists
@@ -13,9 +14,6 @@
 inline constexpr int32_t VersionStateFailed = -4;
 inline constexpr int32_t VersionStateSame = 0;
 inline constexpr int32_t VersionStateChanged = 1;
-
-// Names ordered by UTF-16 code units; the first pair of a name counts.
-using FileVersionMap = std::map<std::u16string, uint32_t>;
 
 class CVPatcherVersionManager {
  public:
