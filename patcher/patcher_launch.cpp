@@ -1,0 +1,53 @@
+#include "patcher/patcher_launch.h"
+
+#include "fs/file_services.h"
+#include "patcher/patcher_fetch.h"
+#include "platform/files.h"
+#include "platform/shell.h"
+#include "platform/system.h"
+#include "ui/messages.h"
+#include "ui/splash.h"
+
+const char16_t* g_launcherArgs = u"";
+
+namespace {
+
+constexpr char16_t kPatcherName[] = u"VelkarisPatcher32.vke";
+constexpr char16_t kLauncherCaption[] = u"Launcher";
+constexpr char kUnknownError[] = "Unknown Error";
+constexpr char16_t kUnknownErrorWide[] = u"Unknown Error";
+
+std::u16string SystemErrorTextWide(uint32_t code) {
+  try {
+    return AnsiToWide(GetSystemErrorText(code));
+  } catch (const TextConversionError&) {
+    return kUnknownErrorWide;
+  }
+}
+
+}  // namespace
+
+bool RunPatcher(std::u16string installFolder) {
+  // Only presence counts; the content is the version check's business.
+  const bool patcherPresent = platform::OpenFile(kPatcherName, "rb") != nullptr;
+  if (!patcherPresent && !UpdatePatcher()) return false;
+
+  // The program part is quoted: an install folder with blanks would
+  // otherwise start a program named after its first word, with
+  // administrator rights, and shift the patcher's arguments.
+  const std::u16string commandLine =
+      u"\"" + installFolder + u"/" + kPatcherName + u"\" " + g_launcherArgs;
+  uint32_t error = 0;
+  if (platform::StartProcess(commandLine, &error)) return true;
+
+  const std::u16string message = std::u16string(g_messages.MsgUpdateVersionDownloadFailed) +
+                                 u"\r\n errCode : " + SystemErrorTextWide(error);
+  platform::ShowMessageBox(g_splashWindow, message, kLauncherCaption, platform::kMbOk);
+  return false;
+}
+
+std::string GetSystemErrorText(uint32_t code) {
+  std::string text;
+  if (!platform::FormatSystemMessage(code, &text)) return kUnknownError;
+  return text;
+}
