@@ -1,0 +1,115 @@
+#include "app/preflight.h"
+
+#include <limits>
+#include <vector>
+
+#include "platform/shell.h"
+#include "platform/system.h"
+#include "ui/messages.h"
+#include "ui/splash.h"
+
+namespace {
+
+constexpr uint64_t kClustersPerFigureStep = 1048576;
+constexpr uint64_t kLauncherDriveMinimum = 10;
+constexpr uint64_t kInstallDriveMinimum = 28672;
+constexpr uint64_t kInstallDriveComfortable = 35840;
+
+constexpr char16_t kLauncherCaption[] = u"Launcher";
+constexpr char16_t kWarningCaption[] = u"warning";
+
+// One process of this name is the launcher itself.
+constexpr char16_t kLauncherProcessName[] = u"VelkarisLauncher.exe";
+
+// Processes that stop a launch, in the order they are compared.
+struct Conflict {
+  const char16_t* name;
+  const char16_t* const MessageCatalogue::*message;
+};
+constexpr Conflict kConflicts[] = {
+    {u"VelkarisPatcher32.vke", &MessageCatalogue::MsgAlreadyUpdating},
+    {u"Velkaris32.exe", &MessageCatalogue::MsgGameAlreadyRunning},
+    {u"Velkaris64.exe", &MessageCatalogue::MsgGameAlreadyRunning},
+};
+
+void ShowLauncherMessage(const char16_t* text) {
+  platform::ShowMessageBox(g_splashWindow, text, kLauncherCaption, platform::kMbOk);
+}
+
+void ShowWarning(const char16_t* text) {
+  platform::ShowMessageBox(g_splashWindow, text, kWarningCaption, platform::kMbOk);
+}
+
+// The figure of a folder's drive; false when the platform cannot tell.
+bool QueryFigure(const std::u16string& folder, uint64_t* figure) {
+  platform::DiskFreeSpace space;
+  if (!platform::QueryDiskFreeSpace(folder, &space)) return false;
+  *figure = FreeSpaceFigure(space);
+  return true;
+}
+
+}  // namespace
+
+uint64_t FreeSpaceFigure(const platform::DiskFreeSpace& space) {
+  const uint64_t steps = space.freeClusters / kClustersPerFigureStep;
+  const uint64_t clusterBytes = uint64_t{space.sectorsPerCluster} * space.bytesPerSector;
+  // Absurd geometry from the platform saturates instead of wrapping round
+  // to a small figure.
+  if (clusterBytes != 0 && steps > std::numeric_limits<uint64_t>::max() / clusterBytes) {
+    return std::numeric_limits<uint64_t>::max();
+  }
+  return steps * clusterBytes;
+}
+
+bool EnterModuleFolder(std::u16string* moduleFolder) {
+  const std::u16string folder = platform::RemoveFileSpec(platform::GetModuleFilePath());
+  if (!platform::SetWorkingDirectory(folder)) {
+    ShowLauncherMessage(g_messages.MsgInstallPathSaveFailed);
+    return false;
+  }
+  *moduleFolder = folder;
+  return true;
+}
+
+bool CheckLauncherDriveSpace() {
+  uint64_t figure = 0;
+  if (QueryFigure(platform::GetWorkingDirectory(), &figure) && figure >= kLauncherDriveMinimum) {
+    return true;
+  }
+  ShowLauncherMessage(g_messages.MsgDiskSpaceInsufficient);
+  return false;
+}
+
+bool CheckInstallDriveSpace(const std::u16string& folder) {
+  uint64_t figure = 0;
+  if (!QueryFigure(folder, &figure) || figure < kInstallDriveMinimum) {
+    ShowLauncherMessage(g_messages.MsgDiskSpaceInsufficient);
+    return false;
+  }
+  if (figure >= kInstallDriveComfortable) return true;
+  return platform::ShowMessageBox(g_splashWindow, g_messages.MsgDiskSpaceMayBeLow,
+                                  kLauncherCaption, platform::kMbYesNo) == platform::kIdYes;
+}
+
+bool CheckRunningProcesses() {
+  std::vector<std::u16string> names;
+  // A process list that cannot be taken does not stop the launch.
+  if (!platform::ListProcessNames(&names)) return true;
+  bool launcherSeen = false;
+  for (const std::u16string& name : names) {
+    if (name == kLauncherProcessName) {
+      if (launcherSeen) {
+        ShowWarning(g_messages.MsgLauncherAlreadyRunning);
+        return false;
+      }
+      launcherSeen = true;
+    }
+    for (const Conflict& conflict : kConflicts) {
+      if (name == conflict.name) {
+        ShowWarning(g_messages.*conflict.message);
+        return false;
+      }
+    }
+  }
+  return true;
+}
