@@ -21,11 +21,12 @@ set -euo pipefail
 readonly SCRIPT_VERSION=1
 
 readonly HOST=i686-w64-mingw32
-# Windows XP as far as the headers are concerned: makes curl's rand.c use
-# CryptGenRandom (advapi32) rather than BCryptGenRandom (bcrypt.dll). The
-# launcher targets later Windows versions; curl only uses this value to pick
-# APIs, and features newer than XP that it wants (if_nametoindex, ...) it
-# loads at run time from the system folder.
+# Windows XP as far as the headers are concerned: makes curl's lib/rand.c use
+# CryptGenRandom (advapi32) rather than BCryptGenRandom (bcrypt.dll); rand.c
+# picks BCrypt when _WIN32_WINNT >= 0x600, and MinGW-w64 defaults to 0xa00.
+# Other effects in curl 7.88: a spin lock instead of an SRW lock around global
+# init, InitializeCriticalSection instead of ...Ex. The one newer API it wants
+# (if_nametoindex) it loads at run time from the system folder (iphlpapi).
 readonly CURL_WIN32_WINNT=0x0501
 
 script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -48,11 +49,22 @@ log() { printf 'build-curl-mingw: %s\n' "$*" >&2; }
 die() { log "error: $*"; exit 1; }
 
 # ---------------------------------------------------------------- up to date?
-if [[ $force -eq 0 && -f "$prefix/lib/libcurl.a" && -f "$prefix/include/curl/curl.h" \
-      && -f "$stamp" ]] && grep -qx "script-version=$SCRIPT_VERSION" "$stamp"; then
-  log "up to date: $prefix ($(grep '^curl-version=' "$stamp" | cut -d= -f2))"
+up_to_date() {
+  [[ $force -eq 0 && -f "$prefix/lib/libcurl.a" && -f "$prefix/include/curl/curl.h" \
+     && -f "$stamp" ]] && grep -qx "script-version=$SCRIPT_VERSION" "$stamp"
+}
+report_up_to_date() {
+  log "up to date: $prefix ($(sed -n 's/^curl-version=//p' "$stamp"))"
   exit 0
-fi
+}
+up_to_date && report_up_to_date
+
+# One build at a time (two CMake configures may start this together); the
+# second waits and then finds the work done.
+mkdir -p "$deps_dir"
+exec 9>"$deps_dir/.build-curl-mingw.lock"
+flock 9
+up_to_date && report_up_to_date
 
 as_root() {
   if [[ $(id -u) -eq 0 ]]; then "$@"
@@ -61,7 +73,7 @@ as_root() {
   fi
 }
 
-for tool in "$HOST-gcc-posix" "$HOST-ar" "$HOST-ranlib" apt-get apt-cache dpkg-source make awk; do
+for tool in "$HOST-gcc-posix" "$HOST-ar" "$HOST-ranlib" "$HOST-nm" "$HOST-objdump" apt-get apt-cache dpkg-source make awk flock patch; do
   command -v "$tool" >/dev/null || die "missing tool: $tool"
 done
 
@@ -137,15 +149,16 @@ ensure_deb_src() {
   local codename src822=/etc/apt/sources.list.d/debian-src.sources
   local srclist=/etc/apt/sources.list.d/debian-src.list
   if [[ ! -e $src822 && ! -e $srclist ]]; then
+    # shellcheck disable=SC1091
     codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
     [[ -n $codename ]] || die "cannot tell the Debian codename from /etc/os-release"
     local tmp822 tmplist f
     tmp822=$(mktemp); tmplist=$(mktemp)
     for f in /etc/apt/sources.list.d/*.sources; do
-      [[ -f $f ]] && derive_deb822 "$codename" "$f" >>"$tmp822"
+      if [[ -f $f ]]; then derive_deb822 "$codename" "$f" >>"$tmp822"; fi
     done
     for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-      [[ -f $f ]] && derive_oneline "$codename" "$f" >>"$tmplist"
+      if [[ -f $f ]]; then derive_oneline "$codename" "$f" >>"$tmplist"; fi
     done
     [[ -s $tmp822 || -s $tmplist ]] \
       || die "no enabled 'deb' entry for $codename found in /etc/apt to derive a deb-src entry from"
@@ -191,8 +204,24 @@ src_dir="$work_dir/src"
 rm -rf "$src_dir"
 log "unpacking and applying Debian patches (dpkg-source -x)"
 # dpkg-source -x unpacks the upstream tarball and applies debian/patches in
-# series order, exactly as the Debian package build sees the tree.
-dpkg-source -q -x "$dsc_name" "$src_dir" >&2
+# series order.
+dpkg-source -q -x --no-copy "$dsc_name" "$src_dir" >&2
+# The last two patches in the series only rename the library for Debian's
+# GnuTLS and NSS flavours; debian/rules pops them ("quilt pop" twice) for the
+# main (OpenSSL) flavour. Do the same, so the tree is that of libcurl4.
+mapfile -t series < <(grep -v '^[[:space:]]*\(#\|$\)' "$src_dir/debian/patches/series" | awk '{ print $1 }')
+for ((i = ${#series[@]} - 1; i >= ${#series[@]} - 2 && i >= 0; i--)); do
+  case "${series[i]}" in
+    *gnutls*|*nss*)
+      patch -s -R -p1 -d "$src_dir" <"$src_dir/debian/patches/${series[i]}" \
+        || die "could not revert ${series[i]}" ;;
+    *) log "warning: expected a GnuTLS/NSS flavour patch at the end of the series, found ${series[i]}" ;;
+  esac
+done
+# configure and the Makefile.in files are used as shipped in the upstream
+# tarball (no autoreconf). The Debian patches that touch configure.ac or
+# Makefile.am concern GSSAPI, LDAP, zsh completion and the test suite, none
+# of which this build uses; the security fixes are all in C sources.
 
 # --------------------------------------------------------------- configure
 build_dir="$work_dir/build-i686"
@@ -234,7 +263,8 @@ CPPFLAGS="-D_WIN32_WINNT=$CURL_WIN32_WINNT" CFLAGS="-O2" \
   || { tail -n 40 configure.out >&2; die "configure failed (see $build_dir/configure.out)"; }
 t_configure=$((SECONDS - t0))
 
-# The choice made in lib/rand.c; fail loudly if it ever stops holding.
+# What the _WIN32_WINNT value above relies on; the checks after the build are
+# what actually guard against bcrypt.dll.
 grep -q 'HAVE_WIN_BCRYPTGENRANDOM' "$src_dir/lib/rand.c" \
   || log "warning: lib/rand.c no longer mentions HAVE_WIN_BCRYPTGENRANDOM; re-check the bcrypt avoidance"
 
@@ -249,6 +279,30 @@ if "$HOST-nm" -u lib/.libs/libcurl.a 2>/dev/null | grep -i 'BCrypt'; then
   die "libcurl.a references BCrypt* functions (would import bcrypt.dll)"
 fi
 
+# Link a small program the way consumers do and check its import table: only
+# DLLs Windows always loads from the system folder may appear.
+readonly SYSTEM_LIBS=(ws2_32 advapi32)
+readonly ALLOWED_DLLS="kernel32.dll msvcrt.dll ws2_32.dll advapi32.dll"
+cat >check.c <<'EOF'
+#include <curl/curl.h>
+int main(void)
+{
+  CURL *h = curl_easy_init();
+  curl_easy_setopt(h, CURLOPT_URL, "http://127.0.0.1:9/");
+  curl_easy_perform(h);
+  curl_easy_cleanup(h);
+  return curl_mime_init(NULL) != NULL;
+}
+EOF
+"$CC" -DCURL_STATICLIB -I"$src_dir/include" -Iinclude check.c -o check.exe \
+  -static lib/.libs/libcurl.a "${SYSTEM_LIBS[@]/#/-l}" >check.out 2>&1 \
+  || { cat check.out >&2; die "a test program does not link against libcurl.a with: ${SYSTEM_LIBS[*]}"; }
+imports=$("$HOST-objdump" -p check.exe | awk '/DLL Name:/ { print tolower($3) }' | sort -u | xargs)
+for dll in $imports; do
+  [[ " $ALLOWED_DLLS " == *" $dll "* ]] || die "a libcurl program imports $dll (imports: $imports)"
+done
+log "test program imports: $imports"
+
 # ----------------------------------------------------------------- install
 rm -rf "$prefix"
 make -C lib install >install.out 2>&1 || { tail -n 20 install.out >&2; die "make -C lib install failed"; }
@@ -261,10 +315,12 @@ libs_private=$(awk -F': *' '/^Libs.private:/ { print $2 }' libcurl.pc)
   echo "script-version=$SCRIPT_VERSION"
   echo "curl-version=$curl_version"
   echo "win32-winnt=$CURL_WIN32_WINNT"
-  echo "libs-private=$libs_private"
+  echo "system-libs=${SYSTEM_LIBS[*]}"
+  echo "imports=$imports"
+  echo "pc-libs-private=$libs_private"
   echo "configure-seconds=$t_configure"
   echo "build-seconds=$t_build"
 } >"$stamp"
 
 log "installed curl $curl_version into $prefix"
-log "configure ${t_configure}s, make -C lib ${t_build}s; system libs: $libs_private"
+log "configure ${t_configure}s, make -C lib ${t_build}s; link with: ${SYSTEM_LIBS[*]}"
