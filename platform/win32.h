@@ -8,6 +8,7 @@
 //   char16_t and the backend reinterprets at the call site (W() below).
 
 #include <windows.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <tlhelp32.h>

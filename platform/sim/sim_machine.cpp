@@ -1,5 +1,6 @@
 #include "platform/sim/sim_machine.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>

@@ -1,0 +1,344 @@
+#include "app/launcher.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "patcher/patcher_launch.h"
+#include "tests/support/download_server.h"
+#include "tests/support/sim_test.h"
+#include "ui/messages.h"
+#include "ui/splash.h"
+
+namespace {
+
+using sim::DialogAnswer;
+using sim::DialogRecord;
+using testhttp::Response;
+
+constexpr uint64_t kOneSecond = 10000000;
+constexpr char16_t kInstall[] = u"C:\\Games\\Velkaris";
+constexpr char16_t kCommandLine[] = u"\"C:\\Games\\Velkaris\\VelkarisLauncher.exe\" -x 1";
+constexpr char16_t kSystemErrorText[] = u"Not a valid application.\r\n";
+
+// The launcher's whole run against the simulated machine and a real HTTP
+// server that publishes a release.
+class LauncherRun : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    g_splashReady.store(0);
+    g_splashWindow = nullptr;
+    g_launcherArgs = u"";
+    m_server = root() / "server";
+    std::filesystem::create_directories(m_server / "locales");
+    DownloadServer().ClearRoutes();
+    DownloadServer().ClearRequests();
+    DownloadServer().SetDocumentRoot(m_server);
+    Publish("patcher_version", "7\r\n9");
+    Publish("patcher_files_version", "");
+    Publish("VelkarisPatcher32.vke", "new patcher");
+    Publish("VelkarisLauncher.exe", "launcher copy");
+    machine().systemMessages[193] = "Not a valid application.\r\n";
+  }
+
+  void Publish(const std::string& name, const std::string& content) {
+    std::ofstream(m_server / name, std::ios::binary) << content;
+  }
+
+  // An installed, up-to-date game whose recorded folder is the launcher's.
+  void Install() {
+    const std::u16string folder = kInstall;
+    machine().WriteFile(folder + u"\\Tov\\pad00000.meta", "meta");
+    machine().WriteFile(folder + u"\\VelkarisLauncher.exe", "launcher");
+    machine().WriteFile(folder + u"\\VelkarisPatcher32.vke", "patcher");
+    machine().WriteFile(folder + u"\\patcher_version", "7\r\n2");
+    machine().WriteFile(folder + u"\\patcher_files_version", "");
+    machine().MakeFolders(folder + u"\\locales");
+    machine().SetString(u"Software\\Velkaris_TW", u"Path", folder);
+  }
+
+  int Run(const char16_t* commandLine = kCommandLine) {
+    return RunLauncher(nullptr, commandLine);
+  }
+
+  std::vector<std::u16string> Texts() const {
+    std::vector<std::u16string> texts;
+    for (const auto& record : machine().transcript) texts.push_back(record.text);
+    return texts;
+  }
+
+  std::vector<std::string> Requests() const {
+    std::vector<std::string> targets;
+    for (const auto& request : DownloadServer().Requests()) targets.push_back(request.target);
+    return targets;
+  }
+
+  std::filesystem::path m_server;
+};
+
+TEST_F(LauncherRun, UpToDateInstallStartsThePatcherWithTheLaunchersArguments) {
+  Install();
+  EXPECT_EQ(Run(), 0);
+
+  EXPECT_TRUE(machine().transcript.empty());
+  EXPECT_EQ(Requests(), std::vector<std::string>{"/UploadData/patcher_version"});
+  ASSERT_EQ(machine().startedProcesses.size(), 1u);
+  EXPECT_EQ(machine().startedProcesses[0],
+            u"\"C:\\Games\\Velkaris/VelkarisPatcher32.vke\" -x 1");
+  EXPECT_EQ(std::u16string(g_launcherArgs), u"-x 1");
+  EXPECT_EQ(machine().ReadFile(u"C:\\Games\\Velkaris\\patcher_version"), "7\r\n2");
+  EXPECT_FALSE(machine().Exists(u"C:\\Games\\Velkaris\\patcher_version_tmp"));
+  EXPECT_EQ(machine().currentDirectory, kInstall);
+  // The run ends within the second it started in: the splash stays a second.
+  EXPECT_EQ(machine().sleeps, std::vector<uint32_t>{1000});
+}
+
+TEST_F(LauncherRun, WithoutArgumentsThePatcherGetsAnEmptyArgumentText) {
+  Install();
+  EXPECT_EQ(Run(u"VelkarisLauncher.exe"), 0);
+  EXPECT_EQ(std::u16string(g_launcherArgs), u"");
+  ASSERT_EQ(machine().startedProcesses.size(), 1u);
+  EXPECT_EQ(machine().startedProcesses[0], u"\"C:\\Games\\Velkaris/VelkarisPatcher32.vke\" ");
+}
+
+TEST_F(LauncherRun, SplashIsWaitedForInStepsOfATenthOfASecond) {
+  Install();
+  machine().deferSplashReady = true;
+  machine().onSleep = [](sim::Machine& m) {
+    if (m.sleeps.size() == 3) g_splashReady.store(1, std::memory_order_release);
+  };
+  EXPECT_EQ(Run(), 0);
+  ASSERT_GE(machine().sleeps.size(), 3u);
+  EXPECT_EQ(std::vector<uint32_t>(machine().sleeps.begin(), machine().sleeps.begin() + 3),
+            (std::vector<uint32_t>{100, 100, 100}));
+}
+
+TEST_F(LauncherRun, GoesOnWithoutASplashWhenItsThreadCannotStart) {
+  Install();
+  machine().failStartThread = true;
+  machine().processes = {u"Velkaris64.exe"};
+  EXPECT_EQ(Run(), -1);
+  EXPECT_EQ(machine().sleeps, std::vector<uint32_t>{});
+  ASSERT_EQ(machine().transcript.size(), 1u);
+  EXPECT_EQ(machine().transcript[0].owner, nullptr);
+}
+
+TEST_F(LauncherRun, LingersOnlyWhenNoSecondBoundaryPassed) {
+  Install();
+  // Start 0.9 s into a second, end 0.1 s into the next: no lingering.
+  const uint64_t second = 133000000000000000ULL;
+  machine().scriptedTimes = {second + 9 * kOneSecond / 10, second + kOneSecond + kOneSecond / 10};
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(machine().sleeps, std::vector<uint32_t>{0});
+}
+
+TEST(LingerMilliseconds, CountsSecondBoundariesNotElapsedTime) {
+  const uint64_t second = 133000000000000000ULL;
+  struct Case {
+    uint64_t start;
+    uint64_t end;
+    uint32_t linger;
+  } cases[] = {
+      {second + 9 * kOneSecond / 10, second + kOneSecond + kOneSecond / 10, 0},
+      {second + kOneSecond / 10, second + 9 * kOneSecond / 10, 1000},
+      {second, second, 1000},
+      {second + 5 * kOneSecond, second, 1000},  // clock set back
+      {second, second + 3 * kOneSecond, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LingerMilliseconds(c.start, c.end), c.linger) << c.start << " -> " << c.end;
+  }
+}
+
+TEST(LauncherArguments, SkipsTheProgramNameAndTheBlanksAfterIt) {
+  struct Case {
+    const char16_t* commandLine;
+    const char16_t* arguments;
+  } cases[] = {
+      {u"launcher.exe -x 1", u"-x 1"},
+      {u"\"C:\\Program Files\\V\\launcher.exe\" -x  1 ", u"-x  1 "},
+      {u"\"C:\\Program Files\\V\\launcher.exe\"-x", u"-x"},
+      {u"C:\\a\"b c\"d.exe  arg", u"arg"},
+      {u"launcher.exe \t\r\n\x01 \"quoted arg\"", u"\"quoted arg\""},
+      {u"launcher.exe", u""},
+      {u"launcher.exe    ", u""},
+      {u"\"C:\\unterminated quote\\launcher.exe -x", u""},
+      {u"", u""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(std::u16string(LauncherArguments(c.commandLine)), c.arguments)
+        << Utf8(c.commandLine);
+  }
+}
+
+// Each failing step shows its own message and ends the run with -1 before
+// the patcher is started.
+TEST_F(LauncherRun, ModuleFolderThatCannotBeEnteredEndsTheRun) {
+  Install();
+  machine().failSetCurrentDirectory = true;
+  EXPECT_EQ(Run(), -1);
+  EXPECT_EQ(Texts(), std::vector<std::u16string>{g_messages.MsgInstallPathSaveFailed});
+  EXPECT_TRUE(machine().startedProcesses.empty());
+  EXPECT_TRUE(DownloadServer().Requests().empty());
+}
+
+TEST_F(LauncherRun, LauncherDriveWithoutSpaceEndsTheRun) {
+  Install();
+  machine().freeSpace = {8, 512, 1048575};  // figure 0
+  EXPECT_EQ(Run(), -1);
+  EXPECT_EQ(Texts(), std::vector<std::u16string>{g_messages.MsgDiskSpaceInsufficient});
+  EXPECT_TRUE(machine().startedProcesses.empty());
+}
+
+TEST_F(LauncherRun, RunningGameEndsTheRunWithAWarning) {
+  Install();
+  machine().processes = {u"explorer.exe", u"VelkarisLauncher.exe", u"Velkaris32.exe"};
+  EXPECT_EQ(Run(), -1);
+  ASSERT_EQ(machine().transcript.size(), 1u);
+  EXPECT_EQ(machine().transcript[0].caption, u"warning");
+  EXPECT_EQ(machine().transcript[0].text, g_messages.MsgGameAlreadyRunning);
+  EXPECT_EQ(machine().transcript[0].owner, g_splashWindow);
+  EXPECT_TRUE(machine().startedProcesses.empty());
+}
+
+TEST_F(LauncherRun, CancelledFolderChooserEndsTheRunSilently) {
+  machine().modulePath = u"C:\\Downloads\\VelkarisLauncher.exe";
+  machine().MakeFolders(u"C:\\Downloads");
+  machine().answers = {DialogAnswer::Cancel()};
+  EXPECT_EQ(Run(), -1);
+  ASSERT_EQ(machine().transcript.size(), 1u);
+  EXPECT_EQ(machine().transcript[0].kind, DialogRecord::Kind::kBrowseFolder);
+  EXPECT_FALSE(machine().KeyExists(u"Software\\Velkaris_TW"));
+  EXPECT_TRUE(DownloadServer().Requests().empty());
+}
+
+TEST_F(LauncherRun, LauncherCopyThatCannotBeFetchedEndsTheRun) {
+  Install();
+  machine().WriteFile(std::u16string(kInstall) + u"\\VelkarisLauncher.exe", "");
+  std::filesystem::remove(machine().HostPath(std::u16string(kInstall) + u"\\VelkarisLauncher.exe"));
+  DownloadServer().SetRoute("/UploadData/VelkarisLauncher.exe", Response::HtmlPage(404));
+  EXPECT_EQ(Run(), -1);
+  ASSERT_EQ(machine().transcript.size(), 1u);
+  EXPECT_EQ(machine().transcript[0].caption, u"Launcher-ex");
+  EXPECT_EQ(machine().transcript[0].text, g_messages.MsgUpdateDownloadFailed);
+  EXPECT_TRUE(machine().startedProcesses.empty());
+}
+
+TEST_F(LauncherRun, FailedVersionCheckEndsTheRunAndLeavesNoServerRecord) {
+  Install();
+  Publish("patcher_version", "8\r\n9");
+  DownloadServer().SetRoute("/UploadData/patcher_files_version", Response::HtmlPage(404));
+  EXPECT_EQ(Run(), -1);
+  ASSERT_EQ(machine().transcript.size(), 1u);
+  EXPECT_EQ(machine().transcript[0].caption, u"patcher_files_version");
+  EXPECT_FALSE(machine().Exists(u"C:\\Games\\Velkaris\\patcher_version_tmp"));
+  EXPECT_EQ(machine().ReadFile(u"C:\\Games\\Velkaris\\patcher_version"), "7\r\n2");
+  EXPECT_TRUE(machine().startedProcesses.empty());
+}
+
+TEST_F(LauncherRun, UnreachableServerRecordEndsTheProcessAtOnce) {
+  Install();
+  DownloadServer().SetRoute("/UploadData/patcher_version", Response::HtmlPage(404));
+  EXPECT_EXIT(Run(), ::testing::ExitedWithCode(255), "");
+}
+
+TEST_F(LauncherRun, PatcherThatCannotStartShowsTheSystemsReason) {
+  Install();
+  machine().startProcessError = 193;
+  EXPECT_EQ(Run(), -1);
+  ASSERT_EQ(machine().transcript.size(), 1u);
+  EXPECT_EQ(machine().transcript[0].caption, u"Launcher");
+  EXPECT_EQ(machine().transcript[0].text, std::u16string(g_messages.MsgUpdateVersionDownloadFailed) +
+                                              u"\r\n errCode : " + kSystemErrorText);
+  EXPECT_EQ(machine().sleeps, std::vector<uint32_t>{});
+}
+
+// A changed install folder offers the shortcuts; the answer never stops the
+// launch.
+TEST_F(LauncherRun, ChangedFolderOffersShortcutsAndNoCreatesNone) {
+  Install();
+  machine().SetString(u"Software\\Velkaris_TW", u"Path", u"C:\\games\\velkaris");
+  machine().specialFolders[0x0000] = u"C:\\Users\\Player\\Desktop";
+  machine().answers = {DialogAnswer::Button(7)};
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(machine().transcript.size(), 1u);
+  EXPECT_EQ(machine().transcript[0].text, g_messages.MsgConfirmDesktopShortcut);
+  EXPECT_EQ(machine().transcript[0].type, 4u);  // Yes and No
+  EXPECT_TRUE(machine().shellLinks.empty());
+  EXPECT_EQ(machine().startedProcesses.size(), 1u);
+}
+
+TEST_F(LauncherRun, FailedShortcutIsReportedAndThePatcherStillStarts) {
+  Install();
+  machine().SetString(u"Software\\Velkaris_TW", u"Path", u"D:\\Elsewhere");
+  machine().answers = {DialogAnswer::Button(6)};  // desktop folder unknown: no link at all
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Texts(), (std::vector<std::u16string>{g_messages.MsgConfirmDesktopShortcut,
+                                                  g_messages.MsgDesktopShortcutFailed}));
+  for (const auto& record : machine().transcript) EXPECT_EQ(record.owner, g_splashWindow);
+  EXPECT_TRUE(machine().shellLinks.empty());
+  EXPECT_EQ(machine().startedProcesses.size(), 1u);
+}
+
+// A player's first start on a fresh machine: the folder is chosen, recorded,
+// filled from the server, linked, and the patcher starts.
+TEST_F(LauncherRun, FreshMachineInstallsIntoTheChosenDriveAndStartsThePatcher) {
+  machine().modulePath = u"C:\\Downloads\\VelkarisLauncher.exe";
+  machine().MakeFolders(u"C:\\Downloads");
+  machine().MakeFolders(u"D:\\");
+  machine().specialFolders[0x0000] = u"C:\\Users\\Player\\Desktop";
+  machine().specialFolders[0x0017] = u"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
+  machine().MakeFolders(u"C:\\Users\\Player\\Desktop");
+  Publish("patcher_version", "8\r\n5");
+  Publish("patcher_files_version", "a.dat 1\r\nlocales\\b.pak 2\r\n");
+  Publish("a.dat", "A");
+  Publish("locales/b.pak", "B");
+  machine().answers = {DialogAnswer::Folder(u"D:\\"), DialogAnswer::Button(6),
+                       DialogAnswer::Button(6)};
+
+  EXPECT_EQ(Run(u"VelkarisLauncher.exe --fresh"), 0);
+
+  ASSERT_EQ(machine().transcript.size(), 3u);
+  EXPECT_EQ(machine().transcript[0].kind, DialogRecord::Kind::kBrowseFolder);
+  EXPECT_EQ(machine().transcript[0].preselected, u"C:\\Corvane\\Velkaris");
+  EXPECT_EQ(machine().transcript[1].text,
+            std::u16string(u"D:\\Velkaris\\") + g_messages.MsgConfirmInstallPathSuffix);
+  EXPECT_EQ(machine().transcript[2].text, g_messages.MsgConfirmDesktopShortcut);
+  for (const auto& record : machine().transcript) EXPECT_EQ(record.owner, g_splashWindow);
+
+  std::u16string recorded;
+  ASSERT_TRUE(machine().GetString(u"Software\\Velkaris_TW", u"Path", &recorded));
+  EXPECT_EQ(recorded, u"D:\\Velkaris\\");
+  EXPECT_TRUE(machine().Exists(u"C:\\Corvane\\Velkaris"));
+
+  EXPECT_EQ(Requests(), (std::vector<std::string>{
+                            "/UploadData/VelkarisLauncher.exe",
+                            "/UploadData/patcher_version",
+                            "/UploadData/patcher_files_version",
+                            "/UploadData/VelkarisPatcher32.vke",
+                            "/UploadData/a.dat",
+                            "/UploadData/locales/b.pak",
+                        }));
+  EXPECT_EQ(machine().ReadFile(u"D:\\Velkaris\\VelkarisLauncher.exe"), "launcher copy");
+  EXPECT_EQ(machine().ReadFile(u"D:\\Velkaris\\VelkarisPatcher32.vke"), "new patcher");
+  EXPECT_EQ(machine().ReadFile(u"D:\\Velkaris\\a.dat"), "A");
+  EXPECT_EQ(machine().ReadFile(u"D:\\Velkaris\\locales\\b.pak"), "B");
+  EXPECT_EQ(machine().ReadFile(u"D:\\Velkaris\\patcher_files_version"),
+            "a.dat 1\r\nlocales\\b.pak 2\r\n");
+  EXPECT_EQ(machine().ReadFile(u"D:\\Velkaris\\patcher_version"), "8\r\n0");
+  EXPECT_FALSE(machine().Exists(u"D:\\Velkaris\\patcher_version_tmp"));
+  EXPECT_FALSE(machine().Exists(u"D:\\Velkaris\\patcher_files_version_tmp"));
+
+  const std::u16string desktopLink = u"C:\\Users\\Player\\Desktop/Velkaris.lnk";
+  ASSERT_EQ(machine().shellLinks.count(desktopLink), 1u);
+  EXPECT_EQ(machine().shellLinks[desktopLink].target, u"D:\\Velkaris\\/VelkarisLauncher.exe");
+  EXPECT_EQ(machine().shellLinks.size(), 2u);
+
+  ASSERT_EQ(machine().startedProcesses.size(), 1u);
+  EXPECT_EQ(machine().startedProcesses[0], u"\"D:\\Velkaris\\/VelkarisPatcher32.vke\" --fresh");
+}
+
+}  // namespace

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the demo need on a Debian 12
+# machine (run as root). Idempotent: quick when all is already there.
+set -euo pipefail
+repo_root=$(cd "$(dirname "$0")/.." && pwd)
+
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev python3 curl ca-certificates
+  googletest libgtest-dev libgmock-dev libcurl4-openssl-dev
+  mingw-w64 gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine wine64 wine32:i386 xvfb xauth x11-utils imagemagick
+  fonts-noto-cjk fonts-wqy-microhei dpkg-dev nginx-light
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  # 32-bit Wine needs the i386 architecture.
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" \
+    >/dev/null
+fi
+
+bash "$repo_root/tools/build-curl-mingw.sh"
