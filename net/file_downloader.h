@@ -1,8 +1,9 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
 #include <string>
+
+#include "platform/files.h"
 
 // The only code that talks to the network: plain HTTP GETs below one base
 // URL, each body streamed into a local file.
@@ -10,15 +11,18 @@
 // Result of one attempt: 0, a libcurl result code, or DownloadRefused.
 inline constexpr int kDownloadOk = 0;
 inline constexpr int kDownloadPartialFile = 18;  // CURLE_PARTIAL_FILE: tried again
-inline constexpr int DownloadRefused = 90;       // no handle, or a refused status
+inline constexpr int DownloadRefused = 90;       // no handle, or a status other than 2xx
 
 struct WriteContext {
   const char* localFileName = nullptr;  // ANSI; not owned
-  std::FILE* stream = nullptr;          // opened on the first body data
+  platform::UniqueFile stream;          // opened on the first body data
 };
 
 class FileDownloader {
  public:
+  // An attempt that receives no data for this long is given up.
+  static constexpr long kDefaultStallSeconds = 60;
+
   // The one downloader of the process, aimed at the configured server.
   static FileDownloader& Instance();
 
@@ -35,11 +39,13 @@ class FileDownloader {
   int DownloadOnce(const char* subPath, const char* serverPath, const char* localPath);
 
   const std::string& BaseUrl() const { return baseUrl; }
+  // Tests shorten the stall limit; libcurl counts it in whole seconds.
+  void SetStallSeconds(long seconds) { m_stallSeconds = seconds; }
 
  private:
-  void* m_transfer = nullptr;  // libcurl easy handle of the attempt in progress
   WriteContext m_writeContext;
   std::string baseUrl;
+  long m_stallSeconds = kDefaultStallSeconds;
 };
 
 // libcurl write callback; userData is the WriteContext.

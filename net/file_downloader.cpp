@@ -1,0 +1,113 @@
+#include "net/file_downloader.h"
+
+#include <curl/curl.h>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <utility>
+
+#include "platform/system.h"
+
+namespace {
+
+// Each converted path gets a buffer of its own; longer paths are refused.
+constexpr int kAnsiPathBytes = 1024;
+// Only a transfer cut short is tried again, this many more times at most.
+constexpr int kMaxFurtherAttempts = 10;
+// Below this rate for the stall limit counts as no data at all.
+constexpr long kStallBytesPerSecond = 1;
+constexpr long kFirstSuccessStatus = 200;
+constexpr long kLastSuccessStatus = 299;
+
+struct EasyCleanup {
+  void operator()(CURL* transfer) const { curl_easy_cleanup(transfer); }
+};
+using UniqueTransfer = std::unique_ptr<CURL, EasyCleanup>;
+
+using AnsiPath = std::array<char, kAnsiPathBytes>;
+
+bool ToAnsi(const std::u16string& text, AnsiPath* ansi) {
+  return platform::WideToAnsi(text.c_str(), ansi->data(), kAnsiPathBytes) != 0;
+}
+
+// A redirect or an error page is never the file asked for.
+bool IsSuccessStatus(long status) {
+  return status >= kFirstSuccessStatus && status <= kLastSuccessStatus;
+}
+
+}  // namespace
+
+FileDownloader::FileDownloader(std::string url) : baseUrl(std::move(url)) {}
+
+bool FileDownloader::DownloadFile(const std::u16string& serverPath,
+                                  const std::u16string& localPath) {
+  AnsiPath subPathAnsi;
+  AnsiPath serverPathAnsi;
+  AnsiPath localPathAnsi;
+  if (!ToAnsi(u"", &subPathAnsi) || !ToAnsi(serverPath, &serverPathAnsi) ||
+      !ToAnsi(localPath, &localPathAnsi)) {
+    return false;
+  }
+  return DownloadWithRetry(subPathAnsi.data(), serverPathAnsi.data(), localPathAnsi.data());
+}
+
+bool FileDownloader::DownloadWithRetry(const char* subPath, const char* serverPath,
+                                       const char* localPath) {
+  int result = DownloadOnce(subPath, serverPath, localPath);
+  for (int attempt = 0; result == kDownloadPartialFile && attempt < kMaxFurtherAttempts;
+       ++attempt) {
+    result = DownloadOnce(subPath, serverPath, localPath);
+  }
+  return result == kDownloadOk;
+}
+
+int FileDownloader::DownloadOnce(const char* subPath, const char* serverPath,
+                                 const char* localPath) {
+  m_writeContext.localFileName = localPath;
+  m_writeContext.stream.reset();
+  const std::string url = baseUrl + subPath + serverPath;
+
+  // A fresh handle per attempt: nothing, not even the connection, carries over.
+  const UniqueTransfer transfer(curl_easy_init());
+  if (!transfer) return DownloadRefused;
+  curl_easy_setopt(transfer.get(), CURLOPT_URL, url.c_str());
+  curl_easy_setopt(transfer.get(), CURLOPT_WRITEDATA, &m_writeContext);
+  curl_easy_setopt(transfer.get(), CURLOPT_WRITEFUNCTION, &WriteToFile);
+  // A server that accepts and then stays silent must not hold the splash,
+  // which has no close button, and with it every later start, for good.
+  curl_easy_setopt(transfer.get(), CURLOPT_LOW_SPEED_LIMIT, kStallBytesPerSecond);
+  curl_easy_setopt(transfer.get(), CURLOPT_LOW_SPEED_TIME, m_stallSeconds);
+
+  const CURLcode result = curl_easy_perform(transfer.get());
+  if (result != CURLE_OK) {
+    m_writeContext.stream.reset();
+    return result;
+  }
+  long status = 0;
+  curl_easy_getinfo(transfer.get(), CURLINFO_RESPONSE_CODE, &status);
+  if (!IsSuccessStatus(status)) {
+    m_writeContext.stream.reset();
+    platform::RemoveFileAnsi(localPath);  // an absent file is just as good
+    return DownloadRefused;
+  }
+  // An empty body still replaces what an older download left at that path.
+  if (!m_writeContext.stream) {
+    m_writeContext.stream = platform::OpenFileAnsi(localPath, "wb");
+    if (!m_writeContext.stream) return CURLE_WRITE_ERROR;
+  }
+  // The last buffered bytes reach the file only now; a failure here means
+  // the file is incomplete.
+  if (std::fclose(m_writeContext.stream.release()) != 0) return CURLE_WRITE_ERROR;
+  return kDownloadOk;
+}
+
+size_t WriteToFile(char* data, size_t itemSize, size_t itemCount, void* userData) {
+  auto* context = static_cast<WriteContext*>(userData);
+  if (!context->stream) {
+    if (!context->localFileName) return 0;
+    context->stream = platform::OpenFileAnsi(context->localFileName, "wb");
+    if (!context->stream) return 0;
+  }
+  return std::fwrite(data, itemSize, itemCount, context->stream.get()) * itemSize;
+}
