@@ -1,0 +1,238 @@
+#include "net/file_downloader.h"
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "tests/common/net/downloader_fixture.h"
+
+namespace {
+
+using namespace std::string_literals;
+using testhttp::Response;
+
+// Binary content: a NUL, CR LF, a lone LF and Ctrl-Z must all survive.
+const std::string kBody = "MZ\0\x01 patcher\r\nline\nend\x1a tail"s;
+const std::string kOldContent = "older download";
+
+// A body long enough to be cut in the middle.
+std::string LongBody() {
+  std::string body;
+  for (int i = 0; body.size() < 4000; ++i) body += "chunk " + std::to_string(i) + "\r\n";
+  return body;
+}
+
+TEST(FileDownloaderInstance, IsOneDownloaderAimedAtTheServerFolder) {
+  FileDownloader& first = FileDownloader::Instance();
+  EXPECT_EQ(&first, &FileDownloader::Instance());
+  EXPECT_EQ(first.BaseUrl().rfind("http://", 0), 0u) << first.BaseUrl();
+  const std::string folder = "/UploadData/";
+  ASSERT_GT(first.BaseUrl().size(), folder.size());
+  EXPECT_EQ(first.BaseUrl().substr(first.BaseUrl().size() - folder.size()), folder);
+}
+
+struct StatusCase {
+  const char* name;
+  Response response;
+  bool olderFile;  // a file of that name exists before the download
+  bool result;
+  bool fileAfter;
+  std::string contentAfter;
+};
+
+TEST_F(DownloaderTest, OnlyA2xxAnswerLeavesTheBodyInPlace) {
+  const std::vector<StatusCase> cases = {
+      {"200 with a body replaces an older file", Response::Ok(kBody), true, true, true, kBody},
+      {"200 without a body empties an older file", Response::Status(200), true, true, true, ""},
+      {"204 creates an empty file", Response::Status(204), false, true, true, ""},
+      {"299 is still success", Response::Status(299, "x"), false, true, true, "x"},
+      {"300 is refused", Response::Status(300, "choices"), true, false, false, ""},
+      {"302 with a body is refused", Response::Redirect("/UploadData/moved.bin"), true, false, false, ""},
+      {"304 without a body deletes an older file", Response::Status(304), true, false, false, ""},
+      {"404 page is written, then deleted", Response::HtmlPage(404), false, false, false, ""},
+      {"404 without a body deletes an older file", Response::Status(404), true, false, false, ""},
+      {"500 page deletes an older file", Response::HtmlPage(500), true, false, false, ""},
+  };
+  Serve("moved.bin", Response::Ok("the redirect's target"));
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const StatusCase& c = cases[i];
+    SCOPED_TRACE(c.name);
+    const std::string serverPath = "file" + std::to_string(i);
+    const std::u16string localPath = u"local" + std::u16string(1, char16_t(u'a' + i));
+    Serve(serverPath, c.response);
+    if (c.olderFile) WriteFile(localPath, kOldContent);
+
+    EXPECT_EQ(downloader().DownloadFile(std::u16string(serverPath.begin(), serverPath.end()),
+                                        localPath),
+              c.result);
+    EXPECT_EQ(RequestsFor(serverPath), 1u);
+    EXPECT_EQ(Exists(localPath), c.fileAfter);
+    if (c.fileAfter) {
+      EXPECT_EQ(ReadFile(localPath), c.contentAfter);
+    }
+  }
+  EXPECT_EQ(RequestsFor("moved.bin"), 0u) << "a redirect must not be followed";
+}
+
+TEST_F(DownloaderTest, ARefusedStatusIsReportedAsDownloadRefused) {
+  Serve("missing", Response::HtmlPage(404));
+  Serve("moved", Response::Redirect("/UploadData/missing", 301));
+  EXPECT_EQ(downloader().DownloadOnce("", "missing", "a"), DownloadRefused);
+  EXPECT_EQ(downloader().DownloadOnce("", "moved", "b"), DownloadRefused);
+  EXPECT_EQ(downloader().DownloadOnce("", "missing", "a"), DownloadRefused);
+}
+
+struct CutCase {
+  int cutTransfers;
+  bool result;
+  size_t attempts;
+};
+
+TEST_F(DownloaderTest, OnlyCutTransfersAreTriedAgainUpToTenMoreTimes) {
+  const std::string body = LongBody();
+  const size_t cutBytes = body.size() / 3;
+  const std::vector<CutCase> cases = {{1, true, 2}, {10, true, 11}, {11, false, 11}};
+  for (const CutCase& c : cases) {
+    SCOPED_TRACE("cut transfers: " + std::to_string(c.cutTransfers));
+    Serve("cut.bin", Response::Ok(body).CutShort(c.cutTransfers, cutBytes));
+    server().ClearRequests();
+    EXPECT_EQ(downloader().DownloadFile(u"cut.bin", u"cut.bin"), c.result);
+    EXPECT_EQ(RequestsFor("cut.bin"), c.attempts);
+    // Each attempt starts the file afresh: the complete body alone, or what
+    // the last cut attempt wrote.
+    EXPECT_EQ(ReadFile(u"cut.bin"), c.result ? body : body.substr(0, cutBytes));
+  }
+}
+
+TEST_F(DownloaderTest, ACutTransferIsResultPartialFile) {
+  Serve("cut.bin", Response::Ok(LongBody()).CutShort(1));
+  EXPECT_EQ(downloader().DownloadOnce("", "cut.bin", "cut.bin"), CURLE_PARTIAL_FILE);
+}
+
+TEST_F(DownloaderTest, AResetConnectionIsNotTriedAgainAndKeepsAnOlderFile) {
+  Serve("reset.bin", Response::Ok(kBody).Reset());
+  WriteFile(u"reset.bin", kOldContent);
+  EXPECT_FALSE(downloader().DownloadFile(u"reset.bin", u"reset.bin"));
+  EXPECT_EQ(RequestsFor("reset.bin"), 1u);
+  EXPECT_EQ(ReadFile(u"reset.bin"), kOldContent);
+}
+
+TEST_F(DownloaderTest, AnUnreachableServerFailsAtOnceAndKeepsAnOlderFile) {
+  testhttp::TestHttpServer gone;
+  ASSERT_TRUE(gone.Start());
+  FileDownloader unreachable(gone.BaseUrl() + kServerFolder);
+  gone.Stop();  // the port is free now: the connection is refused
+  WriteFile(u"kept.bin", kOldContent);
+
+  EXPECT_EQ(unreachable.DownloadOnce("", "kept.bin", "kept.bin"), CURLE_COULDNT_CONNECT);
+  EXPECT_FALSE(unreachable.DownloadFile(u"kept.bin", u"kept.bin"));
+  EXPECT_EQ(ReadFile(u"kept.bin"), kOldContent);
+}
+
+TEST_F(DownloaderTest, ALocalFileInAMissingFolderIsAWriteErrorAfterOneAttempt) {
+  // With a body the first data cannot be stored; without one the empty file
+  // cannot be created.
+  Serve("body.bin", Response::Ok(kBody));
+  Serve("empty.bin", Response::Status(200));
+  for (const char* serverPath : {"body.bin", "empty.bin"}) {
+    SCOPED_TRACE(serverPath);
+    EXPECT_EQ(downloader().DownloadOnce("", serverPath, "missing\\file.bin"), CURLE_WRITE_ERROR);
+  }
+  server().ClearRequests();
+  EXPECT_FALSE(downloader().DownloadFile(u"body.bin", u"missing\\file.bin"));
+  EXPECT_EQ(RequestsFor("body.bin"), 1u);
+  EXPECT_FALSE(Exists(u"missing"));
+}
+
+TEST_F(DownloaderTest, PathsMustFitTheirAnsiBufferWithTheTerminator) {
+  const std::string longest(1023, 'p');  // 1,024 bytes with the terminator
+  const std::u16string longestWide(longest.begin(), longest.end());
+  const std::u16string tooLong(1024, u'p');
+
+  EXPECT_FALSE(downloader().DownloadFile(tooLong, u"local.bin"));
+  EXPECT_FALSE(downloader().DownloadFile(u"local.bin", tooLong));
+  EXPECT_TRUE(server().Requests().empty()) << "nothing may be sent for a path that does not fit";
+
+  Serve(longest, Response::Ok(kBody));
+  EXPECT_TRUE(downloader().DownloadFile(longestWide, u"local.bin"));
+  EXPECT_EQ(RequestsFor(longest), 1u);
+  EXPECT_EQ(ReadFile(u"local.bin"), kBody);
+}
+
+TEST_F(DownloaderTest, TheServerPathReachesLibcurlUnescaped) {
+  // The ANSI byte of a non-ASCII character is handed over as it is: libcurl
+  // percent-encodes it on the wire in lower case ("%e9"), where an escaped
+  // path would arrive as "%E9" and a UTF-8 one as "%C3%A9".
+  Serve("dir/caf%e9.bin", Response::Ok(kBody));
+  EXPECT_TRUE(downloader().DownloadFile(u"dir/caf\u00e9.bin", u"caf\u00e9.bin"));
+  EXPECT_EQ(RequestsFor("dir/caf%e9.bin"), 1u);
+  EXPECT_EQ(ReadFile(u"caf\u00e9.bin"), kBody);
+
+  // libcurl refuses a URL with a raw blank before connecting.
+  EXPECT_EQ(downloader().DownloadOnce("", "dir/a b.bin", "blank.bin"), CURLE_URL_MALFORMAT);
+  EXPECT_FALSE(downloader().DownloadFile(u"dir/a b.bin", u"blank.bin"));
+  EXPECT_EQ(server().Requests().size(), 1u);
+  EXPECT_FALSE(Exists(u"blank.bin"));
+}
+
+TEST_F(DownloaderTest, TheSubPathSitsBetweenTheBaseUrlAndTheServerPath) {
+  Serve("sub/file.bin", Response::Ok(kBody));
+  EXPECT_EQ(downloader().DownloadOnce("sub/", "file.bin", "file.bin"), kDownloadOk);
+  EXPECT_EQ(ReadFile(u"file.bin"), kBody);
+}
+
+// The stall limit is shortened to one second; libcurl measures in seconds.
+class StallTest : public DownloaderTest {
+ protected:
+  static constexpr long kStallSeconds = 1;
+  static constexpr int kHoldMs = 30000;  // far beyond the stall limit
+  // Generous bound: libcurl averages its rate over a few seconds.
+  static constexpr std::chrono::seconds kGiveUpWithin{15};
+
+  void SetUp() override {
+    DownloaderTest::SetUp();
+    if (HasFatalFailure()) return;
+    downloader().SetStallSeconds(kStallSeconds);
+  }
+
+  // Result of one attempt and whether it ended well before the server let go.
+  int TimedAttempt(const char* serverPath, const char* localPath) {
+    const auto start = std::chrono::steady_clock::now();
+    const int result = downloader().DownloadOnce("", serverPath, localPath);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kGiveUpWithin);
+    return result;
+  }
+};
+
+TEST_F(StallTest, ASilentServerIsGivenUpWithoutRetry) {
+  Serve("headers.bin", Response::Ok(kBody).HeadersThenSilence(Response::kEveryRequest, kHoldMs));
+  Serve("nothing.bin", Response::Ok(kBody).NoResponse(Response::kEveryRequest, kHoldMs));
+  for (const char* serverPath : {"headers.bin", "nothing.bin"}) {
+    SCOPED_TRACE(serverPath);
+    EXPECT_EQ(TimedAttempt(serverPath, "stalled.bin"), CURLE_OPERATION_TIMEDOUT);
+    EXPECT_FALSE(Exists(u"stalled.bin"));
+  }
+  server().ClearRequests();
+  EXPECT_FALSE(downloader().DownloadFile(u"headers.bin", u"stalled.bin"));
+  EXPECT_EQ(RequestsFor("headers.bin"), 1u);
+}
+
+TEST_F(StallTest, DataThenSilenceIsGivenUpAndKeepsWhatArrived) {
+  Serve("stops.bin", Response::Ok(kBody).Trickle(1, kHoldMs));
+  EXPECT_EQ(TimedAttempt("stops.bin", "stops.bin"), CURLE_OPERATION_TIMEDOUT);
+  EXPECT_EQ(ReadFile(u"stops.bin"), kBody.substr(0, 1));
+}
+
+TEST_F(StallTest, ASlowButSteadyTransferIsNotCut) {
+  constexpr size_t kChunkBytes = 2;
+  constexpr int kChunkDelayMs = 250;
+  const std::string body = "twelve bytes";  // six chunks over about 1.5 s
+  Serve("slow.bin", Response::Ok(body).Trickle(kChunkBytes, kChunkDelayMs));
+  EXPECT_TRUE(downloader().DownloadFile(u"slow.bin", u"slow.bin"));
+  EXPECT_EQ(ReadFile(u"slow.bin"), body);
+}
+
+}  // namespace
