@@ -77,12 +77,22 @@ TEST_F(DownloaderTest, OnlyA2xxAnswerLeavesTheBodyInPlace) {
   EXPECT_EQ(RequestsFor("moved.bin"), 0u) << "a redirect must not be followed";
 }
 
-TEST_F(DownloaderTest, ARefusedStatusIsReportedAsDownloadRefused) {
-  Serve("missing", Response::HtmlPage(404));
-  Serve("moved", Response::Redirect("/UploadData/missing", 301));
-  EXPECT_EQ(downloader().DownloadOnce("", "missing", "a"), DownloadRefused);
-  EXPECT_EQ(downloader().DownloadOnce("", "moved", "b"), DownloadRefused);
-  EXPECT_EQ(downloader().DownloadOnce("", "missing", "a"), DownloadRefused);
+TEST_F(DownloaderTest, AnAttemptReportsItsResult) {
+  const struct {
+    const char* serverPath;
+    Response response;
+    int result;
+  } cases[] = {
+      {"ok", Response::Ok(kBody), kDownloadOk},
+      {"cut", Response::Ok(LongBody()).CutShort(Response::kEveryRequest), CURLE_PARTIAL_FILE},
+      {"missing", Response::HtmlPage(404), DownloadRefused},
+      {"moved", Response::Redirect("/UploadData/ok", 301), DownloadRefused},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.serverPath);
+    Serve(c.serverPath, c.response);
+    EXPECT_EQ(downloader().DownloadOnce("", c.serverPath, "attempt.bin"), c.result);
+  }
 }
 
 struct CutCase {
@@ -105,11 +115,6 @@ TEST_F(DownloaderTest, OnlyCutTransfersAreTriedAgainUpToTenMoreTimes) {
     // the last cut attempt wrote.
     EXPECT_EQ(ReadFile(u"cut.bin"), c.result ? body : body.substr(0, cutBytes));
   }
-}
-
-TEST_F(DownloaderTest, ACutTransferIsResultPartialFile) {
-  Serve("cut.bin", Response::Ok(LongBody()).CutShort(1));
-  EXPECT_EQ(downloader().DownloadOnce("", "cut.bin", "cut.bin"), CURLE_PARTIAL_FILE);
 }
 
 TEST_F(DownloaderTest, AResetConnectionIsNotTriedAgainAndKeepsAnOlderFile) {
