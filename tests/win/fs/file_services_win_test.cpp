@@ -1,0 +1,104 @@
+#include "fs/file_services.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+std::u16string U16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
+std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
+bool Exists(const std::u16string& path) {
+  return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A fresh folder under the real temporary folder, removed afterwards.
+class FileServicesWinTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_NE(::GetTempPathW(MAX_PATH, temp), 0u);
+    wchar_t unique[MAX_PATH] = {};
+    ASSERT_NE(::GetTempFileNameW(temp, L"fs", 0, unique), 0u);
+    ::DeleteFileW(unique);
+    ASSERT_TRUE(::CreateDirectoryW(unique, nullptr));
+    m_base = U16(unique);
+  }
+  void TearDown() override {
+    std::error_code error;
+    std::filesystem::remove_all(std::filesystem::path(Wide(m_base)), error);
+  }
+
+  void WriteFile(const std::u16string& path, const char* text) {
+    std::ofstream(std::filesystem::path(Wide(path)), std::ios::binary) << text;
+  }
+
+  std::u16string m_base;
+};
+
+TEST_F(FileServicesWinTest, CreateDirectoryTreeMakesEveryMissingFolder) {
+  const std::u16string deepest = m_base + u"\\Games\\A\\B";
+  EXPECT_TRUE(CreateDirectoryTree(deepest));
+  EXPECT_TRUE(Exists(deepest));
+  // Already there: still true.
+  EXPECT_TRUE(CreateDirectoryTree(deepest));
+  EXPECT_TRUE(CreateDirectoryTree(m_base + u"\\Trailing\\"));
+  EXPECT_TRUE(Exists(m_base + u"\\Trailing"));
+}
+
+TEST_F(FileServicesWinTest, CreateDirectoryTreeTreatsForwardSlashesAsPartOfTheName) {
+  // One attempt for the whole tail, which Windows fails for the missing
+  // parent "Forward".
+  EXPECT_FALSE(CreateDirectoryTree(m_base + u"\\Forward/A"));
+  EXPECT_FALSE(Exists(m_base + u"\\Forward"));
+}
+
+TEST_F(FileServicesWinTest, CreateDirectoryTreeAccepts259CharactersAndRefuses260) {
+  auto pathOfLength = [&](size_t length, char16_t fill) {
+    std::u16string path = m_base + u"\\" + std::u16string(100, fill) + u"\\";
+    return path + std::u16string(length - path.size(), fill);
+  };
+  const std::u16string refused = pathOfLength(260, u'r');
+  EXPECT_FALSE(CreateDirectoryTree(refused));
+  EXPECT_FALSE(Exists(m_base + u"\\" + std::u16string(100, u'r')));
+
+  const std::u16string accepted = pathOfLength(259, u'a');
+  ASSERT_EQ(accepted.size(), 259u);
+  EXPECT_TRUE(CreateDirectoryTree(accepted));
+  EXPECT_TRUE(Exists(accepted));
+}
+
+TEST_F(FileServicesWinTest, DeletePathRemovesAFolderWithItsContents) {
+  const std::u16string folder = m_base + u"\\Doomed";
+  ASSERT_TRUE(CreateDirectoryTree(folder + u"\\Inner"));
+  WriteFile(folder + u"\\Inner\\file.txt", "x");
+  WriteFile(folder + u"\\top.txt", "y");
+  EXPECT_TRUE(DeletePath(folder));
+  EXPECT_FALSE(Exists(folder));
+  EXPECT_FALSE(DeletePath(folder));
+}
+
+TEST_F(FileServicesWinTest, RenamePathMovesOntoAFreeName) {
+  WriteFile(m_base + u"\\file.temp", "fresh");
+  EXPECT_TRUE(RenamePath(m_base + u"\\file.temp", m_base + u"\\file"));
+  EXPECT_FALSE(Exists(m_base + u"\\file.temp"));
+  std::ifstream in(std::filesystem::path(Wide(m_base + u"\\file")), std::ios::binary);
+  std::string content;
+  in >> content;
+  EXPECT_EQ(content, "fresh");
+}
+
+TEST_F(FileServicesWinTest, RenamePathOntoAnExistingNameLeavesBothFiles) {
+  // Callers delete the old file first; the rename alone never replaces it.
+  WriteFile(m_base + u"\\file.temp", "fresh");
+  WriteFile(m_base + u"\\file", "old");
+  EXPECT_FALSE(RenamePath(m_base + u"\\file.temp", m_base + u"\\file"));
+  EXPECT_TRUE(Exists(m_base + u"\\file.temp"));
+  EXPECT_TRUE(Exists(m_base + u"\\file"));
+}
+
+}  // namespace
