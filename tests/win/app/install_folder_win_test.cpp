@@ -1,0 +1,127 @@
+#include "app/install_folder.h"
+
+#include <string>
+#include <vector>
+
+#include "tests/win/app/win_app_test_support.h"
+
+namespace {
+
+constexpr wchar_t kRegionalKeyW[] = L"Software\\Velkaris_TW";
+constexpr wchar_t kLegacyKeyW[] = L"Software\\Velkaris";
+constexpr wchar_t kPathValueW[] = L"Path";
+
+void DeleteKey(const wchar_t* key) { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key); }
+
+bool KeyOpens(const wchar_t* key) {
+  HKEY handle = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+  ::RegCloseKey(handle);
+  return true;
+}
+
+void SetRawValue(const wchar_t* key, DWORD type, const void* data, DWORD bytes) {
+  HKEY handle = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &handle, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(::RegSetValueExW(handle, kPathValueW, 0, type, static_cast<const BYTE*>(data), bytes),
+            ERROR_SUCCESS);
+  ::RegCloseKey(handle);
+}
+
+void SetText(const wchar_t* key, const std::wstring& text) {
+  SetRawValue(key, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+// The regional key and its records are real HKEY_LOCAL_MACHINE state of the
+// Wine prefix; every test starts and ends without them.
+class InstallFolderWinTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DeleteKey(kRegionalKeyW);
+    DeleteKey(kLegacyKeyW);
+    ASSERT_FALSE(KeyOpens(kRegionalKeyW));
+    ASSERT_FALSE(KeyOpens(kLegacyKeyW));
+    m_folder.AddFile(L"Game\\Tov\\pad00000.meta");
+    m_module = U16(m_folder.Path() + L"\\Game");
+  }
+  void TearDown() override {
+    DeleteKey(kRegionalKeyW);
+    DeleteKey(kLegacyKeyW);
+  }
+
+  TempFolder m_folder;
+  std::u16string m_module;
+};
+
+TEST_F(InstallFolderWinTest, RecordRoundTripsThroughTheMachineRegistry) {
+  InstallFolder result;
+  ASSERT_TRUE(ResolveInstallFolder(m_module, &result));
+  EXPECT_TRUE(result.changed);
+  EXPECT_EQ(result.folder, m_module);
+  EXPECT_EQ(CurrentDirectoryW(), Wide(m_module));
+
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRegionalKeyW, 0, KEY_READ, &key), ERROR_SUCCESS);
+  wchar_t className[16] = {};
+  DWORD classUnits = 16;
+  EXPECT_EQ(::RegQueryInfoKeyW(key, className, &classUnits, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(className), L"REG_");
+  wchar_t value[MAX_PATH + 8] = {};
+  DWORD type = 0;
+  DWORD bytes = sizeof(value);
+  ASSERT_EQ(::RegQueryValueExW(key, kPathValueW, nullptr, &type, reinterpret_cast<BYTE*>(value),
+                               &bytes),
+            ERROR_SUCCESS);
+  ::RegCloseKey(key);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(bytes, 2 * m_module.size() + 2);
+  EXPECT_EQ(std::wstring(value), Wide(m_module));
+
+  // Read back on the next launch: the same folder, so nothing changed.
+  ASSERT_TRUE(ResolveInstallFolder(m_module, &result));
+  EXPECT_FALSE(result.changed);
+
+  // A record that differs only in letter case is a change.
+  std::wstring upper = Wide(m_module);
+  ::CharUpperW(upper.data());
+  SetText(kRegionalKeyW, upper);
+  ASSERT_TRUE(ResolveInstallFolder(m_module, &result));
+  EXPECT_TRUE(result.changed);
+}
+
+// The legacy record is carried over only when it can be read; the changed
+// flag then tells whether it was (it differs from the module folder).
+TEST_F(InstallFolderWinTest, LegacyValueIsReadOnlyWhenItIsATerminatedTextThatFits) {
+  const std::wstring longest = L"C:\\" + std::wstring(256, L'a');  // 259 code units
+  const std::wstring tooLong = longest + L"b";
+  struct Case {
+    const char* what;
+    DWORD type;
+    std::wstring text;
+    DWORD bytes;  // as stored
+    bool carried;
+  };
+  const Case cases[] = {
+      {"259 code units", REG_SZ, longest, 2 * 259 + 2, true},
+      {"260 code units", REG_SZ, tooLong, 2 * 260 + 2, false},
+      // Fills the buffer with no room for a terminator. (A shorter
+      // unterminated text comes back terminated from Wine's registry.)
+      {"260 code units, unterminated", REG_SZ, tooLong, 2 * 260, false},
+      {"expandable text", REG_EXPAND_SZ, L"D:\\Old", 2 * 6 + 2, false},
+      {"short text", REG_SZ, L"D:\\Old", 2 * 6 + 2, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetText(kRegionalKeyW, Wide(m_module));
+    SetRawValue(kLegacyKeyW, c.type, c.text.c_str(), c.bytes);
+    InstallFolder result;
+    ASSERT_TRUE(ResolveInstallFolder(m_module, &result));
+    EXPECT_EQ(result.changed, c.carried);
+  }
+}
+
+}  // namespace
