@@ -1,0 +1,222 @@
+#include "patcher/patcher_launch.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fs/file_services.h"
+#include "tests/support/work_folder.h"
+#include "ui/messages.h"
+#include "ui/splash.h"
+
+namespace {
+
+constexpr wchar_t kStandIn[] = L"stand_in_patcher.exe";
+constexpr wchar_t kRecord[] = L"stand_in_record.bin";
+constexpr wchar_t kPatcher[] = L"VelkarisPatcher32.vke";
+constexpr DWORD kPathUnits = 1024;
+constexpr int kMessageTextId = 0xFFFF;  // the text control of a message box
+constexpr size_t kMessageTextUnits = 4096;
+constexpr auto kPollInterval = std::chrono::milliseconds(50);
+constexpr auto kWaitLimit = std::chrono::seconds(30);
+
+static_assert(sizeof(STARTUPINFOW) == 68, "the start-up record handed to CreateProcessW");
+
+std::wstring W(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
+// Polls until done() holds or the wait limit passes.
+bool WaitUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  return true;
+}
+
+bool FileExists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring CurrentDirectory() {
+  wchar_t path[kPathUnits] = {};
+  ::GetCurrentDirectoryW(kPathUnits, path);
+  return path;
+}
+
+std::wstring TestProgramFolder() {
+  wchar_t path[kPathUnits] = {};
+  const std::wstring module(path, ::GetModuleFileNameW(nullptr, path, kPathUnits));
+  return module.substr(0, module.find_last_of(L"\\/") + 1);
+}
+
+// The fields the stand-in recorded: command line, current directory, then
+// its arguments.
+std::vector<std::wstring> ReadRecord(const std::wstring& path) {
+  std::vector<std::wstring> fields;
+  FILE* file = ::_wfopen(path.c_str(), L"rb");
+  if (file == nullptr) return fields;
+  std::wstring field;
+  wchar_t unit = 0;
+  while (std::fread(&unit, sizeof(unit), 1, file) == 1) {
+    if (unit == L'\0') {
+      fields.push_back(field);
+      field.clear();
+    } else {
+      field.push_back(unit);
+    }
+  }
+  std::fclose(file);
+  return fields;
+}
+
+struct ShownBox {
+  bool found = false;
+  std::wstring text;
+  HWND owner = nullptr;
+};
+
+// A message box of this process with this caption. Other test programs in
+// the same Wine prefix share the desktop and show boxes of the same name.
+HWND FindOwnMessageBox(const std::wstring& caption) {
+  HWND window = nullptr;
+  while ((window = ::FindWindowExW(nullptr, window, L"#32770", caption.c_str())) != nullptr) {
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(window, &process);
+    if (process == ::GetCurrentProcessId()) return window;
+  }
+  return nullptr;
+}
+
+// A message box needs a desktop that can show windows; without one it fails
+// at once and nothing would ever appear to be closed.
+bool CanCreateWindows() {
+  HWND probe = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                 nullptr, nullptr);
+  if (probe == nullptr) return false;
+  ::DestroyWindow(probe);
+  return true;
+}
+
+// Waits for a message box with this caption, reads it and presses OK, as
+// the player would.
+ShownBox CloseNextMessageBox(const std::wstring& caption) {
+  ShownBox shown;
+  HWND box = nullptr;
+  if (!WaitUntil([&] { return (box = FindOwnMessageBox(caption)) != nullptr; })) return shown;
+  std::vector<wchar_t> text(kMessageTextUnits);
+  ::GetDlgItemTextW(box, kMessageTextId, text.data(), static_cast<int>(text.size()));
+  shown.found = true;
+  shown.text = text.data();
+  shown.owner = ::GetWindow(box, GW_OWNER);
+  ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  return shown;
+}
+
+// An install folder with blanks, made the current directory as the main
+// flow does.
+class PatcherStart : public WorkFolderTest {
+ protected:
+  void SetUp() override {
+    WorkFolderTest::SetUp();
+    m_work = CurrentDirectory();
+    m_install = m_work + L"\\Program Files\\Velkaris";
+    ASSERT_TRUE(::CreateDirectoryW((m_work + L"\\Program Files").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(m_install.c_str(), nullptr));
+    ASSERT_TRUE(::SetCurrentDirectoryW(m_install.c_str()));
+    g_splashWindow = nullptr;
+    g_launcherArgs = u"";
+  }
+  void TearDown() override {
+    // A stand-in still ending holds its file; the folder goes once it is free.
+    for (const std::wstring& program : m_started) {
+      WaitUntil([&] {
+        return ::DeleteFileW(program.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+      });
+    }
+    WorkFolderTest::TearDown();
+  }
+
+  void InstallStandIn(const std::wstring& path) {
+    ASSERT_TRUE(::CopyFileW((TestProgramFolder() + kStandIn).c_str(), path.c_str(), FALSE))
+        << "stand_in_patcher.exe must lie beside the test program";
+    m_started.push_back(path);
+  }
+
+  // The stand-in's record from the install folder, once it or one in
+  // `elsewhere` exists.
+  std::vector<std::wstring> WaitForRecord(const std::wstring& elsewhere = {}) {
+    const std::wstring path = m_install + L"\\" + kRecord;
+    const std::wstring other = elsewhere + L"\\" + kRecord;
+    WaitUntil([&] { return FileExists(path) || (!elsewhere.empty() && FileExists(other)); });
+    return ReadRecord(path);
+  }
+
+  std::u16string InstallFolder() const { return std::u16string(m_install.begin(), m_install.end()); }
+
+  std::wstring m_work;
+  std::wstring m_install;
+  std::vector<std::wstring> m_started;
+};
+
+TEST_F(PatcherStart, StartsThePatcherInTheInstallFolderWithTheArgumentsItWasGiven) {
+  InstallStandIn(m_install + L"\\" + kPatcher);
+  // Where an unquoted path with blanks would look first.
+  InstallStandIn(m_work + L"\\Program.exe");
+  g_launcherArgs = u"-x 1 \"two words\" C:\\a\\b";
+
+  ASSERT_TRUE(RunPatcher(InstallFolder()));
+  const std::vector<std::wstring> record = WaitForRecord(m_work);
+  ASSERT_FALSE(FileExists(m_work + L"\\" + kRecord))
+      << "the program named after the folder's first word was started";
+  const std::wstring program = m_install + L"/" + kPatcher;
+  ASSERT_EQ(record.size(), 7u);
+  EXPECT_EQ(record[0], L"\"" + program + L"\" -x 1 \"two words\" C:\\a\\b");
+  EXPECT_EQ(record[1], m_install);
+  EXPECT_EQ(std::vector<std::wstring>(record.begin() + 2, record.end()),
+            (std::vector<std::wstring>{program, L"-x", L"1", L"two words", L"C:\\a\\b"}));
+}
+
+TEST_F(PatcherStart, WithoutArgumentsThePatcherGetsOnlyItsOwnName) {
+  InstallStandIn(m_install + L"\\" + kPatcher);
+  ASSERT_TRUE(RunPatcher(InstallFolder()));
+  const std::vector<std::wstring> record = WaitForRecord();
+  ASSERT_EQ(record.size(), 3u);
+  EXPECT_EQ(record[0], L"\"" + m_install + L"/" + kPatcher + L"\" ");
+  EXPECT_EQ(record[2], m_install + L"/" + kPatcher);
+}
+
+TEST_F(PatcherStart, AFileThatIsNotAProgramShowsTheSystemsTextForTheError) {
+  FILE* file = ::_wfopen(kPatcher, L"wb");
+  ASSERT_NE(file, nullptr);
+  std::fputs("not a program", file);
+  std::fclose(file);
+
+  ASSERT_TRUE(CanCreateWindows()) << "this Wine session has a desktop without a display";
+  auto box = std::async(std::launch::async, CloseNextMessageBox, L"Launcher");
+  EXPECT_FALSE(RunPatcher(InstallFolder()));
+  const ShownBox shown = box.get();
+
+  const std::string systemText = GetSystemErrorText(ERROR_BAD_EXE_FORMAT);
+  EXPECT_NE(systemText, "Unknown Error");
+  ASSERT_TRUE(shown.found);
+  EXPECT_EQ(shown.text, W(std::u16string(g_messages.MsgUpdateVersionDownloadFailed) +
+                          u"\r\n errCode : " + AnsiToWide(systemText)));
+  EXPECT_EQ(shown.owner, nullptr);
+}
+
+TEST(SystemErrorText, IsTheSystemsOwnWithItsLineEndOrUnknownError) {
+  const std::string text = GetSystemErrorText(ERROR_FILE_NOT_FOUND);
+  ASSERT_GE(text.size(), 2u);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  EXPECT_EQ(GetSystemErrorText(0x2000ABCD), "Unknown Error");  // an application's own code
+}
+
+}  // namespace
