@@ -58,12 +58,13 @@ class StandIn {
       return;
     }
     std::wstring commandLine = L"\"" + path + L"\" " + kStandInSwitch;
-    // No standard handles: the stand-in must not hold the test's output open.
+    // No console and no standard handles: nothing may hold the test's output
+    // open after the stand-in ends.
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
                           nullptr, nullptr, &startup, &info)) {
       ADD_FAILURE() << "cannot start the stand-in, error " << ::GetLastError();
       return;
