@@ -160,7 +160,8 @@ TEST(LauncherArguments, SkipsTheProgramNameAndTheBlanksAfterIt) {
   } cases[] = {
       {u"launcher.exe -x 1", u"-x 1"},
       {u"\"C:\\Program Files\\V\\launcher.exe\" -x  1 ", u"-x  1 "},
-      {u"\"C:\\Program Files\\V\\launcher.exe\"-x", u"-x"},
+      // The name runs on after a closing quote up to the next blank.
+      {u"\"C:\\Program Files\\V\\launcher.exe\"-x y", u"y"},
       {u"C:\\a\"b c\"d.exe  arg", u"arg"},
       {u"launcher.exe \t\r\n\x01 \"quoted arg\"", u"\"quoted arg\""},
       {u"launcher.exe", u""},
@@ -242,6 +243,8 @@ TEST_F(LauncherRun, FailedVersionCheckEndsTheRunAndLeavesNoServerRecord) {
 TEST_F(LauncherRun, UnreachableServerRecordEndsTheProcessAtOnce) {
   Install();
   DownloadServer().SetRoute("/UploadData/patcher_version", Response::HtmlPage(404));
+  // The server's threads run in this process: re-run the test in a child.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(Run(), ::testing::ExitedWithCode(255), "");
 }
 
