@@ -1,9 +1,12 @@
 #include "app/install_folder.h"
 
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/preflight.h"
 #include "tests/win/app/win_app_test_support.h"
+#include "ui/messages.h"
 
 namespace {
 
@@ -122,6 +125,36 @@ TEST_F(InstallFolderWinTest, LegacyValueIsReadOnlyWhenItIsATerminatedTextThatFit
     ASSERT_TRUE(ResolveInstallFolder(m_module, &result));
     EXPECT_EQ(result.changed, c.carried);
   }
+}
+
+TEST(ChooseInstallFolderWinTest, DialogPreselectsTheInitialFolderAndTheChoiceIsConfirmed) {
+  TempFolder initial;
+  DWORD sectorsPerCluster = 0;
+  DWORD bytesPerSector = 0;
+  DWORD freeClusters = 0;
+  if (!::GetDiskFreeSpaceW(initial.Path().c_str(), &sectorsPerCluster, &bytesPerSector,
+                           &freeClusters, nullptr) ||
+      FreeSpaceFigure({sectorsPerCluster, bytesPerSector, freeClusters}) < 28672) {
+    GTEST_SKIP() << "the host drive is too full for the install-drive check";
+  }
+  DialogAnswerer answerer;
+  std::u16string chosen;
+  bool result = false;
+  // A thread of its own, as fresh as the launcher's main thread is when it
+  // asks for the folder.
+  std::thread chooser([&] { result = ChooseInstallFolder(U16(initial.Path()), &chosen); });
+  chooser.join();
+  const auto& dialogs = answerer.Dialogs();
+
+  ASSERT_TRUE(result);
+  // OK in the dialog returns the folder the callback preselected.
+  EXPECT_EQ(Wide(chosen), initial.Path());
+  ASSERT_GE(dialogs.size(), 2u);
+  EXPECT_NE(dialogs.front().text.find(Wide(g_messages.MsgChooseInstallFolder)), std::wstring::npos)
+      << ::testing::PrintToString(dialogs.front());
+  const DialogAnswerer::Seen confirmation{
+      L"Launcher", initial.Path() + Wide(g_messages.MsgConfirmInstallPathSuffix)};
+  EXPECT_EQ(dialogs.back(), confirmation);
 }
 
 }  // namespace

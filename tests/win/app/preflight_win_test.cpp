@@ -25,7 +25,6 @@ constexpr DWORD kStandInLifetimeMs = 60000;
 
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 constexpr auto kProcessStartLimit = std::chrono::seconds(20);
-constexpr auto kMessageBoxLimit = std::chrono::seconds(20);
 constexpr DWORD kProcessEndLimitMs = 10000;
 
 std::wstring OwnPath() {
@@ -84,53 +83,6 @@ class StandIn {
   platform::UniqueHandle m_process;
 };
 
-// Presses OK on every message box of this process with the given caption
-// while it lives, and keeps their texts.
-class MessageBoxAnswerer {
- public:
-  explicit MessageBoxAnswerer(const wchar_t* caption)
-      : m_caption(caption), m_thread([this] { Run(); }) {}
-  MessageBoxAnswerer(const MessageBoxAnswerer&) = delete;
-  MessageBoxAnswerer& operator=(const MessageBoxAnswerer&) = delete;
-  ~MessageBoxAnswerer() { Stop(); }
-
-  // The texts seen; the answerer is stopped first.
-  const std::vector<std::wstring>& Texts() {
-    Stop();
-    return m_texts;
-  }
-
- private:
-  void Stop() {
-    m_stop = true;
-    if (m_thread.joinable()) m_thread.join();
-  }
-  void Run() {
-    const auto deadline = std::chrono::steady_clock::now() + kMessageBoxLimit;
-    while (!m_stop && std::chrono::steady_clock::now() < deadline) {
-      HWND box = ::FindWindowW(L"#32770", m_caption);
-      DWORD owner = 0;
-      if (box) ::GetWindowThreadProcessId(box, &owner);
-      if (box && owner == ::GetCurrentProcessId()) {
-        wchar_t text[512] = {};
-        ::GetDlgItemTextW(box, 0xFFFF, text, 512);
-        m_texts.push_back(text);
-        ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                       reinterpret_cast<LPARAM>(::GetDlgItem(box, IDOK)));
-        while (::IsWindow(box) && std::chrono::steady_clock::now() < deadline) {
-          std::this_thread::sleep_for(kPollInterval);
-        }
-      }
-      std::this_thread::sleep_for(kPollInterval);
-    }
-  }
-
-  const wchar_t* m_caption;
-  std::vector<std::wstring> m_texts;
-  std::atomic<bool> m_stop{false};
-  std::thread m_thread;
-};
-
 bool WaitUntilListed(const std::wstring& name, int count) {
   const auto deadline = std::chrono::steady_clock::now() + kProcessStartLimit;
   while (CountListed(name) < count) {
@@ -151,10 +103,11 @@ TEST(PreflightWinTest, EnterModuleFolderEntersTheProgramsOwnFolder) {
 }
 
 TEST(PreflightWinTest, InstallDriveThatCannotBeMeasuredIsRefused) {
-  MessageBoxAnswerer answerer(L"Launcher");
+  DialogAnswerer answerer;
   EXPECT_FALSE(CheckInstallDriveSpace(u"Q:\\Nowhere"));
-  EXPECT_EQ(answerer.Texts(),
-            std::vector<std::wstring>{Wide(g_messages.MsgDiskSpaceInsufficient)});
+  const std::vector<DialogAnswerer::Seen> expected{
+      {L"Launcher", Wide(g_messages.MsgDiskSpaceInsufficient)}};
+  EXPECT_EQ(answerer.Dialogs(), expected);
 }
 
 TEST(PreflightWinTest, RunningProcessesAreFoundByTheirExactNames) {
@@ -187,11 +140,11 @@ TEST(PreflightWinTest, RunningProcessesAreFoundByTheirExactNames) {
       for (const std::wstring& other : c.running) expected += other == name ? 1 : 0;
       ASSERT_TRUE(WaitUntilListed(name, expected));
     }
-    MessageBoxAnswerer answerer(L"warning");
+    DialogAnswerer answerer;
     EXPECT_EQ(CheckRunningProcesses(), c.message == nullptr);
-    const std::vector<std::wstring> expectedTexts =
-        c.message ? std::vector<std::wstring>{Wide(c.message)} : std::vector<std::wstring>{};
-    EXPECT_EQ(answerer.Texts(), expectedTexts);
+    std::vector<DialogAnswerer::Seen> expected;
+    if (c.message) expected.push_back({L"warning", Wide(c.message)});
+    EXPECT_EQ(answerer.Dialogs(), expected);
   }
 }
 

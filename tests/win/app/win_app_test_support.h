@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/win32.h"
 
@@ -65,4 +69,91 @@ class TempFolder {
  private:
   std::wstring m_previousDirectory;
   std::wstring m_path;
+};
+
+// Answers the dialogs this process shows while the object lives, the way a
+// willing player would: Yes where there is a Yes button, else OK. Keeps
+// each dialog's caption and text (a message box's text, or a folder
+// dialog's static texts one per line).
+class DialogAnswerer {
+ public:
+  struct Seen {
+    std::wstring caption;
+    std::wstring text;
+    bool operator==(const Seen&) const = default;
+    friend void PrintTo(const Seen& seen, std::ostream* out) {
+      *out << ::testing::PrintToString(seen.caption) << ": " << ::testing::PrintToString(seen.text);
+    }
+  };
+
+  DialogAnswerer() : m_thread([this] { Run(); }) {}
+  DialogAnswerer(const DialogAnswerer&) = delete;
+  DialogAnswerer& operator=(const DialogAnswerer&) = delete;
+  ~DialogAnswerer() { Stop(); }
+
+  // What was shown; the answerer is stopped first.
+  const std::vector<Seen>& Dialogs() {
+    Stop();
+    return m_seen;
+  }
+
+ private:
+  static constexpr auto kPollInterval = std::chrono::milliseconds(20);
+  static constexpr auto kLifetime = std::chrono::seconds(60);
+  static constexpr int kMessageTextId = 0xFFFF;
+  static constexpr int kTextUnits = 1024;
+
+  static std::wstring TextOf(HWND window) {
+    wchar_t text[kTextUnits] = {};
+    ::GetWindowTextW(window, text, kTextUnits);
+    return text;
+  }
+  static BOOL CALLBACK CollectStatic(HWND child, LPARAM texts) {
+    wchar_t className[16] = {};
+    ::GetClassNameW(child, className, 16);
+    const std::wstring text = TextOf(child);
+    if (std::wstring(className) == L"Static" && !text.empty()) {
+      reinterpret_cast<std::wstring*>(texts)->append(text + L"\n");
+    }
+    return TRUE;
+  }
+  static std::wstring DialogText(HWND dialog) {
+    if (HWND message = ::GetDlgItem(dialog, kMessageTextId)) return TextOf(message);
+    std::wstring texts;
+    ::EnumChildWindows(dialog, CollectStatic, reinterpret_cast<LPARAM>(&texts));
+    return texts;
+  }
+  static HWND VisibleDialogOfThisProcess() {
+    for (HWND window = ::FindWindowExW(nullptr, nullptr, L"#32770", nullptr); window;
+         window = ::FindWindowExW(nullptr, window, L"#32770", nullptr)) {
+      DWORD process = 0;
+      ::GetWindowThreadProcessId(window, &process);
+      if (process == ::GetCurrentProcessId() && ::IsWindowVisible(window)) return window;
+    }
+    return nullptr;
+  }
+
+  void Stop() {
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+  }
+  void Run() {
+    const auto deadline = std::chrono::steady_clock::now() + kLifetime;
+    while (!m_stop && std::chrono::steady_clock::now() < deadline) {
+      if (HWND dialog = VisibleDialogOfThisProcess()) {
+        m_seen.push_back({TextOf(dialog), DialogText(dialog)});
+        const int button = ::GetDlgItem(dialog, IDYES) ? IDYES : IDOK;
+        ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(dialog, button)));
+        while (::IsWindow(dialog) && std::chrono::steady_clock::now() < deadline) {
+          std::this_thread::sleep_for(kPollInterval);
+        }
+      }
+      std::this_thread::sleep_for(kPollInterval);
+    }
+  }
+
+  std::vector<Seen> m_seen;
+  std::atomic<bool> m_stop{false};
+  std::thread m_thread;
 };
