@@ -101,8 +101,18 @@ HWND FindDialog() {
   return nullptr;
 }
 
+// The splash exists at zero size before its picture is given to it and it
+// is centred; wait for that (a splash without a picture keeps zero size).
+HWND FindPlacedSplash() {
+  HWND splash = FindSplash();
+  RECT rect = {};
+  if (splash && ::GetWindowRect(splash, &rect) && rect.right > rect.left) return splash;
+  return nullptr;
+}
+
 int Splash(DWORD timeoutMs) {
-  HWND splash = WaitFor(timeoutMs, FindSplash);
+  HWND splash = WaitFor(timeoutMs, FindPlacedSplash);
+  if (!splash) splash = FindSplash();
   if (!splash) {
     std::printf("{\"error\":\"no splash window\"}\n");
     return 1;
