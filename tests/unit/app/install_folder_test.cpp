@@ -107,19 +107,6 @@ TEST_F(InstallFolderTest, ModuleFolderWithGameDataComparesExactlyWithTheRecord) 
   }
 }
 
-TEST_F(InstallFolderTest, RecordIsAnSzValueWithItsTerminatorAndTheKeyClass) {
-  MarkGameData(kModuleFolder);
-  InstallFolder result;
-  ASSERT_TRUE(ResolveInstallFolder(kModuleFolder, &result));
-  const auto& value = machine().registry[u"software\\velkaris_tw"][kPathValueName];
-  EXPECT_EQ(value.type, platform::kRegSz);
-  const std::u16string folder = kModuleFolder;
-  EXPECT_EQ(value.data.size(), 2 * folder.size() + 2);
-  EXPECT_EQ(value.data[value.data.size() - 2], 0);
-  EXPECT_EQ(value.data[value.data.size() - 1], 0);
-  EXPECT_EQ(machine().registryClasses[u"software\\velkaris_tw"], u"REG_");
-}
-
 TEST_F(InstallFolderTest, NoRecordCreatesTheDefaultFolderThenAsks) {
   machine().MakeFolders(u"D:\\Games");
   machine().answers = {DialogAnswer::Folder(u"D:\\Games"), DialogAnswer::Button(platform::kIdYes)};
@@ -210,17 +197,6 @@ TEST_F(InstallFolderTest, LegacyRecordIsCarriedOverOnlyBesideTheRegionalKey) {
   std::u16string legacy;
   ASSERT_TRUE(machine().GetString(kLegacyKey, kPathValueName, &legacy));
   EXPECT_EQ(legacy, u"E:\\Old");
-}
-
-TEST_F(InstallFolderTest, LegacyFolderBecomesTheInstallFolderOutsideAnInstallation) {
-  machine().MakeFolders(u"E:\\Old");
-  machine().SetString(kLegacyKey, kPathValueName, u"E:\\Old");
-  machine().SetString(kRegionalKey, kPathValueName, u"D:\\New");
-  InstallFolder result;
-  ASSERT_TRUE(ResolveInstallFolder(kModuleFolder, &result));
-  EXPECT_EQ(result.folder, u"E:\\Old");
-  EXPECT_FALSE(result.changed);
-  EXPECT_TRUE(machine().transcript.empty());
 }
 
 TEST_F(InstallFolderTest, RecordedFolderIsTakenWithoutLookingForGameData) {

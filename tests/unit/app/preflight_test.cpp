@@ -81,13 +81,6 @@ TEST_F(PreflightTest, EnterModuleFolderReportsAFolderThatCannotBeEntered) {
   ExpectOnlyMessage(g_messages.MsgInstallPathSaveFailed, u"Launcher", platform::kMbOk);
 }
 
-TEST_F(PreflightTest, EnterModuleFolderReportsAModulePathThatDoesNotFit) {
-  machine().modulePath = u"C:\\" + std::u16string(platform::kMaxPath, u'a') + u"\\x.exe";
-  std::u16string folder;
-  EXPECT_FALSE(EnterModuleFolder(&folder));
-  ExpectOnlyMessage(g_messages.MsgInstallPathSaveFailed, u"Launcher", platform::kMbOk);
-}
-
 TEST_F(PreflightTest, LauncherDriveNeedsAFigureOfTen) {
   struct Case {
     platform::DiskFreeSpace space;
@@ -96,7 +89,6 @@ TEST_F(PreflightTest, LauncherDriveNeedsAFigureOfTen) {
   };
   const Case cases[] = {
       {FourKiBClusters(0), false, false},   // under 4 GiB free: figure 0
-      {{8, 512, kClustersPerStep - 1}, false, false},
       {FourKiBClusters(1), false, true},    // figure 4,096
       {{1, 10, kClustersPerStep}, false, true},  // exactly 10
       {{1, 9, kClustersPerStep}, false, false},

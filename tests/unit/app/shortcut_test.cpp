@@ -82,14 +82,4 @@ TEST_F(ShortcutTest, LinkPathThatDoesNotFitAPathBufferIsAFailedLink) {
   EXPECT_EQ(machine().shellLinks.size(), 1u);
 }
 
-TEST_F(ShortcutTest, CreateShellLinkReturnsThePlatformsResult) {
-  EXPECT_EQ(CreateShellLink(u"C:\\a.exe", u"C:\\a.lnk", u"A"), 0);
-  machine().unwritableLinkFolders.insert(u"C:\\Locked");
-  EXPECT_EQ(CreateShellLink(u"C:\\a.exe", u"C:\\Locked\\a.lnk", u"A"),
-            static_cast<int32_t>(0x80070005));
-  machine().shellLinkCreateResult = kClassNotRegistered;
-  EXPECT_EQ(CreateShellLink(u"C:\\a.exe", u"C:\\b.lnk", u"B"), kClassNotRegistered);
-  EXPECT_EQ(machine().shellLinks.size(), 1u);
-}
-
 }  // namespace
