@@ -22,7 +22,7 @@ cmake --build --preset windows --target VelkarisLauncher launcher_driver stand_i
 bin=$repo_root/build/windows
 
 echo "== publishing the sample release"
-bash tools/make-sample-release.sh "$bin/VelkarisLauncher.exe" "$bin/tests/tools/VelkarisPatcher32.vke" \
+bash tools/make-sample-release.sh "$bin/VelkarisLauncher.exe" "$bin/tests/stand_in_patcher.exe" \
   "$out/UploadData"
 
 echo "== starting the download server (nginx) on $host"

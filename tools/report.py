@@ -60,7 +60,8 @@ def main():
 
     section("shortcuts")
     found = False
-    for root, _, files in os.walk(os.path.join(args.prefix, "drive_c")):
+    # The desktop of a Wine prefix is a link to the Unix home folder.
+    for root, _, files in os.walk(os.path.join(args.prefix, "drive_c"), followlinks=True):
         for name in files:
             if name == "Velkaris.lnk":
                 found = True
@@ -69,9 +70,14 @@ def main():
         print("  none")
 
     section("patcher")
-    record = os.path.join(args.install, "stand-in-patcher.log")
+    # The stand-in patcher records, in UTF-16 with a NUL after each field,
+    # its command line, its current directory and its arguments.
+    record = os.path.join(args.install, "stand_in_record.bin")
     if os.path.exists(record):
-        print(open(record, encoding="utf-8", errors="replace").read().rstrip())
+        fields = open(record, "rb").read().decode("utf-16-le").split("\0")
+        print(f"  command line: {fields[0]}")
+        print(f"  current directory: {fields[1]}")
+        print(f"  arguments: {[f for f in fields[2:] if f]}")
     else:
         print("  not started (no record of the stand-in patcher)")
 

@@ -4,7 +4,7 @@
 # shell link never touches the host desktop.
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEPREFIX=${LAUNCHER_WINEPREFIX:-$repo_root/build/wine/prefix}
-export HOME=${LAUNCHER_WINEHOME:-$repo_root/build/wine/home}
+export HOME=${LAUNCHER_WINEHOME:-$WINEPREFIX-home}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
 unset http_proxy https_proxy all_proxy no_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY NO_PROXY
