@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace {
@@ -49,11 +50,10 @@ int wmain() {
   // a record.
   const std::wstring folder = ModuleFolder();
   const std::wstring partial = folder + kPartialName;
-  FILE* file = ::_wfopen(partial.c_str(), L"wb");
-  if (file == nullptr) return 1;
-  const size_t written = std::fwrite(record.data(), sizeof(wchar_t), record.size(), file);
-  const bool closed = std::fclose(file) == 0;
-  if (written != record.size() || !closed) return 1;
+  std::unique_ptr<FILE, int (*)(FILE*)> file(::_wfopen(partial.c_str(), L"wb"), &std::fclose);
+  if (!file) return 1;
+  const size_t written = std::fwrite(record.data(), sizeof(wchar_t), record.size(), file.get());
+  if (written != record.size() || std::fclose(file.release()) != 0) return 1;
   const std::wstring complete = folder + kRecordName;
   return ::MoveFileExW(partial.c_str(), complete.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
 }

@@ -10,8 +10,6 @@
 
 namespace {
 
-using Paths = std::vector<std::string>;
-
 constexpr uint32_t kBadExeFormat = 193;
 
 class PatcherLaunch : public PatcherTest {};
@@ -58,8 +56,7 @@ TEST_F(PatcherLaunch, AMissingPatcherThatCannotBeFetchedIsNotStarted) {
   Serve("patcher_files_version", "");
   EXPECT_FALSE(RunPatcher(kInstall));
   EXPECT_TRUE(machine().startedProcesses.empty());
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].second, g_messages.MsgUpdateDownloadFailed);
+  EXPECT_EQ(Boxes(), std::vector<Box>{SplashBox(u"Launcher", g_messages.MsgUpdateDownloadFailed)});
 }
 
 struct StartFailureCase {
@@ -80,11 +77,9 @@ TEST_F(PatcherLaunch, AFailedStartShowsTheSystemsTextAsItIs) {
     machine().systemMessages.clear();
     if (c.systemText) machine().systemMessages[kBadExeFormat] = c.systemText;
     EXPECT_FALSE(RunPatcher(kInstall));
-    ASSERT_EQ(Boxes().size(), 1u);
-    EXPECT_EQ(Boxes()[0].first, u"Launcher");
-    EXPECT_EQ(Boxes()[0].second,
-              std::u16string(g_messages.MsgUpdateVersionDownloadFailed) + u"\r\n errCode : " + c.shown);
-    EXPECT_EQ(machine().transcript[0].owner, Splash());
+    EXPECT_EQ(Boxes(), std::vector<Box>{SplashBox(
+                           u"Launcher", std::u16string(g_messages.MsgUpdateVersionDownloadFailed) +
+                                            u"\r\n errCode : " + c.shown)});
   }
 }
 

@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <filesystem>
+#include <ostream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "patcher/patcher_launch.h"
@@ -15,6 +14,30 @@
 #include "tests/support/sim_test.h"
 #include "tests/support/work_folder.h"
 #include "ui/splash.h"
+
+using Paths = std::vector<std::string>;
+
+// A message box as the player saw it.
+struct Box {
+  std::u16string caption;
+  std::u16string text;
+  platform::WindowHandle owner = nullptr;
+  bool operator==(const Box&) const = default;
+  friend void PrintTo(const Box& box, std::ostream* out) {
+    *out << "{" << Utf8(box.caption) << ", " << Utf8(box.text) << ", " << box.owner << "}";
+  }
+};
+
+// What the tests hand out as the splash window.
+inline platform::WindowHandle Splash() {
+  static int splash;  // only its address is used
+  return &splash;
+}
+
+// Catalogue messages are owned by the splash window.
+inline Box SplashBox(const char16_t* caption, const std::u16string& text) {
+  return {caption, text, Splash()};
+}
 
 // The patcher area against the simulated machine, with the install folder
 // as the current directory, and the test server as the download server:
@@ -27,7 +50,7 @@ class PatcherTest : public SimTest {
     SimTest::SetUp();
     ClearProxyEnvironment();
     ASSERT_TRUE(platform::SetWorkingDirectory(kInstall));
-    g_splashWindow = &m_splash;
+    g_splashWindow = Splash();
     g_launcherArgs = u"";
     DownloadServer().SetRequestObserver(nullptr);
     DownloadServer().ClearRoutes();
@@ -39,7 +62,6 @@ class PatcherTest : public SimTest {
     g_splashWindow = nullptr;
     SimTest::TearDown();
   }
-
   // A fresh machine and server within one test, for table-driven cases.
   void Restart() {
     TearDown();
@@ -49,12 +71,16 @@ class PatcherTest : public SimTest {
   static void Serve(const std::string& serverPath, const std::string& body) {
     DownloadServer().SetRoute(kUploadPrefix + serverPath, testhttp::Response::Ok(body));
   }
+  static void Unpublish(const std::string& serverPath) {
+    DownloadServer().RemoveRoute(kUploadPrefix + serverPath);
+  }
   // Server paths requested so far, in order.
-  static std::vector<std::string> Requests() {
-    std::vector<std::string> paths;
+  static Paths Requests() {
+    Paths paths;
     for (const auto& request : DownloadServer().Requests()) {
-      const bool below = request.target.rfind(kUploadPrefix, 0) == 0;
-      paths.push_back(below ? request.target.substr(kUploadPrefixLength) : request.target);
+      paths.push_back(request.target.substr(request.target.rfind(kUploadPrefix, 0) == 0
+                                                ? sizeof(kUploadPrefix) - 1
+                                                : 0));
     }
     return paths;
   }
@@ -68,29 +94,24 @@ class PatcherTest : public SimTest {
   static std::filesystem::path HostPath(const std::u16string& name) {
     return machine().HostPath(Local(name));
   }
-
   // A name that can be neither opened nor created: a link into a missing
   // folder (the tests run with rights that file modes do not stop).
   static void MakeUnopenable(const std::filesystem::path& hostPath) {
+    std::filesystem::remove(hostPath);
     std::filesystem::create_symlink("missing-folder/target", hostPath);
   }
 
-  // The message boxes shown, as (caption, text).
-  static std::vector<std::pair<std::u16string, std::u16string>> Boxes() {
-    std::vector<std::pair<std::u16string, std::u16string>> boxes;
-    for (const auto& record : machine().transcript) boxes.emplace_back(record.caption, record.text);
+  static std::vector<Box> Boxes() {
+    std::vector<Box> boxes;
+    for (const auto& record : machine().transcript) {
+      boxes.push_back({record.caption, record.text, record.owner});
+    }
     return boxes;
   }
-  platform::WindowHandle Splash() { return &m_splash; }
-
  private:
   static constexpr char kUploadPrefix[] = "/UploadData/";
-  static constexpr size_t kUploadPrefixLength = sizeof(kUploadPrefix) - 1;
 
   static std::u16string Local(const std::u16string& name) {
     return std::u16string(kInstall) + u"\\" + name;
   }
-
-  int m_splash = 0;  // its address stands for the splash window
 };
-

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <limits>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -61,7 +59,6 @@ TEST(VersionRecord, ReadsTwoNumbersAsScanfWouldWithoutItsUndefinedCorners) {
 
 TEST(VersionRecord, IsWrittenWithCrLfAndNoLineEndAfterTheSecondNumber) {
   EXPECT_EQ(FormatVersionRecord(0, 0), std::string("\x30\x0D\x0A\x30"));
-  EXPECT_EQ(FormatVersionRecord(120, 3), "120\r\n3");
   EXPECT_EQ(FormatVersionRecord(-1, kMin), "-1\r\n-2147483648");
 }
 
@@ -88,58 +85,21 @@ TEST(FileVersionList, ReadsNamesAndNumbersSeparatedByAnyWhiteSpace) {
       {"numbers wrap modulo 2^32", "a 4294967296 b 4294967297", {{u"a", 0}, {u"b", 1}}},
       {"each byte is the character of its value", "\xE9t\xE9 4", {{u"\u00E9t\u00E9", 4}}},
       {"a NUL byte stays in the name", std::string("a\0b 2", 5), {{std::u16string(u"a\0b", 3), 2}}},
-      {"a long name is read whole", std::string(200, 'n') + " 6 z 1", {{longName, 6}, {u"z", 1}}},
+      {"a name beyond 127 characters is read whole", std::string(200, 'n') + " 6 z 1",
+       {{longName, 6}, {u"z", 1}}},
       {"ordered by UTF-16 code units, prefix first", "b 1 ab 2 a 3 B 4 \xE9 5",
        {{u"B", 4}, {u"a", 3}, {u"ab", 2}, {u"b", 1}, {u"\u00E9", 5}}},
   };
   for (const auto& c : cases) EXPECT_EQ(Parse(c.text), c.pairs) << c.what;
 }
 
-TEST(FileVersionList, NamesAroundTheOldBufferSizeAreNeitherCutNorSplit) {
-  for (size_t length : {126u, 127u, 128u, 129u, 255u, 256u}) {
-    const Pairs pairs = Parse(std::string(length, 'x') + " 7");
-    ASSERT_EQ(pairs.size(), 1u) << length;
-    EXPECT_EQ(pairs[0].first.size(), length);
-    EXPECT_EQ(pairs[0].second, 7u);
-  }
-}
-
-TEST(FileVersionList, StreamReadsTheSameAsTextAcrossChunkBoundaries) {
-  // Long names and many pairs put tokens across every position of the
-  // reader's chunks.
+// Reading back what is written is left to the fuzz target.
+TEST(FileVersionList, IsWrittenOneSignedPairALineAndRefusesNamesItCannotHold) {
   std::string text;
-  for (int i = 0; i < 2000; ++i) {
-    text += std::string(static_cast<size_t>(i % 300 + 1), static_cast<char>('a' + i % 26)) +
-            std::to_string(i) + (i % 3 ? "\r\n" : "\t") + std::to_string(i * 7919) + " ";
-  }
-  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), &std::fclose);
-  ASSERT_TRUE(file);
-  ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), file.get()), text.size());
-  std::rewind(file.get());
-
-  FileVersionMap fromStream;
-  ReadFileVersions(file.get(), &fromStream);
-  FileVersionMap fromText;
-  ParseFileVersions(text, &fromText);
-  EXPECT_EQ(fromStream.size(), 2000u);
-  EXPECT_EQ(fromStream, fromText);
-}
-
-TEST(FileVersionList, WrittenListReadsBackTheSame) {
-  const FileVersionMap map{{u"locales\\a.pak", 3}, {u"b.dat", 4294967295u}, {u"\u00E9.dat", 0}};
-  std::string text;
-  ASSERT_TRUE(FormatFileVersions(map, &text));
-  EXPECT_EQ(text, "b.dat -1\r\nlocales\\a.pak 3\r\n\xE9.dat 0\r\n");
-  FileVersionMap read;
-  ParseFileVersions(text, &read);
-  EXPECT_EQ(read, map);
-}
-
-TEST(FileVersionList, NamesTheFormatCannotHoldAreNotWritten) {
-  std::string text;
-  for (const std::u16string& name : {std::u16string(), std::u16string(u"a b"),
-                                     std::u16string(u"a\tb"), std::u16string(u"\u4E2D")}) {
-    EXPECT_FALSE(FormatFileVersions({{name, 1}}, &text)) << testing::PrintToString(name);
+  ASSERT_TRUE(FormatFileVersions({{u"locales\\a.pak", 3}, {u"b.dat", 4294967295u}}, &text));
+  EXPECT_EQ(text, "b.dat -1\r\nlocales\\a.pak 3\r\n");
+  for (const char16_t* name : {u"", u"a b", u"\u4E2D"}) {
+    EXPECT_FALSE(FormatFileVersions({{name, 1}}, &text)) << testing::PrintToString(std::u16string(name));
   }
 }
 
