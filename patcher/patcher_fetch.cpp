@@ -17,10 +17,7 @@ namespace {
 
 constexpr char16_t kLauncherName[] = u"VelkarisLauncher.exe";
 constexpr char16_t kLauncherTemporary[] = u"VelkarisLauncher.exe.temp";
-constexpr char16_t kPatcherName[] = u"VelkarisPatcher32.vke";
 constexpr char16_t kPatcherTemporary[] = u"VelkarisPatcher32.vke.temp";
-constexpr char16_t kLocalList[] = u"patcher_files_version";
-constexpr char16_t kServerListCopy[] = u"patcher_files_version_tmp";
 
 constexpr char16_t kPatcherCaption[] = u"Launcher";
 constexpr char16_t kListEntryCaption[] = u"Launcher-ad";
@@ -76,7 +73,7 @@ bool UpdatePatcher() {
   std::vector<std::u16string> changed;
   CVPatcherVersionManager manager;
   if (!manager.CollectChangedFiles(&changed)) return false;
-  if (!FileDownloader::Instance().DownloadFile(kPatcherName, kPatcherTemporary)) {
+  if (!FileDownloader::Instance().DownloadFile(kPatcherFileName, kPatcherTemporary)) {
     ShowDownloadFailed(kPatcherCaption);
     return false;
   }
@@ -86,6 +83,6 @@ bool UpdatePatcher() {
       return false;
     }
   }
-  if (!ReplaceWithRetry(kPatcherTemporary, kPatcherName, true)) return false;
-  return ReplaceWithRetry(kServerListCopy, kLocalList, false);
+  if (!ReplaceWithRetry(kPatcherTemporary, kPatcherFileName, true)) return false;
+  return ReplaceWithRetry(kFileListCopyName, kFileListName, false);
 }

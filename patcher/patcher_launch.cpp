@@ -12,7 +12,6 @@ const char16_t* g_launcherArgs = u"";
 
 namespace {
 
-constexpr char16_t kPatcherName[] = u"VelkarisPatcher32.vke";
 constexpr char16_t kLauncherCaption[] = u"Launcher";
 constexpr char kUnknownError[] = "Unknown Error";
 constexpr char16_t kUnknownErrorWide[] = u"Unknown Error";
@@ -29,14 +28,14 @@ std::u16string SystemErrorTextWide(uint32_t code) {
 
 bool RunPatcher(std::u16string installFolder) {
   // Only presence counts; the content is the version check's business.
-  const bool patcherPresent = platform::OpenFile(kPatcherName, "rb") != nullptr;
+  const bool patcherPresent = platform::OpenFile(kPatcherFileName, "rb") != nullptr;
   if (!patcherPresent && !UpdatePatcher()) return false;
 
   // The program part is quoted: an install folder with blanks would
   // otherwise start a program named after its first word, with
   // administrator rights, and shift the patcher's arguments.
   const std::u16string commandLine =
-      u"\"" + installFolder + u"/" + kPatcherName + u"\" " + g_launcherArgs;
+      u"\"" + installFolder + u"/" + kPatcherFileName + u"\" " + g_launcherArgs;
   uint32_t error = 0;
   if (platform::StartProcess(commandLine, &error)) return true;
 

@@ -11,8 +11,6 @@ namespace {
 
 constexpr char16_t kLocalRecord[] = u"patcher_version";
 constexpr char16_t kServerRecordCopy[] = u"patcher_version_tmp";
-constexpr char16_t kLocalList[] = u"patcher_files_version";
-constexpr char16_t kServerListCopy[] = u"patcher_files_version_tmp";
 constexpr char16_t kLocalesFolder[] = u"locales";
 constexpr char16_t kServerRecordPath[] = u"patcher_version";
 constexpr char16_t kServerListPath[] = u"patcher_files_version";
@@ -53,7 +51,7 @@ bool ReadRecordFile(const char16_t* name, int32_t* first, int32_t* second) {
 bool CVPatcherVersionManager::InitVersionFiles() {
   if (platform::PathExists(kLocalRecord)) return true;
   if (!WriteLocalRecord(0, 0)) ShowManagerMessage(kRestoreFailed);
-  if (!platform::OpenFile(kLocalList, "wb")) return false;
+  if (!platform::OpenFile(kFileListName, "wb")) return false;
   // An existing folder is as good as a new one.
   platform::MakeDirectory(kLocalesFolder);
   return true;
@@ -108,19 +106,19 @@ bool CVPatcherVersionManager::LoadFileVersions(FileVersionMap* map, std::FILE* f
 }
 
 bool CVPatcherVersionManager::CollectChangedFiles(std::vector<std::u16string>* changed) {
-  if (!FileDownloader::Instance().DownloadFile(kServerListPath, kServerListCopy)) {
+  if (!FileDownloader::Instance().DownloadFile(kServerListPath, kFileListCopyName)) {
     platform::ShowMessageBox(g_splashWindow, g_messages.MsgPatcherVersionDownloadFailed,
                              kListCaption, platform::kMbOk);
     return false;
   }
-  platform::UniqueFile serverList = platform::OpenFile(kServerListCopy, "rb");
+  platform::UniqueFile serverList = platform::OpenFile(kFileListCopyName, "rb");
   if (!serverList) return false;
   FileVersionMap serverVersions;
   LoadFileVersions(&serverVersions, serverList.release());
 
   // Without a local list every listed file counts as changed.
   FileVersionMap localVersions;
-  if (platform::UniqueFile localList = platform::OpenFile(kLocalList, "rb")) {
+  if (platform::UniqueFile localList = platform::OpenFile(kFileListName, "rb")) {
     LoadFileVersions(&localVersions, localList.release());
   }
 
