@@ -98,6 +98,9 @@ int BrowseCallback(platform::WindowHandle dialog, uint32_t message, intptr_t lPa
 }
 
 bool ChooseInstallFolder(const std::u16string& initialFolder, std::u16string* chosen) {
+  // The new-style browse dialog is a COM client: the thread must be in an
+  // apartment before it opens, or the dialog may fail on Windows.
+  platform::InitializeComponentLibrary();
   for (;;) {
     std::u16string path;
     if (!platform::BrowseForFolder(g_splashWindow, g_messages.MsgChooseInstallFolder, kBrowseFlags,

@@ -212,6 +212,7 @@ TEST_F(LauncherRun, CancelledFolderChooserEndsTheRunSilently) {
   EXPECT_EQ(Run(), -1);
   ASSERT_EQ(machine().transcript.size(), 1u);
   EXPECT_EQ(machine().transcript[0].kind, DialogRecord::Kind::kBrowseFolder);
+  EXPECT_EQ(machine().componentLibraryInits, 1);  // before the dialog, for its COM use
   EXPECT_FALSE(machine().KeyExists(u"Software\\Velkaris_TW"));
   EXPECT_TRUE(DownloadServer().Requests().empty());
 }
