@@ -13,11 +13,20 @@ WINESERVER=/usr/lib/wine/wineserver
 mkdir -p "$HOME"
 
 # Creates the prefix once (about 15 s) and keeps a wineserver alive so the
-# following starts take well under a second.
+# following starts take well under a second. Without a display the prefix
+# is made on a throw-away virtual screen and no server is kept: a server
+# whose desktop was made without a display cannot create windows later.
 wine_prepare() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
-    timeout 180 "$WINE" wineboot --init >/dev/null 2>&1 || true
+    if [ -n "${DISPLAY:-}" ]; then
+      timeout 180 "$WINE" wineboot --init >/dev/null 2>&1 || true
+    else
+      timeout 180 xvfb-run -a "$WINE" wineboot --init >/dev/null 2>&1 || true
+      timeout 60 "$WINESERVER" -w >/dev/null 2>&1 || true
+    fi
   fi
-  "$WINESERVER" -p 120 >/dev/null 2>&1 || true
+  if [ -n "${DISPLAY:-}" ]; then
+    "$WINESERVER" -p 120 >/dev/null 2>&1 || true
+  fi
 }
