@@ -18,6 +18,13 @@ start_xvfb() {
   return 1
 }
 
+# Wine servers of the project's prefixes go with the screen: their desktops
+# live on it, and a later run on another screen needs fresh ones.
 stop_xvfb() {
+  local prefix
+  for prefix in "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"/build/wine/*/; do
+    [ -f "$prefix/system.reg" ] && WINEPREFIX=$prefix /usr/lib/wine/wineserver -k >/dev/null 2>&1
+  done
   if [ -n "${XVFB_PID:-}" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
+  return 0
 }
