@@ -1,10 +1,16 @@
-# Sourced: a virtual 1920x1080 screen for Wine when there is no display.
+# Sourced: a virtual screen for Wine when there is no display.
+# start_xvfb [WIDTHxHEIGHT]: keeps a working DISPLAY (when a size is given,
+# only one of that size), else starts Xvfb at that size (default 1920x1080).
 start_xvfb() {
-  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
+  local size=${1:-1920x1080}
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    [ -z "${1:-}" ] && return 0
+    xdpyinfo | grep -q "dimensions: *$size pixels" && return 0
+  fi
   local display
   for display in $(seq 90 130); do
     [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] && continue
-    Xvfb ":$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$display" -screen 0 "${size}x24" -nolisten tcp >/dev/null 2>&1 &
     XVFB_PID=$!
     export DISPLAY=":$display"
     local waited
