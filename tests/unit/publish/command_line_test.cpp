@@ -1,0 +1,51 @@
+#include "tools/publish/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct ArgumentCase {
+  publish::Arguments args;
+  const char* problem;  // a word of it; null: accepted
+};
+
+TEST(CommandLine, AcceptsTheDocumentedFormsAndNamesWhatIsWrong) {
+  const ArgumentCase cases[] = {
+      {{"build", "tree"}, nullptr},
+      {{"--dry-run", "build", "--prune", "tree", "--second", "-3", "--manifest", "m", "--quiet"},
+       nullptr},
+      {{"build"}, "BUILD_FOLDER and RELEASE_TREE"},
+      {{"build", "tree", "extra"}, "BUILD_FOLDER and RELEASE_TREE"},
+      {{"build", "tree", "--force"}, "unknown option --force"},
+      {{"build", "tree", "--second"}, "--second needs a value"},
+      {{"build", "tree", "--second", "2147483648"}, "whole number"},
+      {{"build", "tree", "--second", "7x"}, "whole number"},
+      {{"build", "tree", "--manifest"}, "--manifest needs a value"},
+  };
+  for (const ArgumentCase& c : cases) {
+    publish::PublishOptions options;
+    bool quiet = false;
+    bool help = false;
+    std::string problem;
+    const bool ok = publish::ParseCommandLine(c.args, &options, &quiet, &help, &problem);
+    EXPECT_EQ(ok, c.problem == nullptr) << problem;
+    if (c.problem != nullptr) {
+      EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+    }
+  }
+
+  publish::PublishOptions options;
+  bool quiet = false;
+  bool help = false;
+  std::string problem;
+  ASSERT_TRUE(publish::ParseCommandLine(cases[1].args, &options, &quiet, &help, &problem));
+  EXPECT_TRUE(options.dryRun && options.prune && quiet && !help);
+  EXPECT_EQ(options.second, -3);
+  EXPECT_EQ(options.manifest, "m");
+  EXPECT_EQ(options.buildFolder, "build");
+  EXPECT_EQ(options.releaseTree, "tree");
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/unit/publish/publish_fixture.h"
+
+namespace {
+
+using publish::ExitCode;
+
+// Counts the renames of a publish and fails the one numbered `failAt`, as
+// if the run had been stopped just before it.
+publish::RenameFunction InterruptAt(int* count, int failAt) {
+  return [count, failAt](const fs::path& from, const fs::path& to) {
+    if ((*count)++ == failAt) return std::make_error_code(std::errc::interrupted);
+    return publish::RenameFile(from, to);
+  };
+}
+
+class InterruptedPublish : public PublishTest {
+ protected:
+  // The tree and the manifest by relative path and content.
+  std::map<std::string, std::string> Contents() const {
+    std::map<std::string, std::string> contents;
+    for (const auto& [path, entry] : Snapshot()) contents[path] = entry.bytes;
+    return contents;
+  }
+  void SaveState(const fs::path& stash) const {
+    fs::create_directories(stash);
+    fs::copy(Tree(), stash / "tree", fs::copy_options::recursive);
+    fs::copy_file(Manifest(), stash / "manifest");
+  }
+  void RestoreState(const fs::path& stash) const {
+    fs::remove_all(Tree());
+    fs::copy(stash / "tree", Tree(), fs::copy_options::recursive);
+    fs::copy_file(stash / "manifest", Manifest(), fs::copy_options::overwrite_existing);
+  }
+};
+
+TEST_F(InterruptedPublish, StoppedBeforeEachRenameAndRepeatedItEndsAsAnUninterruptedPublish) {
+  SetBuild(u"a.dat", "a1");
+  SetBuild(u"b.dat", "b1");
+  SetBuild(u"locales\\c.txt", "c1");
+  ASSERT_EQ(Run(), ExitCode::kOk);
+  Client player;
+  player.Update(Tree());
+  const fs::path stash = Tree().parent_path() / "stash";
+  SaveState(stash);
+
+  // Release B: a changed, b removed, d new, the patcher changed.
+  SetBuild(u"a.dat", "a2");
+  RemoveBuild(u"b.dat");
+  SetBuild(u"d.dat", "d1");
+  SetBuild(publish::kPatcherName, "patcher 2");
+  int renames = 0;
+  auto counting = Options();
+  counting.rename = InterruptAt(&renames, -1);
+  ASSERT_EQ(Run(counting), ExitCode::kOk);
+  const auto reference = Contents();
+  ASSERT_GT(renames, 5);
+
+  for (int stop = 0; stop < renames; ++stop) {
+    SCOPED_TRACE("stopped before rename " + std::to_string(stop));
+    RestoreState(stash);
+    int count = 0;
+    auto interrupted = Options();
+    interrupted.rename = InterruptAt(&count, stop);
+    ASSERT_EQ(Run(interrupted), ExitCode::kWriteFailed);
+
+    // A player checking meanwhile either sees release A or gets all of B.
+    Client meanwhile = player;
+    meanwhile.Update(Tree());
+    if (meanwhile.first != player.first) {
+      for (const auto& [name, number] : meanwhile.list) {
+        EXPECT_EQ(meanwhile.files[name], ReadBytes(publish::PathBelow(Build(), name)))
+            << publish::Printable(name);
+      }
+      EXPECT_EQ(meanwhile.files[publish::kPatcherName], "patcher 2");
+    }
+
+    ASSERT_EQ(Run(), ExitCode::kOk) << LastMessage();
+    EXPECT_EQ(Contents(), reference);
+    const auto finished = Snapshot();
+    ASSERT_EQ(Run(), ExitCode::kOk);
+    EXPECT_EQ(Snapshot(), finished);
+  }
+}
+
+TEST_F(InterruptedPublish, ARepeatWithAnotherBuildNumbersPastWhatPlayersMayHaveSeen) {
+  SetBuild(u"x.dat", "x1");
+  ASSERT_EQ(Run(), ExitCode::kOk);
+  Client player;
+  player.Update(Tree());
+
+  // B is stopped before its manifest is marked complete: its record is out
+  // and a player has updated to it.
+  SetBuild(u"x.dat", "x2");
+  int renames = 0;
+  auto counting = Options();
+  counting.rename = InterruptAt(&renames, -1);
+  const fs::path stash = Tree().parent_path() / "stash";
+  SaveState(stash);
+  ASSERT_EQ(Run(counting), ExitCode::kOk);
+  RestoreState(stash);
+  int count = 0;
+  auto interrupted = Options();
+  interrupted.rename = InterruptAt(&count, renames - 1);
+  ASSERT_EQ(Run(interrupted), ExitCode::kWriteFailed);
+  player.Update(Tree());
+  ASSERT_EQ(player.files[u"x.dat"], "x2");
+
+  // C goes back to A's content: the player must fetch it again.
+  SetBuild(u"x.dat", "x1");
+  ASSERT_EQ(Run(), ExitCode::kOk);
+  player.Update(Tree());
+  EXPECT_EQ(player.fetched, Names{u"x.dat"});
+  EXPECT_EQ(player.files[u"x.dat"], "x1");
+}
+
+}  // namespace

@@ -1,0 +1,72 @@
+#include "tools/publish/list_names.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/unit/publish/publish_fixture.h"
+
+namespace {
+
+using publish::ExitCode;
+
+struct NameCase {
+  std::u16string name;
+  const char* problem;  // a word of the reason; null: accepted
+};
+
+TEST(ListNames, RefusesWhatTheLauncherCouldNotFetchIntoANewInstallFolder) {
+  const NameCase cases[] = {
+      {u"readme.txt", nullptr},
+      {u"locales\\zh_TW.txt", nullptr},
+      {u"LOCALES\\zh_TW.txt", nullptr},  // Windows folders ignore case
+      {u"VelkarisPatcher32.vke.bak", nullptr},
+      {std::u16string(127, u'a'), nullptr},
+      {std::u16string(128, u'a'), "longer than 127"},
+      {u"", "empty"},
+      {u"caf\u00e9.txt", "printable ASCII"},
+      {u"tab\there", "printable ASCII"},
+      {u"two words.txt", "blank"},
+      {u"locales/zh.txt", "\"/\""},
+      {u"..\\up.txt", "plain relative path"},
+      {u"\\rooted.txt", "plain relative path"},
+      {u"C:x.txt", "plain relative path"},
+      {u"nul.txt", "plain relative path"},
+      {u"locales\\COM1", "plain relative path"},
+      {u"trailing.", "plain relative path"},
+      {u"data\\x.pak", "folder other than \"locales\""},
+      {u"locales\\sub\\x.pak", "folder other than \"locales\""},
+      {u"patcher_version", "its own files"},
+      {u"Patcher_Files_Version_tmp", "its own files"},
+      {u"velkarispatcher32.vke", "its own files"},
+      {u"locales", "its own files"},
+      {u"a.dat.publish-tmp", ".publish-tmp"},
+  };
+  for (const NameCase& c : cases) {
+    const std::string problem = publish::ListNameProblem(c.name);
+    if (c.problem == nullptr) {
+      EXPECT_EQ(problem, "") << publish::Printable(c.name);
+    } else {
+      EXPECT_NE(problem.find(c.problem), std::string::npos)
+          << publish::Printable(c.name) << ": " << problem;
+    }
+  }
+}
+
+TEST_F(PublishTest, EveryRefusedNameIsReportedTogetherAndNothingIsWritten) {
+  SetBuild(u"fine.txt", "ok");
+  WriteBytes(Build() / "data" / "x.pak", "x");
+  WriteBytes(Build() / "back\\slash.txt", "x");
+  WriteBytes(Build() / "caf\xC3\xA9.txt", "x");
+  WriteBytes(Build() / "Fine.TXT", "x");
+  WriteBytes(Build() / "patcher_version", "9\r\n9");
+  EXPECT_EQ(Run(), ExitCode::kUnsafeName);
+  for (const char* named :
+       {"data/x.pak", "back\\slash.txt", "caf\\xC3\\xA9.txt", "Fine.TXT", "patcher_version"}) {
+    EXPECT_NE(LastMessage().find(named), std::string::npos) << named << " in\n" << LastMessage();
+  }
+  EXPECT_NE(LastMessage().find("only in case"), std::string::npos);
+  EXPECT_TRUE(Snapshot().empty());
+}
+
+}  // namespace

@@ -1,0 +1,130 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "patcher/version_files.h"
+#include "tools/publish/list_names.h"
+#include "tools/publish/publisher.h"
+
+namespace fs = std::filesystem;
+using Names = std::vector<std::u16string>;
+
+inline std::string ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteBytes(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A player's install folder as the launcher keeps it. The launcher's own
+// selection (CVPatcherVersionManager::CollectChangedFiles) downloads the
+// list before comparing, so its rule is reproduced here on the shared
+// reader and map: fetch a listed name that is new or whose number rose.
+struct Client {
+  int32_t first = 0;
+  int32_t second = 0;
+  FileVersionMap list;
+  std::map<std::u16string, std::string> files;  // by list name, the patcher too
+  Names fetched;                                // by the last update
+
+  // One version check against the tree, as the launcher runs it.
+  void Update(const fs::path& tree) {
+    fetched.clear();
+    int32_t serverFirst = 0;
+    int32_t serverSecond = 0;
+    ParseVersionRecord(ReadBytes(tree / publish::kRecordName), &serverFirst, &serverSecond);
+    if (serverFirst == first) return;
+    FileVersionMap server;
+    ParseFileVersions(ReadBytes(tree / publish::kListName), &server);
+    for (const auto& [name, number] : server) {
+      const auto local = list.find(name);
+      if (local != list.end() && local->second >= number) continue;
+      fetched.push_back(name);
+      files[name] = ReadBytes(publish::PathBelow(tree, name));
+    }
+    files[publish::kPatcherName] = ReadBytes(tree / publish::kPatcherName);
+    list = server;
+    first = serverFirst;  // the local second number stays
+  }
+};
+
+// A build folder and a release tree in a fresh temporary folder.
+class PublishTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    m_root = fs::path(::testing::TempDir()) /
+             ("publish-" + std::string(test->name()) + "-" +
+              std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    fs::create_directories(m_root / "build");
+    SetBuild(publish::kPatcherName, "patcher 1");
+  }
+  void TearDown() override { fs::remove_all(m_root); }
+
+  fs::path Build() const { return m_root / "build"; }
+  fs::path Tree() const { return m_root / "UploadData"; }
+  fs::path Manifest() const { return m_root / "UploadData.publish-manifest"; }
+
+  void SetBuild(const std::u16string& name, const std::string& bytes) {
+    WriteBytes(publish::PathBelow(Build(), name), bytes);
+  }
+  void RemoveBuild(const std::u16string& name) { fs::remove(publish::PathBelow(Build(), name)); }
+  std::string TreeFile(const std::u16string& name) const {
+    return ReadBytes(publish::PathBelow(Tree(), name));
+  }
+
+  publish::PublishOptions Options() const {
+    publish::PublishOptions options;
+    options.buildFolder = Build();
+    options.releaseTree = Tree();
+    return options;
+  }
+  publish::ExitCode Run(publish::PublishOptions options) {
+    publish::Failure failure;
+    const bool ok = publish::Publish(options, &failure);
+    EXPECT_EQ(ok, failure.code == publish::ExitCode::kOk) << failure.message;
+    m_lastMessage = failure.message;
+    return failure.code;
+  }
+  publish::ExitCode Run() { return Run(Options()); }
+
+  // Every file below the test folder but the build: the tree and the
+  // manifest, by relative path, with content and time of last change.
+  struct Entry {
+    std::string bytes;
+    fs::file_time_type time;
+    bool operator==(const Entry&) const = default;
+  };
+  std::map<std::string, Entry> Snapshot() const {
+    std::map<std::string, Entry> snapshot;
+    for (const auto& entry : fs::recursive_directory_iterator(m_root)) {
+      const fs::path relative = entry.path().lexically_relative(m_root);
+      if (*relative.begin() == "build" || !entry.is_regular_file()) continue;
+      snapshot[relative.generic_string()] = {ReadBytes(entry.path()), entry.last_write_time()};
+    }
+    return snapshot;
+  }
+  FileVersionMap TreeList() const {
+    FileVersionMap list;
+    ParseFileVersions(ReadBytes(Tree() / publish::kListName), &list);
+    return list;
+  }
+  std::string TreeRecord() const { return ReadBytes(Tree() / publish::kRecordName); }
+  const std::string& LastMessage() const { return m_lastMessage; }
+
+ private:
+  fs::path m_root;
+  std::string m_lastMessage;
+};

@@ -1,0 +1,127 @@
+#include "tools/publish/command_line.h"
+
+#include <charconv>
+
+#include "tools/publish/list_names.h"
+
+namespace publish {
+
+namespace {
+
+constexpr size_t kPositionalCount = 2;
+
+bool ParseSecond(const std::string& text, int32_t* second) {
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, *second);
+  return !text.empty() && error == std::errc() && stop == end;
+}
+
+}  // namespace
+
+std::string UsageText() {
+  return R"(Usage: velkaris-publish BUILD_FOLDER RELEASE_TREE [options]
+
+Updates RELEASE_TREE, the folder the download server serves as /UploadData/,
+from the patcher build in BUILD_FOLDER: copies the files whose content
+changed, then writes patcher_files_version, then patcher_version, each under
+a temporary name that is renamed into place, so players fetching meanwhile
+never see a version that announces files not yet there. Run it again after
+an interruption and it finishes the job.
+
+BUILD_FOLDER holds VelkarisPatcher32.vke, optionally the launcher copy
+VelkarisLauncher.exe, and the accompanying files, at the top or in
+"locales"; every accompanying file goes into patcher_files_version. A file
+whose content changed gets its number raised by one, a new file starts at 1;
+patcher_version's first number rises by one when the patcher or a listed
+file changed. A file missing from the build is dropped from the list and
+left in the tree (for players still fetching the older list) unless --prune.
+
+Options:
+  --dry-run        print the plan (what changes, old and new numbers), write nothing
+  --prune          delete from the tree the files the list no longer names
+  --second N       set patcher_version's second number (default: keep it)
+  --manifest FILE  the tool's record of content hashes; default: beside the tree,
+                   RELEASE_TREE.publish-manifest (never inside the served tree)
+  --quiet          print errors only
+  --help           print this text
+
+Exit codes:
+  0  published, or nothing to publish
+  2  bad command line
+  3  build folder missing, unreadable, without VelkarisPatcher32.vke, or a
+     file changed while it was copied
+  4  a build file whose name the launcher cannot fetch (all are listed)
+  5  release tree or manifest unreadable or damaged
+  6  writing the release tree or the manifest failed
+  7  not enough free space for the release tree
+)";
+}
+
+bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quiet, bool* help,
+                      std::string* problem) {
+  *quiet = false;
+  *help = false;
+  std::vector<std::filesystem::path> positional;
+  for (size_t i = 0; i < args.size(); ++i) {
+    // Options are ASCII; anything else never matches one.
+    const std::string arg = PrintablePath(args[i]);
+    const bool hasValue = i + 1 < args.size();
+    if (arg == "--help") {
+      *help = true;
+    } else if (arg == "--dry-run") {
+      options->dryRun = true;
+    } else if (arg == "--prune") {
+      options->prune = true;
+    } else if (arg == "--quiet") {
+      *quiet = true;
+    } else if (arg == "--manifest" && hasValue) {
+      options->manifest = args[++i];
+    } else if (arg == "--second" && hasValue) {
+      int32_t second = 0;
+      if (!ParseSecond(PrintablePath(args[++i]), &second)) {
+        *problem = "--second needs a whole number from -2147483648 to 2147483647";
+        return false;
+      }
+      options->second = second;
+    } else if (arg.rfind("--", 0) == 0) {
+      *problem = hasValue || (arg != "--manifest" && arg != "--second") ? "unknown option " + arg
+                                                                        : arg + " needs a value";
+      return false;
+    } else {
+      positional.push_back(args[i]);
+    }
+  }
+  if (*help) return true;
+  if (positional.size() != kPositionalCount) {
+    *problem = "give BUILD_FOLDER and RELEASE_TREE";
+    return false;
+  }
+  options->buildFolder = positional[0];
+  options->releaseTree = positional[1];
+  return true;
+}
+
+int RunPublishTool(const Arguments& args, std::FILE* out, std::FILE* err) {
+  PublishOptions options;
+  bool quiet = false;
+  bool help = false;
+  std::string problem;
+  if (!ParseCommandLine(args, &options, &quiet, &help, &problem)) {
+    std::fprintf(err, "velkaris-publish: %s (--help explains)\n", problem.c_str());
+    return static_cast<int>(ExitCode::kUsage);
+  }
+  if (help) {
+    std::fputs(UsageText().c_str(), out);
+    return static_cast<int>(ExitCode::kOk);
+  }
+  options.out = quiet ? nullptr : out;
+  options.progress = quiet ? nullptr : err;
+  Failure failure;
+  if (!Publish(options, &failure)) {
+    std::fprintf(err, "velkaris-publish: %s\n", failure.message.c_str());
+    return static_cast<int>(failure.code);
+  }
+  return static_cast<int>(ExitCode::kOk);
+}
+
+}  // namespace publish

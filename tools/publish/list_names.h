@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+// Names in the release tree and in the file version list. A list name is a
+// path relative to the install folder with "\" between its parts; the
+// launcher fetches it from the server path with "/" in their place.
+namespace publish {
+
+inline constexpr char16_t kPatcherName[] = u"VelkarisPatcher32.vke";
+inline constexpr char16_t kLauncherName[] = u"VelkarisLauncher.exe";
+inline constexpr char16_t kRecordName[] = u"patcher_version";
+inline constexpr char16_t kListName[] = u"patcher_files_version";
+// The only folder the launcher creates in a new install folder.
+inline constexpr char16_t kLocalesFolder[] = u"locales";
+// Appended to a final name for the file that is renamed onto it.
+inline constexpr char kTemporarySuffix[] = ".publish-tmp";
+// The launcher reads a list name into a buffer of 128 characters.
+inline constexpr size_t kMaxListNameLength = 127;
+
+// Why the launcher could not fetch an accompanying file under this list
+// name into a new install folder; empty when it can.
+std::string ListNameProblem(std::u16string_view name);
+
+// The list name of a file below the build folder (`relative` to it): its
+// parts joined by "\", each unit of the native name becoming one character.
+// False with *problem set when a part holds "\" itself; everything else is
+// left to ListNameProblem.
+bool ListNameFromPath(const std::filesystem::path& relative, std::u16string* name,
+                      std::string* problem);
+
+// Where a list name lies below `root`.
+std::filesystem::path PathBelow(const std::filesystem::path& root, std::u16string_view name);
+// `path` with kTemporarySuffix appended.
+std::filesystem::path TemporaryPath(const std::filesystem::path& path);
+
+// Windows takes names that differ only in ASCII case for the same file.
+std::u16string FoldCase(std::u16string_view name);
+
+// For messages: printable ASCII as it is, other units as \xNN or \uNNNN.
+std::string Printable(std::u16string_view name);
+std::string PrintablePath(const std::filesystem::path& path);
+
+}  // namespace publish
