@@ -18,12 +18,19 @@ class RegistryKey {
   RegistryKey() = default;
   RegistryKey(const RegistryKey&) = delete;
   RegistryKey& operator=(const RegistryKey&) = delete;
-  RegistryKey(RegistryKey&& other) noexcept;
-  RegistryKey& operator=(RegistryKey&& other) noexcept;
-  ~RegistryKey();
+  RegistryKey(RegistryKey&& other) noexcept : m_handle(other.m_handle) { other.m_handle = 0; }
+  RegistryKey& operator=(RegistryKey&& other) noexcept {
+    if (this != &other) {
+      Reset(other.m_handle);
+      other.m_handle = 0;
+    }
+    return *this;
+  }
+  ~RegistryKey() { Reset(); }
 
   bool IsOpen() const { return m_handle != 0; }
   uintptr_t Handle() const { return m_handle; }
+  // Closes the key held (each backend its own way) and takes another.
   void Reset(uintptr_t handle = 0);
 
  private:

@@ -8,20 +8,6 @@ namespace {
 HKEY AsKey(uintptr_t handle) { return reinterpret_cast<HKEY>(handle); }
 }  // namespace
 
-RegistryKey::RegistryKey(RegistryKey&& other) noexcept : m_handle(other.m_handle) {
-  other.m_handle = 0;
-}
-
-RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
-  if (this != &other) {
-    Reset(other.m_handle);
-    other.m_handle = 0;
-  }
-  return *this;
-}
-
-RegistryKey::~RegistryKey() { Reset(); }
-
 void RegistryKey::Reset(uintptr_t handle) {
   if (m_handle != 0) ::RegCloseKey(AsKey(m_handle));
   m_handle = handle;

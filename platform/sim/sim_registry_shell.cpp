@@ -36,20 +36,6 @@ int g_browseDialog;
 
 }  // namespace
 
-RegistryKey::RegistryKey(RegistryKey&& other) noexcept : m_handle(other.m_handle) {
-  other.m_handle = 0;
-}
-
-RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
-  if (this != &other) {
-    Reset(other.m_handle);
-    other.m_handle = 0;
-  }
-  return *this;
-}
-
-RegistryKey::~RegistryKey() { Reset(); }
-
 void RegistryKey::Reset(uintptr_t handle) { m_handle = handle; }
 
 bool OpenMachineKey(const std::u16string& subKey, RegistryKey* key) {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/registry.h"
-#include "tests/support/sim_test.h"
+#include "tests/support/splash_owner_test.h"
 #include "ui/messages.h"
 #include "ui/splash.h"
 
@@ -18,16 +18,8 @@ constexpr uint32_t kBrowseFlags = 0x65;
 using sim::DialogAnswer;
 using sim::DialogRecord;
 
-class InstallFolderTest : public SimTest {
+class InstallFolderTest : public SplashOwnerTest {
  protected:
-  void SetUp() override {
-    SimTest::SetUp();
-    g_splashWindow = &m_splash;
-  }
-  void TearDown() override {
-    g_splashWindow = nullptr;
-    SimTest::TearDown();
-  }
 
   void MarkGameData(const std::u16string& folder) {
     machine().WriteFile(folder + u"\\Tov\\pad00000.meta", "");
@@ -61,9 +53,6 @@ class InstallFolderTest : public SimTest {
   static std::u16string Confirmation(const std::u16string& path) {
     return path + g_messages.MsgConfirmInstallPathSuffix;
   }
-
- private:
-  int m_splash = 0;
 };
 
 TEST_F(InstallFolderTest, RecognisesGameDataByTheMarkerFile) {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/sim_test.h"
+#include "tests/support/splash_owner_test.h"
 #include "ui/messages.h"
 #include "ui/splash.h"
 
@@ -16,16 +16,8 @@ constexpr platform::DiskFreeSpace FourKiBClusters(uint32_t steps) {
   return {8, 512, steps * kClustersPerStep};
 }
 
-class PreflightTest : public SimTest {
+class PreflightTest : public SplashOwnerTest {
  protected:
-  void SetUp() override {
-    SimTest::SetUp();
-    g_splashWindow = &m_splash;
-  }
-  void TearDown() override {
-    g_splashWindow = nullptr;
-    SimTest::TearDown();
-  }
 
   // The one message box shown so far, checked for its owner and caption.
   void ExpectOnlyMessage(const char16_t* text, const char16_t* caption, uint32_t type) {
@@ -37,9 +29,6 @@ class PreflightTest : public SimTest {
     EXPECT_EQ(shown.caption, caption);
     EXPECT_EQ(shown.type, type);
   }
-
- private:
-  int m_splash = 0;
 };
 
 TEST(FreeSpaceFigure, DividesTheClusterCountFirst) {
