@@ -1,0 +1,487 @@
+# Sourced by the end-to-end scenarios and the main job: the real launcher
+# under Wine, each run on a fresh machine (a Wine prefix copied on write from
+# a base prefix, on file systems of declared size), against nginx or the test
+# server on 127.0.0.1, with the dialogs answered by the driver and
+# every check collected before the scenario ends. The servers listen on
+# the address the build's launcher was made for (LAUNCHER_SERVER_HOST, by
+# default 127.0.0.1:18080), so scenarios run one at a time.
+#
+# A scenario script:
+#   . "$(dirname "$0")/lib.sh"
+#   e2e_bound 120 "$@"                     # the whole scenario within 120 s
+#   e2e_begin NAME "$1"                    # $1: the Windows build folder
+#   e2e_machine; e2e_serve_release
+#   E2E_ARGS=(...); e2e_run LABEL 'C:\Downloads\VelkarisLauncher.exe' ok yes
+#   e2e_expect_exit 0; e2e_expect_dialogs <<'EOF' ... EOF
+#   e2e_end
+set -euo pipefail
+
+E2E_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+E2E_REPO=$(cd "$E2E_LIB_DIR/../.." && pwd)
+# Drive sizes: C: passes every free-space check (12 units of 4 GiB), D: meets
+# the question (7 units: 28,672), E: the refusal (5 units: 20,480).
+E2E_C_SIZE=48g
+E2E_D_SIZE=30g
+E2E_E_SIZE=20g
+E2E_WINE_SECONDS=60      # one Wine tool call (reg, the driver's short commands)
+E2E_RUN_SECONDS=60       # one launcher run, dialogs included
+E2E_SERVER_SECONDS=10    # a server to start listening or a port to come free
+E2E_RECORD_SECONDS=20    # the stand-in patcher to write its record
+E2E_UNMOUNT_SECONDS=20
+E2E_BASE_SECONDS=300     # creating the base prefix (about 15 s) under a lock
+E2E_SCREEN=1920x1080
+E2E_LAUNCHER_NAME=VelkarisLauncher.exe
+E2E_PATCHER_NAME=VelkarisPatcher32.vke
+E2E_RECORD_NAME=stand_in_record.bin
+
+E2E_INSTALL='C:\Corvane\Velkaris'
+E2E_REGIONAL_KEY='HKLM\Software\Velkaris_TW'
+E2E_LEGACY_KEY='HKLM\Software\Velkaris'
+# Texts the scenarios expect in more than one place.
+E2E_MSG_DOWNLOAD_FAILED='更新下載失敗，請查看遊戲官網FAQ。'
+E2E_MSG_CONFIRM_FOLDER='\r\n是否安裝至該檔案路徑？'
+E2E_MSG_SHORTCUT='是否要建立桌面捷徑？'
+E2E_BROWSE_DIALOG='Browse for Folder | 請選擇要安裝的資料夾 | owner: splash | Make New Folder,OK,Cancel | selected: Desktop > My Computer >  (C:) > Corvane > Velkaris'
+# The sample release's version record and list (tools/make-sample-release.sh)
+# and an install one version behind it, whose "locales\zh_TW.txt" is older.
+E2E_RELEASE_RECORD='3\r\n0'
+E2E_BEHIND_RECORD='2\r\n5'
+E2E_BEHIND_UPDATED_RECORD='3\r\n5'
+E2E_BEHIND_LIST='readme.txt 1\r\nlocales\\zh_TW.txt 1\r\n'
+E2E_OLD_PATCHER='an older patcher\r\n'
+
+E2E_FAILURES=0
+E2E_RUNS=0
+E2E_ARGS=()
+E2E_SERVER_PID=
+E2E_REQUEST_LOG=
+E2E_BEFORE_WATCH=
+
+# e2e_bound BUDGET_SECONDS SCRIPT_ARGUMENTS...: runs the calling script
+# again under a time budget; when it is spent every process of the scenario
+# gets TERM (and the cleanup runs), KILL 20 s later.
+e2e_bound() {
+  local budget=$1
+  shift
+  if [ -z "${E2E_BOUNDED:-}" ]; then
+    export E2E_BOUNDED=1
+    exec timeout -k 20 "$budget" bash "$0" "$@"
+  fi
+}
+
+# e2e_begin NAME BUILD_DIR [OUTPUT_DIR]: the output folder (default
+# BUILD_DIR/test-output/e2e/NAME), the screen, the base prefix and the
+# sample release; everything is undone on exit.
+e2e_begin() {
+  E2E_NAME=$1
+  E2E_BUILD=$(cd "${2:?the Windows build folder}" && pwd)
+  E2E_OUT=${3:-$E2E_BUILD/test-output/e2e/$E2E_NAME}
+  E2E_LAUNCHER=$E2E_BUILD/VelkarisLauncher.exe
+  E2E_DRIVER=$E2E_BUILD/launcher-driver.exe
+  E2E_STAND_IN=$E2E_BUILD/tests/stand_in_patcher.exe
+  # The servers listen where this build's launcher looks.
+  E2E_HOST=$(sed -n 's/^LAUNCHER_SERVER_HOST:[A-Z]*=//p' "$E2E_BUILD/CMakeCache.txt")
+  [[ $E2E_HOST =~ ^127\.0\.0\.1:[0-9]+$ ]] ||
+    { echo "the launcher in $E2E_BUILD is built for '$E2E_HOST', not 127.0.0.1:PORT" >&2 && exit 1; }
+  E2E_PORT=${E2E_HOST#*:}
+  E2E_MNT=${TMPDIR:-/tmp}/velkaris-e2e-$(id -u)/$E2E_NAME
+  E2E_C=$E2E_MNT/prefix/drive_c
+  E2E_STARTED=$(date +%s)
+  rm -rf "$E2E_OUT"
+  mkdir -p "$E2E_OUT" "$E2E_MNT"
+  trap e2e_cleanup EXIT
+  trap 'exit 143' TERM INT
+  . "$E2E_REPO/tools/xvfb.sh"
+  start_xvfb "$E2E_SCREEN"
+  e2e_machine_down
+  e2e_base
+  E2E_RELEASE=$E2E_OUT/release/UploadData
+  bash "$E2E_REPO/tools/make-sample-release.sh" "$E2E_LAUNCHER" "$E2E_STAND_IN" "$E2E_RELEASE"
+  chmod -R a+rX "$E2E_OUT"
+}
+
+e2e_end() {
+  local seconds=$(($(date +%s) - E2E_STARTED))
+  if [ "$E2E_FAILURES" -ne 0 ]; then
+    echo "FAIL $E2E_NAME: $E2E_FAILURES check(s) failed in $seconds s (output: $E2E_OUT)"
+    exit 1
+  fi
+  echo "PASS $E2E_NAME in $seconds s"
+}
+
+e2e_cleanup() {
+  e2e_stop_server
+  e2e_machine_down
+  # Only a screen of our own: stop_xvfb also ends the servers of the
+  # checkout's other prefixes.
+  [ -z "${XVFB_PID:-}" ] || stop_xvfb
+}
+
+e2e_note() { echo "-- $*"; }
+
+# ---- the base prefix ----
+
+# Created once per checkout (about 15 s) and only read afterwards: the
+# scenarios see it through an overlay. Its user folders are plain folders
+# rather than links into a home folder, so nothing reaches the host's home.
+e2e_base() {
+  E2E_BASE=$E2E_REPO/build/wine/e2e-base
+  mkdir -p "$(dirname "$E2E_BASE")"
+  local version
+  version=$(/usr/lib/wine/wine --version)
+  (
+    flock -w "$E2E_BASE_SECONDS" 9
+    [ "$(cat "$E2E_BASE.ready" 2>/dev/null)" = "$version" ] && exit 0
+    echo "-- creating the base Wine prefix $E2E_BASE"
+    rm -rf "$E2E_BASE" "$E2E_BASE-home" "$E2E_BASE.ready"
+    export LAUNCHER_WINEPREFIX=$E2E_BASE LAUNCHER_WINEHOME=$E2E_BASE-home
+    . "$E2E_REPO/tools/wine-env.sh"
+    wine_prepare
+    local link
+    for link in "$E2E_BASE"/drive_c/users/*/*; do
+      if [ -L "$link" ]; then rm "$link" && mkdir "$link"; fi
+    done
+    timeout "$E2E_WINE_SECONDS" "$WINESERVER" -k || true
+    timeout "$E2E_WINE_SECONDS" "$WINESERVER" -w || true
+    echo "$version" >"$E2E_BASE.ready"
+  ) 9>"$E2E_BASE.lock"
+}
+
+# ---- a fresh machine ----
+
+# A fresh machine: the base prefix seen through an overlay whose writes go to
+# a tmpfs of E2E_C_SIZE (so C: reports that free space), and the drives D:
+# and E: on tmpfs mounts of their own. Replaces the machine of an earlier run.
+e2e_machine() {
+  e2e_machine_down
+  local drive
+  for drive in c d e; do mkdir -p "$E2E_MNT/$drive"; done
+  mkdir -p "$E2E_MNT/prefix"
+  mount -t tmpfs -o size=$E2E_C_SIZE tmpfs "$E2E_MNT/c"
+  mount -t tmpfs -o size=$E2E_D_SIZE tmpfs "$E2E_MNT/d"
+  mount -t tmpfs -o size=$E2E_E_SIZE tmpfs "$E2E_MNT/e"
+  mkdir -p "$E2E_MNT/c/upper" "$E2E_MNT/c/work" "$E2E_MNT/c/home"
+  mount -t overlay overlay \
+    -o "lowerdir=$E2E_BASE,upperdir=$E2E_MNT/c/upper,workdir=$E2E_MNT/c/work" "$E2E_MNT/prefix"
+  export LAUNCHER_WINEPREFIX=$E2E_MNT/prefix LAUNCHER_WINEHOME=$E2E_MNT/c/home
+  . "$E2E_REPO/tools/wine-env.sh"
+  ln -s "$E2E_MNT/d" "$WINEPREFIX/dosdevices/d:"
+  ln -s "$E2E_MNT/e" "$WINEPREFIX/dosdevices/e:"
+}
+
+# Ends every Windows process of the machine and unmounts its drives.
+e2e_machine_down() {
+  if mountpoint -q "$E2E_MNT/prefix" 2>/dev/null; then
+    WINEPREFIX=$E2E_MNT/prefix timeout "$E2E_UNMOUNT_SECONDS" /usr/lib/wine/wineserver -k 2>/dev/null || true
+    WINEPREFIX=$E2E_MNT/prefix timeout "$E2E_UNMOUNT_SECONDS" /usr/lib/wine/wineserver -w 2>/dev/null || true
+  fi
+  local mount
+  for mount in prefix d e c; do
+    if mountpoint -q "$E2E_MNT/$mount" 2>/dev/null; then
+      timeout "$E2E_UNMOUNT_SECONDS" umount "$E2E_MNT/$mount" || umount -l "$E2E_MNT/$mount"
+    fi
+  done
+}
+
+# The Unix path of a Windows path on the machine's drives C:, D:, E:.
+e2e_path() {
+  local path=${1//\\//}
+  local drive=${path:0:1}
+  local rest=${path:2}
+  case $drive in
+    C | c) echo "$E2E_C$rest" ;;
+    D | d) echo "$E2E_MNT/d$rest" ;;
+    E | e) echo "$E2E_MNT/e$rest" ;;
+    *) echo "e2e_path: no drive for $1" >&2 && return 1 ;;
+  esac
+}
+
+# The Windows path of a Unix path, through drive Z: (the host's root).
+e2e_zpath() { local path=$1; echo "Z:${path//\//\\}"; }
+
+# A Wine program's output goes through a file: Wine's background processes,
+# started with the first program of a server, inherit its output handles and
+# would hold a pipe open.
+e2e_wine() {
+  local output status=0
+  output=$(mktemp)
+  timeout -k 5 "$E2E_WINE_SECONDS" "$WINE" "$@" </dev/null >"$output" 2>/dev/null || status=$?
+  tr -d '\r' <"$output"
+  rm -f "$output"
+  return $status
+}
+e2e_driver() { e2e_wine "$E2E_DRIVER" "$@"; }
+
+# ---- registry ----
+
+e2e_reg_set() { e2e_wine reg add "$1" /v Path /d "$2" /f >/dev/null; }
+
+# The "Path" value of a key, or nothing (and status 1) when it has none.
+e2e_reg_path() {
+  local line
+  line=$(e2e_wine reg query "$1" /v Path | grep -m1 '    Path    REG_SZ    ') || return 1
+  echo "${line#*REG_SZ    }"
+}
+
+e2e_key_exists() { e2e_wine reg query "$1" >/dev/null; }
+
+# ---- install folders ----
+
+# An installed game in WINDOWS_FOLDER, up to date with the sample release:
+# the data marker, the launcher copy, the patcher, the listed files and the
+# version files.
+e2e_install_game() {
+  local folder
+  folder=$(e2e_path "$1")
+  mkdir -p "$folder/Tov" "$folder/locales"
+  : >"$folder/Tov/pad00000.meta"
+  cp "$E2E_LAUNCHER" "$folder/$E2E_LAUNCHER_NAME"
+  cp "$E2E_RELEASE/$E2E_PATCHER_NAME" "$E2E_RELEASE/patcher_version" \
+    "$E2E_RELEASE/patcher_files_version" "$E2E_RELEASE/readme.txt" "$folder/"
+  cp "$E2E_RELEASE/locales/zh_TW.txt" "$folder/locales/"
+}
+
+# An installed game in WINDOWS_FOLDER one version behind the sample release:
+# record 2/5 against 3/0, "locales\zh_TW.txt" at 1 against 2, an older
+# patcher.
+e2e_install_game_behind() {
+  local folder
+  e2e_install_game "$1"
+  folder=$(e2e_path "$1")
+  printf "$E2E_BEHIND_RECORD" >"$folder/patcher_version"
+  printf "$E2E_BEHIND_LIST" >"$folder/patcher_files_version"
+  printf "$E2E_OLD_PATCHER" >"$folder/$E2E_PATCHER_NAME"
+  printf 'older strings\r\n' >"$folder/locales/zh_TW.txt"
+}
+
+# A process under a watched NAME (the driver, copied under that name and
+# holding still) runs until the machine goes down.
+e2e_start_process_named() {
+  local name=$1 folder='C:\Holders'
+  mkdir -p "$(e2e_path "$folder")"
+  cp "$E2E_DRIVER" "$(e2e_path "$folder")/$name"
+  timeout -k 5 "$E2E_RUN_SECONDS" "$WINE" "$folder\\$name" hold $((E2E_RUN_SECONDS * 1000)) \
+    </dev/null >/dev/null 2>&1 &
+  e2e_driver wait-process "$name" $((E2E_SERVER_SECONDS * 1000)) >/dev/null ||
+    { echo "$name did not start" >&2 && return 1; }
+}
+
+# The launcher alone in WINDOWS_FOLDER, as a player puts a fresh download.
+e2e_place_launcher() {
+  local folder
+  folder=$(e2e_path "$1")
+  mkdir -p "$folder"
+  cp "$E2E_LAUNCHER" "$folder/$E2E_LAUNCHER_NAME"
+}
+
+# ---- servers on E2E_HOST ----
+
+e2e_port_free() {
+  python3 "$E2E_LIB_DIR/e2e.py" port-free "$E2E_PORT" "$E2E_SERVER_SECONDS" ||
+    { echo "127.0.0.1:$E2E_PORT is taken by another program" >&2 && return 1; }
+}
+
+e2e_wait_listening() {
+  python3 "$E2E_LIB_DIR/e2e.py" port-open "$E2E_PORT" "$E2E_SERVER_SECONDS" &&
+    kill -0 "$E2E_SERVER_PID" 2>/dev/null ||
+    { echo "the server did not start listening on $E2E_HOST" >&2 && return 1; }
+}
+
+# nginx with the reference configuration, serving RELEASE_DIR (default: the
+# sample release) as /UploadData/.
+e2e_serve_release() {
+  local release=${1:-$E2E_RELEASE} run=$E2E_OUT/nginx
+  e2e_stop_server
+  e2e_port_free
+  mkdir -p "$run"
+  sed -e "s|@RUN_DIR@|$run|g" -e "s|@RELEASE_DIR@|$release|g" -e "s|@LISTEN@|$E2E_HOST|g" \
+    "$E2E_REPO/deploy/nginx-download-server.conf.in" >"$run/nginx.conf"
+  : >"$run/access.log"
+  chmod -R a+rX "$release"
+  nginx -p "$run" -c "$run/nginx.conf" &
+  E2E_SERVER_PID=$!
+  E2E_REQUEST_LOG=$run/access.log
+  e2e_wait_listening
+}
+
+# The test server with the route script SCRIPT (body= files relative to its
+# folder) and RELEASE_DIR (default: the sample release) as /UploadData/.
+e2e_serve_script() {
+  local script=$1 release=${2:-$E2E_RELEASE} server
+  server=$(e2e_test_server)
+  e2e_stop_server
+  e2e_port_free
+  E2E_REQUEST_LOG=$E2E_OUT/test-server-$(basename "$script" .routes).log
+  : >"$E2E_REQUEST_LOG"
+  "$server" --port "$E2E_PORT" --root "$release" --script "$script" --log "$E2E_REQUEST_LOG" \
+    --max-seconds "$E2E_RUN_SECONDS" >"$E2E_OUT/test-server.out" 2>&1 &
+  E2E_SERVER_PID=$!
+  e2e_wait_listening
+}
+
+# No server at all: the port is checked free and stays so.
+e2e_serve_nothing() {
+  e2e_stop_server
+  e2e_port_free
+  E2E_REQUEST_LOG=
+}
+
+e2e_stop_server() {
+  [ -n "$E2E_SERVER_PID" ] || return 0
+  kill "$E2E_SERVER_PID" 2>/dev/null || true
+  timeout "$E2E_SERVER_SECONDS" tail --pid="$E2E_SERVER_PID" -f /dev/null || kill -9 "$E2E_SERVER_PID" 2>/dev/null || true
+  wait "$E2E_SERVER_PID" 2>/dev/null || true
+  E2E_SERVER_PID=
+}
+
+# The native test server, built when this checkout has none yet (the Windows
+# tests do not build native targets).
+e2e_test_server() {
+  local server=$E2E_REPO/build/native/tests/http_server/velkaris-test-server
+  if [ ! -x "$server" ]; then
+    (
+      cd "$E2E_REPO"
+      [ -f build/native/build.ninja ] || timeout 300 cmake --preset native >/dev/null
+      timeout 600 cmake --build --preset native --target test_http_server_main >/dev/null
+    ) >&2
+  fi
+  echo "$server"
+}
+
+# ---- one launcher run ----
+
+# e2e_run LABEL LAUNCHER_WINDOWS_PATH ANSWER...
+# Starts the launcher (arguments in E2E_ARGS) from its folder and answers its
+# dialogs in order with the driver. Afterwards E2E_EXIT holds its exit code
+# (-1 as -1; 124 when it overran E2E_RUN_SECONDS) and E2E_RUN a folder with
+# dialogs.txt, requests.txt and the driver's raw lines. E2E_BEFORE_WATCH may
+# name a command to run after the start and before the dialogs are answered.
+e2e_run() {
+  local label=$1 exe=$2
+  shift 2
+  E2E_RUNS=$((E2E_RUNS + 1))
+  E2E_RUN=$E2E_OUT/$(printf '%02d' "$E2E_RUNS")-$label
+  mkdir -p "$E2E_RUN"
+  e2e_note "run $label: $exe ${E2E_ARGS[*]:-} (answers: ${*:-none})"
+  local folder skip=0
+  folder=$(e2e_path "${exe%\\*}")
+  [ -n "$E2E_REQUEST_LOG" ] && skip=$(wc -l <"$E2E_REQUEST_LOG")
+  (cd "$folder" && exec timeout -k 5 "$E2E_RUN_SECONDS" "$WINE" "$exe" "${E2E_ARGS[@]}" \
+    </dev/null >/dev/null 2>&1) &
+  local launcher=$!
+  [ -z "$E2E_BEFORE_WATCH" ] || $E2E_BEFORE_WATCH
+  timeout -k 5 $((E2E_RUN_SECONDS + 5)) "$WINE" "$E2E_DRIVER" watch $((E2E_RUN_SECONDS * 1000)) \
+    --stop-file "$(e2e_zpath "$E2E_RUN/launcher-ended")" "$@" </dev/null >"$E2E_RUN/driver.out" 2>/dev/null &
+  local driver=$!
+  set +e
+  wait "$launcher"
+  E2E_EXIT=$?
+  set -e
+  [ "$E2E_EXIT" -eq 255 ] && E2E_EXIT=-1
+  touch "$E2E_RUN/launcher-ended"
+  wait "$driver" || true
+  tr -d '\r' <"$E2E_RUN/driver.out" >"$E2E_RUN/driver.jsonl"
+  python3 "$E2E_LIB_DIR/e2e.py" dialogs "$E2E_RUN/driver.jsonl" >"$E2E_RUN/dialogs.txt"
+  : >"$E2E_RUN/requests.txt"
+  [ -z "$E2E_REQUEST_LOG" ] ||
+    python3 "$E2E_LIB_DIR/e2e.py" requests "$E2E_REQUEST_LOG" "$skip" >"$E2E_RUN/requests.txt"
+  e2e_note "exit code $E2E_EXIT; $(wc -l <"$E2E_RUN/dialogs.txt") dialog(s); $(wc -l <"$E2E_RUN/requests.txt") request(s)"
+}
+
+# The splash as the driver first saw it placed in the last run.
+e2e_splash() { python3 "$E2E_LIB_DIR/e2e.py" splash "$E2E_RUN/driver.jsonl"; }
+
+# ---- checks: each failure is counted and shown; e2e_end decides ----
+
+e2e_fail() {
+  E2E_FAILURES=$((E2E_FAILURES + 1))
+  echo "FAIL [$E2E_NAME${E2E_RUN:+ / $(basename "$E2E_RUN")}]: $*"
+}
+
+# e2e_same WHAT EXPECTED ACTUAL: equal texts, else a diff.
+e2e_same() {
+  if [ "$2" != "$3" ]; then
+    e2e_fail "$1 differs (- expected, + actual):"
+    diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | sed -n -e 's/^</  -/p' -e 's/^>/  +/p' || true
+  fi
+  return 0
+}
+
+e2e_expect_exit() { e2e_same "exit code" "$1" "$E2E_EXIT"; }
+e2e_expect_dialogs() { e2e_same "dialog transcript" "$(cat)" "$(cat "$E2E_RUN/dialogs.txt")"; }
+e2e_expect_requests() { e2e_same "request log" "$(cat)" "$(cat "$E2E_RUN/requests.txt")"; }
+e2e_expect_no_dialog() { e2e_same "dialog transcript" "" "$(cat "$E2E_RUN/dialogs.txt")"; }
+
+# e2e_expect_bytes FILE PRINTF_FORMAT: the file holds exactly these bytes.
+e2e_expect_bytes() {
+  if [ ! -f "$1" ]; then
+    e2e_fail "missing $1"
+  elif ! cmp -s "$1" <(printf "$2"); then
+    e2e_fail "$1 holds $(od -An -c "$1" | head -c 200), expected $(printf "$2" | od -An -c)"
+  fi
+}
+
+# The files (and, ending in "/", the folders) below FOLDER, one a line on
+# stdin, relative to it.
+e2e_expect_tree() {
+  local listing
+  listing=$(cd "$1" && find . -mindepth 1 \( -type d -printf '%P/\n' \) -o -printf '%P\n' | LC_ALL=C sort)
+  e2e_same "contents of $1" "$(cat)" "$listing"
+}
+
+e2e_expect_same_file() {
+  cmp -s "$1" "$2" || e2e_fail "$2 is not a copy of $1"
+}
+
+e2e_expect_absent() {
+  local path
+  for path; do [ ! -e "$path" ] || e2e_fail "$path should not exist"; done
+}
+
+e2e_expect_present() {
+  local path
+  for path; do [ -e "$path" ] || e2e_fail "$path is missing"; done
+}
+
+# e2e_expect_reg KEY VALUE: the key's "Path"; an empty VALUE: no key at all.
+e2e_expect_reg() {
+  if [ -z "$2" ]; then
+    ! e2e_key_exists "$1" || e2e_fail "$1 exists: Path = '$(e2e_reg_path "$1" || true)'"
+  else
+    e2e_same "$1 Path" "$2" "$(e2e_reg_path "$1" || echo '(none)')"
+  fi
+}
+
+# The stand-in patcher started in FOLDER (Unix path), with the record lines
+# on stdin; waits for the record, which the patcher writes as it starts.
+e2e_expect_patcher() {
+  local record=$1/$E2E_RECORD_NAME deadline=$((SECONDS + E2E_RECORD_SECONDS))
+  while [ ! -f "$record" ] && [ $SECONDS -lt $deadline ]; do sleep 0.05; done
+  if [ ! -f "$record" ]; then
+    e2e_fail "the patcher was not started in $1"
+    return
+  fi
+  e2e_same "patcher record" "$(cat)" "$(python3 "$E2E_LIB_DIR/e2e.py" record "$record")"
+}
+
+# Nothing started the stand-in patcher: the launcher has ended before any
+# start (every caller checks after a run that failed before the patcher).
+e2e_expect_no_patcher() {
+  [ ! -e "$1/$E2E_RECORD_NAME" ] || e2e_fail "the patcher was started in $1"
+}
+
+# The two shell links read back through IShellLinkW, lines on stdin.
+e2e_expect_links() {
+  e2e_driver links >"$E2E_RUN/links.jsonl" || true
+  e2e_same "shell links" "$(cat)" "$(python3 "$E2E_LIB_DIR/e2e.py" links "$E2E_RUN/links.jsonl")"
+}
+
+# Files below C: written since MARKER, outside the folders given (relative to
+# C:, Unix separators) and the prefix's own registry and temporary folders.
+e2e_expect_nothing_written_outside() {
+  local marker=$1
+  shift
+  local written
+  written=$(python3 "$E2E_LIB_DIR/e2e.py" written-outside "$E2E_C" "$marker" "$@" users/root/Temp windows)
+  e2e_same "files written outside the install folder" "" "$written"
+}
