@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Scenario 3, one version behind: the record, the list, the patcher and the
+# one listed file whose number rose are fetched in that order, the patcher
+# and the list are put in place, the record takes the server's first and the
+# local second number, and no temporary file is left.
+# Usage: scenario3_one_version_behind.sh WINDOWS_BUILD_DIR
+. "$(dirname "$0")/lib.sh"
+e2e_bound 120 "$@"
+e2e_begin one_version_behind "$1"
+
+e2e_machine
+e2e_serve_release
+install=$(e2e_path "$E2E_INSTALL")
+e2e_install_game_behind "$E2E_INSTALL"
+e2e_reg_set "$E2E_REGIONAL_KEY" "$E2E_INSTALL"
+
+e2e_run behind "$E2E_INSTALL\\VelkarisLauncher.exe"
+
+e2e_expect_exit 0
+e2e_expect_no_dialog
+e2e_expect_requests <<'END'
+GET /UploadData/patcher_version
+GET /UploadData/patcher_files_version
+GET /UploadData/VelkarisPatcher32.vke
+GET /UploadData/locales/zh_TW.txt
+END
+e2e_expect_bytes "$install/patcher_version" "$E2E_BEHIND_UPDATED_RECORD"
+for file in VelkarisPatcher32.vke patcher_files_version readme.txt locales/zh_TW.txt; do
+  e2e_expect_same_file "$E2E_RELEASE/$file" "$install/$file"
+done
+e2e_expect_tree "$install" <<'END'
+Tov/
+Tov/pad00000.meta
+VelkarisLauncher.exe
+VelkarisPatcher32.vke
+locales/
+locales/zh_TW.txt
+patcher_files_version
+patcher_version
+readme.txt
+stand_in_record.bin
+END
+e2e_expect_patcher "$install" <<'END'
+command line: ["C:\Corvane\Velkaris/VelkarisPatcher32.vke" ]
+directory: C:\Corvane\Velkaris
+argument 0: C:\Corvane\Velkaris/VelkarisPatcher32.vke
+END
+e2e_end

@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# Scenario 5, the server misbehaving, each case on a fresh machine:
+#   unreachable     nothing listens: the English box without owner, exit -1;
+#   entry-404       a listed file answered 404: "Launcher-ad", exit -1, the
+#                   record, the list and the patcher unchanged;
+#   redirect        the patcher answered with a redirect: not followed, the
+#                   patcher download fails, exit -1;
+#   cut-once        the patcher's first transfer cut short: fetched again,
+#                   complete, and the update goes through;
+#   unsafe-name     a list entry naming a file outside the install folder:
+#                   refused ("Launcher-ad"), nothing requested for it and
+#                   nothing written outside the install folder.
+# Usage: scenario5_server_faults.sh WINDOWS_BUILD_DIR
+. "$(dirname "$0")/lib.sh"
+e2e_bound 180 "$@"
+e2e_begin server_faults "$1"
+
+routes=$E2E_OUT/routes
+mkdir -p "$routes"
+install=$(e2e_path "$E2E_INSTALL")
+
+# A fresh machine with the game installed one version behind (or, with
+# "current", up to date), recorded in the registry.
+installed_machine() {
+  e2e_machine
+  if [ "${1:-}" = current ]; then
+    e2e_install_game "$E2E_INSTALL"
+  else
+    e2e_install_game_behind "$E2E_INSTALL"
+  fi
+  e2e_reg_set "$E2E_REGIONAL_KEY" "$E2E_INSTALL"
+}
+
+# The update stopped at a listed file or the patcher: nothing moved on.
+expect_update_stopped() {
+  e2e_expect_exit -1
+  e2e_expect_no_patcher "$install"
+  e2e_expect_bytes "$install/patcher_version" "$E2E_BEHIND_RECORD"
+  e2e_expect_bytes "$install/patcher_files_version" "$E2E_BEHIND_LIST"
+  e2e_expect_bytes "$install/VelkarisPatcher32.vke" "$E2E_OLD_PATCHER"
+}
+
+# -- unreachable
+installed_machine current
+e2e_serve_nothing
+e2e_run unreachable "$E2E_INSTALL\\VelkarisLauncher.exe" ok
+e2e_expect_exit -1
+e2e_expect_dialogs <<<"Launcher | Failed to download patcher version information. | owner: none | OK | ok"
+e2e_expect_no_patcher "$install"
+e2e_expect_bytes "$install/patcher_version" "$E2E_RELEASE_RECORD"
+e2e_expect_absent "$install/patcher_version_tmp"
+
+# -- a listed file answered 404
+installed_machine
+cat >"$routes/entry-404.routes" <<'END'
+/UploadData/locales/zh_TW.txt 404
+END
+e2e_serve_script "$routes/entry-404.routes"
+e2e_run entry-404 "$E2E_INSTALL\\VelkarisLauncher.exe" ok
+e2e_expect_dialogs <<<"Launcher-ad | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
+e2e_expect_requests <<'END'
+GET /UploadData/patcher_version
+GET /UploadData/patcher_files_version
+GET /UploadData/VelkarisPatcher32.vke
+GET /UploadData/locales/zh_TW.txt
+END
+expect_update_stopped
+
+# -- the patcher answered with a redirect
+installed_machine
+cat >"$routes/redirect.routes" <<'END'
+/UploadData/VelkarisPatcher32.vke 302 redirect=/UploadData/elsewhere/VelkarisPatcher32.vke
+/UploadData/elsewhere/VelkarisPatcher32.vke 200 body=../release/UploadData/VelkarisPatcher32.vke
+END
+e2e_serve_script "$routes/redirect.routes"
+e2e_run redirect "$E2E_INSTALL\\VelkarisLauncher.exe" ok
+e2e_expect_dialogs <<<"Launcher | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
+e2e_expect_requests <<'END'
+GET /UploadData/patcher_version
+GET /UploadData/patcher_files_version
+GET /UploadData/VelkarisPatcher32.vke
+END
+expect_update_stopped
+
+# -- the patcher's first transfer cut short
+installed_machine
+cat >"$routes/cut-once.routes" <<'END'
+/UploadData/VelkarisPatcher32.vke 200 body=../release/UploadData/VelkarisPatcher32.vke cut=1
+END
+e2e_serve_script "$routes/cut-once.routes"
+e2e_run cut-once "$E2E_INSTALL\\VelkarisLauncher.exe"
+e2e_expect_exit 0
+e2e_expect_no_dialog
+e2e_expect_requests <<'END'
+GET /UploadData/patcher_version
+GET /UploadData/patcher_files_version
+GET /UploadData/VelkarisPatcher32.vke
+GET /UploadData/VelkarisPatcher32.vke
+GET /UploadData/locales/zh_TW.txt
+END
+e2e_expect_same_file "$E2E_RELEASE/VelkarisPatcher32.vke" "$install/VelkarisPatcher32.vke"
+e2e_expect_bytes "$install/patcher_version" "$E2E_BEHIND_UPDATED_RECORD"
+e2e_expect_absent "$install/VelkarisPatcher32.vke.temp"
+e2e_expect_patcher "$install" <<'END'
+command line: ["C:\Corvane\Velkaris/VelkarisPatcher32.vke" ]
+directory: C:\Corvane\Velkaris
+argument 0: C:\Corvane\Velkaris/VelkarisPatcher32.vke
+END
+
+# -- a list entry naming a file outside the install folder, which the server
+# would hand out wherever the name leads
+installed_machine
+unsafe=$E2E_OUT/unsafe-release
+cp -r "$(dirname "$E2E_RELEASE")" "$unsafe"
+printf '..\\escape.txt 1\r\n' >>"$unsafe/UploadData/patcher_files_version"
+printf 'escaped\r\n' >"$unsafe/escape.txt"
+cat >"$routes/unsafe-name.routes" <<'END'
+/escape.txt 200 body=../unsafe-release/escape.txt
+/UploadData/../escape.txt 200 body=../unsafe-release/escape.txt
+END
+e2e_serve_script "$routes/unsafe-name.routes" "$unsafe/UploadData"
+marker=$E2E_OUT/before-unsafe-name
+touch "$marker"
+e2e_run unsafe-name "$E2E_INSTALL\\VelkarisLauncher.exe" ok
+e2e_expect_dialogs <<<"Launcher-ad | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
+e2e_expect_requests <<'END'
+GET /UploadData/patcher_version
+GET /UploadData/patcher_files_version
+GET /UploadData/VelkarisPatcher32.vke
+END
+expect_update_stopped
+e2e_expect_absent "$(e2e_path 'C:\Corvane')/escape.txt" "$E2E_C/escape.txt"
+e2e_expect_nothing_written_outside "$marker" Corvane/Velkaris
+e2e_end

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Scenario 9, the free space of the drive chosen in the folder dialog, met
+# for real on drives of known size (E: 20 GiB, D: 30 GiB; C: 48 GiB passes):
+#   refused         E:\ is refused with "硬碟空間不足", exit -1, no key;
+#   declined        D:\ leads to the question, answered No: exit -1, no key;
+#   accepted        D:\, question answered Yes: the drive root becomes
+#                   D:\Velkaris\ (created, recorded with its backslash), the
+#                   shortcuts are declined and the game is fetched there.
+# Usage: scenario9_install_drive_space.sh WINDOWS_BUILD_DIR
+. "$(dirname "$0")/lib.sh"
+e2e_bound 120 "$@"
+e2e_begin install_drive_space "$1"
+readonly MSG_SPACE_LOW='硬碟空間可能不足。是否要繼續安裝？'
+e2e_serve_release
+
+# -- E: refused
+e2e_machine
+e2e_driver free-space 'E:\' >"$E2E_OUT/free-space-e.jsonl"
+e2e_place_launcher 'C:\Downloads'
+e2e_run refused 'C:\Downloads\VelkarisLauncher.exe' 'choose:E:\' ok
+e2e_expect_exit -1
+e2e_expect_dialogs <<END
+$E2E_BROWSE_DIALOG | choose:E:\\
+Launcher | 硬碟空間不足 | owner: splash | OK | ok
+END
+e2e_expect_requests </dev/null
+e2e_expect_reg "$E2E_REGIONAL_KEY" ""
+e2e_expect_tree "$(e2e_path 'E:\')" </dev/null
+
+# -- D: the question declined
+e2e_machine
+e2e_place_launcher 'C:\Downloads'
+e2e_run declined 'C:\Downloads\VelkarisLauncher.exe' 'choose:D:\' no
+e2e_expect_exit -1
+e2e_expect_dialogs <<END
+$E2E_BROWSE_DIALOG | choose:D:\\
+Launcher | $MSG_SPACE_LOW | owner: splash | Yes,No | no
+END
+e2e_expect_requests </dev/null
+e2e_expect_reg "$E2E_REGIONAL_KEY" ""
+e2e_expect_tree "$(e2e_path 'D:\')" </dev/null
+
+# -- D: the question accepted
+e2e_machine
+e2e_place_launcher 'C:\Downloads'
+e2e_run accepted 'C:\Downloads\VelkarisLauncher.exe' 'choose:D:\' yes yes no
+e2e_expect_exit 0
+e2e_expect_dialogs <<END
+$E2E_BROWSE_DIALOG | choose:D:\\
+Launcher | $MSG_SPACE_LOW | owner: splash | Yes,No | yes
+Launcher | D:\\Velkaris\\$E2E_MSG_CONFIRM_FOLDER | owner: splash | Yes,No | yes
+Launcher | $E2E_MSG_SHORTCUT | owner: splash | Yes,No | no
+END
+e2e_expect_requests <<'END'
+GET /UploadData/VelkarisLauncher.exe
+GET /UploadData/patcher_version
+GET /UploadData/patcher_files_version
+GET /UploadData/VelkarisPatcher32.vke
+GET /UploadData/locales/zh_TW.txt
+GET /UploadData/readme.txt
+END
+e2e_expect_reg "$E2E_REGIONAL_KEY" 'D:\Velkaris\'
+e2e_expect_patcher "$(e2e_path 'D:\Velkaris')" <<'END'
+command line: ["D:\Velkaris\/VelkarisPatcher32.vke" ]
+directory: D:\Velkaris
+argument 0: D:\Velkaris\/VelkarisPatcher32.vke
+END
+e2e_expect_bytes "$(e2e_path 'D:\Velkaris')/patcher_version" "$E2E_RELEASE_RECORD"
+e2e_expect_links <<'END'
+C:\users\root\Desktop\Velkaris.lnk: missing
+C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Velkaris.lnk: missing
+END
+e2e_end
