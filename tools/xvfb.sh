@@ -28,8 +28,12 @@ start_xvfb() {
 # live on it, and a later run on another screen needs fresh ones.
 stop_xvfb() {
   local prefix
+  # Written so that a caller with errexit (as in an EXIT trap) goes on to
+  # end the screen whatever the servers say.
   for prefix in "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"/build/wine/*/; do
-    [ -f "$prefix/system.reg" ] && WINEPREFIX=$prefix /usr/lib/wine/wineserver -k >/dev/null 2>&1
+    if [ -f "$prefix/system.reg" ]; then
+      WINEPREFIX=$prefix timeout 20 /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+    fi
   done
   if [ -n "${XVFB_PID:-}" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
   return 0
