@@ -7,19 +7,24 @@ start_xvfb() {
     [ -z "${1:-}" ] && return 0
     xdpyinfo | grep -q "dimensions: *$size pixels" && return 0
   fi
-  local display
-  for display in $(seq 90 130); do
-    [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] && continue
-    Xvfb ":$display" -screen 0 "${size}x24" -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    export DISPLAY=":$display"
-    local waited
-    for waited in $(seq 1 50); do
-      xdpyinfo >/dev/null 2>&1 && return 0
-      sleep 0.1
-    done
-    kill "$XVFB_PID" 2>/dev/null || true
+  # Xvfb picks a free display itself and names it on the descriptor once
+  # it accepts clients.
+  local named waited
+  named=$(mktemp)
+  Xvfb -displayfd 9 -screen 0 "${size}x24" -nolisten tcp 9>"$named" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  for waited in $(seq 1 100); do
+    if [ -s "$named" ] && xdpyinfo -display ":$(head -n1 "$named")" >/dev/null 2>&1; then
+      export DISPLAY=":$(head -n1 "$named")"
+      rm -f "$named"
+      return 0
+    fi
+    kill -0 "$XVFB_PID" 2>/dev/null || break
+    sleep 0.05
   done
+  kill "$XVFB_PID" 2>/dev/null || true
+  XVFB_PID=
+  rm -f "$named"
   echo "could not start Xvfb" >&2
   return 1
 }
