@@ -342,15 +342,23 @@ int FirstPresent(HWND dialog, std::initializer_list<int> buttons) {
   return 0;
 }
 
-// Waits until the dialog has its buttons (and, for the folder dialog, the
-// preselected folder), so what is reported is what the player sees.
+// The folder dialog selects its first item, the desktop, and only then
+// hands over to the caller's callback, which may already show the dialog
+// before it selects the folder it was given.
+bool HasSelectionBelowTop(HWND tree) {
+  const LRESULT caret = ::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+  return caret && caret != ::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+}
+
+// Waits until the dialog has its buttons (and, for the folder dialog, a
+// preselected folder), so what is reported and answered is what the player
+// sees.
 Controls SettledControls(HWND dialog) {
   Controls controls;
   const Deadline deadline(kSettleTimeoutMs);
   for (;;) {
     controls = ControlsOf(dialog);
-    const bool treeReady =
-        !controls.tree || ::SendMessageW(controls.tree, TVM_GETNEXTITEM, TVGN_CARET, 0) != 0;
+    const bool treeReady = !controls.tree || HasSelectionBelowTop(controls.tree);
     if ((!controls.buttons.empty() && treeReady) || deadline.Passed()) return controls;
     ::Sleep(kPollMs);
   }

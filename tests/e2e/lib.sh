@@ -110,6 +110,7 @@ e2e_end() {
 }
 
 e2e_cleanup() {
+  set +e  # undo everything, whatever fails on the way
   e2e_stop_server
   e2e_machine_down
   # Only a screen of our own: stop_xvfb also ends the servers of the

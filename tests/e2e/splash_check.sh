@@ -1,67 +1,51 @@
 #!/usr/bin/env bash
-# The real launcher under Wine on a 1920x1080 screen: its splash stands
-# centred with the picture's soft edges, a quit message does not end the
-# splash thread, and the folder dialog it opens on a fresh machine is owned
-# by the splash. The dialog is cancelled, so the launcher ends with -1.
-# Usage: splash_check.sh LAUNCHER_EXE DRIVER_EXE OUTPUT_DIR  (needs DISPLAY)
-set -euo pipefail
-if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1920x1080x24" bash "$0" "$@"
-fi
-exe=$1 driver=$2 out=$3
-here=$(cd "$(dirname "$0")" && pwd)
-export LAUNCHER_WINEPREFIX=${LAUNCHER_E2E_PREFIX:-$(dirname "$here")/../build/wine/e2e-prefix}
-. "$here/../../tools/wine-env.sh"
-wine_prepare
-mkdir -p "$out"
-fail() { echo "FAIL: $*"; exit 1; }
+# The real launcher on a 1920x1080 screen: its splash stands centred with
+# the picture's soft edges, a quit message does not end the splash thread,
+# and the folder dialog it opens on a fresh machine is owned by the splash.
+# The dialog is cancelled, so the launcher ends with -1. The screenshot
+# (build/windows/test-output/e2e/splash/splash-screen.png) shows the splash
+# with the dialog parked in the corner.
+# Usage: splash_check.sh WINDOWS_BUILD_DIR
+. "$(dirname "$0")/lib.sh"
+e2e_bound 120 "$@"
+e2e_begin splash "$1"
+readonly SPLASH_TIMEOUT_MS=20000
+readonly QUIT_TIMEOUT_MS=5000
+# The picture's size, centred on 1920x1080.
+readonly SPLASH_X=730 SPLASH_Y=283 SPLASH_SIZE=461x514
+readonly SPLASH_RECT="$SPLASH_X,$SPLASH_Y $SPLASH_SIZE"
+readonly PICTURE=$E2E_REPO/res/splash_zh.png
 
-# A fresh machine: no record of an install folder.
-"$WINE" reg delete 'HKLM\Software\Velkaris_TW' /f >/dev/null 2>&1 || true
-"$WINE" reg delete 'HKLM\Software\Velkaris' /f >/dev/null 2>&1 || true
-downloads=$WINEPREFIX/drive_c/Downloads
-mkdir -p "$downloads"
-cp "$exe" "$downloads/VelkarisLauncher.exe"
+# While the folder dialog is up: the splash's place, a screenshot with the
+# dialog moved aside, and the splash thread surviving a quit message.
+look_at_the_splash() {
+  e2e_driver splash "$SPLASH_TIMEOUT_MS" >"$E2E_OUT/splash.jsonl" || true
+  e2e_same "splash (x,y widthxheight)" "$SPLASH_RECT" \
+    "$(python3 "$E2E_LIB_DIR/e2e.py" splash "$E2E_OUT/splash.jsonl")"
+  e2e_driver park "$SPLASH_TIMEOUT_MS" >"$E2E_OUT/parked.jsonl" ||
+    e2e_fail "no folder dialog to park: $(cat "$E2E_OUT/parked.jsonl")"
+  import -display "$DISPLAY" -window root "$E2E_OUT/splash-screen.png"
+  e2e_driver quit-splash "$QUIT_TIMEOUT_MS" >"$E2E_OUT/quit.jsonl" ||
+    e2e_fail "the splash thread stopped serving after a quit message: $(cat "$E2E_OUT/quit.jsonl")"
+}
 
-(cd "$downloads" && exec timeout 60 "$WINE" 'C:\Downloads\VelkarisLauncher.exe' </dev/null >/dev/null 2>&1) &
-launcher=$!
-trap 'kill $launcher 2>/dev/null || true' EXIT
+e2e_machine
+e2e_serve_nothing
+e2e_place_launcher 'C:\Downloads'
+E2E_BEFORE_WATCH=look_at_the_splash
+e2e_run splash 'C:\Downloads\VelkarisLauncher.exe' cancel
+e2e_expect_exit -1
+e2e_expect_dialogs <<<"$E2E_BROWSE_DIALOG | cancel"
 
-splash=$(timeout 30 "$WINE" "$driver" splash 20000 </dev/null 2>/dev/null | tr -d '\r') ||
-  fail "no splash window: $splash"
-echo "$splash"
-grep -q '"x":730,"y":283,"width":461,"height":514,"visible":true' <<<"$splash" ||
-  fail "splash not centred at 730,283 with size 461x514"
-
-# The folder dialog that follows would stand over the splash: park it in a
-# corner before the screenshot.
-parked=$(timeout 30 "$WINE" "$driver" park 20000 </dev/null 2>/dev/null | tr -d '\r') ||
-  fail "no folder dialog: $parked"
-echo "$parked"
-import -display "$DISPLAY" -window root "$out/splash-screen.png"
-convert "$out/splash-screen.png" -crop 461x514+730+283 +repage "$out/splash-crop.ppm"
-convert "$here/../../res/splash_zh.png" -background black -alpha remove -alpha off "$out/expected.ppm"
-convert "$here/../../res/splash_zh.png" -alpha extract "$out/alpha.pgm"
+# The splash's pixels over the black root window against the picture with
+# its alpha applied.
+out=$E2E_OUT
+convert "$out/splash-screen.png" -crop "$SPLASH_SIZE+$SPLASH_X+$SPLASH_Y" +repage \
+  "$out/splash-crop.ppm"
+convert "$PICTURE" -background black -alpha remove -alpha off "$out/expected.ppm"
+convert "$PICTURE" -alpha extract "$out/alpha.pgm"
 convert "$out/alpha.pgm" -type TrueColor "$out/alpha.ppm"
-
-quit=$(timeout 30 "$WINE" "$driver" quit-splash 5000 </dev/null 2>/dev/null | tr -d '\r') ||
-  fail "splash thread stopped serving after a quit message: $quit"
-echo "$quit"
-
-dialog=$(timeout 30 "$WINE" "$driver" dialog 20000 cancel </dev/null 2>/dev/null | tr -d '\r') ||
-  fail "no folder dialog: $dialog"
-echo "$dialog"
-grep -q '"owner_class":"VelkarisSplashLauncher","owner_layered":true' <<<"$dialog" ||
-  fail "folder dialog not owned by the splash window"
-
-set +e
-wait $launcher
-code=$?
-set -e
-trap - EXIT
-[ "$code" -eq 255 ] || fail "launcher exit code $code, expected 255 (-1) after the cancelled dialog"
-echo "launcher exit code: -1"
-
-python3 "$here/compare_splash.py" "$out/splash-crop.ppm" "$out/expected.ppm" "$out/alpha.ppm" ||
-  fail "splash pixels differ from the picture (see $out)"
-echo "screenshot: $out/splash-screen.png"
+python3 "$E2E_LIB_DIR/compare_splash.py" "$out/splash-crop.ppm" "$out/expected.ppm" "$out/alpha.ppm" ||
+  e2e_fail "splash pixels differ from the picture (see $out)"
+e2e_note "screenshot: $out/splash-screen.png"
+e2e_end
