@@ -80,7 +80,10 @@ bool ListenLoopback(std::uint16_t port, Socket* listener, std::uint16_t* bound_p
 // Blocking connect to 127.0.0.1:port, used by test clients.
 bool ConnectLoopback(std::uint16_t port, Socket* out);
 
-// Accepts one pending connection and makes it non-blocking.
+// Accepts one pending connection, makes it non-blocking and sends without
+// Nagle's delay: a response's head and body are separate sends, and on a
+// kept-alive connection the body would otherwise wait for the client's
+// delayed acknowledgement of the head.
 IoStatus Accept(const Socket& listener, Socket* out);
 
 Readiness WaitReadable(const Socket& socket, int timeout_ms);

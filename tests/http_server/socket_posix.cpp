@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -97,6 +98,8 @@ IoStatus Accept(const Socket& listener, Socket* out) {
   if (fd < 0) return StatusFromErrno(errno);
   Socket accepted(static_cast<Handle>(fd));
   if (!MakeNonBlocking(fd)) return IoStatus::kError;
+  const int enable = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &enable, sizeof(enable));
   *out = std::move(accepted);
   return IoStatus::kOk;
 }

@@ -103,6 +103,8 @@ IoStatus Accept(const Socket& listener, Socket* out) {
   if (accepted_raw == INVALID_SOCKET) return StatusFromError(WSAGetLastError());
   Socket accepted(static_cast<Handle>(accepted_raw));
   if (!MakeNonBlocking(accepted_raw)) return IoStatus::kError;
+  const BOOL enable = TRUE;
+  setsockopt(accepted_raw, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&enable), sizeof(enable));
   *out = std::move(accepted);
   return IoStatus::kOk;
 }

@@ -13,6 +13,7 @@ constexpr int kPollSliceMs = 50;  // how often blocked loops look at the stop fl
 constexpr std::size_t kMaxRequestHeadBytes = 64 * 1024;
 constexpr std::size_t kReceiveChunkBytes = 4096;
 constexpr int kRequestReadTimeoutMs = 10000;  // a client that connects and never sends
+constexpr int kKeepAliveIdleMs = 5000;        // a kept-alive connection waiting for its next request
 constexpr int kSendTimeoutMs = 30000;         // a client that stops reading
 constexpr int kLingeringCloseMs = 1000;       // let the client read the tail before close
 constexpr std::size_t kMaxConnections = 64;
@@ -206,7 +207,37 @@ Response ServeFile(const std::filesystem::path& root, const std::string& target)
   return Response::Ok(std::move(content));
 }
 
-std::string BuildHead(const Response& response, std::size_t content_length) {
+// Whether `list` (a comma-separated header value) names `token`, in any case.
+bool HasToken(const std::string& list, const std::string& token) {
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    std::size_t end = list.find(',', start);
+    if (end == std::string::npos) end = list.size();
+    if (EqualsIgnoreCase(Trim(list.substr(start, end - start)), token)) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// HTTP/1.1 keeps the connection unless the client says "close"; HTTP/1.0
+// only when it asks for "keep-alive". A request body is never read, so one
+// announcing a body ends the connection rather than being taken for the next
+// request.
+bool ClientKeepsAlive(const RecordedRequest& request) {
+  const std::string length = request.Header("Content-Length");
+  if (request.HasHeader("Transfer-Encoding") || (!length.empty() && length != "0")) return false;
+  const std::string connection = request.Header("Connection");
+  if (request.version == "HTTP/1.1") return !HasToken(connection, "close");
+  return request.version == "HTTP/1.0" && HasToken(connection, "keep-alive");
+}
+
+// A test that writes its own Connection or Content-Length header owns the
+// framing (a lying length, say), so such a response ends the connection.
+bool FramingIsOurs(const Response& response) {
+  return !HasHeader(response.headers, "Connection") && !HasHeader(response.headers, "Content-Length");
+}
+
+std::string BuildHead(const Response& response, std::size_t content_length, bool keep_alive = false) {
   std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " +
                      (response.reason.empty() ? ReasonPhrase(response.status) : response.reason) + "\r\n";
   for (const auto& header : response.headers) head += header.first + ": " + header.second + "\r\n";
@@ -214,7 +245,9 @@ std::string BuildHead(const Response& response, std::size_t content_length) {
   if (!HasHeader(response.headers, "Content-Length")) {
     head += "Content-Length: " + std::to_string(content_length) + "\r\n";
   }
-  if (!HasHeader(response.headers, "Connection")) head += "Connection: close\r\n";
+  if (!HasHeader(response.headers, "Connection")) {
+    head += keep_alive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
+  }
   head += "\r\n";
   return head;
 }
@@ -387,6 +420,12 @@ std::vector<RecordedRequest> TestHttpServer::Requests() const {
 void TestHttpServer::ClearRequests() {
   std::lock_guard<std::mutex> lock(log_mutex_);
   requests_.clear();
+  connection_count_ = 0;
+}
+
+std::size_t TestHttpServer::ConnectionCount() const {
+  std::lock_guard<std::mutex> lock(log_mutex_);
+  return connection_count_;
 }
 
 std::size_t TestHttpServer::CountRequests(const std::string& target) const {
@@ -417,6 +456,10 @@ void TestHttpServer::AcceptLoop() {
     if (readiness != net::Readiness::kReady) continue;
     net::Socket client;
     if (net::Accept(listener_, &client) != net::IoStatus::kOk) continue;
+    {
+      std::lock_guard<std::mutex> lock(log_mutex_);
+      ++connection_count_;
+    }
     if (connections_.size() >= kMaxConnections) continue;  // dropped: closes on scope exit
     connections_.push_back(std::make_unique<Connection>());
     Connection* connection = connections_.back().get();
@@ -443,44 +486,55 @@ bool TestHttpServer::WaitForStop(int ms) {
   return stop_cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_.load(); });
 }
 
-void TestHttpServer::HandleConnection(net::Socket socket) {
-  std::string head;
+TestHttpServer::HeadRead TestHttpServer::ReadRequestHead(const net::Socket& socket, int timeout_ms,
+                                                         std::string* received, std::string* head) {
   char buffer[kReceiveChunkBytes];
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRequestReadTimeoutMs);
-  std::size_t terminator = std::string::npos;
-  while (terminator == std::string::npos) {
-    if (stopping_ || std::chrono::steady_clock::now() >= deadline) return;
-    if (head.size() > kMaxRequestHeadBytes) {
-      const std::string reply = BuildHead(Response::Status(431), 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  std::size_t search_from = 0;
+  for (;;) {
+    const std::size_t terminator = received->find(kHeadTerminator, search_from);
+    if (terminator != std::string::npos) {
+      head->assign(*received, 0, terminator);
+      received->erase(0, terminator + kHeadTerminatorLength);
+      return HeadRead::kOk;
+    }
+    // Search only new bytes next time, plus an overlap for a split terminator.
+    search_from = received->size() >= kHeadTerminatorLength ? received->size() - kHeadTerminatorLength + 1 : 0;
+    if (received->size() > kMaxRequestHeadBytes) return HeadRead::kTooLarge;
+    if (stopping_ || std::chrono::steady_clock::now() >= deadline) return HeadRead::kGone;
+    const net::Readiness readiness = net::WaitReadable(socket, kPollSliceMs);
+    if (readiness == net::Readiness::kError) return HeadRead::kGone;
+    if (readiness == net::Readiness::kTimeout) continue;
+    const net::IoResult result = net::Receive(socket, buffer, sizeof(buffer));
+    if (result.status == net::IoStatus::kWouldBlock) continue;
+    if (result.status != net::IoStatus::kOk) return HeadRead::kGone;
+    received->append(buffer, result.bytes);
+  }
+}
+
+void TestHttpServer::HandleConnection(net::Socket socket) {
+  // Bytes past the last request head: a client may send its next request
+  // before reading the previous response.
+  std::string received;
+  int timeout_ms = kRequestReadTimeoutMs;
+  for (;;) {
+    std::string head;
+    const HeadRead read = ReadRequestHead(socket, timeout_ms, &received, &head);
+    if (read == HeadRead::kGone) return;
+    RecordedRequest request;
+    if (read == HeadRead::kTooLarge || !ParseRequestHead(head, &request)) {
+      const Response refusal = read == HeadRead::kTooLarge ? Response::Status(431) : Response::HtmlPage(400);
+      const std::string reply = BuildHead(refusal, refusal.body.size()) + refusal.body;
       SendAll(socket, reply.data(), reply.size());
       LingeringClose(&socket);
       return;
     }
-    const net::Readiness readiness = net::WaitReadable(socket, kPollSliceMs);
-    if (readiness == net::Readiness::kError) return;
-    if (readiness == net::Readiness::kTimeout) continue;
-    const net::IoResult result = net::Receive(socket, buffer, sizeof(buffer));
-    if (result.status == net::IoStatus::kWouldBlock) continue;
-    if (result.status != net::IoStatus::kOk) return;
-    // Search only the new bytes plus an overlap for a split terminator.
-    const std::size_t search_from = head.size() >= kHeadTerminatorLength ? head.size() - kHeadTerminatorLength + 1 : 0;
-    head.append(buffer, result.bytes);
-    terminator = head.find(kHeadTerminator, search_from);
+    request.received = std::chrono::steady_clock::now();
+    request.received_wall = std::chrono::system_clock::now();
+    Record(request);
+    if (!Execute(&socket, request, Resolve(request))) return;
+    timeout_ms = kKeepAliveIdleMs;
   }
-  head.resize(terminator);  // a GET has no body; anything after is ignored
-
-  RecordedRequest request;
-  if (!ParseRequestHead(head, &request)) {
-    const Response bad = Response::HtmlPage(400);
-    const std::string reply = BuildHead(bad, bad.body.size()) + bad.body;
-    SendAll(socket, reply.data(), reply.size());
-    LingeringClose(&socket);
-    return;
-  }
-  request.received = std::chrono::steady_clock::now();
-  request.received_wall = std::chrono::system_clock::now();
-  Record(request);
-  Execute(&socket, request, Resolve(request));
 }
 
 void TestHttpServer::Record(const RecordedRequest& request) {
@@ -516,32 +570,36 @@ TestHttpServer::Plan TestHttpServer::Resolve(const RecordedRequest& request) {
   return plan;
 }
 
-void TestHttpServer::Execute(net::Socket* socket, const RecordedRequest& request, const Plan& plan) {
+bool TestHttpServer::Execute(net::Socket* socket, const RecordedRequest& request, const Plan& plan) {
   const Response& response = plan.response;
   const Fault fault = plan.apply_fault ? response.fault : Fault::kNone;
-  const std::string head = BuildHead(response, response.body.size());
+  const bool keep_alive = fault == Fault::kNone && ClientKeepsAlive(request) && FramingIsOurs(response);
+  const std::string head = BuildHead(response, response.body.size(), keep_alive);
   switch (fault) {
     case Fault::kReset:
       net::CloseWithReset(socket);
-      return;
+      return false;
     case Fault::kNoResponse:
       Hold(*socket, response.hold_ms);
-      return;
+      return false;
     case Fault::kHeadersThenSilence:
       if (SendAll(*socket, head.data(), head.size())) Hold(*socket, response.hold_ms);
-      return;
+      return false;
     case Fault::kCutShort:
       if (SendAll(*socket, head.data(), head.size()) && SendBody(*socket, response.body, CutLength(response), response)) {
         LingeringClose(socket);
       }
-      return;
+      return false;
     case Fault::kNone:
       break;
   }
   const std::size_t body_length = request.method == "HEAD" ? 0 : response.body.size();
-  if (SendAll(*socket, head.data(), head.size()) && SendBody(*socket, response.body, body_length, response)) {
-    LingeringClose(socket);
+  if (!SendAll(*socket, head.data(), head.size()) || !SendBody(*socket, response.body, body_length, response)) {
+    return false;
   }
+  if (keep_alive) return true;
+  LingeringClose(socket);
+  return false;
 }
 
 bool TestHttpServer::SendAll(const net::Socket& socket, const char* data, std::size_t length) {

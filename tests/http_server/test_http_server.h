@@ -3,8 +3,11 @@
 // responses, some of which deliberately misbehave (cut short, stall, reset,
 // trickle), and records every request exactly as it arrived.
 //
-// One thread per connection, one request per connection ("Connection:
-// close"); every wait is sliced so Stop() returns within about a second.
+// One thread per connection. A connection stays open for further requests
+// (HTTP/1.1 unless the client sends "Connection: close", HTTP/1.0 only with
+// "Connection: keep-alive") after every response except the faults, which
+// always end it; an idle kept-alive connection is closed after 5 s. Every
+// wait is sliced so Stop() returns within about a second.
 #pragma once
 
 #include <atomic>
@@ -120,7 +123,12 @@ class TestHttpServer {
   void ClearRoutes();
 
   std::vector<RecordedRequest> Requests() const;
+  // Clears the request log and the connection count.
   void ClearRequests();
+  // Connections accepted since construction or the last ClearRequests(), so
+  // a test can tell requests on one connection from one connection each.
+  // Kept across Stop()/Start(), like the request log.
+  std::size_t ConnectionCount() const;
   // Number of recorded requests whose target equals `target`.
   std::size_t CountRequests(const std::string& target) const;
   // Waits until at least `count` requests are recorded; false on timeout.
@@ -140,13 +148,18 @@ class TestHttpServer {
     std::atomic<bool> finished{false};
   };
   struct Plan;
+  enum class HeadRead { kOk, kTooLarge, kGone };
 
   void AcceptLoop();
   void ReapFinishedConnections(bool all);
   void HandleConnection(net::Socket socket);
+  // Reads up to the end of the next request head, within `timeout_ms`.
+  // `received` carries bytes over from one request to the next.
+  HeadRead ReadRequestHead(const net::Socket& socket, int timeout_ms, std::string* received, std::string* head);
   void Record(const RecordedRequest& request);
   Plan Resolve(const RecordedRequest& request);
-  void Execute(net::Socket* socket, const RecordedRequest& request, const Plan& plan);
+  // Answers one request; true if the connection stays open for another.
+  bool Execute(net::Socket* socket, const RecordedRequest& request, const Plan& plan);
   bool SendAll(const net::Socket& socket, const char* data, std::size_t length);
   bool SendBody(const net::Socket& socket, const std::string& body, std::size_t length, const Response& response);
   void Hold(const net::Socket& socket, int hold_ms);
@@ -175,6 +188,7 @@ class TestHttpServer {
   mutable std::mutex log_mutex_;
   mutable std::condition_variable log_cv_;
   std::vector<RecordedRequest> requests_;
+  std::size_t connection_count_ = 0;  // under log_mutex_, cleared with the log
 };
 
 }  // namespace testhttp

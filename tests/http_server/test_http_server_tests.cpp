@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,6 +25,11 @@ using std::chrono::milliseconds;
 constexpr int kClientTimeoutMs = 5000;  // upper bound for any one exchange
 constexpr int kQuietMs = 300;           // "nothing arrives" window for silence checks
 constexpr milliseconds kStopBound{1500};
+// Well below the server's 5 s keep-alive idle time, so a connection it kept
+// open by mistake shows up as a timeout rather than as a late close.
+constexpr int kCloseWithinMs = 2000;
+constexpr int kRoundTrips = 20;
+constexpr milliseconds kRoundTripsBound{300};
 constexpr std::size_t kReadChunk = 4096;
 
 enum class End { kClosed, kReset, kTimeout, kError };
@@ -100,8 +106,13 @@ Reply Exchange(std::uint16_t port, const std::string& request) {
   return Split(std::move(raw), end);
 }
 
+// One request per connection: the exchange reads the reply up to the close.
 std::string GetRequest(const std::string& target, const std::string& method = "GET") {
-  return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+}
+
+std::string KeepAliveRequest(const std::string& target) {
+  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 }
 
 void WriteFile(const fs::path& path, const std::string& content) {
@@ -303,8 +314,9 @@ TEST_F(HttpServerTest, SilentConnectionsDoNotBlockOthersAndStopIsBounded) {
 TEST_F(HttpServerTest, RecordsRawTargetsAndHeadersInOrder) {
   std::vector<std::string> observed;
   server_.SetRequestObserver([&observed](const RecordedRequest& r) { observed.push_back(r.target); });
-  Exchange(server_.Port(), "GET /UploadData/a b HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: bytes=5-\r\n\r\n");
-  Exchange(server_.Port(), "GET /UploadData/\xC3\xA9 HTTP/1.1\r\nUser-Agent:  velkaris/1 \r\n\r\n");
+  Exchange(server_.Port(),
+           "GET /UploadData/a b HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: bytes=5-\r\nConnection: close\r\n\r\n");
+  Exchange(server_.Port(), "GET /UploadData/\xC3\xA9 HTTP/1.1\r\nUser-Agent:  velkaris/1 \r\nConnection: close\r\n\r\n");
   Exchange(server_.Port(), "HEAD /x?y=%20 HTTP/1.0\r\n\r\n");
   EXPECT_EQ(Exchange(server_.Port(), "NONSENSE\r\n\r\n").status, 400);
 
@@ -327,6 +339,76 @@ TEST_F(HttpServerTest, RecordsRawTargetsAndHeadersInOrder) {
 
   server_.ClearRequests();
   EXPECT_TRUE(server_.Requests().empty());
+}
+
+TEST_F(HttpServerTest, KeepsConnectionsOpenForFurtherRequests) {
+  server_.SetRoute("/a", Response::Ok("first"));
+  server_.SetRoute("/b", Response::Ok("second"));
+  net::Socket socket;
+  ASSERT_TRUE(Connect(server_.Port(), KeepAliveRequest("/a"), &socket));
+  std::string raw;
+  ASSERT_EQ(ReadFrom(socket, &raw, kClientTimeoutMs, "first"), End::kTimeout) << "closed after one request";
+  EXPECT_EQ(Split(raw, End::kTimeout).Header("Connection"), "keep-alive");
+
+  // Two requests in one write, the second HTTP/1.0 asking to be kept alive:
+  // bytes after the first head must not be lost.
+  ASSERT_TRUE(SendText(socket, KeepAliveRequest("/b") + "GET /a HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n"));
+  raw.clear();
+  ASSERT_EQ(ReadFrom(socket, &raw, kClientTimeoutMs, "first"), End::kTimeout);
+  EXPECT_LT(raw.find("second"), raw.find("first"));
+  const std::string keep_alive = "Connection: keep-alive";
+  EXPECT_NE(raw.find(keep_alive, raw.find("second")), std::string::npos) << "HTTP/1.0 must be told";
+
+  const std::vector<RecordedRequest> requests = server_.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[1].target, "/b");
+  EXPECT_EQ(requests[2].version, "HTTP/1.0");
+
+  // Head and body go out as separate sends; held back for the client's
+  // delayed acknowledgement, each exchange would take some 40 ms.
+  const auto round_trips_start = Clock::now();
+  for (int i = 0; i < kRoundTrips; ++i) {
+    ASSERT_TRUE(SendText(socket, KeepAliveRequest("/b")));
+    raw.clear();
+    ASSERT_EQ(ReadFrom(socket, &raw, kClientTimeoutMs, "second"), End::kTimeout);
+  }
+  EXPECT_LT(Clock::now() - round_trips_start, kRoundTripsBound);
+  EXPECT_EQ(server_.ConnectionCount(), 1u);
+
+  // An idle kept-alive connection must not hold up Stop().
+  const auto start = Clock::now();
+  server_.Stop();
+  EXPECT_LT(Clock::now() - start, kStopBound);
+  const End end = ReadFrom(socket, &raw, kClientTimeoutMs);
+  EXPECT_TRUE(end == End::kClosed || end == End::kReset);
+  server_.ClearRequests();
+  EXPECT_EQ(server_.ConnectionCount(), 0u);
+}
+
+TEST_F(HttpServerTest, ClosesWhenAskedOrWhenFramingIsNotExact) {
+  server_.SetRoute("/a", Response::Ok("first"));
+  server_.SetRoute("/cut", Response::Ok("0123456789").CutShort(Response::kEveryRequest));
+  server_.SetRoute("/lying", Response::Ok("short").WithHeader("Content-Length", "100"));
+  const struct {
+    const char* what;
+    std::string request;
+  } cases[] = {
+      {"close asked", "GET /a HTTP/1.1\r\nconnection: Close\r\n\r\n"},
+      {"HTTP/1.0", "GET /a HTTP/1.0\r\n\r\n"},
+      {"request body not read", "POST /a HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"},
+      {"fault", KeepAliveRequest("/cut")},
+      {"scripted length", KeepAliveRequest("/lying")},
+  };
+  for (const auto& c : cases) {
+    net::Socket socket;
+    ASSERT_TRUE(Connect(server_.Port(), c.request, &socket)) << c.what;
+    std::string raw;
+    const End end = ReadFrom(socket, &raw, kCloseWithinMs);
+    EXPECT_EQ(end, End::kClosed) << c.what;
+    EXPECT_EQ(Split(raw, end).Header("Connection"), "close") << c.what;
+  }
+  EXPECT_EQ(server_.Requests().size(), std::size(cases));
+  EXPECT_EQ(server_.ConnectionCount(), std::size(cases));
 }
 
 TEST_F(HttpServerTest, TrickleSendsTheWholeBodyInDelayedChunks) {
