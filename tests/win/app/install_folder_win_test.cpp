@@ -137,7 +137,7 @@ TEST(ChooseInstallFolderWinTest, DialogPreselectsTheInitialFolderAndTheChoiceIsC
       FreeSpaceFigure({sectorsPerCluster, bytesPerSector, freeClusters}) < 28672) {
     GTEST_SKIP() << "the host drive is too full for the install-drive check";
   }
-  DialogAnswerer answerer;
+  DialogAnswerer answerer(std::filesystem::path(initial.Path()).filename().wstring());
   std::u16string chosen;
   bool result = false;
   // A thread of its own, as fresh as the launcher's main thread is when it

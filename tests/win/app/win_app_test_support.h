@@ -11,6 +11,8 @@
 
 #include "platform/win32.h"
 
+#include <commctrl.h>
+
 // Helpers of the Windows tests of the launcher flow: real folders, real
 // registry, real processes.
 
@@ -86,7 +88,11 @@ class DialogAnswerer {
     }
   };
 
-  DialogAnswerer() : m_thread([this] { Run(); }) {}
+  // A folder dialog is answered only once its tree shows `browseSelection`
+  // selected: Wine fills the tree after the dialog has become visible, and
+  // an OK pressed before then returns another folder.
+  explicit DialogAnswerer(std::wstring browseSelection = {})
+      : m_browseSelection(std::move(browseSelection)), m_thread([this] { Run(); }) {}
   DialogAnswerer(const DialogAnswerer&) = delete;
   DialogAnswerer& operator=(const DialogAnswerer&) = delete;
   ~DialogAnswerer() { Stop(); }
@@ -133,6 +139,34 @@ class DialogAnswerer {
     return nullptr;
   }
 
+  static BOOL CALLBACK FindTree(HWND child, LPARAM tree) {
+    wchar_t className[32] = {};
+    ::GetClassNameW(child, className, 32);
+    if (std::wstring(className) != WC_TREEVIEWW) return TRUE;
+    *reinterpret_cast<HWND*>(tree) = child;
+    return FALSE;
+  }
+  static std::wstring SelectedFolder(HWND dialog) {
+    HWND tree = nullptr;
+    ::EnumChildWindows(dialog, FindTree, reinterpret_cast<LPARAM>(&tree));
+    const HTREEITEM item = tree ? TreeView_GetSelection(tree) : nullptr;
+    if (!item) return {};
+    wchar_t text[kTextUnits] = {};
+    TVITEMW entry = {};
+    entry.mask = TVIF_TEXT;
+    entry.hItem = item;
+    entry.pszText = text;
+    entry.cchTextMax = kTextUnits;
+    TreeView_GetItem(tree, &entry);
+    return text;
+  }
+  void WaitForSelection(HWND dialog, std::chrono::steady_clock::time_point deadline) {
+    if (m_browseSelection.empty() || ::GetDlgItem(dialog, kMessageTextId)) return;
+    while (SelectedFolder(dialog) != m_browseSelection && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(kPollInterval);
+    }
+  }
+
   void Stop() {
     m_stop = true;
     if (m_thread.joinable()) m_thread.join();
@@ -142,6 +176,7 @@ class DialogAnswerer {
     while (!m_stop && std::chrono::steady_clock::now() < deadline) {
       if (HWND dialog = VisibleDialogOfThisProcess()) {
         m_seen.push_back({TextOf(dialog), DialogText(dialog)});
+        WaitForSelection(dialog, deadline);
         const int button = ::GetDlgItem(dialog, IDYES) ? IDYES : IDOK;
         ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                        reinterpret_cast<LPARAM>(::GetDlgItem(dialog, button)));
@@ -153,6 +188,7 @@ class DialogAnswerer {
     }
   }
 
+  std::wstring m_browseSelection;
   std::vector<Seen> m_seen;
   std::atomic<bool> m_stop{false};
   std::thread m_thread;
