@@ -39,7 +39,8 @@
 //
 // Answers: ok, yes, no, cancel, auto (Yes where there is one, else OK),
 // none (leave it), person (leave it to the person at the screen and wait
-// until it is closed), choose:PATH (folder dialog: select PATH, then OK).
+// until it is closed; as the last answer of watch, for every dialog that
+// follows too), choose:PATH (folder dialog: select PATH, then OK).
 #include <windows.h>
 
 #include <commctrl.h>
@@ -515,9 +516,13 @@ int Watch(DWORD timeoutMs, const std::wstring& stopFile, const std::vector<Answe
     answered.insert(dialog);
     splash.Report();
     const Controls controls = SettledControls(dialog);
-    const bool scripted = next < script.size();
+    // A person asked to answer goes on answering every dialog that follows.
+    const bool personGoesOn = next >= script.size() && !script.empty() && script.back().person;
+    const bool scripted = next < script.size() || personGoesOn;
     Answer answer;
-    if (scripted) {
+    if (personGoesOn) {
+      answer = script.back();
+    } else if (scripted) {
       answer = script[next++];
     } else {
       answer.button = FirstPresent(dialog, {IDNO, IDCANCEL, IDOK});

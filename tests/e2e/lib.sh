@@ -267,6 +267,14 @@ e2e_start_process_named() {
     { echo "$name did not start" >&2 && return 1; }
 }
 
+# A fresh machine as a player meets it first: nothing installed, nothing
+# recorded, the launcher just downloaded into C:\Downloads.
+E2E_DOWNLOADED='C:\Downloads\VelkarisLauncher.exe'
+e2e_machine_with_download() {
+  e2e_machine
+  e2e_place_launcher 'C:\Downloads'
+}
+
 # The launcher alone in WINDOWS_FOLDER, as a player puts a fresh download.
 e2e_place_launcher() {
   local folder
@@ -389,6 +397,26 @@ e2e_run() {
   e2e_note "exit code $E2E_EXIT; $(wc -l <"$E2E_RUN/dialogs.txt") dialog(s); $(wc -l <"$E2E_RUN/requests.txt") request(s)"
 }
 
+# e2e_run_fresh SETUP LABEL LAUNCHER_WINDOWS_PATH ANSWER...
+# For runs that meet the folder dialog: SETUP (a command that makes the
+# fresh machine, e2e_machine and what the run needs), then e2e_run. Wine 8
+# sometimes opens the folder dialog of a fresh prefix without selecting the
+# folder the launcher hands it (here about one run in eight; never twice in
+# one prefix). Such a run says nothing about the launcher, so it is made
+# again on a fresh machine, at most E2E_BROWSE_ATTEMPTS times in all.
+E2E_BROWSE_ATTEMPTS=4
+e2e_run_fresh() {
+  local setup=$1 label=$2 attempt
+  shift 2
+  for attempt in $(seq 1 "$E2E_BROWSE_ATTEMPTS"); do
+    $setup
+    e2e_run "$label" "$@"
+    head -n1 "$E2E_RUN/dialogs.txt" | grep -q '^Browse for Folder | .* | selected: Desktop |' ||
+      return 0
+    e2e_note "Wine left the folder dialog without the preselected folder; again on a fresh machine"
+  done
+}
+
 # The splash as the driver first saw it placed in the last run.
 e2e_splash() { python3 "$E2E_LIB_DIR/e2e.py" splash "$E2E_RUN/driver.jsonl"; }
 
@@ -453,16 +481,22 @@ e2e_expect_reg() {
   fi
 }
 
-# The stand-in patcher started in FOLDER (Unix path), with the record lines
-# on stdin; waits for the record, which the patcher writes as it starts.
-e2e_expect_patcher() {
+# Waits (bounded) for the record the stand-in patcher writes in FOLDER (Unix
+# path) as it starts; status 1 when none comes.
+e2e_wait_record() {
   local record=$1/$E2E_RECORD_NAME deadline=$((SECONDS + E2E_RECORD_SECONDS))
   while [ ! -f "$record" ] && [ $SECONDS -lt $deadline ]; do sleep 0.05; done
-  if [ ! -f "$record" ]; then
+  [ -f "$record" ]
+}
+
+# The stand-in patcher started in FOLDER (Unix path), with the record lines
+# on stdin.
+e2e_expect_patcher() {
+  if ! e2e_wait_record "$1"; then
     e2e_fail "the patcher was not started in $1"
-    return
+    return 0
   fi
-  e2e_same "patcher record" "$(cat)" "$(python3 "$E2E_LIB_DIR/e2e.py" record "$record")"
+  e2e_same "patcher record" "$(cat)" "$(python3 "$E2E_LIB_DIR/e2e.py" record "$1/$E2E_RECORD_NAME")"
 }
 
 # Nothing started the stand-in patcher: the launcher has ended before any

@@ -9,11 +9,9 @@
 e2e_bound 120 "$@"
 e2e_begin fresh_machine "$1"
 
-e2e_machine
 e2e_serve_release
-e2e_place_launcher 'C:\Downloads'
 E2E_ARGS=(-x 1 "two words")
-e2e_run fresh 'C:\Downloads\VelkarisLauncher.exe' ok yes yes
+e2e_run_fresh e2e_machine_with_download fresh "$E2E_DOWNLOADED" ok yes yes
 
 install=$(e2e_path "$E2E_INSTALL")
 e2e_expect_exit 0

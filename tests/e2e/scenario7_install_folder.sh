@@ -23,7 +23,7 @@ e2e_install_game "$E2E_INSTALL"
 e2e_reg_set "$E2E_LEGACY_KEY" "$legacy"
 e2e_reg_set "$E2E_REGIONAL_KEY" "$E2E_INSTALL"
 e2e_place_launcher 'C:\Downloads'
-e2e_run legacy 'C:\Downloads\VelkarisLauncher.exe'
+e2e_run legacy "$E2E_DOWNLOADED"
 e2e_expect_exit 0
 e2e_expect_no_dialog
 e2e_expect_requests <<<"GET /UploadData/patcher_version"
@@ -44,7 +44,7 @@ cp "$E2E_STAND_IN" "$E2E_C/Program.exe"
 e2e_reg_set "$E2E_REGIONAL_KEY" "$blanks"
 e2e_place_launcher 'C:\Downloads'
 E2E_ARGS=(--from "a shortcut")
-e2e_run blanks 'C:\Downloads\VelkarisLauncher.exe'
+e2e_run blanks "$E2E_DOWNLOADED"
 E2E_ARGS=()
 e2e_expect_exit 0
 e2e_expect_no_dialog
@@ -77,9 +77,7 @@ e2e_expect_no_patcher "$E2E_C"
 e2e_expect_reg "$E2E_REGIONAL_KEY" "$blanks"
 
 # -- the folder dialog cancelled
-e2e_machine
-e2e_place_launcher 'C:\Downloads'
-e2e_run cancelled 'C:\Downloads\VelkarisLauncher.exe' cancel
+e2e_run_fresh e2e_machine_with_download cancelled "$E2E_DOWNLOADED" cancel
 e2e_expect_exit -1
 e2e_expect_dialogs <<<"$E2E_BROWSE_DIALOG | cancel"
 e2e_expect_requests </dev/null

@@ -14,10 +14,7 @@ readonly MSG_SPACE_LOW='硬碟空間可能不足。是否要繼續安裝？'
 e2e_serve_release
 
 # -- E: refused
-e2e_machine
-e2e_driver free-space 'E:\' >"$E2E_OUT/free-space-e.jsonl"
-e2e_place_launcher 'C:\Downloads'
-e2e_run refused 'C:\Downloads\VelkarisLauncher.exe' 'choose:E:\' ok
+e2e_run_fresh e2e_machine_with_download refused "$E2E_DOWNLOADED" 'choose:E:\' ok
 e2e_expect_exit -1
 e2e_expect_dialogs <<END
 $E2E_BROWSE_DIALOG | choose:E:\\
@@ -28,9 +25,7 @@ e2e_expect_reg "$E2E_REGIONAL_KEY" ""
 e2e_expect_tree "$(e2e_path 'E:\')" </dev/null
 
 # -- D: the question declined
-e2e_machine
-e2e_place_launcher 'C:\Downloads'
-e2e_run declined 'C:\Downloads\VelkarisLauncher.exe' 'choose:D:\' no
+e2e_run_fresh e2e_machine_with_download declined "$E2E_DOWNLOADED" 'choose:D:\' no
 e2e_expect_exit -1
 e2e_expect_dialogs <<END
 $E2E_BROWSE_DIALOG | choose:D:\\
@@ -41,9 +36,7 @@ e2e_expect_reg "$E2E_REGIONAL_KEY" ""
 e2e_expect_tree "$(e2e_path 'D:\')" </dev/null
 
 # -- D: the question accepted
-e2e_machine
-e2e_place_launcher 'C:\Downloads'
-e2e_run accepted 'C:\Downloads\VelkarisLauncher.exe' 'choose:D:\' yes yes no
+e2e_run_fresh e2e_machine_with_download accepted "$E2E_DOWNLOADED" 'choose:D:\' yes yes no
 e2e_expect_exit 0
 e2e_expect_dialogs <<END
 $E2E_BROWSE_DIALOG | choose:D:\\

@@ -29,11 +29,9 @@ look_at_the_splash() {
     e2e_fail "the splash thread stopped serving after a quit message: $(cat "$E2E_OUT/quit.jsonl")"
 }
 
-e2e_machine
 e2e_serve_nothing
-e2e_place_launcher 'C:\Downloads'
 E2E_BEFORE_WATCH=look_at_the_splash
-e2e_run splash 'C:\Downloads\VelkarisLauncher.exe' cancel
+e2e_run_fresh e2e_machine_with_download splash "$E2E_DOWNLOADED" cancel
 e2e_expect_exit -1
 e2e_expect_dialogs <<<"$E2E_BROWSE_DIALOG | cancel"
 
