@@ -1,9 +1,14 @@
 #!/usr/bin/env python3
-"""Prints what one launcher run under Wine did, for people to read."""
+"""Prints what one launcher run under Wine did, for people to read: from the
+folder of a run of the end-to-end harness (tests/e2e/lib.sh) and the facts
+the main job gathered after it."""
 import argparse
 import json
 import os
-import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+import e2e  # noqa: E402  (the harness's readers of what the driver and servers recorded)
 
 
 def section(title):
@@ -12,34 +17,31 @@ def section(title):
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ("splash", "dialogs", "requests", "install", "prefix", "exit-code", "screenshot"):
-        parser.add_argument(f"--{name}", required=True)
+    parser.add_argument("--run", required=True, help="the run's folder (driver.jsonl, requests.txt, links.jsonl)")
+    parser.add_argument("--install", required=True, help="the install folder, Unix path")
+    parser.add_argument("--install-name", required=True, help="the install folder, Windows path")
+    parser.add_argument("--registry", required=True, help="the recorded Path, empty for none")
+    parser.add_argument("--exit-code", required=True)
+    parser.add_argument("--screenshot", required=True)
     args = parser.parse_args()
+    driver = os.path.join(args.run, "driver.jsonl")
 
     section("splash window")
-    try:
-        splash = json.load(open(args.splash)).get("splash", {})
-        print(f"at x {splash['x']}, y {splash['y']}, {splash['width']} x {splash['height']} pixels")
-    except (OSError, ValueError, KeyError):
-        print("not seen")
-    print(f"screenshot: {args.screenshot}")
+    print(f"  {e2e.splash_lines(driver)[0]} (x,y widthxheight)")
+    print(f"  screenshot taken while it showed: {args.screenshot}")
 
-    section("dialogs, in order, with the answer given")
-    with open(args.dialogs, encoding="utf-8") as f:
-        for number, line in enumerate(f, 1):
-            dialog = json.loads(line)["dialog"]
-            text = dialog["text"].replace("\r\n", " / ").replace("\n", " / ")
-            buttons = "/".join(b["text"].replace("&", "") for b in dialog["buttons"])
-            print(f"{number}. [{dialog['caption']}] {text or '(folder browser)'}")
-            print(f"   owner: {dialog['owner_class'] or 'none'}; buttons: {buttons}; "
-                  f"answered: {dialog['answer']}")
+    section("dialogs, in order (caption | text | owner | buttons | answer)")
+    dialogs = e2e.dialog_lines(driver)
+    for number, line in enumerate(dialogs, 1):
+        print(f"  {number}. {line}")
+    if not dialogs:
+        print("  none")
 
     section("requests to the download server")
-    with open(args.requests) as f:
-        for line in f:
-            print("  " + line.strip())
+    for line in open(os.path.join(args.run, "requests.txt")):
+        print("  " + line.rstrip("\n"))
 
-    section("install folder C:\\Corvane\\Velkaris")
+    section(f"files in the install folder {args.install_name}")
     if os.path.isdir(args.install):
         for folder, _, files in sorted(os.walk(args.install)):
             for name in sorted(files):
@@ -51,35 +53,20 @@ def main():
     else:
         print("  not created")
 
-    section("registry")
-    wine = "/usr/lib/wine/wine"
-    query = subprocess.run([wine, "reg", "query", "HKLM\\Software\\Velkaris_TW", "/v", "Path"],
-                           capture_output=True, text=True, errors="replace", timeout=60)
-    lines = [l.strip() for l in query.stdout.splitlines() if "Path" in l]
-    print("  " + (lines[0] if lines else "HKLM\\Software\\Velkaris_TW has no Path"))
+    section("registry: HKLM\\Software\\Velkaris_TW, Path")
+    print(f"  {args.registry or '(none)'}")
 
-    section("shortcuts")
-    found = False
-    # The desktop of a Wine prefix is a link to the Unix home folder.
-    for root, _, files in os.walk(os.path.join(args.prefix, "drive_c"), followlinks=True):
-        for name in files:
-            if name == "Velkaris.lnk":
-                found = True
-                print("  " + os.path.relpath(os.path.join(root, name), args.prefix))
-    if not found:
-        print("  none")
+    section("shortcuts, read back through IShellLinkW")
+    for line in e2e.link_lines(os.path.join(args.run, "links.jsonl")):
+        print("  " + line)
 
-    section("patcher")
-    # The stand-in patcher records, in UTF-16 with a NUL after each field,
-    # its command line, its current directory and its arguments.
+    section("patcher (the stand-in's record)")
     record = os.path.join(args.install, "stand_in_record.bin")
     if os.path.exists(record):
-        fields = open(record, "rb").read().decode("utf-16-le").split("\0")
-        print(f"  command line: {fields[0]}")
-        print(f"  current directory: {fields[1]}")
-        print(f"  arguments: {[f for f in fields[2:] if f]}")
+        for line in e2e.record_lines(record):
+            print("  " + line)
     else:
-        print("  not started (no record of the stand-in patcher)")
+        print("  not started")
 
     section("exit code")
     print(f"  {args.exit_code}")
