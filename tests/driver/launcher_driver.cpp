@@ -27,15 +27,18 @@
 //   error-text CODE          the system's text for an error code
 //   free-space PATH          GetDiskFreeSpaceW and the launcher's figure
 //   hold TIMEOUT             stay alive (a stand-in for a watched process)
-//   wait-process NAME TIMEOUT   wait until a process of that name runs
+//   wait-process NAME running|gone TIMEOUT
+//                            wait until a process of that name runs, or
+//                            until none does
 //   terminate NAME TIMEOUT   end every process of that name (as a player
 //                            would in the task manager) and wait for it
 //   times CLASS PATCHER TIMEOUT
-//                            start-up benchmark: creation time of the
-//                            process owning the first visible, placed window
-//                            of CLASS, the time it was seen, and the
-//                            creation time of process PATCHER ("-": none);
-//                            file times (100 ns since 1601)
+//                            start-up benchmark: prints a "watching" line,
+//                            then the creation time of the process owning
+//                            the first visible, placed window of CLASS, the
+//                            time it was seen, and the creation time of
+//                            process PATCHER ("-": none); file times (100 ns
+//                            since 1601)
 //
 // Answers: ok, yes, no, cancel, auto (Yes where there is one, else OK),
 // none (leave it), person (leave it to the person at the screen and wait
@@ -694,10 +697,13 @@ int Hold(DWORD timeoutMs) {
   return 0;
 }
 
-int WaitProcess(const std::wstring& name, DWORD timeoutMs) {
-  const bool found = WaitFor(timeoutMs, [&] { return !ProcessesNamed(name).empty(); });
-  PrintLine("{\"process\":{\"name\":" + Json(name) + ",\"running\":" + JsonBool(found) + "}}");
-  return found ? 0 : 1;
+int WaitProcess(const std::wstring& name, const std::wstring& state, DWORD timeoutMs) {
+  const bool wantRunning = state == L"running";
+  const bool reached =
+      WaitFor(timeoutMs, [&] { return ProcessesNamed(name).empty() != wantRunning; });
+  PrintLine("{\"process\":{\"name\":" + Json(name) + ",\"running\":" +
+            JsonBool(reached == wantRunning) + "}}");
+  return reached ? 0 : 1;
 }
 
 int Terminate(const std::wstring& name, DWORD timeoutMs) {
@@ -737,6 +743,7 @@ int Times(const std::wstring& windowClass, const std::wstring& patcher, DWORD ti
   const Deadline deadline(timeoutMs);
   unsigned long long created = 0, ready = 0, patcherCreated = 0;
   const bool wantPatcher = patcher != L"-";
+  PrintLine("{\"watching\":true}");
   while (!deadline.Passed() && (!ready || (wantPatcher && !patcherCreated))) {
     if (!ready) {
       if (HWND window = FindPlacedWindow(windowClass)) {
@@ -766,7 +773,8 @@ int Usage() {
       "       launcher-driver dialog TIMEOUT ANSWER\n"
       "       launcher-driver watch TIMEOUT [--stop-file PATH] ANSWER...\n"
       "       launcher-driver links [PATH...] | error-text CODE | free-space PATH\n"
-      "       launcher-driver wait-process|terminate NAME TIMEOUT\n"
+      "       launcher-driver wait-process NAME running|gone TIMEOUT\n"
+      "       launcher-driver terminate NAME TIMEOUT\n"
       "       launcher-driver times CLASS PATCHER TIMEOUT\n",
       stderr);
   return 2;
@@ -785,7 +793,9 @@ int Run(const std::vector<std::wstring>& args) {
   if (command == L"error-text") return ErrorText(Number(args[1]));
   if (command == L"free-space") return FreeSpace(args[1]);
   if (command == L"dialog" && count == 3) return Dialog(Number(args[1]), args[2]);
-  if (command == L"wait-process" && count == 3) return WaitProcess(args[1], Number(args[2]));
+  if (command == L"wait-process" && count == 4 && (args[2] == L"running" || args[2] == L"gone")) {
+    return WaitProcess(args[1], args[2], Number(args[3]));
+  }
   if (command == L"terminate" && count == 3) return Terminate(args[1], Number(args[2]));
   if (command == L"times" && count == 4) return Times(args[1], args[2], Number(args[3]));
   if (command == L"watch") {

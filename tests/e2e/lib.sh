@@ -263,7 +263,7 @@ e2e_start_process_named() {
   cp "$E2E_DRIVER" "$(e2e_path "$folder")/$name"
   timeout -k 5 "$E2E_RUN_SECONDS" "$WINE" "$folder\\$name" hold $((E2E_RUN_SECONDS * 1000)) \
     </dev/null >/dev/null 2>&1 &
-  e2e_driver wait-process "$name" $((E2E_SERVER_SECONDS * 1000)) >/dev/null ||
+  e2e_driver wait-process "$name" running $((E2E_SERVER_SECONDS * 1000)) >/dev/null ||
     { echo "$name did not start" >&2 && return 1; }
 }
 
