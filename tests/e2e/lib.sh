@@ -1,10 +1,11 @@
 # Sourced by the end-to-end scenarios and the main job: the real launcher
 # under Wine, each run on a fresh machine (a Wine prefix copied on write from
 # a base prefix, on file systems of declared size), against nginx or the test
-# server on 127.0.0.1, with the dialogs answered by the driver and
-# every check collected before the scenario ends. The servers listen on
-# the address the build's launcher was made for (LAUNCHER_SERVER_HOST, by
-# default 127.0.0.1:18080), so scenarios run one at a time.
+# server on 127.0.0.1, with the dialogs answered by the driver and every
+# check collected before the scenario ends. The servers listen on the
+# address the build's launcher was made for (LAUNCHER_SERVER_HOST, by
+# default 127.0.0.1:18080), so scenarios run one at a time. Needs root for
+# the mounts.
 #
 # A scenario script:
 #   . "$(dirname "$0")/lib.sh"
@@ -467,11 +468,6 @@ e2e_expect_absent() {
   for path; do [ ! -e "$path" ] || e2e_fail "$path should not exist"; done
 }
 
-e2e_expect_present() {
-  local path
-  for path; do [ -e "$path" ] || e2e_fail "$path is missing"; done
-}
-
 # e2e_expect_reg KEY VALUE: the key's "Path"; an empty VALUE: no key at all.
 e2e_expect_reg() {
   if [ -z "$2" ]; then
@@ -511,8 +507,8 @@ e2e_expect_links() {
   e2e_same "shell links" "$(cat)" "$(python3 "$E2E_LIB_DIR/e2e.py" links "$E2E_RUN/links.jsonl")"
 }
 
-# Files below C: written since MARKER, outside the folders given (relative to
-# C:, Unix separators) and the prefix's own registry and temporary folders.
+# No file below C: written since MARKER outside the folders given (relative
+# to C:, Unix separators) and Wine's own (its temporary folder, windows).
 e2e_expect_nothing_written_outside() {
   local marker=$1
   shift
