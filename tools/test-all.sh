@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the portable logic natively against the simulated machine
-# (AddressSanitizer and UBSan), then the Windows build under Wine on a
-# virtual 1920x1080 screen (its own tests and checks of the real exe).
+# (AddressSanitizer and UBSan), a short fuzzing run of the version-file
+# readers, then the Windows build under Wine on a virtual 1920x1080 screen
+# (its own tests, checks of the real exe and the end-to-end scenarios).
 set -euo pipefail
 repo_root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo_root"
@@ -11,6 +12,12 @@ echo "== native build and tests"
 cmake --preset native -DLAUNCHER_WERROR=ON >/dev/null
 cmake --build --preset native
 ctest --preset native
+
+echo "== fuzzing the version-file readers (log: build/fuzz.log)"
+if ! bash tools/run-fuzz.sh >build/fuzz.log 2>&1; then
+  tail -n 40 build/fuzz.log
+  exit 1
+fi
 
 echo "== Windows build"
 cmake --preset windows -DLAUNCHER_WERROR=ON -DLAUNCHER_SERVER_HOST="${LAUNCHER_SERVER_HOST:-127.0.0.1:18080}" >/dev/null
@@ -23,9 +30,3 @@ trap stop_xvfb EXIT
 . tools/wine-env.sh
 wine_prepare
 ctest --preset windows
-
-if [ -f tools/run-fuzz.sh ]; then
-  echo "== fuzzing the version-file readers"
-  bash tools/run-fuzz.sh
-fi
-echo "all tests passed"
