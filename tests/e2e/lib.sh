@@ -256,6 +256,32 @@ e2e_install_game_behind() {
   printf 'older strings\r\n' >"$folder/locales/zh_TW.txt"
 }
 
+# An install made by e2e_install_game_behind in C:\Corvane\Velkaris (Unix
+# path INSTALL) once the launcher has brought it up to the sample release:
+# the new record, no file left over, the patcher started without arguments.
+# The fetched files themselves are compared by the caller.
+e2e_expect_behind_updated() {
+  local install=$1
+  e2e_expect_bytes "$install/patcher_version" "$E2E_BEHIND_UPDATED_RECORD"
+  e2e_expect_tree "$install" <<'END'
+Tov/
+Tov/pad00000.meta
+VelkarisLauncher.exe
+VelkarisPatcher32.vke
+locales/
+locales/zh_TW.txt
+patcher_files_version
+patcher_version
+readme.txt
+stand_in_record.bin
+END
+  e2e_expect_patcher "$install" <<'END'
+command line: ["C:\Corvane\Velkaris/VelkarisPatcher32.vke" ]
+directory: C:\Corvane\Velkaris
+argument 0: C:\Corvane\Velkaris/VelkarisPatcher32.vke
+END
+}
+
 # A process under a watched NAME (the driver, copied under that name and
 # holding still) runs until the machine goes down.
 e2e_start_process_named() {

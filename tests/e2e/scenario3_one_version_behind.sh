@@ -24,25 +24,8 @@ GET /UploadData/patcher_files_version
 GET /UploadData/VelkarisPatcher32.vke
 GET /UploadData/locales/zh_TW.txt
 END
-e2e_expect_bytes "$install/patcher_version" "$E2E_BEHIND_UPDATED_RECORD"
 for file in VelkarisPatcher32.vke patcher_files_version readme.txt locales/zh_TW.txt; do
   e2e_expect_same_file "$E2E_RELEASE/$file" "$install/$file"
 done
-e2e_expect_tree "$install" <<'END'
-Tov/
-Tov/pad00000.meta
-VelkarisLauncher.exe
-VelkarisPatcher32.vke
-locales/
-locales/zh_TW.txt
-patcher_files_version
-patcher_version
-readme.txt
-stand_in_record.bin
-END
-e2e_expect_patcher "$install" <<'END'
-command line: ["C:\Corvane\Velkaris/VelkarisPatcher32.vke" ]
-directory: C:\Corvane\Velkaris
-argument 0: C:\Corvane\Velkaris/VelkarisPatcher32.vke
-END
+e2e_expect_behind_updated "$install"
 e2e_end
