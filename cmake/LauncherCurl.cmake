@@ -20,10 +20,11 @@
 # running tools/build-curl-mingw.sh at configure time; that script returns at
 # once when the prefix is current.
 #
-# Other platforms: plain find_package(CURL); check `if(TARGET CURL::libcurl)`.
+# Other builds (native, MSVC with vcpkg): plain find_package(CURL); check
+# `if(TARGET CURL::libcurl)`.
 include_guard(GLOBAL)
 
-if(NOT WIN32)
+if(NOT MINGW)
   find_package(CURL QUIET)
   return()
 endif()
