@@ -90,7 +90,9 @@ class DialogAnswerer {
 
   // A folder dialog is answered only once its tree shows `browseSelection`
   // selected: Wine fills the tree after the dialog has become visible, and
-  // an OK pressed before then returns another folder.
+  // an OK pressed before then returns another folder. Wine 8 now and then
+  // opens the first folder dialog of a fresh prefix without the selection it
+  // was handed; such a dialog is cancelled and SelectionMissed() says so.
   explicit DialogAnswerer(std::wstring browseSelection = {})
       : m_browseSelection(std::move(browseSelection)), m_thread([this] { Run(); }) {}
   DialogAnswerer(const DialogAnswerer&) = delete;
@@ -102,10 +104,15 @@ class DialogAnswerer {
     Stop();
     return m_seen;
   }
+  bool SelectionMissed() {
+    Stop();
+    return m_selectionMissed;
+  }
 
  private:
   static constexpr auto kPollInterval = std::chrono::milliseconds(20);
   static constexpr auto kLifetime = std::chrono::seconds(60);
+  static constexpr auto kSelectionWait = std::chrono::seconds(10);
   static constexpr int kMessageTextId = 0xFFFF;
   static constexpr int kTextUnits = 1024;
 
@@ -160,11 +167,15 @@ class DialogAnswerer {
     TreeView_GetItem(tree, &entry);
     return text;
   }
-  void WaitForSelection(HWND dialog, std::chrono::steady_clock::time_point deadline) {
-    if (m_browseSelection.empty() || ::GetDlgItem(dialog, kMessageTextId)) return;
-    while (SelectedFolder(dialog) != m_browseSelection && std::chrono::steady_clock::now() < deadline) {
+  // False when a folder dialog never showed the expected selection.
+  bool WaitForSelection(HWND dialog) {
+    if (m_browseSelection.empty() || ::GetDlgItem(dialog, kMessageTextId)) return true;
+    const auto deadline = std::chrono::steady_clock::now() + kSelectionWait;
+    while (SelectedFolder(dialog) != m_browseSelection) {
+      if (std::chrono::steady_clock::now() >= deadline) return false;
       std::this_thread::sleep_for(kPollInterval);
     }
+    return true;
   }
 
   void Stop() {
@@ -176,8 +187,11 @@ class DialogAnswerer {
     while (!m_stop && std::chrono::steady_clock::now() < deadline) {
       if (HWND dialog = VisibleDialogOfThisProcess()) {
         m_seen.push_back({TextOf(dialog), DialogText(dialog)});
-        WaitForSelection(dialog, deadline);
-        const int button = ::GetDlgItem(dialog, IDYES) ? IDYES : IDOK;
+        int button = ::GetDlgItem(dialog, IDYES) ? IDYES : IDOK;
+        if (!WaitForSelection(dialog)) {
+          m_selectionMissed = true;
+          button = IDCANCEL;
+        }
         ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                        reinterpret_cast<LPARAM>(::GetDlgItem(dialog, button)));
         while (::IsWindow(dialog) && std::chrono::steady_clock::now() < deadline) {
@@ -189,6 +203,7 @@ class DialogAnswerer {
   }
 
   std::wstring m_browseSelection;
+  bool m_selectionMissed = false;
   std::vector<Seen> m_seen;
   std::atomic<bool> m_stop{false};
   std::thread m_thread;
