@@ -256,6 +256,34 @@ e2e_install_game_behind() {
   printf 'older strings\r\n' >"$folder/locales/zh_TW.txt"
 }
 
+# The requests of a launcher that installs the sample release into an empty
+# folder: its own copy, the record, the list, the patcher, the listed files.
+e2e_expect_full_install_requests() {
+  e2e_expect_requests <<'END'
+GET /UploadData/VelkarisLauncher.exe
+GET /UploadData/patcher_version
+GET /UploadData/patcher_files_version
+GET /UploadData/VelkarisPatcher32.vke
+GET /UploadData/locales/zh_TW.txt
+GET /UploadData/readme.txt
+END
+}
+
+# What such an install leaves in FOLDER (Unix path), the stand-in patcher's
+# record included.
+e2e_expect_full_install_tree() {
+  e2e_expect_tree "$1" <<'END'
+VelkarisLauncher.exe
+VelkarisPatcher32.vke
+locales/
+locales/zh_TW.txt
+patcher_files_version
+patcher_version
+readme.txt
+stand_in_record.bin
+END
+}
+
 # An install made by e2e_install_game_behind in C:\Corvane\Velkaris (Unix
 # path INSTALL) once the launcher has brought it up to the sample release:
 # the new record, no file left over, the patcher started without arguments.

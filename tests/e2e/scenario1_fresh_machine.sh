@@ -21,14 +21,7 @@ $E2E_BROWSE_DIALOG | ok
 Launcher | C:\\Corvane\\Velkaris$E2E_MSG_CONFIRM_FOLDER | owner: splash | Yes,No | yes
 Launcher | $E2E_MSG_SHORTCUT | owner: splash | Yes,No | yes
 END
-e2e_expect_requests <<'END'
-GET /UploadData/VelkarisLauncher.exe
-GET /UploadData/patcher_version
-GET /UploadData/patcher_files_version
-GET /UploadData/VelkarisPatcher32.vke
-GET /UploadData/locales/zh_TW.txt
-GET /UploadData/readme.txt
-END
+e2e_expect_full_install_requests
 e2e_expect_reg "$E2E_REGIONAL_KEY" "$E2E_INSTALL"
 e2e_expect_patcher "$install" <<'END'
 command line: ["C:\Corvane\Velkaris/VelkarisPatcher32.vke" -x 1 "two words"]
@@ -38,16 +31,7 @@ argument 1: -x
 argument 2: 1
 argument 3: two words
 END
-e2e_expect_tree "$install" <<'END'
-VelkarisLauncher.exe
-VelkarisPatcher32.vke
-locales/
-locales/zh_TW.txt
-patcher_files_version
-patcher_version
-readme.txt
-stand_in_record.bin
-END
+e2e_expect_full_install_tree "$install"
 for file in VelkarisLauncher.exe VelkarisPatcher32.vke patcher_files_version readme.txt \
   locales/zh_TW.txt; do
   e2e_expect_same_file "$E2E_RELEASE/$file" "$install/$file"

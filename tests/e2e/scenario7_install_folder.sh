@@ -48,14 +48,7 @@ e2e_run blanks "$E2E_DOWNLOADED"
 E2E_ARGS=()
 e2e_expect_exit 0
 e2e_expect_no_dialog
-e2e_expect_requests <<'END'
-GET /UploadData/VelkarisLauncher.exe
-GET /UploadData/patcher_version
-GET /UploadData/patcher_files_version
-GET /UploadData/VelkarisPatcher32.vke
-GET /UploadData/locales/zh_TW.txt
-GET /UploadData/readme.txt
-END
+e2e_expect_full_install_requests
 e2e_expect_patcher "$(e2e_path "$blanks")" <<'END'
 command line: ["C:\Program Files\Velkaris Game/VelkarisPatcher32.vke" --from "a shortcut"]
 directory: C:\Program Files\Velkaris Game
@@ -63,16 +56,7 @@ argument 0: C:\Program Files\Velkaris Game/VelkarisPatcher32.vke
 argument 1: --from
 argument 2: a shortcut
 END
-e2e_expect_tree "$(e2e_path "$blanks")" <<'END'
-VelkarisLauncher.exe
-VelkarisPatcher32.vke
-locales/
-locales/zh_TW.txt
-patcher_files_version
-patcher_version
-readme.txt
-stand_in_record.bin
-END
+e2e_expect_full_install_tree "$(e2e_path "$blanks")"
 e2e_expect_no_patcher "$E2E_C"
 e2e_expect_reg "$E2E_REGIONAL_KEY" "$blanks"
 

@@ -44,14 +44,7 @@ Launcher | $MSG_SPACE_LOW | owner: splash | Yes,No | yes
 Launcher | D:\\Velkaris\\$E2E_MSG_CONFIRM_FOLDER | owner: splash | Yes,No | yes
 Launcher | $E2E_MSG_SHORTCUT | owner: splash | Yes,No | no
 END
-e2e_expect_requests <<'END'
-GET /UploadData/VelkarisLauncher.exe
-GET /UploadData/patcher_version
-GET /UploadData/patcher_files_version
-GET /UploadData/VelkarisPatcher32.vke
-GET /UploadData/locales/zh_TW.txt
-GET /UploadData/readme.txt
-END
+e2e_expect_full_install_requests
 e2e_expect_reg "$E2E_REGIONAL_KEY" 'D:\Velkaris\'
 e2e_expect_patcher "$(e2e_path 'D:\Velkaris')" <<'END'
 command line: ["D:\Velkaris\/VelkarisPatcher32.vke" ]
