@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr char16_t kLauncherCaption[] = u"Launcher";
 constexpr char16_t kRegionalKeyClass[] = u"REG_";
 constexpr char16_t kDataFolderName[] = u"Tov";
 constexpr char16_t kDataMarkerName[] = u"Tov/pad00000.meta";

@@ -17,7 +17,6 @@ namespace {
 constexpr uint32_t kSplashPollMilliseconds = 100;
 constexpr uint32_t kLingerMilliseconds = 1000;
 constexpr uint64_t kFileTimeUnitsPerSecond = 10000000;
-constexpr char16_t kLauncherCaption[] = u"Launcher";
 constexpr char16_t kServerRecordCopy[] = u"patcher_version_tmp";
 
 void WaitForSplash(platform::InstanceHandle instance) {

@@ -15,7 +15,6 @@ constexpr uint64_t kLauncherDriveMinimum = 10;
 constexpr uint64_t kInstallDriveMinimum = 28672;
 constexpr uint64_t kInstallDriveComfortable = 35840;
 
-constexpr char16_t kLauncherCaption[] = u"Launcher";
 constexpr char16_t kWarningCaption[] = u"warning";
 
 // One process of this name is the launcher itself.

@@ -19,10 +19,8 @@ constexpr char16_t kLauncherName[] = u"VelkarisLauncher.exe";
 constexpr char16_t kLauncherTemporary[] = u"VelkarisLauncher.exe.temp";
 constexpr char16_t kPatcherTemporary[] = u"VelkarisPatcher32.vke.temp";
 
-constexpr char16_t kPatcherCaption[] = u"Launcher";
 constexpr char16_t kListEntryCaption[] = u"Launcher-ad";
 constexpr char16_t kLauncherCopyCaption[] = u"Launcher-ex";
-constexpr char16_t kRenameCaption[] = u"Launcher";
 
 constexpr int kRenameRetries = 5;
 constexpr uint32_t kRenameRetryWaitMilliseconds = 1000;
@@ -56,7 +54,7 @@ bool ReplaceWithRetry(const std::u16string& temporaryName, const std::u16string&
     if (RenamePath(temporaryName, finalName)) return true;
   }
   platform::ShowMessageBox(g_splashWindow, g_messages.MsgUpdateVersionChangeFailed,
-                           kRenameCaption, platform::kMbOk);
+                           kLauncherCaption, platform::kMbOk);
   return false;
 }
 
@@ -74,7 +72,7 @@ bool UpdatePatcher() {
   CVPatcherVersionManager manager;
   if (!manager.CollectChangedFiles(&changed)) return false;
   if (!FileDownloader::Instance().DownloadFile(kPatcherFileName, kPatcherTemporary)) {
-    ShowDownloadFailed(kPatcherCaption);
+    ShowDownloadFailed(kLauncherCaption);
     return false;
   }
   for (const std::u16string& name : changed) {

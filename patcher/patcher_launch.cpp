@@ -12,7 +12,6 @@ const char16_t* g_launcherArgs = u"";
 
 namespace {
 
-constexpr char16_t kLauncherCaption[] = u"Launcher";
 constexpr char kUnknownError[] = "Unknown Error";
 constexpr char16_t kUnknownErrorWide[] = u"Unknown Error";
 

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr char16_t kLauncherCaption[] = u"Launcher";
 constexpr char16_t kRestoreStep[] = u" - restore";
 constexpr char16_t kRefreshStep[] = u" - refresh";
 constexpr char16_t kModifyStep[] = u" - modify";

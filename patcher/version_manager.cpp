@@ -15,7 +15,6 @@ constexpr char16_t kLocalesFolder[] = u"locales";
 constexpr char16_t kServerRecordPath[] = u"patcher_version";
 constexpr char16_t kServerListPath[] = u"patcher_files_version";
 
-constexpr char16_t kLauncherCaption[] = u"Launcher";
 constexpr char16_t kListCaption[] = u"patcher_files_version";
 constexpr char16_t kRestoreFailed[] = u"failed to restore patcher version.";
 constexpr char16_t kModifyFailed[] = u"failed to modify patcher version.";

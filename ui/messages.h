@@ -122,3 +122,6 @@ struct MessageCatalogue {
 };
 
 extern const MessageCatalogue g_messages;
+
+// The caption most of the launcher's message boxes carry.
+inline constexpr char16_t kLauncherCaption[] = u"Launcher";
