@@ -11,7 +11,7 @@
 set -euo pipefail
 repo_root=$(cd "$(dirname "$0")/.." && pwd)
 launcher=$1 patcher=$2 release=$3
-tool=$repo_root/build/native/tools/publish/velkaris-publish
+tool=$repo_root/build/native/publish/velkaris-publish
 
 # Scenarios may run side by side; one build of the tool at a time.
 mkdir -p "$repo_root/build"

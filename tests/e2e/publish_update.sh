@@ -11,7 +11,7 @@
 . "$(dirname "$0")/lib.sh"
 e2e_bound 180 "$@"
 e2e_begin publish_update "$1"
-tool=${2:-$E2E_BUILD/tools/publish/velkaris-publish.exe}
+tool=${2:-$E2E_BUILD/publish/velkaris-publish.exe}
 build=$E2E_OUT/build
 tree=$E2E_OUT/published/UploadData
 

@@ -1,4 +1,4 @@
-#include "tools/publish/command_line.h"
+#include "publish/command_line.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tools/publish/manifest.h"
+#include "publish/manifest.h"
 
 #include <gtest/gtest.h>
 

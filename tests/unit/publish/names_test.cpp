@@ -1,4 +1,4 @@
-#include "tools/publish/list_names.h"
+#include "publish/list_names.h"
 
 #include <gtest/gtest.h>
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "patcher/version_files.h"
-#include "tools/publish/list_names.h"
-#include "tools/publish/publisher.h"
+#include "publish/list_names.h"
+#include "publish/publisher.h"
 
 namespace fs = std::filesystem;
 using Names = std::vector<std::u16string>;

@@ -1,11 +1,11 @@
-#include "tools/publish/sha256.h"
+#include "publish/sha256.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "tests/unit/publish/publish_fixture.h"
-#include "tools/publish/file_ops.h"
+#include "publish/file_ops.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/publish/build_folder.h"
-#include "tools/publish/failure.h"
-#include "tools/publish/manifest.h"
-#include "tools/publish/progress.h"
+#include "publish/build_folder.h"
+#include "publish/failure.h"
+#include "publish/manifest.h"
+#include "publish/progress.h"
 
 // What one publish does to a release tree, worked out before anything is
 // written: the dry run prints it, the real run carries it out.

@@ -1,11 +1,11 @@
-#include "tools/publish/file_ops.h"
+#include "publish/file_ops.h"
 
 #include <cerrno>
 #include <utility>
 #include <vector>
 
-#include "tools/publish/file_io.h"
-#include "tools/publish/list_names.h"
+#include "publish/file_io.h"
+#include "publish/list_names.h"
 
 namespace publish {
 

@@ -1,4 +1,4 @@
-#include "tools/publish/file_io.h"
+#include "publish/file_io.h"
 
 #include <io.h>
 

@@ -1,8 +1,8 @@
-#include "tools/publish/command_line.h"
+#include "publish/command_line.h"
 
 #include <charconv>
 
-#include "tools/publish/list_names.h"
+#include "publish/list_names.h"
 
 namespace publish {
 

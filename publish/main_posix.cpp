@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "tools/publish/command_line.h"
+#include "publish/command_line.h"
 
 int main(int argc, char** argv) {
   const publish::Arguments args(argv + 1, argv + argc);

@@ -1,9 +1,9 @@
-#include "tools/publish/build_folder.h"
+#include "publish/build_folder.h"
 
 #include <algorithm>
 #include <map>
 
-#include "tools/publish/list_names.h"
+#include "publish/list_names.h"
 
 namespace publish {
 

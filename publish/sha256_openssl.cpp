@@ -1,4 +1,4 @@
-#include "tools/publish/sha256.h"
+#include "publish/sha256.h"
 
 #include <openssl/evp.h>
 

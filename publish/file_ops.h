@@ -7,9 +7,9 @@
 #include <string_view>
 #include <system_error>
 
-#include "tools/publish/failure.h"
-#include "tools/publish/progress.h"
-#include "tools/publish/sha256.h"
+#include "publish/failure.h"
+#include "publish/progress.h"
+#include "publish/sha256.h"
 
 // Reading, hashing and replacing files with the care a live release tree
 // needs: every new content goes to a temporary name beside its final one,

@@ -1,4 +1,4 @@
-#include "tools/publish/progress.h"
+#include "publish/progress.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "tools/publish/sha256.h"
+#include "publish/sha256.h"
 
 // windows.h first: bcrypt.h relies on its types.
 #include <windows.h>

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/publish/sha256.h"
+#include "publish/sha256.h"
 
 // The tool's own record of a release tree: what each published name holds
 // (its SHA-256) under which number. It lives outside the served tree and is

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/publish/failure.h"
-#include "tools/publish/sha256.h"
+#include "publish/failure.h"
+#include "publish/sha256.h"
 
 // The folder with a new patcher build: "VelkarisPatcher32.vke", optionally
 // the launcher copy "VelkarisLauncher.exe", and the accompanying files, all

@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "tools/publish/command_line.h"
+#include "publish/command_line.h"
 
 // The wide entry point: folder names reach the tool without a code page in
 // between.

@@ -1,9 +1,9 @@
-#include "tools/publish/manifest.h"
+#include "publish/manifest.h"
 
 #include <charconv>
 #include <vector>
 
-#include "tools/publish/list_names.h"
+#include "publish/list_names.h"
 
 namespace publish {
 

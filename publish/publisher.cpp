@@ -1,12 +1,12 @@
-#include "tools/publish/publisher.h"
+#include "publish/publisher.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "tools/publish/build_folder.h"
-#include "tools/publish/list_names.h"
-#include "tools/publish/plan.h"
+#include "publish/build_folder.h"
+#include "publish/list_names.h"
+#include "publish/plan.h"
 
 namespace publish {
 

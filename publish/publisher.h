@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <optional>
 
-#include "tools/publish/failure.h"
-#include "tools/publish/file_ops.h"
+#include "publish/failure.h"
+#include "publish/file_ops.h"
 
 // Publishes a patcher build into the release tree that the download server
 // serves as /UploadData/, in the order that keeps the tree consistent for

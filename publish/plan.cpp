@@ -1,12 +1,12 @@
-#include "tools/publish/plan.h"
+#include "publish/plan.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <limits>
 
 #include "patcher/version_files.h"
-#include "tools/publish/file_ops.h"
-#include "tools/publish/list_names.h"
+#include "publish/file_ops.h"
+#include "publish/list_names.h"
 
 namespace publish {
 

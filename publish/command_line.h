@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/publish/publisher.h"
+#include "publish/publisher.h"
 
 namespace publish {
 
