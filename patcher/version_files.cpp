@@ -6,6 +6,8 @@
 namespace {
 
 constexpr int kEndOfInput = -1;
+// Ctrl-Z, the end of a text file for the Windows C runtime.
+constexpr int kTextEnd = 0x1A;
 constexpr size_t kReadChunkBytes = 4096;
 constexpr uint32_t kDecimalBase = 10;
 constexpr char16_t kLastByteValue = 0xFF;
@@ -13,20 +15,36 @@ constexpr char16_t kFirstPrintableAscii = 0x20;
 constexpr char16_t kLastPrintableAscii = 0x7E;
 
 // The bytes of a text in memory or of a stream, one at a time, with one byte
-// of look-ahead.
+// of look-ahead. Byte 0x1A ends the input, as a text-mode stream on Windows
+// ends it; a byte beyond the limit ends it too and is remembered.
 class ByteSource {
  public:
-  explicit ByteSource(std::string_view text) : m_pending(text) {}
-  explicit ByteSource(std::FILE* file) : m_file(file) {}
+  ByteSource(std::string_view text, size_t limit) : m_pending(text), m_limit(limit) {}
+  ByteSource(std::FILE* file, size_t limit) : m_file(file), m_limit(limit) {}
   ByteSource(const ByteSource&) = delete;
   ByteSource& operator=(const ByteSource&) = delete;
 
   // The next byte (0 to 255) without taking it, or kEndOfInput.
   int Peek() {
     if (m_pending.empty() && !Refill()) return kEndOfInput;
-    return static_cast<unsigned char>(m_pending.front());
+    const int c = static_cast<unsigned char>(m_pending.front());
+    if (c == kTextEnd) return kEndOfInput;
+    if (m_taken == m_limit) {
+      m_overLimit = true;
+      return kEndOfInput;
+    }
+    return c;
   }
-  void Take() { m_pending.remove_prefix(1); }
+  void Take() {
+    m_pending.remove_prefix(1);
+    ++m_taken;
+  }
+  // Takes what is left before the end of the input, to learn whether the
+  // input stays within the limit.
+  void SkipRest() {
+    while (Peek() != kEndOfInput) Take();
+  }
+  bool OverLimit() const { return m_overLimit; }
 
  private:
   bool Refill() {
@@ -40,6 +58,9 @@ class ByteSource {
   std::FILE* m_file = nullptr;
   std::array<char, kReadChunkBytes> m_buffer{};
   std::string_view m_pending;
+  size_t m_limit;
+  size_t m_taken = 0;
+  bool m_overLimit = false;
 };
 
 // White space as the C locale defines it: blank, \t, \n, \v, \f, \r.
@@ -71,31 +92,45 @@ bool ScanNumber(ByteSource& in, int32_t* value) {
 }
 
 // A run of bytes that are not white space, each becoming the character of
-// the same value; as long as it is, so a long name is never cut in two.
+// the same value. Beyond kMaxListNameLength + 1 characters the run is
+// skipped, which keeps a hostile name from filling the memory while the
+// name stays too long to be used.
 bool ScanName(ByteSource& in, std::u16string* name) {
   SkipSpace(in);
   name->clear();
   for (int c = in.Peek(); c != kEndOfInput && !IsSpace(c); c = in.Peek()) {
-    name->push_back(static_cast<char16_t>(c));
+    if (name->size() <= kMaxListNameLength) name->push_back(static_cast<char16_t>(c));
     in.Take();
   }
   return !name->empty();
 }
 
-void ScanVersionRecord(ByteSource& in, int32_t* first, int32_t* second) {
-  if (ScanNumber(in, first)) ScanNumber(in, second);
+bool ScanVersionRecord(ByteSource& in, int32_t* first, int32_t* second) {
+  int32_t readFirst = *first;
+  int32_t readSecond = *second;
+  if (ScanNumber(in, &readFirst)) ScanNumber(in, &readSecond);
+  in.SkipRest();
+  if (in.OverLimit()) return false;
+  *first = readFirst;
+  *second = readSecond;
+  return true;
 }
 
-void ScanFileVersions(ByteSource& in, FileVersionMap* map) {
+bool ScanFileVersions(ByteSource& in, FileVersionMap* map) {
   map->clear();
   // Deliberately not reset per pair: a pair without a number takes the one
   // before it.
   int32_t number = 0;
+  size_t pairs = 0;
   std::u16string name;
   while (ScanName(in, &name)) {
     ScanNumber(in, &number);
+    if (++pairs > kMaxListEntries) break;
     map->try_emplace(name, static_cast<uint32_t>(number));
   }
+  if (pairs <= kMaxListEntries && !in.OverLimit()) return true;
+  map->clear();
+  return false;
 }
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
@@ -145,46 +180,48 @@ bool IsSafeComponent(std::u16string_view component) {
 
 }  // namespace
 
-void ParseVersionRecord(std::string_view text, int32_t* first, int32_t* second) {
-  ByteSource in(text);
-  ScanVersionRecord(in, first, second);
+bool ParseVersionRecord(std::string_view text, int32_t* first, int32_t* second) {
+  ByteSource in(text, kMaxRecordBytes);
+  return ScanVersionRecord(in, first, second);
 }
 
-void ReadVersionRecord(std::FILE* file, int32_t* first, int32_t* second) {
-  ByteSource in(file);
-  ScanVersionRecord(in, first, second);
+bool ReadVersionRecord(std::FILE* file, int32_t* first, int32_t* second) {
+  ByteSource in(file, kMaxRecordBytes);
+  return ScanVersionRecord(in, first, second);
 }
 
 std::string FormatVersionRecord(int32_t first, int32_t second) {
   return std::to_string(first) + "\r\n" + std::to_string(second);
 }
 
-void ParseFileVersions(std::string_view text, FileVersionMap* map) {
-  ByteSource in(text);
-  ScanFileVersions(in, map);
+bool ParseFileVersions(std::string_view text, FileVersionMap* map) {
+  ByteSource in(text, kMaxListBytes);
+  return ScanFileVersions(in, map);
 }
 
-void ReadFileVersions(std::FILE* file, FileVersionMap* map) {
-  ByteSource in(file);
-  ScanFileVersions(in, map);
+bool ReadFileVersions(std::FILE* file, FileVersionMap* map) {
+  ByteSource in(file, kMaxListBytes);
+  return ScanFileVersions(in, map);
 }
 
 bool FormatFileVersions(const FileVersionMap& map, std::string* text) {
   text->clear();
+  if (map.size() > kMaxListEntries) return false;
   for (const auto& [name, number] : map) {
-    if (name.empty()) return false;
+    if (name.empty() || name.size() > kMaxListNameLength) return false;
     for (char16_t c : name) {
-      if (c > kLastByteValue || IsSpace(c)) return false;
+      if (c > kLastByteValue || c == kTextEnd || IsSpace(c)) return false;
       text->push_back(static_cast<char>(c));
     }
     *text += ' ';
     *text += std::to_string(static_cast<int32_t>(number));
     *text += "\r\n";
   }
-  return true;
+  return text->size() <= kMaxListBytes;
 }
 
 bool IsSafeListName(std::u16string_view name) {
+  if (name.size() > kMaxListNameLength) return false;
   size_t start = 0;
   for (;;) {
     size_t end = start;

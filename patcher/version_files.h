@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -16,32 +17,49 @@
 //
 // The readers scan by hand rather than with the C runtime's scanf so that
 // every build reads a file the same way: white space is that of the C locale,
-// a number beyond 32 bits keeps its low 32 bits, and a number that cannot be
-// read leaves its field as it was.
+// a number beyond 32 bits keeps its low 32 bits, a number that cannot be
+// read leaves its field as it was, and byte 0x1A (Ctrl-Z) ends the input as
+// it does for a text-mode stream on Windows.
+//
+// Both files come from the download server, so the readers hold a 32-bit
+// process to bounded memory whatever the server sends; the limits are far
+// beyond any real release.
+inline constexpr size_t kMaxListNameLength = 127;
+inline constexpr size_t kMaxListEntries = 100000;
+// 100,000 entries of the longest name and number with CR LF fit.
+inline constexpr size_t kMaxListBytes = size_t{16} << 20;
+inline constexpr size_t kMaxRecordBytes = 4096;
 
 // Names ordered by UTF-16 code units; the first pair of a name counts.
 using FileVersionMap = std::map<std::u16string, uint32_t>;
 
 // Reads the two numbers of a record into *first and *second; a number that
 // cannot be read leaves its field, and every field after it, unchanged.
-void ParseVersionRecord(std::string_view text, int32_t* first, int32_t* second);
-void ReadVersionRecord(std::FILE* file, int32_t* first, int32_t* second);
+// False, with both fields unchanged, when the record holds more than
+// kMaxRecordBytes bytes.
+bool ParseVersionRecord(std::string_view text, int32_t* first, int32_t* second);
+bool ReadVersionRecord(std::FILE* file, int32_t* first, int32_t* second);
 // "first\r\nsecond": CR LF whatever the platform, no line end at the end.
 std::string FormatVersionRecord(int32_t first, int32_t second);
 
 // Replaces *map with the pairs of a list, the first pair of a name counting;
-// each byte of a name becomes the character of the same value, and a name
-// of any length is read whole. A name whose number cannot be read takes the
-// number of the pair before it (0 for the first).
-void ParseFileVersions(std::string_view text, FileVersionMap* map);
-void ReadFileVersions(std::FILE* file, FileVersionMap* map);
-// One "name number\r\n" line per entry in map order. False when a name
-// cannot be written in the format (empty, white space, a character above
-// 255), *text is then unspecified.
+// each byte of a name becomes the character of the same value. A name whose
+// number cannot be read takes the number of the pair before it (0 for the
+// first). A name longer than kMaxListNameLength keeps one character more
+// than that and loses the rest, so IsSafeListName refuses it. False, with
+// *map empty, when the list holds more than kMaxListBytes bytes or
+// kMaxListEntries pairs.
+bool ParseFileVersions(std::string_view text, FileVersionMap* map);
+bool ReadFileVersions(std::FILE* file, FileVersionMap* map);
+// One "name number\r\n" line per entry in map order. False when the list
+// would not read back the same: a name that is empty, too long, or holds
+// white space, 0x1A or a character above 255, or a list beyond its limits;
+// *text is then unspecified.
 bool FormatFileVersions(const FileVersionMap& map, std::string* text);
 
 // A list name that names a file below the install folder and nothing else:
-// printable ASCII, relative, "\" or "/" between components, none of them
-// empty, "." or "..", ending in a dot or a blank, holding one of : < > " | ? *
-// or naming a device (CON, NUL, COM1...).
+// at most kMaxListNameLength characters of printable ASCII, relative, "\" or
+// "/" between components, none of them empty, "." or "..", ending in a dot
+// or a blank, holding one of : < > " | ? * or naming a device (CON, NUL,
+// COM1...).
 bool IsSafeListName(std::u16string_view name);

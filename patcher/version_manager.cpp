@@ -29,20 +29,26 @@ void ShowManagerMessage(const char16_t* text) {
 }
 
 // Binary mode with the CR LF written out, so the record has the same bytes
-// on every build. A write that does not reach the file counts as failed.
+// on every build. A write that does not reach the file counts as failed, up
+// to its close, which writes the last buffered bytes.
 bool WriteLocalRecord(int32_t first, int32_t second) {
-  const platform::UniqueFile file = platform::OpenFile(kLocalRecord, "wb");
+  platform::UniqueFile file = platform::OpenFile(kLocalRecord, "wb");
   if (!file) return false;
   const std::string text = FormatVersionRecord(first, second);
-  return std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
-         std::fflush(file.get()) == 0;
+  if (std::fwrite(text.data(), 1, text.size(), file.get()) != text.size()) return false;
+  return std::fclose(file.release()) == 0;
 }
 
-bool ReadRecordFile(const char16_t* name, int32_t* first, int32_t* second) {
-  const platform::UniqueFile file = platform::OpenFile(name, "rb");
-  if (!file) return false;
-  ReadVersionRecord(file.get(), first, second);
-  return true;
+// A server's record beyond its size limit is no record: like one that never
+// arrived, it ends the run.
+[[noreturn]] void FailRecordDownload() {
+  ShowManagerMessage(kRecordDownloadFailed);
+  platform::ExitProcessNow(kExitFailed);
+}
+
+void ShowListDownloadFailed() {
+  platform::ShowMessageBox(g_splashWindow, g_messages.MsgPatcherVersionDownloadFailed,
+                           kListCaption, platform::kMbOk);
 }
 
 }  // namespace
@@ -59,7 +65,11 @@ bool CVPatcherVersionManager::InitVersionFiles() {
 int32_t CVPatcherVersionManager::GetVersionState() {
   if (m_determined) return m_state;
   if (!DownloadVersionInfo()) return VersionStateFailed;
-  if (!ReadRecordFile(kLocalRecord, &m_localVersion, &m_localSecond)) return VersionStateFailed;
+  // A local record beyond the size limit is as unreadable as a missing one.
+  const platform::UniqueFile local = platform::OpenFile(kLocalRecord, "rb");
+  if (!local || !ReadVersionRecord(local.get(), &m_localVersion, &m_localSecond)) {
+    return VersionStateFailed;
+  }
   // Any difference counts, a lower server version too: the server decides.
   m_state = m_serverVersion != m_localVersion ? VersionStateChanged : VersionStateSame;
   m_determined = true;
@@ -68,14 +78,17 @@ int32_t CVPatcherVersionManager::GetVersionState() {
 
 bool CVPatcherVersionManager::DownloadVersionInfo() {
   if (!FileDownloader::Instance().DownloadFile(kServerRecordPath, kServerRecordCopy)) {
-    ShowManagerMessage(kRecordDownloadFailed);
-    platform::ExitProcessNow(kExitFailed);
+    FailRecordDownload();
   }
-  if (!ReadRecordFile(kServerRecordCopy, &m_serverVersion, &m_serverSecond)) {
+  platform::UniqueFile copy = platform::OpenFile(kServerRecordCopy, "rb");
+  if (!copy) {
     ShowManagerMessage(kRecordReadFailed);
     return false;
   }
+  const bool withinLimit = ReadVersionRecord(copy.get(), &m_serverVersion, &m_serverSecond);
+  copy.reset();
   platform::RemoveFile(kServerRecordCopy);
+  if (!withinLimit) FailRecordDownload();
   return true;
 }
 
@@ -100,22 +113,24 @@ bool CVPatcherVersionManager::RestoreVersion() {
 
 bool CVPatcherVersionManager::LoadFileVersions(FileVersionMap* map, std::FILE* file) {
   const platform::UniqueFile owned(file);
-  ReadFileVersions(owned.get(), map);
-  return true;
+  return ReadFileVersions(owned.get(), map);
 }
 
 bool CVPatcherVersionManager::CollectChangedFiles(std::vector<std::u16string>* changed) {
   if (!FileDownloader::Instance().DownloadFile(kServerListPath, kFileListCopyName)) {
-    platform::ShowMessageBox(g_splashWindow, g_messages.MsgPatcherVersionDownloadFailed,
-                             kListCaption, platform::kMbOk);
+    ShowListDownloadFailed();
     return false;
   }
   platform::UniqueFile serverList = platform::OpenFile(kFileListCopyName, "rb");
   if (!serverList) return false;
   FileVersionMap serverVersions;
-  LoadFileVersions(&serverVersions, serverList.release());
+  // A list beyond its limits is no list: refused like one that never arrived.
+  if (!LoadFileVersions(&serverVersions, serverList.release())) {
+    ShowListDownloadFailed();
+    return false;
+  }
 
-  // Without a local list every listed file counts as changed.
+  // Without a readable local list every listed file counts as changed.
   FileVersionMap localVersions;
   if (platform::UniqueFile localList = platform::OpenFile(kFileListName, "rb")) {
     LoadFileVersions(&localVersions, localList.release());

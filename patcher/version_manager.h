@@ -29,6 +29,7 @@ class CVPatcherVersionManager {
   bool DownloadVersionInfo();
   bool ModifyVersion();
   bool RestoreVersion();
+  // False when the list is beyond the reader's limits; *map is then empty.
   static bool LoadFileVersions(FileVersionMap* map, std::FILE* file);
   bool CollectChangedFiles(std::vector<std::u16string>* changed);
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -18,8 +17,6 @@ inline constexpr char16_t kListName[] = u"patcher_files_version";
 inline constexpr char16_t kLocalesFolder[] = u"locales";
 // Appended to a final name for the file that is renamed onto it.
 inline constexpr char kTemporarySuffix[] = ".publish-tmp";
-// The launcher reads a list name into a buffer of 128 characters.
-inline constexpr size_t kMaxListNameLength = 127;
 
 // Why the launcher could not fetch an accompanying file under this list
 // name into a new install folder; empty when it can.

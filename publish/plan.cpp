@@ -15,8 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr size_t kMaxManifestBytes = size_t{256} << 20;
-constexpr size_t kMaxListBytes = size_t{64} << 20;
-constexpr size_t kMaxRecordBytes = 4096;
 constexpr uint32_t kFirstFileNumber = 1;
 constexpr uint32_t kMaxFileNumber = std::numeric_limits<uint32_t>::max();
 constexpr double kMebibyte = 1024.0 * 1024.0;
@@ -113,7 +111,10 @@ bool AdoptTree(const fs::path& tree, std::FILE* progressOut, Manifest* baseline,
   read = ReadSmallFile(tree / kListName, kMaxListBytes, &text, failure);
   if (read == SmallFile::kFailed) return false;
   FileVersionMap listed;
-  ParseFileVersions(text, &listed);
+  if (!ParseFileVersions(text, &listed)) {
+    return Fail(failure, ExitCode::kTreeUnreadable,
+                "the tree's file version list holds more entries than the launcher reads");
+  }
 
   // Every present file of the last release is hashed once, to compare the
   // build with; a missing one has unknown content and counts as changed.
@@ -276,7 +277,8 @@ bool MakePlan(const PlanInput& input, Plan* plan, Failure* failure) {
   plan->recordText = FormatVersionRecord(target.first, target.second);
   if (!FormatFileVersions(list, &plan->listText)) {
     return Fail(failure, ExitCode::kUnsafeName,
-                "a name cannot be written in the file version list");
+                "the file version list cannot be written so that the launcher reads it back "
+                "(a name it cannot hold, or more files than it reads)");
   }
   if (!DiffersInTree(input.tree / kListName, plan->listText, kMaxListBytes, &plan->writeList,
                      failure) ||

@@ -9,7 +9,9 @@
 #                   complete, and the update goes through;
 #   unsafe-name     a list entry naming a file outside the install folder:
 #                   refused ("Launcher-ad"), nothing requested for it and
-#                   nothing written outside the install folder.
+#                   nothing written outside the install folder;
+#   oversized-name  a list entry of 64 KiB without white space: refused like
+#                   an unsafe name, nothing requested for it or written.
 # Usage: scenario5_server_faults.sh WINDOWS_BUILD_DIR
 . "$(dirname "$0")/lib.sh"
 e2e_bound 180 "$@"
@@ -130,5 +132,29 @@ GET /UploadData/VelkarisPatcher32.vke
 END
 expect_update_stopped
 e2e_expect_absent "$(e2e_path 'C:\Corvane')/escape.txt" "$E2E_C/escape.txt"
+e2e_expect_nothing_written_outside "$marker" Corvane/Velkaris
+
+# -- a list entry far beyond the longest name the list allows, the only
+# entry that changed
+installed_machine
+{
+  printf 'readme.txt 1\r\n'
+  head -c 65536 /dev/zero | tr '\0' n
+  printf ' 1\r\nlocales\\zh_TW.txt 1\r\n'
+} >"$routes/oversized-name.list"
+cat >"$routes/oversized-name.routes" <<'END'
+/UploadData/patcher_files_version 200 body=oversized-name.list
+END
+e2e_serve_script "$routes/oversized-name.routes"
+marker=$E2E_OUT/before-oversized-name
+touch "$marker"
+e2e_run oversized-name "$E2E_INSTALL\\VelkarisLauncher.exe" ok
+e2e_expect_dialogs <<<"Launcher-ad | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
+e2e_expect_requests <<'END'
+GET /UploadData/patcher_version
+GET /UploadData/patcher_files_version
+GET /UploadData/VelkarisPatcher32.vke
+END
+expect_update_stopped
 e2e_expect_nothing_written_outside "$marker" Corvane/Velkaris
 e2e_end

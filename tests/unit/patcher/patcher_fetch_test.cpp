@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "patcher/version_files.h"
 #include "tests/unit/patcher/patcher_test.h"
 #include "ui/messages.h"
 
@@ -123,11 +124,13 @@ TEST_F(PatcherFetch, AnInterruptedUpdateLeavesTheOldPatcherAndListInPlace) {
   }
 }
 
-TEST_F(PatcherFetch, ListNamesReachingOutsideTheInstallFolderAreRefusedUnrequested) {
-  for (const char* name : {"..\\..\\x.dll", "C:\\x.dll", "locales\\..\\..\\x.dll", "CON"}) {
+TEST_F(PatcherFetch, UnsafeListNamesAreRefusedUnrequested) {
+  const std::string names[] = {"..\\..\\x.dll", "C:\\x.dll", "locales\\..\\..\\x.dll", "CON",
+                               std::string(kMaxListNameLength + 1, 'n')};
+  for (const std::string& name : names) {
     SCOPED_TRACE(name);
     Restart();
-    PublishRelease(std::string(name) + " 1\r\nz.dat 1\r\n");
+    PublishRelease(name + " 1\r\nz.dat 1\r\n");
     Serve("z.dat", "z");
     EXPECT_FALSE(UpdatePatcher());
     EXPECT_EQ(Requests(), (Paths{"patcher_files_version", "VelkarisPatcher32.vke"}));

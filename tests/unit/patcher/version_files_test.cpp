@@ -16,16 +16,23 @@ constexpr int32_t kUntouched1 = 111;
 constexpr int32_t kUntouched2 = 222;
 constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
 
-Pairs Parse(std::string_view text) {
+Pairs Parse(std::string_view text, bool* read) {
   FileVersionMap map{{u"left over", 1}};
-  ParseFileVersions(text, &map);
+  *read = ParseFileVersions(text, &map);
   return Pairs(map.begin(), map.end());
+}
+
+// White space after a short text up to `bytes` in all.
+std::string PaddedTo(std::string text, size_t bytes) {
+  text.resize(bytes, ' ');
+  return text;
 }
 
 struct RecordCase {
   std::string text;
   int32_t first;
   int32_t second;
+  bool read = true;
 };
 
 TEST(VersionRecord, ReadsTwoNumbersAsScanfWouldWithoutItsUndefinedCorners) {
@@ -47,13 +54,22 @@ TEST(VersionRecord, ReadsTwoNumbersAsScanfWouldWithoutItsUndefinedCorners) {
       {"4294967295 4294967296", -1, 0},
       {"2147483648 -4294967297", kMin, -1},
       {"99999999999999999999 0", 1661992959, 0},  // 10^20 mod 2^32
+      // Ctrl-Z ends a text file on Windows, wherever it stands.
+      {"120\r\n7\x1A", 120, 7},
+      {"120\x1A 7", 120, kUntouched2},
+      {"\x1A 120 7", kUntouched1, kUntouched2},
+      {PaddedTo("1 2", kMaxRecordBytes), 1, 2},
+      {PaddedTo("1 2", kMaxRecordBytes) + "\x1A" + std::string(kMaxRecordBytes, ' '), 1, 2},
+      {PaddedTo("1 2", kMaxRecordBytes + 1), kUntouched1, kUntouched2, false},
+      {std::string(kMaxRecordBytes + 1, '9'), kUntouched1, kUntouched2, false},
   };
   for (const auto& c : cases) {
+    const std::string shown = c.text.substr(0, 40);
     int32_t first = kUntouched1;
     int32_t second = kUntouched2;
-    ParseVersionRecord(c.text, &first, &second);
-    EXPECT_EQ(first, c.first) << '"' << c.text << '"';
-    EXPECT_EQ(second, c.second) << '"' << c.text << '"';
+    EXPECT_EQ(ParseVersionRecord(c.text, &first, &second), c.read) << '"' << shown << '"';
+    EXPECT_EQ(first, c.first) << '"' << shown << '"';
+    EXPECT_EQ(second, c.second) << '"' << shown << '"';
   }
 }
 
@@ -66,10 +82,25 @@ struct ListCase {
   const char* what;
   std::string text;
   Pairs pairs;
+  bool read = true;
 };
 
+// `count` distinct pairs with names of five digits, in name order.
+std::string ListOf(size_t count, Pairs* pairs) {
+  std::string text;
+  for (size_t i = 0; i < count; ++i) {
+    const std::string name = std::to_string(100000 + i).substr(1);
+    text += name + " 1\n";
+    pairs->emplace_back(std::u16string(name.begin(), name.end()), 1);
+  }
+  return text;
+}
+
 TEST(FileVersionList, ReadsNamesAndNumbersSeparatedByAnyWhiteSpace) {
-  const std::u16string longName(200, u'n');
+  const std::u16string longestName(kMaxListNameLength, u'n');
+  const std::u16string cutName(kMaxListNameLength + 1, u'n');
+  Pairs fullPairs;
+  const std::string fullList = ListOf(kMaxListEntries, &fullPairs);
   const ListCase cases[] = {
       {"empty", "", {}},
       {"white space only", " \r\n\t", {}},
@@ -85,12 +116,30 @@ TEST(FileVersionList, ReadsNamesAndNumbersSeparatedByAnyWhiteSpace) {
       {"numbers wrap modulo 2^32", "a 4294967296 b 4294967297", {{u"a", 0}, {u"b", 1}}},
       {"each byte is the character of its value", "\xE9t\xE9 4", {{u"\u00E9t\u00E9", 4}}},
       {"a NUL byte stays in the name", std::string("a\0b 2", 5), {{std::u16string(u"a\0b", 3), 2}}},
-      {"a name beyond 127 characters is read whole", std::string(200, 'n') + " 6 z 1",
-       {{longName, 6}, {u"z", 1}}},
       {"ordered by UTF-16 code units, prefix first", "b 1 ab 2 a 3 B 4 \xE9 5",
        {{u"B", 4}, {u"a", 3}, {u"ab", 2}, {u"b", 1}, {u"\u00E9", 5}}},
+      {"Ctrl-Z ends the list", "a 1\r\n\x1A", {{u"a", 1}}},
+      {"nothing after Ctrl-Z counts", "a 1\x1A b 2", {{u"a", 1}}},
+      {"Ctrl-Z ends a name", "a\x1A" "b 2", {{u"a", 0}}},
+      {"Ctrl-Z first: an empty list", "\x1A a 1", {}},
+      {"a name of 127 characters is read whole", std::string(kMaxListNameLength, 'n') + " 6 z 1",
+       {{longestName, 6}, {u"z", 1}}},
+      // Cut one character beyond the limit, so it stays too long to be used.
+      {"a longer name keeps 128 characters", std::string(1 << 20, 'n') + " 6 z 1",
+       {{cutName, 6}, {u"z", 1}}},
+      {"the most entries", fullList, fullPairs},
+      {"one entry more", fullList + " x 1", {}, false},
+      {"the most bytes", PaddedTo("a 1", kMaxListBytes), {{u"a", 1}}},
+      {"the most bytes, then Ctrl-Z and more", PaddedTo("a 1", kMaxListBytes) + "\x1A b 2",
+       {{u"a", 1}}},
+      {"one byte more", PaddedTo("a 1", kMaxListBytes + 1), {}, false},
+      {"one name beyond the byte limit", std::string(kMaxListBytes + 1, 'n'), {}, false},
   };
-  for (const auto& c : cases) EXPECT_EQ(Parse(c.text), c.pairs) << c.what;
+  for (const auto& c : cases) {
+    bool read = false;
+    EXPECT_TRUE(Parse(c.text, &read) == c.pairs) << c.what;
+    EXPECT_EQ(read, c.read) << c.what;
+  }
 }
 
 // Reading back what is written is left to the fuzz target.
@@ -98,14 +147,16 @@ TEST(FileVersionList, IsWrittenOneSignedPairALineAndRefusesNamesItCannotHold) {
   std::string text;
   ASSERT_TRUE(FormatFileVersions({{u"locales\\a.pak", 3}, {u"b.dat", 4294967295u}}, &text));
   EXPECT_EQ(text, "b.dat -1\r\nlocales\\a.pak 3\r\n");
-  for (const char16_t* name : {u"", u"a b", u"\u4E2D"}) {
-    EXPECT_FALSE(FormatFileVersions({{name, 1}}, &text)) << testing::PrintToString(std::u16string(name));
+  const std::u16string tooLong(kMaxListNameLength + 1, u'n');
+  for (const std::u16string& name : {std::u16string(u""), std::u16string(u"a b"),
+                                     std::u16string(u"\u4E2D"), std::u16string(u"a\x1A"), tooLong}) {
+    EXPECT_FALSE(FormatFileVersions({{name, 1}}, &text)) << testing::PrintToString(name);
   }
 }
 
 TEST(ListNames, OnlyPlainRelativePathsBelowTheInstallFolderAreSafe) {
   const std::u16string safe[] = {
-      u"a.dat", u"locales\\a.pak", u"locales/a.pak", u"a\\b/c.d", u"a..b", u".hidden",
+      std::u16string(kMaxListNameLength, u'n'), u"a.dat", u"locales\\a.pak", u"locales/a.pak", u"a\\b/c.d", u"a..b", u".hidden",
       u"CONFIG.SYS", u"COM10", u"LPT0", u"con_x.txt", u"NULL", u"a b.dat",
       u"~!@#$%^&()_+-=[]{};',`"};
   for (const auto& name : safe) EXPECT_TRUE(IsSafeListName(name)) << testing::PrintToString(name);
@@ -118,7 +169,8 @@ TEST(ListNames, OnlyPlainRelativePathsBelowTheInstallFolderAreSafe) {
       std::u16string(u"a\0b", 3), u"a<b", u"a>b", u"a\"b", u"a|b", u"a?b", u"a*b",
       u"CON", u"con.txt", u"Nul", u"PRN.log", u"aux", u"COM1", u"com9.dat", u"LPT1", u"lpt9.x.y",
       u"aux .txt", u"locales\\NUL", u"CONIN$", u"conout$.x",
-      u"\u00A5..\u00A5x.dll", u"\u00E9.dat", u"\uFF0F"};
+      u"\u00A5..\u00A5x.dll", u"\u00E9.dat", u"\uFF0F",
+      std::u16string(kMaxListNameLength + 1, u'n')};
   for (const auto& name : unsafe) EXPECT_FALSE(IsSafeListName(name)) << testing::PrintToString(name);
 }
 

@@ -104,6 +104,9 @@ TEST_F(VersionManager, AServerRecordThatCannotBeDownloadedEndsTheProcessAtOnce) 
   Write(u"patcher_version", "7\r\n0");
   // Nothing is published: the server answers 404.
   EXPECT_EXIT(CVPatcherVersionManager().GetVersionState(), testing::ExitedWithCode(255), "");
+  // A record beyond its size limit counts as not downloaded.
+  Serve("patcher_version", "8\r\n0" + std::string(kMaxRecordBytes, ' '));
+  EXPECT_EXIT(CVPatcherVersionManager().GetVersionState(), testing::ExitedWithCode(255), "");
 }
 
 TEST_F(VersionManager, RecordsThatCannotBeWrittenAreReported) {
@@ -126,6 +129,7 @@ struct ChangeCase {
 };
 
 TEST_F(VersionManager, ChangedFilesAreThoseWhoseUnsignedNumberRose) {
+  const std::string overLimit = "a 1" + std::string(kMaxListBytes, ' ');
   const ChangeCase cases[] = {
       {"all current", "a.dat 3\r\nb.dat 1\r\n", "a.dat 3\r\nb.dat 2\r\n", {}},
       {"one rose, one is new", "a.dat 3\r\nb.dat 1\r\n", "a.dat 2\r\n", {u"a.dat", u"b.dat"}},
@@ -134,6 +138,7 @@ TEST_F(VersionManager, ChangedFilesAreThoseWhoseUnsignedNumberRose) {
       {"empty server list", "", "a 1", {}},
       {"names only in the local list are ignored", "a 1", "a 1 z 5", {}},
       {"in code-unit order", "b 1 \xE9 1 B 1 ab 1 a 1", "", {u"B", u"a", u"ab", u"b", u"\u00E9"}},
+      {"a local list beyond its limits: everything", "a 1", overLimit.c_str(), {u"a"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -151,10 +156,16 @@ TEST_F(VersionManager, ChangedFilesAreThoseWhoseUnsignedNumberRose) {
 }
 
 TEST_F(VersionManager, AServerListThatCannotBeDownloadedIsReportedOverTheSplash) {
+  const Box failed =
+      SplashBox(u"patcher_files_version", g_messages.MsgPatcherVersionDownloadFailed);
   Names changed;
   EXPECT_FALSE(CVPatcherVersionManager().CollectChangedFiles(&changed));
-  EXPECT_EQ(Boxes(), std::vector<Box>{SplashBox(u"patcher_files_version",
-                                                g_messages.MsgPatcherVersionDownloadFailed)});
+  EXPECT_EQ(Boxes(), std::vector<Box>{failed});
+  // A list beyond its limits counts as not downloaded.
+  Serve("patcher_files_version", "a 1" + std::string(kMaxListBytes, ' '));
+  EXPECT_FALSE(CVPatcherVersionManager().CollectChangedFiles(&changed));
+  EXPECT_EQ(Boxes(), (std::vector<Box>{failed, failed}));
+  EXPECT_TRUE(changed.empty());
 }
 
 }  // namespace
