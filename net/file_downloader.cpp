@@ -82,6 +82,9 @@ int FileDownloader::DownloadOnce(const char* subPath, const char* serverPath,
   // which has no close button, and with it every later start, for good.
   curl_easy_setopt(transfer.get(), CURLOPT_LOW_SPEED_LIMIT, kStallBytesPerSecond);
   curl_easy_setopt(transfer.get(), CURLOPT_LOW_SPEED_TIME, m_stallSeconds);
+  // The player's environment must not steer an elevated launcher to another
+  // server: an empty proxy makes libcurl ignore http_proxy and the like.
+  curl_easy_setopt(transfer.get(), CURLOPT_PROXY, "");
 
   const CURLcode result = curl_easy_perform(transfer.get());
   if (result != CURLE_OK) {

@@ -9,6 +9,7 @@ namespace {
 constexpr size_t kReadChunkBytes = 64 * 1024;
 constexpr const char* kProxyVariables[] = {"http_proxy", "HTTP_PROXY", "https_proxy",
                                            "HTTPS_PROXY", "all_proxy", "ALL_PROXY"};
+constexpr const char* kNoProxyVariables[] = {"no_proxy", "NO_PROXY"};
 }  // namespace
 
 void WorkFolderTest::WriteFile(const std::u16string& path, const std::string& bytes) {
@@ -29,6 +30,9 @@ std::string WorkFolderTest::ReadFile(const std::u16string& path) {
 
 bool WorkFolderTest::Exists(const std::u16string& path) { return platform::PathExists(path); }
 
-void ClearProxyEnvironment() {
-  for (const char* name : kProxyVariables) UnsetEnvironmentVariable(name);
+void ClearProxyEnvironment() { SetProxyEnvironment(nullptr); }
+
+void SetProxyEnvironment(const char* proxy) {
+  for (const char* name : kNoProxyVariables) SetEnvironmentValue(name, nullptr);
+  for (const char* name : kProxyVariables) SetEnvironmentValue(name, proxy);
 }

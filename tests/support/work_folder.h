@@ -25,8 +25,10 @@ class WorkFolderTest : public ::testing::Test {
   std::u16string m_previousDirectory;
 };
 
-// Loopback tests must not be sent through a proxy named in the environment
-// (libcurl honours http_proxy and the like).
+// The proxy variables libcurl would read from the environment, and the
+// list of hosts they spare: all removed, or every proxy set to `proxy`.
 void ClearProxyEnvironment();
-// Removes one variable from the environment libcurl reads (per build).
-void UnsetEnvironmentVariable(const char* name);
+void SetProxyEnvironment(const char* proxy);
+// Sets one variable of the environment libcurl reads (per build); a null
+// value removes it.
+void SetEnvironmentValue(const char* name, const char* value);

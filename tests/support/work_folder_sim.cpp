@@ -27,4 +27,10 @@ void WorkFolderTest::TearDown() {
   std::filesystem::remove_all(m_hostFolder, error);
 }
 
-void UnsetEnvironmentVariable(const char* name) { unsetenv(name); }
+void SetEnvironmentValue(const char* name, const char* value) {
+  if (value) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+}

@@ -30,4 +30,6 @@ void WorkFolderTest::TearDown() {
 }
 
 // libcurl reads the process environment with GetEnvironmentVariableA.
-void UnsetEnvironmentVariable(const char* name) { ::SetEnvironmentVariableA(name, nullptr); }
+void SetEnvironmentValue(const char* name, const char* value) {
+  ::SetEnvironmentVariableA(name, value);
+}

@@ -137,6 +137,23 @@ TEST_F(DownloaderTest, AnUnreachableServerFailsAtOnceAndKeepsAnOlderFile) {
   EXPECT_EQ(ReadFile(u"kept.bin"), kOldContent);
 }
 
+// The launcher runs elevated with the player's environment, which any
+// program of the player's can set: a proxy named there is never used.
+TEST_F(DownloaderTest, ProxyVariablesOfTheEnvironmentAreIgnored) {
+  testhttp::TestHttpServer gone;
+  ASSERT_TRUE(gone.Start());
+  const std::string deadProxy = gone.BaseUrl();
+  gone.Stop();
+  Serve("direct.bin", Response::Ok(kBody));
+
+  SetProxyEnvironment(deadProxy.c_str());
+  const bool fetched = downloader().DownloadFile(u"direct.bin", u"direct.bin");
+  ClearProxyEnvironment();
+  EXPECT_TRUE(fetched);
+  EXPECT_EQ(RequestsFor("direct.bin"), 1u);
+  EXPECT_EQ(ReadFile(u"direct.bin"), kBody);
+}
+
 TEST_F(DownloaderTest, ALocalFileInAMissingFolderIsAWriteErrorAfterOneAttempt) {
   // With a body the first data cannot be stored; without one the empty file
   // cannot be created.
