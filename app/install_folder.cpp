@@ -27,8 +27,9 @@ constexpr uintptr_t kSelectionIsPath = 1;
 // The recorded folder is read into one path buffer and never beyond it.
 constexpr uint32_t kPathValueBytes = platform::kMaxPath * sizeof(char16_t);
 
-// The "Path" value as stored: REG_SZ, terminated within what was returned,
-// and fitting the path buffer. False for anything else.
+// The "Path" value as stored: a text (REG_SZ, or REG_EXPAND_SZ as some tools
+// write it, taken as it stands), terminated within what was returned, and
+// fitting the path buffer. False for anything else.
 bool ReadPathValue(const platform::RegistryKey& key, std::u16string* text) {
   std::array<char16_t, platform::kMaxPath> buffer{};
   uint32_t type = 0;
@@ -37,7 +38,8 @@ bool ReadPathValue(const platform::RegistryKey& key, std::u16string* text) {
                             &bytes)) {
     return false;
   }
-  if (type != platform::kRegSz || bytes > kPathValueBytes) return false;
+  const bool isText = type == platform::kRegSz || type == platform::kRegExpandSz;
+  if (!isText || bytes > kPathValueBytes) return false;
   const auto end = buffer.begin() + bytes / sizeof(char16_t);
   const auto terminator = std::find(buffer.begin(), end, u'\0');
   if (terminator == end) return false;

@@ -10,6 +10,7 @@
 namespace platform {
 
 inline constexpr uint32_t kRegSz = 1;
+inline constexpr uint32_t kRegExpandSz = 2;
 
 // Owns one open key; closed on destruction. Move-only so a key is never
 // closed twice.

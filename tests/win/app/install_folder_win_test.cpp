@@ -114,7 +114,8 @@ TEST_F(InstallFolderWinTest, LegacyValueIsReadOnlyWhenItIsATerminatedTextThatFit
       // Fills the buffer with no room for a terminator. (A shorter
       // unterminated text comes back terminated from Wine's registry.)
       {"260 code units, unterminated", REG_SZ, tooLong, 2 * 260, false},
-      {"expandable text", REG_EXPAND_SZ, L"D:\\Old", 2 * 6 + 2, false},
+      {"expandable text", REG_EXPAND_SZ, L"D:\\Old", 2 * 6 + 2, true},
+      {"binary", REG_BINARY, L"D:\\Old", 2 * 6 + 2, false},
       {"short text", REG_SZ, L"D:\\Old", 2 * 6 + 2, true},
   };
   for (const Case& c : cases) {
