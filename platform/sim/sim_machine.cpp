@@ -131,6 +131,11 @@ void Machine::MakeFolders(const std::u16string& path) const {
   std::filesystem::create_directories(HostPath(path));
 }
 
+void Machine::AdvanceClock(uint32_t milliseconds) {
+  constexpr uint64_t kFileTimeUnitsPerMillisecond = 10000;
+  now += milliseconds * kFileTimeUnitsPerMillisecond;
+}
+
 void Machine::SetString(const std::u16string& key, const std::u16string& name,
                         const std::u16string& text) {
   RegistryValue value;
@@ -197,9 +202,13 @@ std::u16string AnsiPathToWide(const char* path) {
 
 UniqueFile OpenFile(const std::u16string& path, const char* mode) {
   if (path.empty()) return nullptr;
+  const auto host = g_machine.HostPath(path);
+  // Windows opens no folder as a file; glibc opens one for reading.
+  std::error_code error;
+  if (std::filesystem::is_directory(host, error)) return nullptr;
   // Text mode on Windows writes "\n" as CR LF; the simulated machine keeps
   // binary streams, so text-mode callers are exercised by the Windows tests.
-  return UniqueFile(std::fopen(g_machine.HostPath(path).c_str(), mode));
+  return UniqueFile(std::fopen(host.c_str(), mode));
 }
 
 UniqueFile OpenFileAnsi(const char* path, const char* mode) {
@@ -354,9 +363,8 @@ uint64_t SystemTimeAsFileTime() {
 }
 
 void Sleep(uint32_t milliseconds) {
-  constexpr uint64_t kFileTimeUnitsPerMillisecond = 10000;
   g_machine.sleeps.push_back(milliseconds);
-  g_machine.now += milliseconds * kFileTimeUnitsPerMillisecond;
+  g_machine.AdvanceClock(milliseconds);
   if (g_machine.onSleep) g_machine.onSleep(g_machine);
 }
 

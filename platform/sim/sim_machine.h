@@ -35,15 +35,22 @@ struct DialogRecord {
 };
 
 // How a dialog is answered. A message box takes `button`; a folder dialog
-// returns `folder`, or nothing when `cancel` is set.
+// returns `folder`, or nothing when `cancel` is set. The clock moves on by
+// `milliseconds` while the player thinks.
 struct DialogAnswer {
   int button = platform::kIdOk;
   bool cancel = false;
   std::u16string folder;
+  uint32_t milliseconds = 0;
 
   static DialogAnswer Button(int id) { return DialogAnswer{id, false, {}}; }
   static DialogAnswer Folder(std::u16string path) { return DialogAnswer{0, false, std::move(path)}; }
   static DialogAnswer Cancel() { return DialogAnswer{0, true, {}}; }
+  DialogAnswer After(uint32_t time) const {
+    DialogAnswer answer = *this;
+    answer.milliseconds = time;
+    return answer;
+  }
 };
 
 struct RegistryValue {
@@ -115,6 +122,7 @@ struct Machine {
   bool unscriptedDialog = false;  // a dialog came with no answer scripted
 
   uint64_t now = 0;                  // file time returned by the clock
+  void AdvanceClock(uint32_t milliseconds);
   std::deque<uint64_t> scriptedTimes;  // taken first, one per clock read
   std::vector<uint32_t> sleeps;
   // Run on every Sleep (after it is recorded); lets a test change the world

@@ -95,6 +95,7 @@ sim::DialogAnswer NextAnswer(const sim::DialogAnswer& fallback) {
   }
   sim::DialogAnswer answer = M().answers.front();
   M().answers.pop_front();
+  M().AdvanceClock(answer.milliseconds);
   return answer;
 }
 

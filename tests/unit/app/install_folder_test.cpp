@@ -12,7 +12,7 @@
 namespace {
 
 constexpr char16_t kModuleFolder[] = u"C:\\Games\\Velkaris";
-constexpr uint32_t kRegExpandSz = 2;
+constexpr uint32_t kRegBinary = 3;
 constexpr uint32_t kBrowseFlags = 0x65;
 
 using sim::DialogAnswer;
@@ -64,6 +64,9 @@ TEST_F(InstallFolderTest, RecognisesGameDataByTheMarkerFile) {
   // The names are joined with "/" even after a drive root's backslash.
   MarkGameData(u"D:\\");
   EXPECT_TRUE(IsInstallFolder(u"D:\\"));
+  // A folder named like the marker cannot be opened as a file.
+  machine().MakeFolders(u"D:\\Other\\Tov\\pad00000.meta");
+  EXPECT_FALSE(IsInstallFolder(u"D:\\Other"));
 }
 
 TEST_F(InstallFolderTest, ModuleFolderWithGameDataComparesExactlyWithTheRecord) {
@@ -262,7 +265,9 @@ TEST_F(InstallFolderTest, RecordedValueIsReadOnlyWhenItIsATerminatedTextThatFits
        std::nullopt},
       {"unterminated", platform::kRegSz, bytesOf(u"D:\\Games", false), std::nullopt},
       {"odd byte count", platform::kRegSz, {'D', 0, 0}, std::nullopt},
-      {"expandable text", kRegExpandSz, bytesOf(u"D:\\Games", true), std::nullopt},
+      // Taken as it stands, as some tools store it: nothing is expanded.
+      {"expandable text", platform::kRegExpandSz, bytesOf(u"D:\\Games", true), u"D:\\Games"},
+      {"binary", kRegBinary, bytesOf(u"D:\\Games", true), std::nullopt},
       {"text after a NUL", platform::kRegSz,
        bytesOf(std::u16string(u"D:\\Games\0xyz", 12), true), u"D:\\Games"},
   };

@@ -300,7 +300,8 @@ TEST_F(LauncherRun, FreshMachineInstallsIntoTheChosenDriveAndStartsThePatcher) {
   Publish("patcher_files_version", "a.dat 1\r\nlocales\\b.pak 2\r\n");
   Publish("a.dat", "A");
   Publish("locales/b.pak", "B");
-  machine().answers = {DialogAnswer::Folder(u"D:\\"), DialogAnswer::Button(6),
+  // The player takes two seconds over the folder.
+  machine().answers = {DialogAnswer::Folder(u"D:\\").After(2000), DialogAnswer::Button(6),
                        DialogAnswer::Button(6)};
 
   EXPECT_EQ(Run(u"VelkarisLauncher.exe --fresh"), 0);
@@ -343,6 +344,8 @@ TEST_F(LauncherRun, FreshMachineInstallsIntoTheChosenDriveAndStartsThePatcher) {
 
   ASSERT_EQ(machine().startedProcesses.size(), 1u);
   EXPECT_EQ(machine().startedProcesses[0], u"\"D:\\Velkaris\\/VelkarisPatcher32.vke\" --fresh");
+  // The time in the dialogs counts: seconds have passed, so no lingering.
+  EXPECT_EQ(machine().sleeps.back(), 0u);
 }
 
 }  // namespace
