@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "platform/system_library.h"
+
 namespace {
 
 constexpr wchar_t kSplashClassName[] = L"VelkarisSplashLauncher";
@@ -48,7 +50,7 @@ bool Resolve(HMODULE module, const char* name, Fn* fn) {
 }
 
 bool LoadGdiplus(GdiplusApi* api) {
-  const HMODULE module = ::LoadLibraryExW(L"gdiplus.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  const HMODULE module = platform::LoadSystemLibrary(L"gdiplus.dll");
   if (!module) return false;
   return Resolve(module, "GdiplusStartup", &api->Startup) &&
          Resolve(module, "GdiplusShutdown", &api->Shutdown) &&
