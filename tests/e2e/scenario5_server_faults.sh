@@ -42,6 +42,22 @@ expect_update_stopped() {
   e2e_expect_bytes "$install/VelkarisPatcher32.vke" "$E2E_OLD_PATCHER"
 }
 
+# A run stopped at a refused list entry: the box, nothing requested for the
+# entry, nothing moved on and nothing written outside the install folder.
+run_refused_entry() {
+  local marker=$E2E_OUT/before-$1
+  touch "$marker"
+  e2e_run "$1" "$E2E_INSTALL\\VelkarisLauncher.exe" ok
+  e2e_expect_dialogs <<<"Launcher-ad | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
+  e2e_expect_requests <<'END'
+GET /UploadData/patcher_version
+GET /UploadData/patcher_files_version
+GET /UploadData/VelkarisPatcher32.vke
+END
+  expect_update_stopped
+  e2e_expect_nothing_written_outside "$marker" Corvane/Velkaris
+}
+
 # -- unreachable
 installed_machine current
 e2e_serve_nothing
@@ -121,18 +137,8 @@ cat >"$routes/unsafe-name.routes" <<'END'
 /UploadData/../escape.txt 200 body=../unsafe-release/escape.txt
 END
 e2e_serve_script "$routes/unsafe-name.routes" "$unsafe/UploadData"
-marker=$E2E_OUT/before-unsafe-name
-touch "$marker"
-e2e_run unsafe-name "$E2E_INSTALL\\VelkarisLauncher.exe" ok
-e2e_expect_dialogs <<<"Launcher-ad | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
-e2e_expect_requests <<'END'
-GET /UploadData/patcher_version
-GET /UploadData/patcher_files_version
-GET /UploadData/VelkarisPatcher32.vke
-END
-expect_update_stopped
+run_refused_entry unsafe-name
 e2e_expect_absent "$(e2e_path 'C:\Corvane')/escape.txt" "$E2E_C/escape.txt"
-e2e_expect_nothing_written_outside "$marker" Corvane/Velkaris
 
 # -- a list entry far beyond the longest name the list allows, the only
 # entry that changed
@@ -146,15 +152,5 @@ cat >"$routes/oversized-name.routes" <<'END'
 /UploadData/patcher_files_version 200 body=oversized-name.list
 END
 e2e_serve_script "$routes/oversized-name.routes"
-marker=$E2E_OUT/before-oversized-name
-touch "$marker"
-e2e_run oversized-name "$E2E_INSTALL\\VelkarisLauncher.exe" ok
-e2e_expect_dialogs <<<"Launcher-ad | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
-e2e_expect_requests <<'END'
-GET /UploadData/patcher_version
-GET /UploadData/patcher_files_version
-GET /UploadData/VelkarisPatcher32.vke
-END
-expect_update_stopped
-e2e_expect_nothing_written_outside "$marker" Corvane/Velkaris
+run_refused_entry oversized-name
 e2e_end
