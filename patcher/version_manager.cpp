@@ -39,8 +39,8 @@ bool WriteLocalRecord(int32_t first, int32_t second) {
   return std::fclose(file.release()) == 0;
 }
 
-// A server's record beyond its size limit is no record: like one that never
-// arrived, it ends the run.
+// The server's record did not arrive, or arrived beyond its size limit,
+// which is no record either: the run ends at once.
 [[noreturn]] void FailRecordDownload() {
   ShowManagerMessage(kRecordDownloadFailed);
   platform::ExitProcessNow(kExitFailed);
