@@ -10,8 +10,8 @@
 #   unsafe-name     a list entry naming a file outside the install folder:
 #                   refused ("Launcher-ad"), nothing requested for it and
 #                   nothing written outside the install folder;
-#   oversized-name  a list entry of 64 KiB without white space: refused like
-#                   an unsafe name, nothing requested for it or written.
+#   oversized-name  a list name of 1,000 characters: refused like an unsafe
+#                   name, nothing requested for it or written.
 # Usage: scenario5_server_faults.sh WINDOWS_BUILD_DIR
 . "$(dirname "$0")/lib.sh"
 e2e_bound 180 "$@"
@@ -140,16 +140,15 @@ e2e_serve_script "$routes/unsafe-name.routes" "$unsafe/UploadData"
 run_refused_entry unsafe-name
 e2e_expect_absent "$(e2e_path 'C:\Corvane')/escape.txt" "$E2E_C/escape.txt"
 
-# -- a list entry far beyond the longest name the list allows, the only
-# entry that changed
+# -- a list entry beyond the longest name the list allows, the only entry
+# that changed; served, so a launcher that took it would fetch it and go on
 installed_machine
-{
-  printf 'readme.txt 1\r\n'
-  head -c 65536 /dev/zero | tr '\0' n
-  printf ' 1\r\nlocales\\zh_TW.txt 1\r\n'
-} >"$routes/oversized-name.list"
-cat >"$routes/oversized-name.routes" <<'END'
+oversized=$(printf 'n%.0s' {1..1000})
+printf 'readme.txt 1\r\n%s 1\r\nlocales\\zh_TW.txt 1\r\n' "$oversized" \
+  >"$routes/oversized-name.list"
+cat >"$routes/oversized-name.routes" <<END
 /UploadData/patcher_files_version 200 body=oversized-name.list
+/UploadData/$oversized 200 body=oversized-name.list
 END
 e2e_serve_script "$routes/oversized-name.routes"
 run_refused_entry oversized-name
