@@ -42,13 +42,14 @@ expect_update_stopped() {
   e2e_expect_bytes "$install/VelkarisPatcher32.vke" "$E2E_OLD_PATCHER"
 }
 
-# A run stopped at a refused list entry: the box, nothing requested for the
-# entry, nothing moved on and nothing written outside the install folder.
-run_refused_entry() {
+# run_stopped_after_patcher LABEL CAPTION: a run stopped with the download
+# box of that caption, nothing requested after the patcher, nothing moved on
+# and nothing written outside the install folder.
+run_stopped_after_patcher() {
   local marker=$E2E_OUT/before-$1
   touch "$marker"
   e2e_run "$1" "$E2E_INSTALL\\VelkarisLauncher.exe" ok
-  e2e_expect_dialogs <<<"Launcher-ad | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
+  e2e_expect_dialogs <<<"$2 | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
   e2e_expect_requests <<'END'
 GET /UploadData/patcher_version
 GET /UploadData/patcher_files_version
@@ -91,14 +92,7 @@ cat >"$routes/redirect.routes" <<'END'
 /UploadData/elsewhere/VelkarisPatcher32.vke 200 body=../release/UploadData/VelkarisPatcher32.vke
 END
 e2e_serve_script "$routes/redirect.routes"
-e2e_run redirect "$E2E_INSTALL\\VelkarisLauncher.exe" ok
-e2e_expect_dialogs <<<"Launcher | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
-e2e_expect_requests <<'END'
-GET /UploadData/patcher_version
-GET /UploadData/patcher_files_version
-GET /UploadData/VelkarisPatcher32.vke
-END
-expect_update_stopped
+run_stopped_after_patcher redirect Launcher
 
 # -- the patcher's first transfer cut short
 installed_machine
@@ -137,7 +131,7 @@ cat >"$routes/unsafe-name.routes" <<'END'
 /UploadData/../escape.txt 200 body=../unsafe-release/escape.txt
 END
 e2e_serve_script "$routes/unsafe-name.routes" "$unsafe/UploadData"
-run_refused_entry unsafe-name
+run_stopped_after_patcher unsafe-name Launcher-ad
 e2e_expect_absent "$(e2e_path 'C:\Corvane')/escape.txt" "$E2E_C/escape.txt"
 
 # -- a list entry beyond the longest name the list allows, the only entry
@@ -151,5 +145,5 @@ cat >"$routes/oversized-name.routes" <<END
 /UploadData/$oversized 200 body=oversized-name.list
 END
 e2e_serve_script "$routes/oversized-name.routes"
-run_refused_entry oversized-name
+run_stopped_after_patcher oversized-name Launcher-ad
 e2e_end
