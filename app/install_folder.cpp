@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
+#include "ui/message_box.h"
 #include "ui/messages.h"
 #include "ui/splash.h"
 
@@ -112,9 +113,8 @@ bool ChooseInstallFolder(const std::u16string& initialFolder, std::u16string* ch
     if (!CheckInstallDriveSpace(path)) return false;
     const bool driveRoot = IsDriveRoot(path);
     if (driveRoot) path += kDriveRootSubfolder;
-    const int answer =
-        platform::ShowMessageBox(g_splashWindow, path + g_messages.MsgConfirmInstallPathSuffix,
-                                 kLauncherCaption, platform::kMbYesNo);
+    const int answer = ShowCatalogueMessage(path + g_messages.MsgConfirmInstallPathSuffix,
+                                            kLauncherCaption, platform::kMbYesNo);
     if (answer != platform::kIdYes) continue;
     if (driveRoot) CreateDirectoryTree(path);
     *chosen = path;
@@ -151,8 +151,7 @@ bool ResolveInstallFolder(const std::u16string& moduleFolder, InstallFolder* res
   }
 
   while (!platform::SetWorkingDirectory(folder)) {
-    platform::ShowMessageBox(g_splashWindow, g_messages.MsgInstallPathSaveFailed,
-                             kLauncherCaption, platform::kMbOk);
+    ShowCatalogueMessage(g_messages.MsgInstallPathSaveFailed);
     // Without the regional key there is nothing to choose into, and asking
     // again would only repeat the same failure: the launch ends here.
     platform::RegistryKey key;

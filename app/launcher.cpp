@@ -6,9 +6,9 @@
 #include "patcher/patcher_fetch.h"
 #include "patcher/patcher_launch.h"
 #include "patcher/version_check.h"
-#include "platform/files.h"
 #include "platform/shell.h"
 #include "platform/system.h"
+#include "ui/message_box.h"
 #include "ui/messages.h"
 #include "ui/splash.h"
 
@@ -17,7 +17,6 @@ namespace {
 constexpr uint32_t kSplashPollMilliseconds = 100;
 constexpr uint32_t kLingerMilliseconds = 1000;
 constexpr uint64_t kFileTimeUnitsPerSecond = 10000000;
-constexpr char16_t kServerRecordCopy[] = u"patcher_version_tmp";
 
 void WaitForSplash(platform::InstanceHandle instance) {
   // Without a splash thread the flag would never be set; the launcher then
@@ -29,13 +28,10 @@ void WaitForSplash(platform::InstanceHandle instance) {
 }
 
 void OfferShortcuts(const std::u16string& installFolder) {
-  const int answer = platform::ShowMessageBox(g_splashWindow, g_messages.MsgConfirmDesktopShortcut,
-                                              kLauncherCaption, platform::kMbYesNo);
+  const int answer = ShowCatalogueMessage(g_messages.MsgConfirmDesktopShortcut, kLauncherCaption,
+                                          platform::kMbYesNo);
   if (answer != platform::kIdYes) return;
-  if (!CreateShortcuts(installFolder)) {
-    platform::ShowMessageBox(g_splashWindow, g_messages.MsgDesktopShortcutFailed,
-                             kLauncherCaption, platform::kMbOk);
-  }
+  if (!CreateShortcuts(installFolder)) ShowCatalogueMessage(g_messages.MsgDesktopShortcutFailed);
 }
 
 }  // namespace
@@ -73,7 +69,7 @@ int RunLauncher(platform::InstanceHandle instance, const char16_t* commandLine) 
 
   const bool patcherReady = CheckPatcherVersion();
   // No copy of the server's record survives the run, whatever the check did.
-  platform::RemoveFile(kServerRecordCopy);
+  DropServerRecordCopy();
   if (!patcherReady) return kExitFailed;
 
   g_launcherArgs = LauncherArguments(commandLine);

@@ -3,10 +3,11 @@
 #include <limits>
 #include <vector>
 
+#include "patcher/release_files.h"
 #include "platform/shell.h"
 #include "platform/system.h"
+#include "ui/message_box.h"
 #include "ui/messages.h"
-#include "ui/splash.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ constexpr uint64_t kInstallDriveComfortable = 35840;
 constexpr char16_t kWarningCaption[] = u"warning";
 
 // One process of this name is the launcher itself.
-constexpr char16_t kLauncherProcessName[] = u"VelkarisLauncher.exe";
+constexpr const char16_t* kLauncherProcessName = kLauncherFileName;
 
 // Processes that stop a launch, in the order they are compared.
 struct Conflict {
@@ -26,18 +27,10 @@ struct Conflict {
   const char16_t* const MessageCatalogue::*message;
 };
 constexpr Conflict kConflicts[] = {
-    {u"VelkarisPatcher32.vke", &MessageCatalogue::MsgAlreadyUpdating},
+    {kPatcherFileName, &MessageCatalogue::MsgAlreadyUpdating},
     {u"Velkaris32.exe", &MessageCatalogue::MsgGameAlreadyRunning},
     {u"Velkaris64.exe", &MessageCatalogue::MsgGameAlreadyRunning},
 };
-
-void ShowLauncherMessage(const char16_t* text) {
-  platform::ShowMessageBox(g_splashWindow, text, kLauncherCaption, platform::kMbOk);
-}
-
-void ShowWarning(const char16_t* text) {
-  platform::ShowMessageBox(g_splashWindow, text, kWarningCaption, platform::kMbOk);
-}
 
 // The figure of a folder's drive; false when the platform cannot tell.
 bool QueryFigure(const std::u16string& folder, uint64_t* figure) {
@@ -63,7 +56,7 @@ uint64_t FreeSpaceFigure(const platform::DiskFreeSpace& space) {
 bool EnterModuleFolder(std::u16string* moduleFolder) {
   const std::u16string folder = platform::RemoveFileSpec(platform::GetModuleFilePath());
   if (!platform::SetWorkingDirectory(folder)) {
-    ShowLauncherMessage(g_messages.MsgInstallPathSaveFailed);
+    ShowCatalogueMessage(g_messages.MsgInstallPathSaveFailed);
     return false;
   }
   *moduleFolder = folder;
@@ -75,19 +68,19 @@ bool CheckLauncherDriveSpace() {
   if (QueryFigure(platform::GetWorkingDirectory(), &figure) && figure >= kLauncherDriveMinimum) {
     return true;
   }
-  ShowLauncherMessage(g_messages.MsgDiskSpaceInsufficient);
+  ShowCatalogueMessage(g_messages.MsgDiskSpaceInsufficient);
   return false;
 }
 
 bool CheckInstallDriveSpace(const std::u16string& folder) {
   uint64_t figure = 0;
   if (!QueryFigure(folder, &figure) || figure < kInstallDriveMinimum) {
-    ShowLauncherMessage(g_messages.MsgDiskSpaceInsufficient);
+    ShowCatalogueMessage(g_messages.MsgDiskSpaceInsufficient);
     return false;
   }
   if (figure >= kInstallDriveComfortable) return true;
-  return platform::ShowMessageBox(g_splashWindow, g_messages.MsgDiskSpaceMayBeLow,
-                                  kLauncherCaption, platform::kMbYesNo) == platform::kIdYes;
+  return ShowCatalogueMessage(g_messages.MsgDiskSpaceMayBeLow, kLauncherCaption,
+                              platform::kMbYesNo) == platform::kIdYes;
 }
 
 bool CheckRunningProcesses() {
@@ -98,14 +91,14 @@ bool CheckRunningProcesses() {
   for (const std::u16string& name : names) {
     if (name == kLauncherProcessName) {
       if (launcherSeen) {
-        ShowWarning(g_messages.MsgLauncherAlreadyRunning);
+        ShowCatalogueMessage(g_messages.MsgLauncherAlreadyRunning, kWarningCaption);
         return false;
       }
       launcherSeen = true;
     }
     for (const Conflict& conflict : kConflicts) {
       if (name == conflict.name) {
-        ShowWarning(g_messages.*conflict.message);
+        ShowCatalogueMessage(g_messages.*conflict.message, kWarningCaption);
         return false;
       }
     }

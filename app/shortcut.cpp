@@ -1,12 +1,12 @@
 #include "app/shortcut.h"
 
+#include "patcher/release_files.h"
 #include "platform/shell.h"
 #include "platform/types.h"
 #include "ui/messages.h"
 
 namespace {
 
-constexpr char16_t kLauncherFileName[] = u"VelkarisLauncher.exe";
 constexpr char16_t kLinkExtension[] = u".lnk";
 constexpr int kTargetIconIndex = 0;
 

@@ -5,30 +5,21 @@
 
 #include "fs/file_services.h"
 #include "net/file_downloader.h"
+#include "patcher/release_files.h"
 #include "patcher/version_files.h"
 #include "patcher/version_manager.h"
 #include "platform/files.h"
-#include "platform/shell.h"
 #include "platform/system.h"
+#include "ui/message_box.h"
 #include "ui/messages.h"
-#include "ui/splash.h"
 
 namespace {
-
-constexpr char16_t kLauncherName[] = u"VelkarisLauncher.exe";
-constexpr char16_t kLauncherTemporary[] = u"VelkarisLauncher.exe.temp";
-constexpr char16_t kPatcherTemporary[] = u"VelkarisPatcher32.vke.temp";
 
 constexpr char16_t kListEntryCaption[] = u"Launcher-ad";
 constexpr char16_t kLauncherCopyCaption[] = u"Launcher-ex";
 
 constexpr int kRenameRetries = 5;
 constexpr uint32_t kRenameRetryWaitMilliseconds = 1000;
-
-void ShowDownloadFailed(const char16_t* caption) {
-  platform::ShowMessageBox(g_splashWindow, g_messages.MsgUpdateDownloadFailed, caption,
-                           platform::kMbOk);
-}
 
 // One entry of the server's list. The name is written relative to the
 // install folder by a process with administrator rights, so a name that
@@ -53,34 +44,35 @@ bool ReplaceWithRetry(const std::u16string& temporaryName, const std::u16string&
     DeletePath(finalName);
     if (RenamePath(temporaryName, finalName)) return true;
   }
-  platform::ShowMessageBox(g_splashWindow, g_messages.MsgUpdateVersionChangeFailed,
-                           kLauncherCaption, platform::kMbOk);
+  ShowCatalogueMessage(g_messages.MsgUpdateVersionChangeFailed);
   return false;
 }
 
 bool EnsureLauncherCopy(std::u16string installFolder) {
-  if (platform::OpenFile(installFolder + u"/" + kLauncherName, "rb")) return true;
-  if (!FileDownloader::Instance().DownloadFile(kLauncherName, kLauncherTemporary)) {
-    ShowDownloadFailed(kLauncherCopyCaption);
+  if (platform::OpenFile(installFolder + u"/" + kLauncherFileName, "rb")) return true;
+  const std::u16string temporary = std::u16string(kLauncherFileName) + kFetchSuffix;
+  if (!FileDownloader::Instance().DownloadFile(kLauncherFileName, temporary)) {
+    ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, kLauncherCopyCaption);
     return false;
   }
-  return ReplaceWithRetry(kLauncherTemporary, kLauncherName, true);
+  return ReplaceWithRetry(temporary, kLauncherFileName, true);
 }
 
 bool UpdatePatcher() {
   std::vector<std::u16string> changed;
   CVPatcherVersionManager manager;
   if (!manager.CollectChangedFiles(&changed)) return false;
-  if (!FileDownloader::Instance().DownloadFile(kPatcherFileName, kPatcherTemporary)) {
-    ShowDownloadFailed(kLauncherCaption);
+  const std::u16string temporary = std::u16string(kPatcherFileName) + kFetchSuffix;
+  if (!FileDownloader::Instance().DownloadFile(kPatcherFileName, temporary)) {
+    ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, kLauncherCaption);
     return false;
   }
   for (const std::u16string& name : changed) {
     if (!DownloadListEntry(name)) {
-      ShowDownloadFailed(kListEntryCaption);
+      ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, kListEntryCaption);
       return false;
     }
   }
-  if (!ReplaceWithRetry(kPatcherTemporary, kPatcherFileName, true)) return false;
+  if (!ReplaceWithRetry(temporary, kPatcherFileName, true)) return false;
   return ReplaceWithRetry(kFileListCopyName, kFileListName, false);
 }

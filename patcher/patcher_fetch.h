@@ -5,9 +5,6 @@
 // Fetching executables into the install folder by way of a temporary file
 // that a rename puts in place.
 
-// The patcher executable in the install folder.
-inline constexpr char16_t kPatcherFileName[] = u"VelkarisPatcher32.vke";
-
 // The install folder holds "VelkarisLauncher.exe", fetched if it was missing.
 bool EnsureLauncherCopy(std::u16string installFolder);
 // Fetches the patcher and every accompanying file whose version rose, then

@@ -2,11 +2,11 @@
 
 #include "fs/file_services.h"
 #include "patcher/patcher_fetch.h"
+#include "patcher/release_files.h"
 #include "platform/files.h"
-#include "platform/shell.h"
 #include "platform/system.h"
+#include "ui/message_box.h"
 #include "ui/messages.h"
-#include "ui/splash.h"
 
 const char16_t* g_launcherArgs = u"";
 
@@ -40,7 +40,7 @@ bool RunPatcher(std::u16string installFolder) {
 
   const std::u16string message = std::u16string(g_messages.MsgUpdateVersionDownloadFailed) +
                                  u"\r\n errCode : " + SystemErrorTextWide(error);
-  platform::ShowMessageBox(g_splashWindow, message, kLauncherCaption, platform::kMbOk);
+  ShowCatalogueMessage(message);
   return false;
 }
 

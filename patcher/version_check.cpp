@@ -3,10 +3,11 @@
 #include <string>
 
 #include "patcher/patcher_fetch.h"
+#include "patcher/release_files.h"
 #include "patcher/version_manager.h"
-#include "platform/shell.h"
+#include "platform/files.h"
+#include "ui/message_box.h"
 #include "ui/messages.h"
-#include "ui/splash.h"
 
 namespace {
 
@@ -15,8 +16,7 @@ constexpr char16_t kRefreshStep[] = u" - refresh";
 constexpr char16_t kModifyStep[] = u" - modify";
 
 bool FailStep(const char16_t* step) {
-  platform::ShowMessageBox(g_splashWindow, std::u16string(g_messages.MsgVersionUpdateFailed) + step,
-                           kLauncherCaption, platform::kMbOk);
+  ShowCatalogueMessage(std::u16string(g_messages.MsgVersionUpdateFailed) + step);
   return false;
 }
 
@@ -40,3 +40,5 @@ bool CheckPatcherVersion() {
   if (!manager.ModifyVersion()) return FailStep(kModifyStep);
   return true;
 }
+
+void DropServerRecordCopy() { platform::RemoveFile(kVersionRecordCopyName); }

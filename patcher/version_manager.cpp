@@ -1,21 +1,17 @@
 #include "patcher/version_manager.h"
 
 #include "net/file_downloader.h"
+#include "patcher/release_files.h"
 #include "platform/files.h"
 #include "platform/shell.h"
 #include "platform/system.h"
+#include "ui/message_box.h"
 #include "ui/messages.h"
-#include "ui/splash.h"
 
 namespace {
 
-constexpr char16_t kLocalRecord[] = u"patcher_version";
-constexpr char16_t kServerRecordCopy[] = u"patcher_version_tmp";
-constexpr char16_t kLocalesFolder[] = u"locales";
-constexpr char16_t kServerRecordPath[] = u"patcher_version";
-constexpr char16_t kServerListPath[] = u"patcher_files_version";
-
-constexpr char16_t kListCaption[] = u"patcher_files_version";
+// The box about the server's list is captioned with the list's name.
+constexpr const char16_t* kListCaption = kFileListName;
 constexpr char16_t kRestoreFailed[] = u"failed to restore patcher version.";
 constexpr char16_t kModifyFailed[] = u"failed to modify patcher version.";
 constexpr char16_t kRecordDownloadFailed[] = u"Failed to download patcher version information.";
@@ -32,7 +28,7 @@ void ShowManagerMessage(const char16_t* text) {
 // on every build. A write that does not reach the file counts as failed, up
 // to its close, which writes the last buffered bytes.
 bool WriteLocalRecord(int32_t first, int32_t second) {
-  platform::UniqueFile file = platform::OpenFile(kLocalRecord, "wb");
+  platform::UniqueFile file = platform::OpenFile(kVersionRecordName, "wb");
   if (!file) return false;
   const std::string text = FormatVersionRecord(first, second);
   if (std::fwrite(text.data(), 1, text.size(), file.get()) != text.size()) return false;
@@ -47,18 +43,17 @@ bool WriteLocalRecord(int32_t first, int32_t second) {
 }
 
 void ShowListDownloadFailed() {
-  platform::ShowMessageBox(g_splashWindow, g_messages.MsgPatcherVersionDownloadFailed,
-                           kListCaption, platform::kMbOk);
+  ShowCatalogueMessage(g_messages.MsgPatcherVersionDownloadFailed, kListCaption);
 }
 
 }  // namespace
 
 bool CVPatcherVersionManager::InitVersionFiles() {
-  if (platform::PathExists(kLocalRecord)) return true;
+  if (platform::PathExists(kVersionRecordName)) return true;
   if (!WriteLocalRecord(0, 0)) ShowManagerMessage(kRestoreFailed);
   if (!platform::OpenFile(kFileListName, "wb")) return false;
   // An existing folder is as good as a new one.
-  platform::MakeDirectory(kLocalesFolder);
+  platform::MakeDirectory(kLocalesFolderName);
   return true;
 }
 
@@ -66,7 +61,7 @@ int32_t CVPatcherVersionManager::GetVersionState() {
   if (m_determined) return m_state;
   if (!DownloadVersionInfo()) return VersionStateFailed;
   // A local record beyond the size limit is as unreadable as a missing one.
-  const platform::UniqueFile local = platform::OpenFile(kLocalRecord, "rb");
+  const platform::UniqueFile local = platform::OpenFile(kVersionRecordName, "rb");
   if (!local || !ReadVersionRecord(local.get(), &m_localVersion, &m_localSecond)) {
     return VersionStateFailed;
   }
@@ -77,17 +72,17 @@ int32_t CVPatcherVersionManager::GetVersionState() {
 }
 
 bool CVPatcherVersionManager::DownloadVersionInfo() {
-  if (!FileDownloader::Instance().DownloadFile(kServerRecordPath, kServerRecordCopy)) {
+  if (!FileDownloader::Instance().DownloadFile(kVersionRecordName, kVersionRecordCopyName)) {
     FailRecordDownload();
   }
-  platform::UniqueFile copy = platform::OpenFile(kServerRecordCopy, "rb");
+  platform::UniqueFile copy = platform::OpenFile(kVersionRecordCopyName, "rb");
   if (!copy) {
     ShowManagerMessage(kRecordReadFailed);
     return false;
   }
   const bool withinLimit = ReadVersionRecord(copy.get(), &m_serverVersion, &m_serverSecond);
   copy.reset();
-  platform::RemoveFile(kServerRecordCopy);
+  platform::RemoveFile(kVersionRecordCopyName);
   if (!withinLimit) FailRecordDownload();
   return true;
 }
@@ -117,7 +112,7 @@ bool CVPatcherVersionManager::LoadFileVersions(FileVersionMap* map, std::FILE* f
 }
 
 bool CVPatcherVersionManager::CollectChangedFiles(std::vector<std::u16string>* changed) {
-  if (!FileDownloader::Instance().DownloadFile(kServerListPath, kFileListCopyName)) {
+  if (!FileDownloader::Instance().DownloadFile(kFileListName, kFileListCopyName)) {
     ShowListDownloadFailed();
     return false;
   }

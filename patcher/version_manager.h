@@ -11,10 +11,6 @@
 // "patcher_version" holds "first\r\nsecond"; "patcher_files_version" lists
 // accompanying files as name/number pairs.
 
-// The local file version list and the server's copy of it.
-inline constexpr char16_t kFileListName[] = u"patcher_files_version";
-inline constexpr char16_t kFileListCopyName[] = u"patcher_files_version_tmp";
-
 inline constexpr int32_t VersionStateFailed = -4;
 inline constexpr int32_t VersionStateSame = 0;
 inline constexpr int32_t VersionStateChanged = 1;

@@ -12,7 +12,7 @@ namespace {
 namespace fs = std::filesystem;
 
 bool IsExecutableName(const std::u16string& name) {
-  return name == kPatcherName || name == kLauncherName;
+  return name == kPatcherFileName || name == kLauncherFileName;
 }
 
 // Adds one regular file found below the folder; a refused name goes to
@@ -30,7 +30,7 @@ bool AddFile(const fs::path& folder, const fs::directory_entry& entry, BuildCont
   std::string problem;
   if (ListNameFromPath(relative, &file.name, &problem)) {
     if (IsExecutableName(file.name)) {
-      (file.name == kPatcherName ? build->patcher : build->launcher.emplace()) = file;
+      (file.name == kPatcherFileName ? build->patcher : build->launcher.emplace()) = file;
       return true;
     }
     problem = ListNameProblem(file.name);
@@ -102,7 +102,7 @@ bool ScanBuildFolder(const fs::path& folder, BuildContent* build, Failure* failu
   if (build->patcher.name.empty()) {
     return Fail(
         failure, ExitCode::kBuildUnreadable,
-        "the build folder " + PrintablePath(folder) + " holds no " + Printable(kPatcherName));
+        "the build folder " + PrintablePath(folder) + " holds no " + Printable(kPatcherFileName));
   }
   return true;
 }

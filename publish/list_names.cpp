@@ -72,7 +72,7 @@ std::string ListNameProblem(std::u16string_view name) {
   const size_t parts =
       1 + static_cast<size_t>(std::count(name.begin(), name.end(), kListSeparator));
   if (parts > kMaxParts || (parts == kMaxParts &&
-                            FoldCase(name.substr(0, firstSeparator)) != FoldCase(kLocalesFolder))) {
+                            FoldCase(name.substr(0, firstSeparator)) != FoldCase(kLocalesFolderName))) {
     return "lies in a folder other than \"locales\", the only one the launcher creates";
   }
   if (parts == 1) {

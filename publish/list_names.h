@@ -4,17 +4,14 @@
 #include <string>
 #include <string_view>
 
-// Names in the release tree and in the file version list. A list name is a
-// path relative to the install folder with "\" between its parts; the
-// launcher fetches it from the server path with "/" in their place.
+#include "patcher/release_files.h"
+
+// Names in the file version list; the release's own file names are the
+// launcher's (patcher/release_files.h). A list name is a path relative to
+// the install folder with "\" between its parts; the launcher fetches it
+// from the server path with "/" in their place.
 namespace publish {
 
-inline constexpr char16_t kPatcherName[] = u"VelkarisPatcher32.vke";
-inline constexpr char16_t kLauncherName[] = u"VelkarisLauncher.exe";
-inline constexpr char16_t kRecordName[] = u"patcher_version";
-inline constexpr char16_t kListName[] = u"patcher_files_version";
-// The only folder the launcher creates in a new install folder.
-inline constexpr char16_t kLocalesFolder[] = u"locales";
 // Appended to a final name for the file that is renamed onto it.
 inline constexpr char kTemporarySuffix[] = ".publish-tmp";
 

@@ -105,10 +105,10 @@ bool DiffersInTree(const fs::path& path, const std::string& text, size_t limit, 
 bool AdoptTree(const fs::path& tree, std::FILE* progressOut, Manifest* baseline,
                std::vector<std::string>* notes, Failure* failure) {
   std::string text;
-  SmallFile read = ReadSmallFile(tree / kRecordName, kMaxRecordBytes, &text, failure);
+  SmallFile read = ReadSmallFile(tree / kVersionRecordName, kMaxRecordBytes, &text, failure);
   if (read == SmallFile::kFailed) return false;
   ParseVersionRecord(text, &baseline->first, &baseline->second);
-  read = ReadSmallFile(tree / kListName, kMaxListBytes, &text, failure);
+  read = ReadSmallFile(tree / kFileListName, kMaxListBytes, &text, failure);
   if (read == SmallFile::kFailed) return false;
   FileVersionMap listed;
   if (!ParseFileVersions(text, &listed)) {
@@ -127,8 +127,8 @@ bool AdoptTree(const fs::path& tree, std::FILE* progressOut, Manifest* baseline,
     bytes += TreeFileSize(path).value_or(0);
     present.emplace_back(name, path);
   };
-  addIfPresent(kPatcherName);
-  addIfPresent(kLauncherName);
+  addIfPresent(kPatcherFileName);
+  addIfPresent(kLauncherFileName);
   for (const auto& [name, number] : listed) {
     if (const std::string problem = ListNameProblem(name); !problem.empty()) {
       notes->push_back("the tree's list names " + Printable(name) + ", which " + problem +
@@ -142,9 +142,9 @@ bool AdoptTree(const fs::path& tree, std::FILE* progressOut, Manifest* baseline,
   for (const auto& [name, path] : present) {
     Sha256Digest digest{};
     if (!HashFile(path, ExitCode::kTreeUnreadable, &progress, &digest, failure)) return false;
-    if (name == kPatcherName) {
+    if (name == kPatcherFileName) {
       baseline->patcher = digest;
-    } else if (name == kLauncherName) {
+    } else if (name == kLauncherFileName) {
       baseline->launcher = digest;
     } else {
       baseline->files[name].hash = digest;
@@ -280,9 +280,9 @@ bool MakePlan(const PlanInput& input, Plan* plan, Failure* failure) {
                 "the file version list cannot be written so that the launcher reads it back "
                 "(a name it cannot hold, or more files than it reads)");
   }
-  if (!DiffersInTree(input.tree / kListName, plan->listText, kMaxListBytes, &plan->writeList,
+  if (!DiffersInTree(input.tree / kFileListName, plan->listText, kMaxListBytes, &plan->writeList,
                      failure) ||
-      !DiffersInTree(input.tree / kRecordName, plan->recordText, kMaxRecordBytes,
+      !DiffersInTree(input.tree / kVersionRecordName, plan->recordText, kMaxRecordBytes,
                      &plan->writeRecord, failure)) {
     return false;
   }

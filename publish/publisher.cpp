@@ -128,11 +128,11 @@ bool ChangeTree(const Plan& plan, const Paths& paths, const PublishOptions& opti
   }
   progress.Finish();
   if (plan.writeList &&
-      !WriteIntoPlace(paths.tree / kListName, plan.listText, options.rename, failure)) {
+      !WriteIntoPlace(paths.tree / kFileListName, plan.listText, options.rename, failure)) {
     return false;
   }
   if (plan.writeRecord &&
-      !WriteIntoPlace(paths.tree / kRecordName, plan.recordText, options.rename, failure)) {
+      !WriteIntoPlace(paths.tree / kVersionRecordName, plan.recordText, options.rename, failure)) {
     return false;
   }
   for (const std::u16string& name : plan.prune) {

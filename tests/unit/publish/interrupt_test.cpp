@@ -51,7 +51,7 @@ TEST_F(InterruptedPublish, StoppedBeforeEachRenameAndRepeatedItEndsAsAnUninterru
   SetBuild(u"a.dat", "a2");
   RemoveBuild(u"b.dat");
   SetBuild(u"d.dat", "d1");
-  SetBuild(publish::kPatcherName, "patcher 2");
+  SetBuild(kPatcherFileName, "patcher 2");
   int renames = 0;
   auto counting = Options();
   counting.rename = InterruptAt(&renames, -1);
@@ -75,7 +75,7 @@ TEST_F(InterruptedPublish, StoppedBeforeEachRenameAndRepeatedItEndsAsAnUninterru
         EXPECT_EQ(meanwhile.files[name], ReadBytes(publish::PathBelow(Build(), name)))
             << publish::Printable(name);
       }
-      EXPECT_EQ(meanwhile.files[publish::kPatcherName], "patcher 2");
+      EXPECT_EQ(meanwhile.files[kPatcherFileName], "patcher 2");
     }
 
     ASSERT_EQ(Run(), ExitCode::kOk) << LastMessage();

@@ -44,17 +44,17 @@ struct Client {
     fetched.clear();
     int32_t serverFirst = 0;
     int32_t serverSecond = 0;
-    ParseVersionRecord(ReadBytes(tree / publish::kRecordName), &serverFirst, &serverSecond);
+    ParseVersionRecord(ReadBytes(tree / kVersionRecordName), &serverFirst, &serverSecond);
     if (serverFirst == first) return;
     FileVersionMap server;
-    ParseFileVersions(ReadBytes(tree / publish::kListName), &server);
+    ParseFileVersions(ReadBytes(tree / kFileListName), &server);
     for (const auto& [name, number] : server) {
       const auto local = list.find(name);
       if (local != list.end() && local->second >= number) continue;
       fetched.push_back(name);
       files[name] = ReadBytes(publish::PathBelow(tree, name));
     }
-    files[publish::kPatcherName] = ReadBytes(tree / publish::kPatcherName);
+    files[kPatcherFileName] = ReadBytes(tree / kPatcherFileName);
     list = server;
     first = serverFirst;  // the local second number stays
   }
@@ -69,7 +69,7 @@ class PublishTest : public ::testing::Test {
              ("publish-" + std::string(test->name()) + "-" +
               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     fs::create_directories(m_root / "build");
-    SetBuild(publish::kPatcherName, "patcher 1");
+    SetBuild(kPatcherFileName, "patcher 1");
   }
   void TearDown() override { fs::remove_all(m_root); }
 
@@ -118,10 +118,10 @@ class PublishTest : public ::testing::Test {
   }
   FileVersionMap TreeList() const {
     FileVersionMap list;
-    ParseFileVersions(ReadBytes(Tree() / publish::kListName), &list);
+    ParseFileVersions(ReadBytes(Tree() / kFileListName), &list);
     return list;
   }
-  std::string TreeRecord() const { return ReadBytes(Tree() / publish::kRecordName); }
+  std::string TreeRecord() const { return ReadBytes(Tree() / kVersionRecordName); }
   const std::string& LastMessage() const { return m_lastMessage; }
 
  private:

@@ -13,17 +13,17 @@ using publish::ExitCode;
 TEST_F(PublishTest, FirstReleaseIntoAnEmptyTreeListsEveryFileAtOneAndAFreshInstallFetchesThemAll) {
   SetBuild(u"readme.txt", "read me");
   SetBuild(u"locales\\zh_TW.txt", "zh-TW");
-  SetBuild(publish::kLauncherName, "launcher 1");
+  SetBuild(kLauncherFileName, "launcher 1");
   ASSERT_EQ(Run(), ExitCode::kOk);
 
   EXPECT_EQ(TreeRecord(), "1\r\n0");
-  EXPECT_EQ(ReadBytes(Tree() / publish::kListName), "locales\\zh_TW.txt 1\r\nreadme.txt 1\r\n");
+  EXPECT_EQ(ReadBytes(Tree() / kFileListName), "locales\\zh_TW.txt 1\r\nreadme.txt 1\r\n");
   EXPECT_EQ(TreeFile(u"locales\\zh_TW.txt"), "zh-TW");
-  EXPECT_EQ(TreeFile(publish::kLauncherName), "launcher 1");
+  EXPECT_EQ(TreeFile(kLauncherFileName), "launcher 1");
   Client fresh;  // what InitVersionFiles leaves: record 0/0, empty list
   fresh.Update(Tree());
   EXPECT_EQ(fresh.fetched, (Names{u"locales\\zh_TW.txt", u"readme.txt"}));
-  EXPECT_EQ(fresh.files[publish::kPatcherName], "patcher 1");
+  EXPECT_EQ(fresh.files[kPatcherFileName], "patcher 1");
   EXPECT_EQ(fresh.first, 1);
 }
 
@@ -45,8 +45,8 @@ TEST_F(PublishTest, EachReleaseMakesThePlayersFetchExactlyWhatChanged) {
        {u"a.dat", u"d.dat"},
        "2\r\n0"},
       {"content written again unchanged", {{u"b.dat", "b1"}}, {}, "2\r\n0"},
-      {"patcher alone", {{publish::kPatcherName, "patcher 2"}}, {}, "3\r\n0"},
-      {"launcher copy alone is no release", {{publish::kLauncherName, "launcher 2"}}, {}, "3\r\n0"},
+      {"patcher alone", {{kPatcherFileName, "patcher 2"}}, {}, "3\r\n0"},
+      {"launcher copy alone is no release", {{kLauncherFileName, "launcher 2"}}, {}, "3\r\n0"},
       {"removal alone is no release", {{u"locales\\c.txt", nullptr}}, {}, "3\r\n0"},
       {"back after its removal", {{u"locales\\c.txt", "c1"}}, {u"locales\\c.txt"}, "4\r\n0"},
       {"changed twice over", {{u"a.dat", "a3"}, {u"b.dat", "b2"}}, {u"a.dat", u"b.dat"}, "5\r\n0"},
@@ -120,11 +120,11 @@ TEST_F(PublishTest, ACopyMissingFromTheTreeIsRestoredWithoutANewNumber) {
 
 TEST_F(PublishTest, ATreeWithoutManifestIsTakenOverFromItsVersionFilesAndContent) {
   // A tree published before the tool, or whose manifest was lost.
-  WriteBytes(Tree() / publish::kRecordName, "3\r\n5");
-  WriteBytes(Tree() / publish::kListName, "readme.txt 1\r\nlocales\\zh_TW.txt 2\r\ngone.dat 4\r\n");
+  WriteBytes(Tree() / kVersionRecordName, "3\r\n5");
+  WriteBytes(Tree() / kFileListName, "readme.txt 1\r\nlocales\\zh_TW.txt 2\r\ngone.dat 4\r\n");
   WriteBytes(Tree() / "readme.txt", "read me");
   WriteBytes(Tree() / "locales" / "zh_TW.txt", "zh old");
-  WriteBytes(Tree() / publish::kPatcherName, "patcher 1");
+  WriteBytes(Tree() / kPatcherFileName, "patcher 1");
   SetBuild(u"readme.txt", "read me");
   SetBuild(u"locales\\zh_TW.txt", "zh new");
   ASSERT_EQ(Run(), ExitCode::kOk);
@@ -181,7 +181,7 @@ TEST_F(PublishTest, FailuresEndWithTheirExitCodeAndLeaveThePublishedTreeAlone) {
       {"no build folder", [](publish::PublishOptions* o) { o->buildFolder /= "missing"; },
        ExitCode::kBuildUnreadable},
       {"no patcher in the build",
-       [this](publish::PublishOptions*) { RemoveBuild(publish::kPatcherName); },
+       [this](publish::PublishOptions*) { RemoveBuild(kPatcherFileName); },
        ExitCode::kBuildUnreadable},
       {"an unsafe name", [this](publish::PublishOptions*) { SetBuild(u"NUL.txt", "x"); },
        ExitCode::kUnsafeName},
@@ -215,7 +215,7 @@ TEST_F(PublishTest, FailuresEndWithTheirExitCodeAndLeaveThePublishedTreeAlone) {
       fs::last_write_time(Manifest(), manifestTime);
     }
     EXPECT_EQ(Snapshot(), published);
-    SetBuild(publish::kPatcherName, "patcher 1");
+    SetBuild(kPatcherFileName, "patcher 1");
     RemoveBuild(u"NUL.txt");
   }
 }

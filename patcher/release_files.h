@@ -1,0 +1,20 @@
+#pragma once
+
+// The names of a release's files, the same on the download server (below
+// its base URL) and in the install folder. The launcher and the publishing
+// tool both name them from here. Pure: no platform, nothing to link.
+
+inline constexpr char16_t kLauncherFileName[] = u"VelkarisLauncher.exe";
+inline constexpr char16_t kPatcherFileName[] = u"VelkarisPatcher32.vke";
+// The patcher's version record and the list of accompanying files.
+inline constexpr char16_t kVersionRecordName[] = u"patcher_version";
+inline constexpr char16_t kFileListName[] = u"patcher_files_version";
+// The only folder the launcher creates in a new install folder.
+inline constexpr char16_t kLocalesFolderName[] = u"locales";
+
+// Where the launcher downloads the server's record and list before it reads
+// them; the list copy is renamed onto the list once the update is in place.
+inline constexpr char16_t kVersionRecordCopyName[] = u"patcher_version_tmp";
+inline constexpr char16_t kFileListCopyName[] = u"patcher_files_version_tmp";
+// Appended to an executable's name for the download a rename puts in place.
+inline constexpr char16_t kFetchSuffix[] = u".temp";
