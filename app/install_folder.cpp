@@ -20,10 +20,8 @@ constexpr char16_t kDataMarkerName[] = u"Tov/pad00000.meta";
 // Appended to a drive root so the game never spreads over a whole drive.
 constexpr char16_t kDriveRootSubfolder[] = u"Velkaris\\";
 
-// BIF_RETURNONLYFSDIRS | BIF_STATUSTEXT | BIF_VALIDATE | BIF_NEWDIALOGSTYLE.
-constexpr uint32_t kBrowseFlags = 0x65;
-// BFFM_SETSELECTIONW's wParam: the data is a path text, not an item list.
-constexpr uintptr_t kSelectionIsPath = 1;
+constexpr uint32_t kBrowseFlags = platform::kBifReturnOnlyFsDirs | platform::kBifStatusText |
+                                   platform::kBifValidate | platform::kBifNewDialogStyle;
 
 // The recorded folder is read into one path buffer and never beyond it.
 constexpr uint32_t kPathValueBytes = platform::kMaxPath * sizeof(char16_t);
@@ -87,14 +85,14 @@ bool IsDriveRoot(const std::u16string& path) {
 
 bool IsInstallFolder(const std::u16string& folder) {
   if (!platform::PathExists(folder + u"/" + kDataFolderName)) return false;
-  return platform::OpenFile(folder + u"/" + kDataMarkerName, "rb") != nullptr;
+  return static_cast<bool>(platform::OpenFile(folder + u"/" + kDataMarkerName, "rb"));
 }
 
 int BrowseCallback(platform::WindowHandle dialog, uint32_t message, intptr_t lParam,
                    intptr_t data) {
   (void)lParam;
   if (message == platform::kBffmInitialized) {
-    platform::SendWindowMessage(dialog, platform::kBffmSetSelectionW, kSelectionIsPath, data);
+    platform::SendWindowMessage(dialog, platform::kBffmSetSelectionW, platform::kBffmSelectionIsPath, data);
   }
   return 0;
 }

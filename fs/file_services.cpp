@@ -17,15 +17,15 @@ namespace {
 // units holds at most 1,022 characters followed by two NULs.
 constexpr size_t kShellPathUnits = 1024;
 constexpr size_t kMaxShellPathChars = kShellPathUnits - 2;
-// FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI; no
-// FOF_ALLOWUNDO, so a deletion is final.
-constexpr uint16_t kShellOperationFlags = 0x614;
+// No undo flag, so a deletion is final.
+constexpr uint16_t kShellOperationFlags = platform::kFofSilent | platform::kFofNoConfirmation |
+                                          platform::kFofNoConfirmMkdir | platform::kFofNoErrorUi;
+
+// The part of a Win32 error code that an HRESULT carries.
+constexpr uint32_t kHresultCodeMask = 0xFFFF;
 
 constexpr size_t kLocalConversionUnits = 512;
 constexpr size_t kFallbackInlineUnits = 128;
-
-constexpr int32_t kHresultInvalidArgument = static_cast<int32_t>(0x80070057);
-constexpr int32_t kHresultOutOfMemory = static_cast<int32_t>(0x8007000E);
 
 using ShellPathList = std::array<char16_t, kShellPathUnits>;
 
@@ -60,7 +60,7 @@ class FallbackBuffer {
   FallbackBuffer& operator=(const FallbackBuffer&) = delete;
 
   void Resize(int units) {
-    if (units < 0) throw TextConversionError{kHresultInvalidArgument};
+    if (units < 0) throw TextConversionError{platform::kHresultInvalidArgument};
     const auto size = static_cast<size_t>(units);
     if (size <= kFallbackInlineUnits) {
       m_heap.reset();
@@ -68,7 +68,7 @@ class FallbackBuffer {
       m_data = m_inline.data();
     } else {
       m_heap.reset(new (std::nothrow) char16_t[size]());
-      if (!m_heap) throw TextConversionError{kHresultOutOfMemory};
+      if (!m_heap) throw TextConversionError{platform::kHresultOutOfMemory};
       m_data = m_heap.get();
     }
     m_size = size;
@@ -117,7 +117,7 @@ bool CreateDirectoryTree(const std::u16string& path) {
 int32_t HresultFromWin32(uint32_t code) {
   const auto signedCode = static_cast<int32_t>(code);
   if (signedCode <= 0) return signedCode;
-  return static_cast<int32_t>(0x80070000u | (code & 0xFFFFu));
+  return static_cast<int32_t>(platform::kHresultWin32Base | (code & kHresultCodeMask));
 }
 
 std::u16string AnsiToWideFallback(const char* text) {

@@ -27,7 +27,7 @@ std::u16string SystemErrorTextWide(uint32_t code) {
 
 bool RunPatcher(std::u16string installFolder) {
   // Only presence counts; the content is the version check's business.
-  const bool patcherPresent = platform::OpenFile(kPatcherFileName, "rb") != nullptr;
+  const bool patcherPresent = static_cast<bool>(platform::OpenFile(kPatcherFileName, "rb"));
   if (!patcherPresent && !UpdatePatcher()) return false;
 
   // The program part is quoted: an install folder with blanks would

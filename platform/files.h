@@ -2,22 +2,18 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 
 #include "platform/types.h"
+#include "platform/unique_owner.h"
 
 // Files, folders and the current directory. Paths are Windows paths in
 // UTF-16; relative ones resolve against the process's current directory.
 namespace platform {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+using UniqueFile = UniqueOwner<FileTraits>;
 
-// A C stream opened by wide path (_wfopen); mode as for fopen ("rb", "w"...).
-// Text mode turns "\n" into CR LF on write and back on read.
+// A C stream opened by wide path (_wfopen); mode as for fopen ("rb", "wb").
 UniqueFile OpenFile(const std::u16string& path, const char* mode);
 // The same for a path in the system's ANSI code page.
 UniqueFile OpenFileAnsi(const char* path, const char* mode);
@@ -47,6 +43,12 @@ struct DiskFreeSpace {
 };
 // GetDiskFreeSpaceW on the folder text as given.
 bool QueryDiskFreeSpace(const std::u16string& folder, DiskFreeSpace* space);
+
+// SHFileOperationW flags (FOF_...).
+inline constexpr uint16_t kFofSilent = 0x0004;
+inline constexpr uint16_t kFofNoConfirmation = 0x0010;
+inline constexpr uint16_t kFofNoConfirmMkdir = 0x0200;
+inline constexpr uint16_t kFofNoErrorUi = 0x0400;
 
 // SHFileOperationW with no owner window. `from` and `to` are one-entry lists
 // ending in two NULs; `to` is null for a deletion. Returns its result (0: ok).

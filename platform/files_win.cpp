@@ -6,6 +6,12 @@
 
 namespace platform {
 
+static_assert(kMaxPath == MAX_PATH);
+static_assert(static_cast<UINT>(ShellFileOp::kDelete) == FO_DELETE);
+static_assert(static_cast<UINT>(ShellFileOp::kRename) == FO_RENAME);
+static_assert(kFofSilent == FOF_SILENT && kFofNoConfirmation == FOF_NOCONFIRMATION &&
+              kFofNoConfirmMkdir == FOF_NOCONFIRMMKDIR && kFofNoErrorUi == FOF_NOERRORUI);
+
 namespace {
 constexpr DWORD kWorkingDirectoryUnits = 1024;
 }

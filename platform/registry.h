@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/types.h"
+#include "platform/unique_owner.h"
 
 // Keys under HKEY_LOCAL_MACHINE, always opened and created with
 // KEY_ALL_ACCESS.
@@ -12,31 +13,14 @@ namespace platform {
 inline constexpr uint32_t kRegSz = 1;
 inline constexpr uint32_t kRegExpandSz = 2;
 
-// Owns one open key; closed on destruction. Move-only so a key is never
-// closed twice.
-class RegistryKey {
- public:
-  RegistryKey() = default;
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  RegistryKey(RegistryKey&& other) noexcept : m_handle(other.m_handle) { other.m_handle = 0; }
-  RegistryKey& operator=(RegistryKey&& other) noexcept {
-    if (this != &other) {
-      Reset(other.m_handle);
-      other.m_handle = 0;
-    }
-    return *this;
-  }
-  ~RegistryKey() { Reset(); }
-
-  bool IsOpen() const { return m_handle != 0; }
-  uintptr_t Handle() const { return m_handle; }
-  // Closes the key held (each backend its own way) and takes another.
-  void Reset(uintptr_t handle = 0);
-
- private:
-  uintptr_t m_handle = 0;
+// One open key, closed by the owner (each backend its own way).
+struct RegistryKeyTraits {
+  using Handle = uintptr_t;
+  static constexpr Handle Empty() { return 0; }
+  static bool IsValid(Handle handle) { return handle != 0; }
+  static void Close(Handle handle);
 };
+using RegistryKey = UniqueOwner<RegistryKeyTraits>;
 
 // RegOpenKeyExW(HKLM, subKey, 0, KEY_ALL_ACCESS).
 bool OpenMachineKey(const std::u16string& subKey, RegistryKey* key);

@@ -4,14 +4,13 @@
 
 namespace platform {
 
+static_assert(kRegSz == REG_SZ);
+
 namespace {
 HKEY AsKey(uintptr_t handle) { return reinterpret_cast<HKEY>(handle); }
 }  // namespace
 
-void RegistryKey::Reset(uintptr_t handle) {
-  if (m_handle != 0) ::RegCloseKey(AsKey(m_handle));
-  m_handle = handle;
-}
+void RegistryKeyTraits::Close(uintptr_t handle) { ::RegCloseKey(AsKey(handle)); }
 
 // Registry calls return their error code and leave the thread's last error
 // alone, so each result is taken from the return value.
@@ -21,7 +20,7 @@ bool OpenMachineKey(const std::u16string& subKey, RegistryKey* key) {
       ERROR_SUCCESS) {
     return false;
   }
-  key->Reset(reinterpret_cast<uintptr_t>(handle));
+  key->reset(reinterpret_cast<uintptr_t>(handle));
   return true;
 }
 
@@ -34,7 +33,7 @@ bool CreateMachineKey(const std::u16string& subKey, const std::u16string& classN
                         KEY_ALL_ACCESS, nullptr, &handle, nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  key->Reset(reinterpret_cast<uintptr_t>(handle));
+  key->reset(reinterpret_cast<uintptr_t>(handle));
   return true;
 }
 
@@ -42,7 +41,7 @@ bool QueryValue(const RegistryKey& key, const std::u16string& name, uint32_t* ty
                 uint8_t* data, uint32_t* bytes) {
   DWORD valueType = 0;
   DWORD size = *bytes;
-  if (::RegQueryValueExW(AsKey(key.Handle()), W(name), nullptr, &valueType, data, &size) !=
+  if (::RegQueryValueExW(AsKey(key.get()), W(name), nullptr, &valueType, data, &size) !=
       ERROR_SUCCESS) {
     return false;
   }
@@ -53,7 +52,7 @@ bool QueryValue(const RegistryKey& key, const std::u16string& name, uint32_t* ty
 
 bool SetValue(const RegistryKey& key, const std::u16string& name, uint32_t type,
               const uint8_t* data, uint32_t bytes) {
-  return ::RegSetValueExW(AsKey(key.Handle()), W(name), 0, type, data, bytes) == ERROR_SUCCESS;
+  return ::RegSetValueExW(AsKey(key.get()), W(name), 0, type, data, bytes) == ERROR_SUCCESS;
 }
 
 }  // namespace platform

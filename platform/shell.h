@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/types.h"
+#include "platform/unique_owner.h"
 
 // Message boxes, the folder browse dialog, special folders and shell links.
 namespace platform {
@@ -12,16 +13,23 @@ namespace platform {
 inline constexpr uint32_t kMbOk = 0x0;
 inline constexpr uint32_t kMbYesNo = 0x4;
 inline constexpr int kIdOk = 1;
-inline constexpr int kIdCancel = 2;
 inline constexpr int kIdYes = 6;
 inline constexpr int kIdNo = 7;
 
 int ShowMessageBox(WindowHandle owner, const std::u16string& text, const std::u16string& caption,
                    uint32_t type);
 
-// SHBrowseForFolderW messages.
+// SHBrowseForFolderW flags (BIF_...).
+inline constexpr uint32_t kBifReturnOnlyFsDirs = 0x0001;
+inline constexpr uint32_t kBifStatusText = 0x0004;
+inline constexpr uint32_t kBifValidate = 0x0020;
+inline constexpr uint32_t kBifNewDialogStyle = 0x0040;
+
+// SHBrowseForFolderW messages, and BFFM_SETSELECTIONW's wParam saying that
+// the data is a path text, not an item list.
 inline constexpr uint32_t kBffmInitialized = 1;
 inline constexpr uint32_t kBffmSetSelectionW = 0x400 + 103;
+inline constexpr uintptr_t kBffmSelectionIsPath = 1;
 
 using BrowseCallbackProc = int (*)(WindowHandle dialog, uint32_t message, intptr_t lParam,
                                    intptr_t data);
@@ -42,14 +50,15 @@ bool GetSpecialFolderPath(int csidl, std::u16string* path);
 // CoInitialize for the calling thread; the result is of no interest.
 void InitializeComponentLibrary();
 
+// The object behind a ShellLink, released by each backend its own way.
+struct ShellLinkTraits : PointerTraits<void> {
+  static void Close(void* link);
+};
+
 // An IShellLinkW object; released on destruction. HRESULT-style results:
 // negative on failure.
 class ShellLink {
  public:
-  ShellLink() = default;
-  ShellLink(const ShellLink&) = delete;
-  ShellLink& operator=(const ShellLink&) = delete;
-  ~ShellLink();
 
   // CoCreateInstance(CLSID_ShellLink, in-process server, IID_IShellLinkW).
   int32_t Create();
@@ -61,7 +70,7 @@ class ShellLink {
   int32_t Save(const std::u16string& linkPath);
 
  private:
-  void* m_link = nullptr;
+  UniqueOwner<ShellLinkTraits> m_link;
 };
 
 }  // namespace platform

@@ -4,6 +4,14 @@
 
 namespace platform {
 
+static_assert(kMbOk == MB_OK && kMbYesNo == MB_YESNO);
+static_assert(kIdOk == IDOK && kIdYes == IDYES && kIdNo == IDNO);
+static_assert(kBifReturnOnlyFsDirs == BIF_RETURNONLYFSDIRS && kBifStatusText == BIF_STATUSTEXT &&
+              kBifValidate == BIF_VALIDATE && kBifNewDialogStyle == BIF_NEWDIALOGSTYLE);
+static_assert(kBffmInitialized == BFFM_INITIALIZED && kBffmSetSelectionW == BFFM_SETSELECTIONW);
+static_assert(kBffmSelectionIsPath == TRUE);
+static_assert(kCsidlDesktop == CSIDL_DESKTOP && kCsidlCommonPrograms == CSIDL_COMMON_PROGRAMS);
+
 int ShowMessageBox(WindowHandle owner, const std::u16string& text, const std::u16string& caption,
                    uint32_t type) {
   return ::MessageBoxW(static_cast<HWND>(owner), W(text), W(caption), type);
@@ -20,11 +28,7 @@ int CALLBACK BrowseTrampoline(HWND dialog, UINT message, LPARAM lParam, LPARAM d
   return context->callback(dialog, message, lParam, context->data);
 }
 
-// Frees an item id list returned by the shell.
-struct ItemIdList {
-  PIDLIST_ABSOLUTE pidl = nullptr;
-  ~ItemIdList() { ::CoTaskMemFree(pidl); }
-};
+using UniqueItemIdList = UniqueOwner<CoTaskMemoryTraits<ITEMIDLIST>>;
 }  // namespace
 
 bool BrowseForFolder(WindowHandle owner, const std::u16string& title, uint32_t flags,
@@ -39,11 +43,10 @@ bool BrowseForFolder(WindowHandle owner, const std::u16string& title, uint32_t f
   info.ulFlags = flags;
   info.lpfn = BrowseTrampoline;
   info.lParam = reinterpret_cast<LPARAM>(&context);
-  ItemIdList item;
-  item.pidl = ::SHBrowseForFolderW(&info);
-  if (!item.pidl) return false;
+  const UniqueItemIdList item(::SHBrowseForFolderW(&info));
+  if (!item) return false;
   wchar_t chosen[kMaxPath] = {};
-  if (!::SHGetPathFromIDListW(item.pidl, chosen)) return false;
+  if (!::SHGetPathFromIDListW(item.get(), chosen)) return false;
   *path = FromW(chosen);
   return true;
 }
@@ -66,28 +69,27 @@ namespace {
 IShellLinkW* AsLink(void* link) { return static_cast<IShellLinkW*>(link); }
 }  // namespace
 
-ShellLink::~ShellLink() {
-  if (m_link) AsLink(m_link)->Release();
-}
+void ShellLinkTraits::Close(void* link) { AsLink(link)->Release(); }
 
 int32_t ShellLink::Create() {
   return ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                            &m_link);
+                            m_link.Receive());
 }
 
-void ShellLink::SetPath(const std::u16string& target) { AsLink(m_link)->SetPath(W(target)); }
+void ShellLink::SetPath(const std::u16string& target) { AsLink(m_link.get())->SetPath(W(target)); }
 
 void ShellLink::SetIconLocation(const std::u16string& file, int index) {
-  AsLink(m_link)->SetIconLocation(W(file), index);
+  AsLink(m_link.get())->SetIconLocation(W(file), index);
 }
 
 void ShellLink::SetDescription(const std::u16string& description) {
-  AsLink(m_link)->SetDescription(W(description));
+  AsLink(m_link.get())->SetDescription(W(description));
 }
 
 int32_t ShellLink::Save(const std::u16string& linkPath) {
   ComPtr<IPersistFile> file;
-  const HRESULT queried = AsLink(m_link)->QueryInterface(IID_IPersistFile, file.Out());
+  const HRESULT queried = AsLink(m_link.get())->QueryInterface(
+      IID_IPersistFile, reinterpret_cast<void**>(file.Receive()));
   if (FAILED(queried)) return queried;
   return file->Save(W(linkPath), TRUE);
 }

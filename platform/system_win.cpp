@@ -8,17 +8,25 @@
 
 namespace platform {
 
+static_assert(kErrorSuccess == ERROR_SUCCESS && kErrorPathNotFound == ERROR_PATH_NOT_FOUND &&
+              kErrorAccessDenied == ERROR_ACCESS_DENIED &&
+              kErrorInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER &&
+              kErrorAlreadyExists == ERROR_ALREADY_EXISTS);
+static_assert(kHresultInvalidArgument == E_INVALIDARG && kHresultOutOfMemory == E_OUTOFMEMORY);
+static_assert(kHresultWin32Base == (0x80000000u | (FACILITY_WIN32 << 16)));
+static_assert(kCodePageAnsi == CP_ACP && kCodePageThreadAnsi == CP_THREAD_ACP);
+
 bool ListProcessNames(std::vector<std::u16string>* names) {
   UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot.IsValid()) return false;
+  if (!snapshot) return false;
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof(entry);
-  if (!::Process32FirstW(snapshot.Get(), &entry)) return false;
+  if (!::Process32FirstW(snapshot.get(), &entry)) return false;
   do {
     // szExeFile is filled by the system; never trust it to be terminated.
     entry.szExeFile[MAX_PATH - 1] = L'\0';
     names->push_back(FromW(entry.szExeFile));
-  } while (::Process32NextW(snapshot.Get(), &entry));
+  } while (::Process32NextW(snapshot.get(), &entry));
   return true;
 }
 

@@ -15,12 +15,16 @@ inline constexpr size_t kMaxPath = 260;
 
 // Win32 error codes the logic distinguishes.
 inline constexpr uint32_t kErrorSuccess = 0;
-inline constexpr uint32_t kErrorFileNotFound = 2;
 inline constexpr uint32_t kErrorPathNotFound = 3;
 inline constexpr uint32_t kErrorAccessDenied = 5;
-inline constexpr uint32_t kErrorBadExeFormat = 193;
 inline constexpr uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr uint32_t kErrorAlreadyExists = 183;
+
+// HRESULTs: the two the text conversion raises, and the bits that put a
+// Win32 error code into the Win32 facility (HRESULT_FROM_WIN32).
+inline constexpr int32_t kHresultInvalidArgument = static_cast<int32_t>(0x80070057);
+inline constexpr int32_t kHresultOutOfMemory = static_cast<int32_t>(0x8007000E);
+inline constexpr uint32_t kHresultWin32Base = 0x80070000;
 
 // Code pages understood by the text conversions.
 inline constexpr uint32_t kCodePageAnsi = 0;        // CP_ACP

@@ -14,6 +14,9 @@
 #include <tlhelp32.h>
 
 #include <string>
+#include <type_traits>
+
+#include "platform/unique_owner.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are UTF-16");
 
@@ -27,57 +30,79 @@ inline std::u16string FromW(const wchar_t* text) {
   return std::u16string(reinterpret_cast<const char16_t*>(text));
 }
 
-// Owner of a kernel HANDLE (process snapshot, process and thread handles).
-// Preserves the thread's last error across the close so a caller can still
-// read the error of the call that failed.
-class UniqueHandle {
- public:
-  UniqueHandle() = default;
-  explicit UniqueHandle(HANDLE handle) : m_handle(handle) {}
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  UniqueHandle(UniqueHandle&& other) noexcept : m_handle(other.m_handle) {
-    other.m_handle = nullptr;
+// Kernel handles (process snapshot, process and thread handles). The close
+// keeps the thread's last error, so a caller can still read the error of the
+// call that failed.
+struct KernelHandleTraits {
+  using Handle = HANDLE;
+  static Handle Empty() { return nullptr; }
+  static bool IsValid(Handle handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+  static void Close(Handle handle) {
+    const DWORD lastError = ::GetLastError();
+    ::CloseHandle(handle);
+    ::SetLastError(lastError);
   }
-  ~UniqueHandle() { Reset(); }
-
-  bool IsValid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
-  HANDLE Get() const { return m_handle; }
-  void Reset(HANDLE handle = nullptr) {
-    if (IsValid()) {
-      const DWORD lastError = ::GetLastError();
-      ::CloseHandle(m_handle);
-      ::SetLastError(lastError);
-    }
-    m_handle = handle;
-  }
-
- private:
-  HANDLE m_handle = nullptr;
 };
+using UniqueHandle = UniqueOwner<KernelHandleTraits>;
 
-// Owner of one COM interface pointer.
+// One reference to a COM interface.
 template <typename T>
-class ComPtr {
- public:
-  ComPtr() = default;
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-  ~ComPtr() { Reset(); }
-
-  T* Get() const { return m_ptr; }
-  T* operator->() const { return m_ptr; }
-  void** Out() {
-    Reset();
-    return reinterpret_cast<void**>(&m_ptr);
-  }
-  void Reset() {
-    if (m_ptr) m_ptr->Release();
-    m_ptr = nullptr;
-  }
-
- private:
-  T* m_ptr = nullptr;
+struct ComTraits : PointerTraits<T> {
+  static void Close(T* object) { object->Release(); }
 };
+template <typename T>
+using ComPtr = UniqueOwner<ComTraits<T>>;
+
+// Memory the shell hands out (item id lists).
+template <typename T>
+struct CoTaskMemoryTraits : PointerTraits<T> {
+  static void Close(T* memory) { ::CoTaskMemFree(memory); }
+};
+
+// A global memory block.
+struct GlobalMemoryTraits : PointerTraits<void> {
+  static void Close(HGLOBAL block) { ::GlobalFree(block); }
+};
+using UniqueGlobalMemory = UniqueOwner<GlobalMemoryTraits>;
+
+// A GDI object made by the caller (bitmap, pen, brush).
+template <typename T>
+struct GdiObjectTraits : PointerTraits<std::remove_pointer_t<T>> {
+  static void Close(T object) { ::DeleteObject(object); }
+};
+using UniqueBitmap = UniqueOwner<GdiObjectTraits<HBITMAP>>;
+
+// A memory device context made by CreateCompatibleDC.
+struct MemoryDcTraits : PointerTraits<HDC__> {
+  static void Close(HDC dc) { ::DeleteDC(dc); }
+};
+using UniqueMemoryDc = UniqueOwner<MemoryDcTraits>;
+
+// A window's device context from GetDC, given back to that window.
+struct WindowDc {
+  HWND window = nullptr;
+  HDC dc = nullptr;
+};
+struct WindowDcTraits {
+  using Handle = WindowDc;
+  static Handle Empty() { return {}; }
+  static bool IsValid(const Handle& handle) { return handle.dc != nullptr; }
+  static void Close(const Handle& handle) { ::ReleaseDC(handle.window, handle.dc); }
+};
+using UniqueWindowDc = UniqueOwner<WindowDcTraits>;
+
+// An object selected into a device context; the one it replaced is selected
+// back.
+struct Selection {
+  HDC dc = nullptr;
+  HGDIOBJ previous = nullptr;
+};
+struct SelectionTraits {
+  using Handle = Selection;
+  static Handle Empty() { return {}; }
+  static bool IsValid(const Handle& handle) { return handle.previous != nullptr; }
+  static void Close(const Handle& handle) { ::SelectObject(handle.dc, handle.previous); }
+};
+using UniqueSelection = UniqueOwner<SelectionTraits>;
 
 }  // namespace platform

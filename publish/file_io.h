@@ -2,17 +2,15 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <memory>
+
+#include "platform/unique_owner.h"
 
 // The two file calls the tool needs beyond std::filesystem, one
 // implementation per platform: C streams by native path (errno tells why a
 // write failed, a full disk included) and flushing a file to the disk.
 namespace publish {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+using UniqueFile = platform::UniqueOwner<platform::FileTraits>;
 
 // Binary C stream; mode as for fopen ("rb", "wb"). Null on failure, errno set.
 UniqueFile OpenFile(const std::filesystem::path& path, const char* mode);

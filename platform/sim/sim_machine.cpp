@@ -201,13 +201,11 @@ std::u16string AnsiPathToWide(const char* path) {
 }  // namespace
 
 UniqueFile OpenFile(const std::u16string& path, const char* mode) {
-  if (path.empty()) return nullptr;
+  if (path.empty()) return {};
   const auto host = g_machine.HostPath(path);
   // Windows opens no folder as a file; glibc opens one for reading.
   std::error_code error;
-  if (std::filesystem::is_directory(host, error)) return nullptr;
-  // Text mode on Windows writes "\n" as CR LF; the simulated machine keeps
-  // binary streams, so text-mode callers are exercised by the Windows tests.
+  if (std::filesystem::is_directory(host, error)) return {};
   return UniqueFile(std::fopen(host.c_str(), mode));
 }
 

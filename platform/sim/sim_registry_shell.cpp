@@ -29,18 +29,19 @@ uintptr_t OpenHandle(const std::u16string& key) {
   return OpenKeys().size();
 }
 
-const std::u16string& KeyOf(const RegistryKey& key) { return OpenKeys().at(key.Handle() - 1); }
+const std::u16string& KeyOf(const RegistryKey& key) { return OpenKeys().at(key.get() - 1); }
 
 // The simulated browse dialog's window handle.
 int g_browseDialog;
 
 }  // namespace
 
-void RegistryKey::Reset(uintptr_t handle) { m_handle = handle; }
+// A simulated key is an index into the keys opened so far; nothing to close.
+void RegistryKeyTraits::Close(uintptr_t) {}
 
 bool OpenMachineKey(const std::u16string& subKey, RegistryKey* key) {
   if (!M().KeyExists(subKey)) return false;
-  key->Reset(OpenHandle(subKey));
+  key->reset(OpenHandle(subKey));
   return true;
 }
 
@@ -52,7 +53,7 @@ bool CreateMachineKey(const std::u16string& subKey, const std::u16string& classN
     M().registry[lower];
     M().registryClasses[lower] = className;
   }
-  key->Reset(OpenHandle(subKey));
+  key->reset(OpenHandle(subKey));
   return true;
 }
 
@@ -153,26 +154,26 @@ bool GetSpecialFolderPath(int csidl, std::u16string* path) {
 
 void InitializeComponentLibrary() { ++M().componentLibraryInits; }
 
-ShellLink::~ShellLink() { delete static_cast<sim::ShellLinkRecord*>(m_link); }
+void ShellLinkTraits::Close(void* link) { delete static_cast<sim::ShellLinkRecord*>(link); }
 
 int32_t ShellLink::Create() {
   if (M().shellLinkCreateResult < 0) return M().shellLinkCreateResult;
-  m_link = new sim::ShellLinkRecord();
+  m_link.reset(new sim::ShellLinkRecord());
   return 0;
 }
 
 void ShellLink::SetPath(const std::u16string& target) {
-  static_cast<sim::ShellLinkRecord*>(m_link)->target = target;
+  static_cast<sim::ShellLinkRecord*>(m_link.get())->target = target;
 }
 
 void ShellLink::SetIconLocation(const std::u16string& file, int index) {
-  auto* link = static_cast<sim::ShellLinkRecord*>(m_link);
+  auto* link = static_cast<sim::ShellLinkRecord*>(m_link.get());
   link->iconFile = file;
   link->iconIndex = index;
 }
 
 void ShellLink::SetDescription(const std::u16string& description) {
-  static_cast<sim::ShellLinkRecord*>(m_link)->description = description;
+  static_cast<sim::ShellLinkRecord*>(m_link.get())->description = description;
 }
 
 int32_t ShellLink::Save(const std::u16string& linkPath) {
@@ -180,7 +181,7 @@ int32_t ShellLink::Save(const std::u16string& linkPath) {
   for (const auto& folder : M().unwritableLinkFolders) {
     if (linkPath.compare(0, folder.size(), folder) == 0) return kAccessDenied;
   }
-  M().shellLinks[linkPath] = *static_cast<sim::ShellLinkRecord*>(m_link);
+  M().shellLinks[linkPath] = *static_cast<sim::ShellLinkRecord*>(m_link.get());
   return 0;
 }
 
