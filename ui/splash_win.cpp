@@ -1,11 +1,10 @@
 #include "ui/splash.h"
 
-#include <objidl.h>
-#include <windows.h>
-
 #include <cstring>
 
 #include "platform/system_library.h"
+#include "platform/win32.h"
+#include "ui/splash_rules.h"
 
 namespace {
 
@@ -66,75 +65,62 @@ bool LoadGdiplus(GdiplusApi* api) {
 
 GdiplusApi g_gdiplus;
 bool g_gdiplusLoaded = false;
-ULONG_PTR g_gdiplusToken = 0;
 
-// The decoded picture; disposed before GDI+ shuts down.
-class SplashPicture {
- public:
-  SplashPicture() = default;
-  SplashPicture(const SplashPicture&) = delete;
-  SplashPicture& operator=(const SplashPicture&) = delete;
-  ~SplashPicture() {
-    if (m_image) g_gdiplus.DisposeImage(m_image);
-  }
-
-  void Load(HINSTANCE instance);
-  GpImage* Image() const { return m_image; }
-  UINT Width() const { return Measure(g_gdiplus.GetImageWidth); }
-  UINT Height() const { return Measure(g_gdiplus.GetImageHeight); }
-
- private:
-  UINT Measure(GpStatus(WINAPI* measure)(GpImage*, UINT*)) const {
-    UINT size = 0;
-    if (!m_image || measure(m_image, &size) != 0) return 0;
-    return size;
-  }
-
-  GpImage* m_image = nullptr;
+// GDI+ objects, released through the API looked up above.
+struct GdiplusImageTraits : platform::PointerTraits<GpImage> {
+  static void Close(GpImage* image) { g_gdiplus.DisposeImage(image); }
 };
-
-// Holds a global memory block that outlives the stream built on it.
-class GlobalBlock {
- public:
-  explicit GlobalBlock(SIZE_T size) : m_block(::GlobalAlloc(GMEM_FIXED, size)) {}
-  GlobalBlock(const GlobalBlock&) = delete;
-  GlobalBlock& operator=(const GlobalBlock&) = delete;
-  ~GlobalBlock() {
-    if (m_block) ::GlobalFree(m_block);
-  }
-  HGLOBAL Get() const { return m_block; }
-
- private:
-  HGLOBAL m_block;
+using UniqueImage = platform::UniqueOwner<GdiplusImageTraits>;
+struct GdiplusGraphicsTraits : platform::PointerTraits<GpGraphics> {
+  static void Close(GpGraphics* graphics) { g_gdiplus.DeleteGraphics(graphics); }
 };
+using UniqueGraphics = platform::UniqueOwner<GdiplusGraphicsTraits>;
+// The token of a GDI+ start; shut down with it.
+struct GdiplusTokenTraits {
+  using Handle = ULONG_PTR;
+  static Handle Empty() { return 0; }
+  static bool IsValid(Handle token) { return token != 0; }
+  static void Close(Handle token) { g_gdiplus.Shutdown(token); }
+};
+using GdiplusSession = platform::UniqueOwner<GdiplusTokenTraits>;
 
-void SplashPicture::Load(HINSTANCE instance) {
-  if (!g_gdiplusLoaded) return;
+UINT MeasureImage(GpImage* image, GpStatus(WINAPI* measure)(GpImage*, UINT*)) {
+  UINT size = 0;
+  if (!image || measure(image, &size) != 0) return 0;
+  return size;
+}
+
+// The splash picture decoded from the resource; empty when GDI+ is missing
+// or the resource cannot be read.
+UniqueImage LoadPicture(HINSTANCE instance) {
+  UniqueImage image;
+  if (!g_gdiplusLoaded) return image;
   const HRSRC resource = ::FindResourceW(instance, MAKEINTRESOURCEW(kPictureId), kPictureType);
-  if (!resource) return;
+  if (!resource) return image;
   const DWORD size = ::SizeofResource(instance, resource);
   const HGLOBAL loaded = ::LoadResource(instance, resource);
   const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
-  if (!bytes || size == 0) return;
+  if (!bytes || size == 0) return image;
   // GDI+ may read the stream lazily while the image lives, so the block is
   // freed only after the image has been decoded in full; keeping it for the
   // process's life costs one small picture.
-  static GlobalBlock block(size);
-  if (!block.Get()) return;
-  void* copy = ::GlobalLock(block.Get());
-  if (!copy) return;
+  static const platform::UniqueGlobalMemory block(::GlobalAlloc(GMEM_FIXED, size));
+  if (!block) return image;
+  void* copy = ::GlobalLock(block.get());
+  if (!copy) return image;
   std::memcpy(copy, bytes, size);
-  IStream* stream = nullptr;
-  if (SUCCEEDED(::CreateStreamOnHGlobal(block.Get(), FALSE, &stream))) {
-    g_gdiplus.LoadImageFromStream(stream, &m_image);
+  {
+    platform::ComPtr<IStream> stream;
+    if (SUCCEEDED(::CreateStreamOnHGlobal(block.get(), FALSE, stream.Receive()))) {
+      g_gdiplus.LoadImageFromStream(stream.get(), image.Receive());
+    }
+    ::GlobalUnlock(block.get());
   }
-  ::GlobalUnlock(block.Get());
-  if (stream) stream->Release();
   ::FreeResource(loaded);
+  return image;
 }
 
-void DrawPicture(const SplashPicture& picture, HDC windowDc, HDC memoryDc, UINT width,
-                 UINT height) {
+void DrawPicture(GpImage* picture, HDC windowDc, HDC memoryDc, UINT width, UINT height) {
   BITMAPINFO info = {};
   BITMAPINFOHEADER& header = info.bmiHeader;
   const DWORD stride = ((width * kBitsPerPixel + 31) / 8) & ~3u;
@@ -145,17 +131,20 @@ void DrawPicture(const SplashPicture& picture, HDC windowDc, HDC memoryDc, UINT 
   header.biBitCount = kBitsPerPixel;
   header.biCompression = BI_RGB;
   header.biSizeImage = stride * height;
+  // Declared first so that it goes last, after the bitmap has been selected
+  // out and deleted.
+  UniqueGraphics graphics;
   void* pixels = nullptr;
-  const HBITMAP bitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
+  const platform::UniqueBitmap bitmap(
+      ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0));
   if (!bitmap) return;
   std::memset(pixels, 0, static_cast<size_t>(width) * height * 4);
 
-  const HGDIOBJ previous = ::SelectObject(memoryDc, bitmap);
-  GpGraphics* graphics = nullptr;
-  g_gdiplus.CreateFromHDC(memoryDc, &graphics);
+  const platform::UniqueSelection selection({memoryDc, ::SelectObject(memoryDc, bitmap.get())});
+  g_gdiplus.CreateFromHDC(memoryDc, graphics.Receive());
   if (graphics) {
-    g_gdiplus.SetSmoothingMode(graphics, kSmoothingModeNone);
-    g_gdiplus.DrawImageRectI(graphics, picture.Image(), 0, 0, static_cast<INT>(width),
+    g_gdiplus.SetSmoothingMode(graphics.get(), kSmoothingModeNone);
+    g_gdiplus.DrawImageRectI(graphics.get(), picture, 0, 0, static_cast<INT>(width),
                              static_cast<INT>(height));
   }
 
@@ -173,10 +162,6 @@ void DrawPicture(const SplashPicture& picture, HDC windowDc, HDC memoryDc, UINT 
     updateLayeredWindow(static_cast<HWND>(g_splashWindow), windowDc, &destination, &size,
                         memoryDc, &source, 0, &blend, ULW_ALPHA);
   }
-
-  ::SelectObject(memoryDc, previous);
-  ::DeleteObject(bitmap);
-  if (graphics) g_gdiplus.DeleteGraphics(graphics);
 }
 
 LRESULT CALLBACK SplashWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -215,52 +200,61 @@ void CreateSplashWindow(HINSTANCE instance) {
                                      nullptr);
   const HWND splash = static_cast<HWND>(g_splashWindow);
 
-  SplashPicture picture;
-  picture.Load(instance);
-  const UINT width = picture.Width();
-  const UINT height = picture.Height();
+  const UniqueImage picture = LoadPicture(instance);
+  const UINT width = MeasureImage(picture.get(), g_gdiplus.GetImageWidth);
+  const UINT height = MeasureImage(picture.get(), g_gdiplus.GetImageHeight);
 
-  const HDC windowDc = ::GetDC(splash);
-  const HDC memoryDc = ::CreateCompatibleDC(windowDc);
-  if (width > 0 && height > 0) DrawPicture(picture, windowDc, memoryDc, width, height);
-  ::DeleteDC(memoryDc);
-  ::ReleaseDC(splash, windowDc);
+  {
+    // The memory context goes before the window's own is given back.
+    const platform::UniqueWindowDc windowDc({splash, ::GetDC(splash)});
+    const platform::UniqueMemoryDc memoryDc(::CreateCompatibleDC(windowDc.get().dc));
+    if (width > 0 && height > 0) {
+      DrawPicture(picture.get(), windowDc.get().dc, memoryDc.get(), width, height);
+    }
+  }
 
-  // Each quotient truncates on its own; on a screen smaller than the
-  // picture the position is negative and used as it is.
-  const int x = ::GetSystemMetrics(SM_CXSCREEN) / 2 - static_cast<int>(width) / 2;
-  const int y = ::GetSystemMetrics(SM_CYSCREEN) / 2 - static_cast<int>(height) / 2;
-  ::SetWindowPos(splash, HWND_TOP, x, y, static_cast<int>(width), static_cast<int>(height),
-                 SWP_NOOWNERZORDER);
+  const SplashPosition position =
+      CentredPosition(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN),
+                      static_cast<int>(width), static_cast<int>(height));
+  ::SetWindowPos(splash, HWND_TOP, position.x, position.y, static_cast<int>(width),
+                 static_cast<int>(height), SWP_NOOWNERZORDER);
 }
 
 WPARAM PumpSplashMessages() {
   MSG message = {};
   for (;;) {
     const BOOL result = ::GetMessageW(&message, static_cast<HWND>(g_splashWindow), 0, 0);
-    // A quit message does not end the splash: it stays until the process
-    // ends.
-    if (result == 0) continue;
-    // The window is gone (or the call is broken): nothing is left to serve.
-    if (result == -1) return 0;
-    if (message.message == WM_QUIT) return message.wParam;
-    ::TranslateMessage(&message);
-    ::DispatchMessageW(&message);
+    switch (NextPumpStep(result, message.message == WM_QUIT)) {
+      case PumpStep::kRetrieveAgain:
+        continue;
+      case PumpStep::kEndBroken:
+        return 0;
+      case PumpStep::kEndOnQuit:
+        return message.wParam;
+      case PumpStep::kDispatch:
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+        continue;
+    }
   }
 }
 
 }  // namespace
 
 unsigned SplashThreadProc(void* instance) {
-  g_gdiplusLoaded = LoadGdiplus(&g_gdiplus);
-  const GdiplusStartupInput input = {1, nullptr, FALSE, FALSE};
-  const bool gdiplusStarted = g_gdiplusLoaded && g_gdiplus.Startup(&g_gdiplusToken, &input, nullptr) == 0;
-  g_gdiplusLoaded = gdiplusStarted;
+  {
+    // GDI+ runs only while the window is built: the layered window keeps
+    // its own copy of the pixels.
+    GdiplusSession gdiplusToken;
+    const GdiplusStartupInput input = {1, nullptr, FALSE, FALSE};
+    ULONG_PTR token = 0;
+    g_gdiplusLoaded =
+        LoadGdiplus(&g_gdiplus) && g_gdiplus.Startup(&token, &input, nullptr) == 0;
+    if (g_gdiplusLoaded) gdiplusToken.reset(token);
 
-  CreateSplashWindow(static_cast<HINSTANCE>(instance));
-  g_splashReady.store(1, std::memory_order_release);
-
-  if (gdiplusStarted) g_gdiplus.Shutdown(g_gdiplusToken);
+    CreateSplashWindow(static_cast<HINSTANCE>(instance));
+    g_splashReady.store(1, std::memory_order_release);
+  }
   PumpSplashMessages();
   return 0;
 }

@@ -1,7 +1,8 @@
 // The splash of the simulated machine: no window, only the handle that
 // message boxes name as their owner and the ready flag.
-#include "platform/sim/sim_machine.h"
 #include "ui/splash.h"
+
+#include "platform/sim/sim_machine.h"
 
 namespace {
 int g_simulatedSplash;
