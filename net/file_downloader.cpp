@@ -4,10 +4,13 @@
 
 #include <array>
 #include <cstdio>
-#include <memory>
 #include <utility>
 
+#include "net/server_config.h"
 #include "platform/system.h"
+#include "platform/unique_owner.h"
+
+static_assert(kDownloadPartialFile == CURLE_PARTIAL_FILE);
 
 namespace {
 
@@ -23,10 +26,13 @@ constexpr long kReceiveBufferBytes = 100 * 1024;
 constexpr long kFirstSuccessStatus = 200;
 constexpr long kLastSuccessStatus = 299;
 
-struct EasyCleanup {
-  void operator()(CURL* transfer) const { curl_easy_cleanup(transfer); }
+// Files are fetched straight from below the base URL.
+constexpr char kNoSubPath[] = "";
+
+struct TransferTraits : platform::PointerTraits<CURL> {
+  static void Close(CURL* transfer) { curl_easy_cleanup(transfer); }
 };
-using UniqueTransfer = std::unique_ptr<CURL, EasyCleanup>;
+using UniqueTransfer = platform::UniqueOwner<TransferTraits>;
 
 using AnsiPath = std::array<char, kAnsiPathBytes>;
 
@@ -43,16 +49,19 @@ bool IsSuccessStatus(long status) {
 
 FileDownloader::FileDownloader(std::string url) : baseUrl(std::move(url)) {}
 
+FileDownloader& FileDownloader::Instance() {
+  static FileDownloader instance{kDownloadBaseUrl};
+  return instance;
+}
+
+void FileDownloader::AimInstanceForTesting(std::string url) { Instance().baseUrl = std::move(url); }
+
 bool FileDownloader::DownloadFile(const std::u16string& serverPath,
                                   const std::u16string& localPath) {
-  AnsiPath subPathAnsi;
   AnsiPath serverPathAnsi;
   AnsiPath localPathAnsi;
-  if (!ToAnsi(u"", &subPathAnsi) || !ToAnsi(serverPath, &serverPathAnsi) ||
-      !ToAnsi(localPath, &localPathAnsi)) {
-    return false;
-  }
-  return DownloadWithRetry(subPathAnsi.data(), serverPathAnsi.data(), localPathAnsi.data());
+  if (!ToAnsi(serverPath, &serverPathAnsi) || !ToAnsi(localPath, &localPathAnsi)) return false;
+  return DownloadWithRetry(kNoSubPath, serverPathAnsi.data(), localPathAnsi.data());
 }
 
 bool FileDownloader::DownloadWithRetry(const char* subPath, const char* serverPath,

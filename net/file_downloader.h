@@ -25,6 +25,9 @@ class FileDownloader {
 
   // The one downloader of the process, aimed at the configured server.
   static FileDownloader& Instance();
+  // Aims the one downloader at a test server instead; baseUrl ends in a
+  // slash. Nothing but the test support calls it.
+  static void AimInstanceForTesting(std::string baseUrl);
 
   // Aimed at another server; for tests and tools. baseUrl ends in a slash.
   explicit FileDownloader(std::string baseUrl);
@@ -35,6 +38,8 @@ class FileDownloader {
   // unescaped) into localPath. True when the body is in place.
   bool DownloadFile(const std::u16string& serverPath, const std::u16string& localPath);
 
+  // One download, and one attempt of it, in the system's ANSI code page;
+  // subPath goes between the base URL and the server path.
   bool DownloadWithRetry(const char* subPath, const char* serverPath, const char* localPath);
   int DownloadOnce(const char* subPath, const char* serverPath, const char* localPath);
 

@@ -1,5 +1,7 @@
 #include "tests/support/download_server.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -9,12 +11,22 @@ testhttp::TestHttpServer& DownloadServer() {
   static testhttp::TestHttpServer* server = [] {
     auto* started = new testhttp::TestHttpServer();
     if (!started->Start()) std::abort();
+    FileDownloader::AimInstanceForTesting(started->BaseUrl() + "/UploadData/");
     return started;
   }();
   return *server;
 }
 
-FileDownloader& FileDownloader::Instance() {
-  static FileDownloader* downloader = new FileDownloader(DownloadServer().BaseUrl() + "/UploadData/");
-  return *downloader;
-}
+namespace {
+
+// Aims the downloader before the first test runs, so that no test of an
+// executable built with this file can reach the configured server.
+class AimAtDownloadServer : public ::testing::Environment {
+ public:
+  void SetUp() override { DownloadServer(); }
+};
+
+const ::testing::Environment* const g_aimAtDownloadServer =
+    ::testing::AddGlobalTestEnvironment(new AimAtDownloadServer);
+
+}  // namespace
