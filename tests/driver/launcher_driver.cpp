@@ -44,12 +44,9 @@
 // none (leave it), person (leave it to the person at the screen and wait
 // until it is closed; as the last answer of watch, for every dialog that
 // follows too), choose:PATH (folder dialog: select PATH, then OK).
-#include <windows.h>
+#include "platform/win32.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
-#include <shlobj.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -57,13 +54,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/win_test_helpers.h"
+
 namespace {
 
 constexpr wchar_t kSplashClass[] = L"VelkarisSplashLauncher";
 constexpr wchar_t kDialogClass[] = L"#32770";
 constexpr wchar_t kTreeClass[] = L"SysTreeView32";
 constexpr wchar_t kLinkName[] = L"Velkaris.lnk";
-constexpr int kMessageTextId = 0xFFFF;
 constexpr int kBrowseTitleId = 0x3742;  // the folder dialog's title text
 constexpr DWORD kPollMs = 20;
 constexpr DWORD kBenchPollMs = 2;
@@ -489,10 +487,6 @@ int Splash(DWORD timeoutMs) {
 
 // ---- a whole run ----
 
-bool FileExists(const std::wstring& path) {
-  return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 int Watch(DWORD timeoutMs, const std::wstring& stopFile, const std::vector<Answer>& script) {
   const Deadline deadline(timeoutMs);
   std::set<HWND> answered;
@@ -596,24 +590,14 @@ std::wstring SpecialFolder(int csidl) {
   return ::SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE) ? path : L"";
 }
 
-template <typename T>
-struct ComPtr {
-  T* p = nullptr;
-  ~ComPtr() {
-    if (p) p->Release();
-  }
-  T** out() { return &p; }
-  T* operator->() const { return p; }
-};
-
 std::string ReadLink(const std::wstring& path) {
   std::string out = "{\"link\":{\"path\":" + Json(path);
   if (!FileExists(path)) return out + ",\"exists\":false}}";
-  ComPtr<IShellLinkW> link;
-  ComPtr<IPersistFile> file;
+  platform::ComPtr<IShellLinkW> link;
+  platform::ComPtr<IPersistFile> file;
   if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                reinterpret_cast<void**>(link.out()))) ||
-      FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.out()))) ||
+                                reinterpret_cast<void**>(link.Receive()))) ||
+      FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Receive()))) ||
       FAILED(file->Load(path.c_str(), STGM_READ))) {
     return out + ",\"exists\":true,\"readable\":false}}";
   }

@@ -38,10 +38,10 @@ int CountListed(const std::wstring& name) {
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof(entry);
   int count = 0;
-  if (!snapshot.IsValid() || !::Process32FirstW(snapshot.Get(), &entry)) return 0;
+  if (!snapshot || !::Process32FirstW(snapshot.get(), &entry)) return 0;
   do {
     if (name == entry.szExeFile) ++count;
-  } while (::Process32NextW(snapshot.Get(), &entry));
+  } while (::Process32NextW(snapshot.get(), &entry));
   return count;
 }
 
@@ -68,15 +68,15 @@ class StandIn {
       ADD_FAILURE() << "cannot start the stand-in, error " << ::GetLastError();
       return;
     }
-    m_process.Reset(info.hProcess);
+    m_process.reset(info.hProcess);
     platform::UniqueHandle thread(info.hThread);
   }
   StandIn(const StandIn&) = delete;
   StandIn& operator=(const StandIn&) = delete;
   ~StandIn() {
-    if (!m_process.IsValid()) return;
-    ::TerminateProcess(m_process.Get(), 0);
-    ::WaitForSingleObject(m_process.Get(), kProcessEndLimitMs);
+    if (!m_process) return;
+    ::TerminateProcess(m_process.get(), 0);
+    ::WaitForSingleObject(m_process.get(), kProcessEndLimitMs);
   }
 
  private:

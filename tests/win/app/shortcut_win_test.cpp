@@ -18,11 +18,11 @@ bool ReadLink(const std::wstring& linkPath, LinkContents* contents) {
   (void)::CoInitialize(nullptr);
   platform::ComPtr<IShellLinkW> link;
   if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                link.Out()))) {
+                                reinterpret_cast<void**>(link.Receive())))) {
     return false;
   }
   platform::ComPtr<IPersistFile> file;
-  if (FAILED(link->QueryInterface(IID_IPersistFile, file.Out())) ||
+  if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Receive()))) ||
       FAILED(file->Load(linkPath.c_str(), STGM_READ))) {
     return false;
   }

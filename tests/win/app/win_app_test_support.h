@@ -10,22 +10,12 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "tests/support/win_test_helpers.h"
 
 #include <commctrl.h>
 
 // Helpers of the Windows tests of the launcher flow: real folders, real
 // registry, real processes.
-
-inline std::u16string U16(const std::wstring& text) {
-  return std::u16string(text.begin(), text.end());
-}
-inline std::wstring Wide(const std::u16string& text) {
-  return std::wstring(text.begin(), text.end());
-}
-
-inline bool PathExistsW(const std::wstring& path) {
-  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 inline std::wstring CurrentDirectoryW() {
   wchar_t buffer[MAX_PATH] = {};
@@ -64,7 +54,7 @@ class TempFolder {
     std::filesystem::create_directories(file.parent_path());
     platform::UniqueHandle handle(::CreateFileW(file.wstring().c_str(), GENERIC_WRITE, 0, nullptr,
                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!handle.IsValid()) ADD_FAILURE() << "cannot create a file";
+    if (!handle) ADD_FAILURE() << "cannot create a file";
     return file.wstring();
   }
 
@@ -113,7 +103,6 @@ class DialogAnswerer {
   static constexpr auto kPollInterval = std::chrono::milliseconds(20);
   static constexpr auto kLifetime = std::chrono::seconds(60);
   static constexpr auto kSelectionWait = std::chrono::seconds(10);
-  static constexpr int kMessageTextId = 0xFFFF;
   static constexpr int kTextUnits = 1024;
 
   static std::wstring TextOf(HWND window) {

@@ -7,14 +7,9 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/win_test_helpers.h"
+
 namespace {
-
-std::u16string U16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
-std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
-
-bool Exists(const std::u16string& path) {
-  return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // A fresh folder under the real temporary folder, removed afterwards.
 class FileServicesWinTest : public ::testing::Test {
@@ -43,18 +38,18 @@ class FileServicesWinTest : public ::testing::Test {
 TEST_F(FileServicesWinTest, CreateDirectoryTreeMakesEveryMissingFolder) {
   const std::u16string deepest = m_base + u"\\Games\\A\\B";
   EXPECT_TRUE(CreateDirectoryTree(deepest));
-  EXPECT_TRUE(Exists(deepest));
+  EXPECT_TRUE(FileExists(deepest));
   // Already there: still true.
   EXPECT_TRUE(CreateDirectoryTree(deepest));
   EXPECT_TRUE(CreateDirectoryTree(m_base + u"\\Trailing\\"));
-  EXPECT_TRUE(Exists(m_base + u"\\Trailing"));
+  EXPECT_TRUE(FileExists(m_base + u"\\Trailing"));
 }
 
 TEST_F(FileServicesWinTest, CreateDirectoryTreeTreatsForwardSlashesAsPartOfTheName) {
   // One attempt for the whole tail, which Windows fails for the missing
   // parent "Forward".
   EXPECT_FALSE(CreateDirectoryTree(m_base + u"\\Forward/A"));
-  EXPECT_FALSE(Exists(m_base + u"\\Forward"));
+  EXPECT_FALSE(FileExists(m_base + u"\\Forward"));
 }
 
 TEST_F(FileServicesWinTest, CreateDirectoryTreeAccepts259CharactersAndRefuses260) {
@@ -64,12 +59,12 @@ TEST_F(FileServicesWinTest, CreateDirectoryTreeAccepts259CharactersAndRefuses260
   };
   const std::u16string refused = pathOfLength(260, u'r');
   EXPECT_FALSE(CreateDirectoryTree(refused));
-  EXPECT_FALSE(Exists(m_base + u"\\" + std::u16string(100, u'r')));
+  EXPECT_FALSE(FileExists(m_base + u"\\" + std::u16string(100, u'r')));
 
   const std::u16string accepted = pathOfLength(259, u'a');
   ASSERT_EQ(accepted.size(), 259u);
   EXPECT_TRUE(CreateDirectoryTree(accepted));
-  EXPECT_TRUE(Exists(accepted));
+  EXPECT_TRUE(FileExists(accepted));
 }
 
 TEST_F(FileServicesWinTest, DeletePathRemovesAFolderWithItsContents) {
@@ -78,14 +73,14 @@ TEST_F(FileServicesWinTest, DeletePathRemovesAFolderWithItsContents) {
   WriteFile(folder + u"\\Inner\\file.txt", "x");
   WriteFile(folder + u"\\top.txt", "y");
   EXPECT_TRUE(DeletePath(folder));
-  EXPECT_FALSE(Exists(folder));
+  EXPECT_FALSE(FileExists(folder));
   EXPECT_FALSE(DeletePath(folder));
 }
 
 TEST_F(FileServicesWinTest, RenamePathMovesOntoAFreeName) {
   WriteFile(m_base + u"\\file.temp", "fresh");
   EXPECT_TRUE(RenamePath(m_base + u"\\file.temp", m_base + u"\\file"));
-  EXPECT_FALSE(Exists(m_base + u"\\file.temp"));
+  EXPECT_FALSE(FileExists(m_base + u"\\file.temp"));
   std::ifstream in(std::filesystem::path(Wide(m_base + u"\\file")), std::ios::binary);
   std::string content;
   in >> content;
@@ -97,8 +92,8 @@ TEST_F(FileServicesWinTest, RenamePathOntoAnExistingNameLeavesBothFiles) {
   WriteFile(m_base + u"\\file.temp", "fresh");
   WriteFile(m_base + u"\\file", "old");
   EXPECT_FALSE(RenamePath(m_base + u"\\file.temp", m_base + u"\\file"));
-  EXPECT_TRUE(Exists(m_base + u"\\file.temp"));
-  EXPECT_TRUE(Exists(m_base + u"\\file"));
+  EXPECT_TRUE(FileExists(m_base + u"\\file.temp"));
+  EXPECT_TRUE(FileExists(m_base + u"\\file"));
 }
 
 }  // namespace

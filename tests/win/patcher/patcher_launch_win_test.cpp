@@ -13,6 +13,7 @@
 
 #include "fs/file_services.h"
 #include "platform/files.h"
+#include "tests/support/win_test_helpers.h"
 #include "tests/support/work_folder.h"
 #include "ui/messages.h"
 #include "ui/splash.h"
@@ -23,15 +24,12 @@ constexpr wchar_t kStandIn[] = L"stand_in_patcher.exe";
 constexpr wchar_t kRecord[] = L"stand_in_record.bin";
 constexpr wchar_t kPatcher[] = L"VelkarisPatcher32.vke";
 constexpr DWORD kPathUnits = 1024;
-constexpr int kMessageTextId = 0xFFFF;  // the text control of a message box
 constexpr size_t kMessageTextUnits = 4096;
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
 constexpr auto kWaitLimit = std::chrono::seconds(30);
 
 static_assert(sizeof(STARTUPINFOW) == 68, "the start-up record handed to CreateProcessW");
 
-std::wstring W(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
-std::u16string U16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
 
 // Polls until done() holds or the wait limit passes.
 bool WaitUntil(const std::function<bool()>& done) {
@@ -41,10 +39,6 @@ bool WaitUntil(const std::function<bool()>& done) {
     std::this_thread::sleep_for(kPollInterval);
   }
   return true;
-}
-
-bool FileExists(const std::wstring& path) {
-  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::wstring CurrentDirectory() {
@@ -200,8 +194,8 @@ TEST_F(PatcherStart, AFileThatIsNotAProgramShowsTheSystemsTextForTheError) {
   ASSERT_GE(systemText.size(), 2u);
   EXPECT_EQ(systemText.substr(systemText.size() - 2), "\r\n");
   ASSERT_TRUE(shown.found);
-  EXPECT_EQ(shown.text, W(std::u16string(g_messages.MsgUpdateVersionDownloadFailed) +
-                          u"\r\n errCode : " + AnsiToWide(systemText)));
+  EXPECT_EQ(shown.text, Wide(std::u16string(g_messages.MsgUpdateVersionDownloadFailed) +
+                             u"\r\n errCode : " + AnsiToWide(systemText)));
   EXPECT_EQ(shown.owner, nullptr);
 }
 

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+#include "platform/win32.h"
+
+// Helpers of the tests and test programs that run under Wine.
+
+// Windows wide text and the portable code's UTF-16 text, unit for unit.
+inline std::u16string U16(const std::wstring& text) {
+  return std::u16string(text.begin(), text.end());
+}
+inline std::wstring Wide(const std::u16string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+// A file or a folder of that name exists.
+inline bool FileExists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+inline bool FileExists(const std::u16string& path) { return FileExists(Wide(path)); }
+
+// The control of a message box that holds its text.
+inline constexpr int kMessageTextId = 0xFFFF;
