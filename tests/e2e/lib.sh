@@ -303,11 +303,7 @@ patcher_version
 readme.txt
 stand_in_record.bin
 END
-  e2e_expect_patcher "$install" <<'END'
-command line: ["C:\Corvane\Velkaris/VelkarisPatcher32.vke" ]
-directory: C:\Corvane\Velkaris
-argument 0: C:\Corvane\Velkaris/VelkarisPatcher32.vke
-END
+  e2e_expect_patcher "$E2E_INSTALL"
 }
 
 # A process under a watched NAME (the driver, copied under that name and
@@ -539,14 +535,31 @@ e2e_wait_record() {
   [ -f "$record" ]
 }
 
-# The stand-in patcher started in FOLDER (Unix path), with the record lines
-# on stdin.
+# The stand-in patcher started by the launcher from the install folder
+# FOLDER (Windows path, as the launcher records it): its record says the
+# launcher's quoted program path, the argument text ARGS handed on as it
+# stands, the folder as the current directory and ARG... as the patcher
+# parsed them.
+# e2e_expect_patcher FOLDER [ARGS [ARG...]]
 e2e_expect_patcher() {
-  if ! e2e_wait_record "$1"; then
-    e2e_fail "the patcher was not started in $1"
+  local folder=$1 args=${2-}
+  shift $(($# < 2 ? $# : 2))
+  local program="$folder/VelkarisPatcher32.vke" directory=${folder%\\}
+  local expected index=1 arg
+  expected=$(printf 'command line: ["%s" %s]\ndirectory: %s\nargument 0: %s' \
+    "$program" "$args" "$directory" "$program")
+  for arg; do
+    expected+=$(printf '\nargument %d: %s' "$index" "$arg")
+    index=$((index + 1))
+  done
+  local unixFolder
+  unixFolder=$(e2e_path "$directory")
+  if ! e2e_wait_record "$unixFolder"; then
+    e2e_fail "the patcher was not started in $unixFolder"
     return 0
   fi
-  e2e_same "patcher record" "$(cat)" "$(python3 "$E2E_LIB_DIR/e2e.py" record "$1/$E2E_RECORD_NAME")"
+  e2e_same "patcher record" "$expected" \
+    "$(python3 "$E2E_LIB_DIR/e2e.py" record "$unixFolder/$E2E_RECORD_NAME")"
 }
 
 # Nothing started the stand-in patcher: the launcher has ended before any

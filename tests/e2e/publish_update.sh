@@ -28,14 +28,6 @@ publish() {
   chmod -R a+rX "$tree"
 }
 
-expect_patcher_started() {
-  e2e_expect_patcher "$install" <<'END'
-command line: ["C:\Corvane\Velkaris/VelkarisPatcher32.vke" ]
-directory: C:\Corvane\Velkaris
-argument 0: C:\Corvane\Velkaris/VelkarisPatcher32.vke
-END
-}
-
 e2e_machine
 install=$(e2e_path "$E2E_INSTALL")
 
@@ -69,7 +61,7 @@ GET /UploadData/VelkarisPatcher32.vke
 GET /UploadData/locales/en_US.txt
 GET /UploadData/readme.txt
 END
-expect_patcher_started
+e2e_expect_patcher "$E2E_INSTALL"
 rm -f "$install/$E2E_RECORD_NAME"
 
 # Release B, published while the tree is served: readme.txt changed,
@@ -109,5 +101,5 @@ patcher_version
 readme.txt
 stand_in_record.bin
 END
-expect_patcher_started
+e2e_expect_patcher "$E2E_INSTALL"
 e2e_end

@@ -23,14 +23,7 @@ Launcher | $E2E_MSG_SHORTCUT | owner: splash | Yes,No | yes
 END
 e2e_expect_full_install_requests
 e2e_expect_reg "$E2E_REGIONAL_KEY" "$E2E_INSTALL"
-e2e_expect_patcher "$install" <<'END'
-command line: ["C:\Corvane\Velkaris/VelkarisPatcher32.vke" -x 1 "two words"]
-directory: C:\Corvane\Velkaris
-argument 0: C:\Corvane\Velkaris/VelkarisPatcher32.vke
-argument 1: -x
-argument 2: 1
-argument 3: two words
-END
+e2e_expect_patcher "$E2E_INSTALL" '-x 1 "two words"' -x 1 'two words'
 e2e_expect_full_install_tree "$install"
 for file in VelkarisLauncher.exe VelkarisPatcher32.vke patcher_files_version readme.txt \
   locales/zh_TW.txt; do

@@ -21,11 +21,7 @@ e2e_run up_to_date "$E2E_INSTALL\\VelkarisLauncher.exe"
 e2e_expect_exit 0
 e2e_expect_no_dialog
 e2e_expect_requests <<<"GET /UploadData/patcher_version"
-e2e_expect_patcher "$install" <<'END'
-command line: ["C:\Corvane\Velkaris/VelkarisPatcher32.vke" ]
-directory: C:\Corvane\Velkaris
-argument 0: C:\Corvane\Velkaris/VelkarisPatcher32.vke
-END
+e2e_expect_patcher "$E2E_INSTALL"
 e2e_same "install folder (sha256)" "$before" \
   "$(cd "$install" && find . -type f ! -name "$E2E_RECORD_NAME" -exec sha256sum {} + | LC_ALL=C sort -k2)"
 e2e_expect_bytes "$install/patcher_version" '3\r\n7'

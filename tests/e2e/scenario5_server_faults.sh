@@ -113,11 +113,7 @@ END
 e2e_expect_same_file "$E2E_RELEASE/VelkarisPatcher32.vke" "$install/VelkarisPatcher32.vke"
 e2e_expect_bytes "$install/patcher_version" "$E2E_BEHIND_UPDATED_RECORD"
 e2e_expect_absent "$install/VelkarisPatcher32.vke.temp"
-e2e_expect_patcher "$install" <<'END'
-command line: ["C:\Corvane\Velkaris/VelkarisPatcher32.vke" ]
-directory: C:\Corvane\Velkaris
-argument 0: C:\Corvane\Velkaris/VelkarisPatcher32.vke
-END
+e2e_expect_patcher "$E2E_INSTALL"
 
 # -- a list entry naming a file outside the install folder, which the server
 # would hand out wherever the name leads

@@ -29,11 +29,7 @@ e2e_expect_same_file "$E2E_RELEASE/VelkarisPatcher32.vke" "$install/VelkarisPatc
 e2e_expect_same_file "$E2E_RELEASE/patcher_files_version" "$install/patcher_files_version"
 e2e_expect_bytes "$install/patcher_version" "$E2E_RELEASE_RECORD"
 e2e_expect_absent "$install/VelkarisPatcher32.vke.temp" "$install/patcher_files_version_tmp"
-e2e_expect_patcher "$install" <<'END'
-command line: ["C:\Corvane\Velkaris/VelkarisPatcher32.vke" ]
-directory: C:\Corvane\Velkaris
-argument 0: C:\Corvane\Velkaris/VelkarisPatcher32.vke
-END
+e2e_expect_patcher "$E2E_INSTALL"
 
 # -- a patcher file that is no program
 e2e_machine

@@ -46,11 +46,7 @@ Launcher | $E2E_MSG_SHORTCUT | owner: splash | Yes,No | no
 END
 e2e_expect_full_install_requests
 e2e_expect_reg "$E2E_REGIONAL_KEY" 'D:\Velkaris\'
-e2e_expect_patcher "$(e2e_path 'D:\Velkaris')" <<'END'
-command line: ["D:\Velkaris\/VelkarisPatcher32.vke" ]
-directory: D:\Velkaris
-argument 0: D:\Velkaris\/VelkarisPatcher32.vke
-END
+e2e_expect_patcher 'D:\Velkaris\'
 e2e_expect_bytes "$(e2e_path 'D:\Velkaris')/patcher_version" "$E2E_RELEASE_RECORD"
 e2e_expect_links <<'END'
 C:\users\root\Desktop\Velkaris.lnk: missing
