@@ -7,22 +7,24 @@
 
 #include <limits>
 
+#include "platform/unique_owner.h"
+
 namespace publish {
 
 namespace {
 
-struct ProviderClose {
-  void operator()(void* provider) const { BCryptCloseAlgorithmProvider(provider, 0); }
+struct ProviderTraits : platform::PointerTraits<void> {
+  static void Close(BCRYPT_ALG_HANDLE provider) { BCryptCloseAlgorithmProvider(provider, 0); }
 };
-struct HashDestroy {
-  void operator()(void* hash) const { BCryptDestroyHash(hash); }
+struct HashTraits : platform::PointerTraits<void> {
+  static void Close(BCRYPT_HASH_HANDLE hash) { BCryptDestroyHash(hash); }
 };
 
 }  // namespace
 
 struct Sha256::State {
-  std::unique_ptr<void, ProviderClose> provider;
-  std::unique_ptr<void, HashDestroy> hash;
+  platform::UniqueOwner<ProviderTraits> provider;
+  platform::UniqueOwner<HashTraits> hash;
   bool ok = false;
 };
 
