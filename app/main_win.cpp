@@ -1,10 +1,9 @@
 // Entry point of VelkarisLauncher.exe.
-#include <windows.h>
-
 #include <new>
 
 #include "app/launcher.h"
 #include "platform/system_library.h"
+#include "platform/win32.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // The launcher runs elevated from wherever a copy was put, often a

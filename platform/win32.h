@@ -1,7 +1,8 @@
 #pragma once
 
-// The one place that includes the Windows headers for the Win32 backend.
-// MinGW-w64 quirks:
+// The one place where the launcher's Windows code (the Win32 backend, the
+// splash, the entry point, the Windows tests) takes the Windows headers and
+// the owners of Windows handles. MinGW-w64 quirks:
 // - windows.h defines DeleteFile, CreateDirectory, SendMessage and the like
 //   as macros; the backend's own names avoid them, so nothing is undefined.
 // - char16_t and wchar_t are both 16 bits on Windows; the portable code uses
