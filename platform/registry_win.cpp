@@ -4,7 +4,7 @@
 
 namespace platform {
 
-static_assert(kRegSz == REG_SZ);
+static_assert(kRegSz == REG_SZ && kRegExpandSz == REG_EXPAND_SZ);
 
 namespace {
 HKEY AsKey(uintptr_t handle) { return reinterpret_cast<HKEY>(handle); }
