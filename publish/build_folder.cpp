@@ -15,31 +15,82 @@ bool IsExecutableName(const std::u16string& name) {
   return name == kPatcherFileName || name == kLauncherFileName;
 }
 
-// Adds one regular file found below the folder; a refused name goes to
-// *refused instead.
-bool AddFile(const fs::path& folder, const fs::directory_entry& entry, BuildContent* build,
-             std::vector<std::string>* refused, Failure* failure) {
+struct Scan {
+  fs::path folder;  // resolved
+  BuildContent* build = nullptr;
+  std::vector<std::string> refused;
+};
+
+// A link that leads out of the build folder would publish whatever it
+// points at, a system file as readily as a game file.
+std::string LinkProblem(const Scan& scan, const fs::directory_entry& entry) {
   std::error_code error;
-  const uint64_t size = entry.file_size(error);
-  if (error) {
-    return Fail(failure, ExitCode::kBuildUnreadable,
-                "cannot read " + PrintablePath(entry.path()) + ": " + error.message());
+  if (!entry.is_symlink(error)) return {};
+  const fs::path target = fs::canonical(entry.path(), error);
+  if (error) return "is a link that leads nowhere";
+  if (!IsWithin(target, scan.folder)) {
+    return "is a link to " + PrintablePath(target) + ", outside the build folder";
   }
-  const fs::path relative = entry.path().lexically_relative(folder);
-  SourceFile file{{}, entry.path(), size, {}};
-  std::string problem;
-  if (ListNameFromPath(relative, &file.name, &problem)) {
+  return {};
+}
+
+// Adds one regular file found below the folder; a refused name goes to
+// scan->refused instead.
+bool AddFile(Scan* scan, const fs::directory_entry& entry, Failure* failure) {
+  const fs::path relative = entry.path().lexically_relative(scan->folder);
+  SourceFile file;
+  file.path = entry.path();
+  if (!ReadStamp(entry.path(), &file.stamp)) {
+    return Fail(failure, ExitCode::kBuildUnreadable, "cannot read " + PrintablePath(entry.path()));
+  }
+  std::string problem = LinkProblem(*scan, entry);
+  if (problem.empty() && ListNameFromPath(relative, &file.name, &problem)) {
     if (IsExecutableName(file.name)) {
-      (file.name == kPatcherFileName ? build->patcher : build->launcher.emplace()) = file;
+      (file.name == kPatcherFileName ? scan->build->patcher : scan->build->launcher.emplace()) = file;
       return true;
     }
     problem = ListNameProblem(file.name);
   }
   if (!problem.empty()) {
-    refused->push_back(PrintablePath(relative) + ": " + problem);
+    scan->refused.push_back(PrintablePath(relative) + ": " + problem);
     return true;
   }
-  build->files.push_back(std::move(file));
+  scan->build->files.push_back(std::move(file));
+  return true;
+}
+
+// One folder and those below it; a folder that cannot be read is named.
+bool ScanFolder(Scan* scan, const fs::path& folder, Failure* failure) {
+  std::error_code error;
+  const auto unreadable = [&] {
+    return Fail(failure, ExitCode::kBuildUnreadable,
+                "cannot read the folder " + PrintablePath(folder) + ": " + error.message());
+  };
+  fs::directory_iterator it(folder, error);
+  if (error) return unreadable();
+  for (; it != fs::directory_iterator(); it.increment(error)) {
+    const fs::directory_entry& entry = *it;
+    const fs::file_status status = entry.status(error);
+    if (error) {
+      return Fail(failure, ExitCode::kBuildUnreadable,
+                  "cannot read " + PrintablePath(entry.path()) + ": " + error.message());
+    }
+    if (fs::is_directory(status)) {
+      if (entry.is_symlink(error)) {
+        return Fail(
+            failure, ExitCode::kBuildUnreadable,
+            PrintablePath(entry.path()) + " is a link to a folder; put the files there instead");
+      }
+      if (!ScanFolder(scan, entry.path(), failure)) return false;
+      continue;
+    }
+    if (!fs::is_regular_file(status)) {
+      const std::string what = fs::exists(status) ? " is not a regular file" : " is a broken link";
+      return Fail(failure, ExitCode::kBuildUnreadable, PrintablePath(entry.path()) + what);
+    }
+    if (!AddFile(scan, entry, failure)) return false;
+  }
+  if (error) return unreadable();
   return true;
 }
 
@@ -58,6 +109,24 @@ void FindCaseClashes(const std::vector<SourceFile>& files, std::vector<std::stri
 
 }  // namespace
 
+bool IsWithin(const fs::path& inner, const fs::path& outer) {
+  auto innerPart = inner.begin();
+  for (const fs::path& outerPart : outer) {
+    if (outerPart.empty()) continue;  // a trailing separator
+    if (innerPart == inner.end() || *innerPart != outerPart) return false;
+    ++innerPart;
+  }
+  return true;
+}
+
+bool ReadStamp(const fs::path& path, FileStamp* stamp) {
+  std::error_code error;
+  stamp->size = fs::file_size(path, error);
+  if (error) return false;
+  stamp->time = fs::last_write_time(path, error).time_since_epoch().count();
+  return !error;
+}
+
 bool ScanBuildFolder(const fs::path& folder, BuildContent* build, Failure* failure) {
   *build = BuildContent();
   std::error_code error;
@@ -65,39 +134,21 @@ bool ScanBuildFolder(const fs::path& folder, BuildContent* build, Failure* failu
     return Fail(failure, ExitCode::kBuildUnreadable,
                 "the build folder " + PrintablePath(folder) + " is not a folder");
   }
-  std::vector<std::string> refused;
-  fs::recursive_directory_iterator it(folder, error);
-  for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    const fs::directory_entry& entry = *it;
-    const fs::file_status status = entry.status(error);
-    if (error) break;
-    if (fs::is_directory(status)) {
-      if (entry.is_symlink(error)) {
-        return Fail(
-            failure, ExitCode::kBuildUnreadable,
-            PrintablePath(entry.path()) + " is a link to a folder; put the files there instead");
-      }
-      continue;
-    }
-    if (!fs::is_regular_file(status)) {
-      return Fail(failure, ExitCode::kBuildUnreadable,
-                  PrintablePath(entry.path()) + " is not a regular file");
-    }
-    if (!AddFile(folder, entry, build, &refused, failure)) return false;
-  }
+  Scan scan{fs::canonical(folder, error), build, {}};
   if (error) {
     return Fail(failure, ExitCode::kBuildUnreadable,
                 "cannot read the build folder " + PrintablePath(folder) + ": " + error.message());
   }
+  if (!ScanFolder(&scan, scan.folder, failure)) return false;
   std::sort(build->files.begin(), build->files.end(),
             [](const SourceFile& a, const SourceFile& b) { return a.name < b.name; });
-  FindCaseClashes(build->files, &refused);
-  if (!refused.empty()) {
-    std::sort(refused.begin(), refused.end());
-    std::string message = "the launcher could not fetch these files under their names:\n";
-    for (const std::string& line : refused) message += "  " + line + "\n";
+  FindCaseClashes(build->files, &scan.refused);
+  if (!scan.refused.empty()) {
+    std::sort(scan.refused.begin(), scan.refused.end());
+    std::string message = "these build files cannot be published:\n";
+    for (const std::string& line : scan.refused) message += "  " + line + "\n";
     return Fail(failure, ExitCode::kUnsafeName,
-                message + "rename or remove them in the build folder");
+                message + "rename, replace or remove them in the build folder");
   }
   if (build->patcher.name.empty()) {
     return Fail(

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "publish/failure.h"
+#include "publish/manifest.h"
 #include "publish/sha256.h"
 
 // The folder with a new patcher build: "VelkarisPatcher32.vke", optionally
@@ -17,8 +18,8 @@ namespace publish {
 struct SourceFile {
   std::u16string name;  // list name, or the executable's own name
   std::filesystem::path path;
-  uint64_t size = 0;
-  Sha256Digest hash{};
+  FileStamp stamp;                   // size and modification time when scanned
+  std::optional<Sha256Digest> hash;  // once read
 };
 
 struct BuildContent {
@@ -28,7 +29,14 @@ struct BuildContent {
 };
 
 // Finds the files and checks every name; all refused names are reported
-// together (kUnsafeName), each with its reason. Hashes are not computed.
+// together (kUnsafeName), each with its reason. A link is followed only to a
+// file inside the folder. Hashes are not computed.
 bool ScanBuildFolder(const std::filesystem::path& folder, BuildContent* build, Failure* failure);
+
+// True when `inner` is `outer` or lies below it; both absolute and normal.
+bool IsWithin(const std::filesystem::path& inner, const std::filesystem::path& outer);
+
+// The size and modification time of a file; false when it cannot be read.
+bool ReadStamp(const std::filesystem::path& path, FileStamp* stamp);
 
 }  // namespace publish

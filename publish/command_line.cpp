@@ -20,40 +20,60 @@ bool ParseSecond(const std::string& text, int32_t* second) {
 
 std::string UsageText() {
   return R"(Usage: velkaris-publish BUILD_FOLDER RELEASE_TREE [options]
+       velkaris-publish --verify RELEASE_TREE [--manifest FILE]
 
 Updates RELEASE_TREE, the folder the download server serves as /UploadData/,
-from the patcher build in BUILD_FOLDER: copies the files whose content
-changed, then writes patcher_files_version, then patcher_version, each under
-a temporary name that is renamed into place, so players fetching meanwhile
-never see a version that announces files not yet there. Run it again after
-an interruption and it finishes the job.
+from the patcher build in BUILD_FOLDER: writes every file whose content
+changed under a temporary name, renames them all into place in one burst,
+then writes patcher_files_version, then patcher_version, so players fetching
+meanwhile never see a version that announces files not yet there. Run it
+again after an interruption and it finishes the job. One run at a time per
+tree: a second one stops at once (exit code 8).
 
 BUILD_FOLDER holds VelkarisPatcher32.vke, optionally the launcher copy
 VelkarisLauncher.exe, and the accompanying files, at the top or in
-"locales"; every accompanying file goes into patcher_files_version. A file
-whose content changed gets its number raised by one, a new file starts at 1;
-patcher_version's first number rises by one when the patcher or a listed
-file changed. A file missing from the build is dropped from the list and
-left in the tree (for players still fetching the older list) unless --prune.
+"locales"; every accompanying file goes into patcher_files_version. Links
+are followed only to files inside BUILD_FOLDER. A file whose content changed
+gets its number raised by one, a new file starts at 1; patcher_version's
+first number rises by one when the patcher or a listed file changed.
+Numbers never go down: they rise past both the tree's and the manifest's,
+and a file whose copy in the tree was changed by hand is written again
+under a raised number. A file missing from the build is dropped from the
+list and left in the tree (for players still fetching the older list)
+unless --prune.
+
+Files are written with mode 0644 and folders 0755 whatever the umask, so
+the web server can read them; copies keep the build's modification time.
 
 Options:
-  --dry-run        print the plan (what changes, old and new numbers), write nothing
-  --prune          delete from the tree the files the list no longer names
-  --second N       set patcher_version's second number (default: keep it)
-  --manifest FILE  the tool's record of content hashes; default: beside the tree,
-                   RELEASE_TREE.publish-manifest (never inside the served tree)
-  --quiet          print errors only
-  --help           print this text
+  --dry-run           print the plan (the numbers players see now and the new
+                      ones), write nothing
+  --prune             delete from the tree the files the list no longer names,
+                      once the new list is live
+  --second N          set patcher_version's second number (default: keep it)
+  --manifest FILE     the tool's record of content hashes; default: beside the
+                      tree, RELEASE_TREE.publish-manifest (never inside the
+                      served tree); its lock is FILE.lock
+  --verify            hash the tree against the manifest and the list, print
+                      every difference, write nothing
+  --rebuild-manifest  ignore the manifest and take the tree over as it stands
+                      (for a manifest that fails its integrity check)
+  --quiet             print errors only
+  --help              print this text
 
 Exit codes:
-  0  published, or nothing to publish
-  2  bad command line
-  3  build folder missing, unreadable, without VelkarisPatcher32.vke, or a
-     file changed while it was copied
-  4  a build file whose name the launcher cannot fetch (all are listed)
-  5  release tree or manifest unreadable or damaged
-  6  writing the release tree or the manifest failed
-  7  not enough free space for the release tree
+  0   published, nothing to publish, or (--verify) the tree matches
+  2   bad command line
+  3   build folder missing, unreadable, without VelkarisPatcher32.vke, or a
+      file changed while it was copied
+  4   a build file that cannot be published: a name the launcher cannot
+      fetch, or a link leading out of the build folder (all are listed)
+  5   release tree or manifest unreadable
+  6   writing the release tree or the manifest failed
+  7   not enough free space for the release tree
+  8   another run holds the tree's lock
+  9   (--verify) the tree differs from the manifest
+  10  the manifest fails its integrity check (cut short or edited)
 )";
 }
 
@@ -72,6 +92,10 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
       options->dryRun = true;
     } else if (arg == "--prune") {
       options->prune = true;
+    } else if (arg == "--verify") {
+      options->verify = true;
+    } else if (arg == "--rebuild-manifest") {
+      options->rebuildManifest = true;
     } else if (arg == "--quiet") {
       *quiet = true;
     } else if (arg == "--manifest" && hasValue) {
@@ -92,6 +116,15 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
     }
   }
   if (*help) return true;
+  if (options->verify) {
+    if (positional.size() != 1 || options->dryRun || options->prune || options->second ||
+        options->rebuildManifest) {
+      *problem = "--verify takes RELEASE_TREE alone (and --manifest)";
+      return false;
+    }
+    options->releaseTree = positional[0];
+    return true;
+  }
   if (positional.size() != kPositionalCount) {
     *problem = "give BUILD_FOLDER and RELEASE_TREE";
     return false;

@@ -14,6 +14,9 @@ enum class ExitCode : int {
   kTreeUnreadable = 5,   // release tree or manifest unreadable or inconsistent
   kWriteFailed = 6,      // writing the release tree failed
   kNoSpace = 7,          // not enough free space for the release tree
+  kLockHeld = 8,         // another run holds the tree's lock
+  kTreeDiffers = 9,      // --verify found the tree unlike its manifest
+  kManifestDamaged = 10, // the manifest fails its own integrity check
 };
 
 struct Failure {

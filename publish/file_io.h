@@ -5,9 +5,9 @@
 
 #include "platform/unique_owner.h"
 
-// The two file calls the tool needs beyond std::filesystem, one
-// implementation per platform: C streams by native path (errno tells why a
-// write failed, a full disk included) and flushing a file to the disk.
+// The file calls the tool needs beyond std::filesystem, one implementation
+// per platform: C streams by native path (errno tells why a write failed, a
+// full disk included), putting data on the disk, and the tree's lock.
 namespace publish {
 
 using UniqueFile = platform::UniqueOwner<platform::FileTraits>;
@@ -19,5 +19,32 @@ UniqueFile OpenFile(const std::filesystem::path& path, const char* mode);
 // a rename that follows never makes a half-written file visible after a
 // crash. False with errno set on failure.
 bool SyncFile(std::FILE* file);
+
+// For a staged file of a set that SyncStagedFiles later puts on the disk in
+// one go: flushes the stream, and syncs it where the system offers no
+// cheaper way for many files. False with errno set on failure.
+bool SyncStagedFile(std::FILE* file);
+// Puts every file staged below `folder` on the disk before they are renamed
+// into place. False with errno set on failure.
+bool SyncStagedFiles(const std::filesystem::path& folder);
+
+// An exclusive lock on a file, held until the object goes; the system drops
+// it when the process ends, however it ends.
+class FileLock {
+ public:
+  enum class Result { kLocked, kHeld, kMissing, kFailed };
+  FileLock();
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Takes the lock without waiting; `create` makes the file when missing
+  // (else kMissing). kFailed with errno set.
+  Result Take(const std::filesystem::path& path, bool create);
+
+ private:
+  struct Handle;
+  std::unique_ptr<Handle> m_handle;
+};
 
 }  // namespace publish

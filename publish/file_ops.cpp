@@ -1,6 +1,7 @@
 #include "publish/file_ops.h"
 
 #include <cerrno>
+#include <chrono>
 #include <utility>
 #include <vector>
 
@@ -11,16 +12,22 @@ namespace publish {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr size_t kChunkBytes = size_t{1} << 20;
 constexpr size_t kSmallChunkBytes = size_t{64} << 10;
+constexpr fs::perms kFileMode = fs::perms::owner_read | fs::perms::owner_write |
+                                fs::perms::group_read | fs::perms::others_read;
+constexpr fs::perms kFolderMode = fs::perms::owner_all | fs::perms::group_read |
+                                  fs::perms::group_exec | fs::perms::others_read |
+                                  fs::perms::others_exec;
 
 std::error_code LastError() { return std::error_code(errno, std::generic_category()); }
 
 // Reads `source` to its end, hashing it and, when `copy` is set, writing
 // each piece there. Read errors fail with `readError`.
-bool Stream(const std::filesystem::path& source, ExitCode readError, std::FILE* copy,
-            const std::filesystem::path& copyPath, Progress* progress, Sha256Digest* digest,
-            Failure* failure) {
+bool Stream(const fs::path& source, ExitCode readError, std::FILE* copy, const fs::path& copyPath,
+            Progress* progress, Sha256Digest* digest, Failure* failure) {
   const UniqueFile in = OpenFile(source, "rb");
   if (!in) {
     return Fail(failure, readError,
@@ -45,52 +52,22 @@ bool Stream(const std::filesystem::path& source, ExitCode readError, std::FILE* 
   return true;
 }
 
-// Removes an unfinished temporary file when a step fails before its rename.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(std::filesystem::path path) : m_path(std::move(path)) {}
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile() {
-    std::error_code ignored;
-    if (!m_renamed) std::filesystem::remove(m_path, ignored);
-  }
-  const std::filesystem::path& path() const { return m_path; }
-  void Renamed() { m_renamed = true; }
-
- private:
-  std::filesystem::path m_path;
-  bool m_renamed = false;
-};
-
-bool CreateParent(const std::filesystem::path& target, Failure* failure) {
-  std::error_code error;
-  std::filesystem::create_directories(target.parent_path(), error);
-  if (error)
-    return FailWrite(failure, "cannot create the folder of " + PrintablePath(target), error);
-  return true;
-}
-
-// Closes a fully written temporary file after putting it on the disk, then
-// renames it onto `target`.
-bool FinishIntoPlace(UniqueFile file, TemporaryFile* temporary, const std::filesystem::path& target,
-                     const RenameFunction& rename, Failure* failure) {
-  const std::string shown = PrintablePath(temporary->path());
-  if (!SyncFile(file.get())) return FailWrite(failure, "cannot write " + shown, LastError());
+// Closes a fully written file and gives it the mode every published file has.
+bool FinishFile(UniqueFile file, const fs::path& path, Failure* failure) {
+  const std::string shown = PrintablePath(path);
   if (std::fclose(file.release()) != 0)
     return FailWrite(failure, "cannot write " + shown, LastError());
-  if (const std::error_code error = rename(temporary->path(), target)) {
-    return FailWrite(failure, "cannot rename " + shown + " to " + PrintablePath(target), error);
-  }
-  temporary->Renamed();
+  std::error_code error;
+  fs::permissions(path, kFileMode, error);
+  if (error) return FailWrite(failure, "cannot set the mode of " + shown, error);
   return true;
 }
 
 }  // namespace
 
-std::error_code RenameFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+std::error_code RenameFile(const fs::path& from, const fs::path& to) {
   std::error_code error;
-  std::filesystem::rename(from, to, error);
+  fs::rename(from, to, error);
   return error;
 }
 
@@ -100,17 +77,21 @@ bool FailWrite(Failure* failure, const std::string& what, std::error_code error)
   return Fail(failure, code, what + ": " + error.message());
 }
 
-bool HashFile(const std::filesystem::path& path, ExitCode readError, Progress* progress,
-              Sha256Digest* digest, Failure* failure) {
+bool HashFile(const fs::path& path, ExitCode readError, Progress* progress, Sha256Digest* digest,
+              Failure* failure) {
   return Stream(path, readError, nullptr, {}, progress, digest, failure);
 }
 
-SmallFile ReadSmallFile(const std::filesystem::path& path, size_t limit, std::string* bytes,
-                        Failure* failure) {
+SmallFile ReadSmallFile(const fs::path& path, size_t limit, std::string* bytes, Failure* failure) {
   bytes->clear();
   std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
-  if (status.type() == std::filesystem::file_type::not_found) return SmallFile::kMissing;
+  const fs::file_status status = fs::status(path, error);
+  if (status.type() == fs::file_type::not_found) return SmallFile::kMissing;
+  if (fs::is_directory(status)) {
+    Fail(failure, ExitCode::kTreeUnreadable,
+         PrintablePath(path) + " is a folder where a file belongs");
+    return SmallFile::kFailed;
+  }
   const UniqueFile in = OpenFile(path, "rb");
   if (error || !in) {
     Fail(failure, ExitCode::kTreeUnreadable, "cannot read " + PrintablePath(path));
@@ -133,37 +114,82 @@ SmallFile ReadSmallFile(const std::filesystem::path& path, size_t limit, std::st
   return SmallFile::kRead;
 }
 
-bool WriteIntoPlace(const std::filesystem::path& target, std::string_view bytes,
-                    const RenameFunction& rename, Failure* failure) {
-  if (!CreateParent(target, failure)) return false;
-  TemporaryFile temporary(TemporaryPath(target));
-  UniqueFile out = OpenFile(temporary.path(), "wb");
-  if (!out)
-    return FailWrite(failure, "cannot create " + PrintablePath(temporary.path()), LastError());
-  if (std::fwrite(bytes.data(), 1, bytes.size(), out.get()) != bytes.size()) {
-    return FailWrite(failure, "cannot write " + PrintablePath(temporary.path()), LastError());
-  }
-  return FinishIntoPlace(std::move(out), &temporary, target, rename, failure);
+StagedFile::StagedFile(fs::path target)
+    : m_target(std::move(target)), m_temporary(TemporaryPath(m_target)) {}
+
+StagedFile::StagedFile(StagedFile&& other) noexcept
+    : m_target(std::move(other.m_target)),
+      m_temporary(std::move(other.m_temporary)),
+      m_pending(std::exchange(other.m_pending, false)) {}
+
+StagedFile::~StagedFile() {
+  std::error_code ignored;
+  if (m_pending) fs::remove(m_temporary, ignored);
 }
 
-bool CopyIntoPlace(const std::filesystem::path& source, const std::filesystem::path& target,
-                   const Sha256Digest& expected, const RenameFunction& rename, Progress* progress,
-                   Failure* failure) {
-  if (!CreateParent(target, failure)) return false;
-  TemporaryFile temporary(TemporaryPath(target));
-  UniqueFile out = OpenFile(temporary.path(), "wb");
-  if (!out)
-    return FailWrite(failure, "cannot create " + PrintablePath(temporary.path()), LastError());
-  Sha256Digest copied{};
-  if (!Stream(source, ExitCode::kBuildUnreadable, out.get(), temporary.path(), progress, &copied,
+bool StagedFile::SwitchIntoPlace(const RenameFunction& rename, Failure* failure) {
+  if (const std::error_code error = rename(m_temporary, m_target)) {
+    return FailWrite(
+        failure, "cannot rename " + PrintablePath(m_temporary) + " to " + PrintablePath(m_target),
+        error);
+  }
+  m_pending = false;
+  return true;
+}
+
+bool CreateFolders(const fs::path& folder, Failure* failure) {
+  std::error_code error;
+  if (fs::is_directory(folder, error)) return true;
+  if (folder.has_relative_path() && !CreateFolders(folder.parent_path(), failure)) return false;
+  if (fs::create_directory(folder, error); !error) fs::permissions(folder, kFolderMode, error);
+  if (error) return FailWrite(failure, "cannot create the folder " + PrintablePath(folder), error);
+  return true;
+}
+
+bool StageBytes(std::string_view bytes, StagedFile* staged, Failure* failure) {
+  if (!CreateFolders(staged->Target().parent_path(), failure)) return false;
+  const std::string shown = PrintablePath(staged->Temporary());
+  UniqueFile out = OpenFile(staged->Temporary(), "wb");
+  if (!out) return FailWrite(failure, "cannot create " + shown, LastError());
+  if (std::fwrite(bytes.data(), 1, bytes.size(), out.get()) != bytes.size() ||
+      !SyncFile(out.get())) {
+    return FailWrite(failure, "cannot write " + shown, LastError());
+  }
+  return FinishFile(std::move(out), staged->Temporary(), failure);
+}
+
+bool StageCopy(const SourceFile& source, StagedFile* staged, Progress* progress,
+               Sha256Digest* copied, Failure* failure) {
+  if (!CreateFolders(staged->Target().parent_path(), failure)) return false;
+  const fs::path& temporary = staged->Temporary();
+  UniqueFile out = OpenFile(temporary, "wb");
+  if (!out) return FailWrite(failure, "cannot create " + PrintablePath(temporary), LastError());
+  if (!Stream(source.path, ExitCode::kBuildUnreadable, out.get(), temporary, progress, copied,
               failure)) {
     return false;
   }
-  if (copied != expected) {
+  if (!SyncStagedFile(out.get()))
+    return FailWrite(failure, "cannot write " + PrintablePath(temporary), LastError());
+  FileStamp now;
+  if (!ReadStamp(source.path, &now) || now != source.stamp ||
+      (source.hash && *source.hash != *copied)) {
     return Fail(failure, ExitCode::kBuildUnreadable,
-                PrintablePath(source) + " changed while it was being published; run again");
+                PrintablePath(source.path) + " changed while it was being published; run again");
   }
-  return FinishIntoPlace(std::move(out), &temporary, target, rename, failure);
+  if (!FinishFile(std::move(out), temporary, failure)) return false;
+  // Mirrors published from one build then show players the same validators.
+  std::error_code error;
+  fs::last_write_time(temporary, fs::file_time_type(fs::file_time_type::duration(source.stamp.time)),
+                      error);
+  if (error)
+    return FailWrite(failure, "cannot set the time of " + PrintablePath(temporary), error);
+  return true;
+}
+
+bool WriteIntoPlace(const fs::path& target, std::string_view bytes, const RenameFunction& rename,
+                    Failure* failure) {
+  StagedFile staged(target);
+  return StageBytes(bytes, &staged, failure) && staged.SwitchIntoPlace(rename, failure);
 }
 
 }  // namespace publish

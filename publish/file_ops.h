@@ -7,13 +7,16 @@
 #include <string_view>
 #include <system_error>
 
+#include "publish/build_folder.h"
 #include "publish/failure.h"
 #include "publish/progress.h"
 #include "publish/sha256.h"
 
 // Reading, hashing and replacing files with the care a live release tree
 // needs: every new content goes to a temporary name beside its final one,
-// onto the disk, and only then is renamed into place.
+// onto the disk, and only then is renamed into place. What the tool writes
+// is readable by all (files 0644, folders 0755) whatever the umask, since
+// the web server reads it as another user.
 namespace publish {
 
 // Moves a finished temporary file onto its final name, replacing it.
@@ -32,17 +35,44 @@ enum class SmallFile { kRead, kMissing, kFailed };
 SmallFile ReadSmallFile(const std::filesystem::path& path, size_t limit, std::string* bytes,
                         Failure* failure);
 
-// Puts `bytes` at `target` by way of its temporary name.
+// A finished file under its temporary name, waiting for its rename; removed
+// when dropped before that.
+class StagedFile {
+ public:
+  explicit StagedFile(std::filesystem::path target);
+  StagedFile(StagedFile&& other) noexcept;
+  StagedFile& operator=(StagedFile&&) = delete;
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+  ~StagedFile();
+
+  const std::filesystem::path& Target() const { return m_target; }
+  const std::filesystem::path& Temporary() const { return m_temporary; }
+  // Renames it onto its target.
+  bool SwitchIntoPlace(const RenameFunction& rename, Failure* failure);
+
+ private:
+  std::filesystem::path m_target;
+  std::filesystem::path m_temporary;
+  bool m_pending = true;  // the temporary file is ours to remove
+};
+
+// Creates `folder` and the folders above it that are missing.
+bool CreateFolders(const std::filesystem::path& folder, Failure* failure);
+
+// Writes `bytes` under the temporary name of staged->Target(), on the disk.
+bool StageBytes(std::string_view bytes, StagedFile* staged, Failure* failure);
+
+// Copies `source` under the temporary name of staged->Target(), hashing it
+// on the way into *copied, with the source's modification time. A source
+// that changed since it was scanned (or hashed) fails with kBuildUnreadable.
+// The data reaches the disk at SyncStagedFiles.
+bool StageCopy(const SourceFile& source, StagedFile* staged, Progress* progress,
+               Sha256Digest* copied, Failure* failure);
+
+// StageBytes, then the rename.
 bool WriteIntoPlace(const std::filesystem::path& target, std::string_view bytes,
                     const RenameFunction& rename, Failure* failure);
-
-// Copies `source` to `target` by way of its temporary name. The copy is
-// hashed on the way: a source that no longer has the content `expected`
-// (changed since it was hashed) fails with kBuildUnreadable and leaves the
-// final name untouched.
-bool CopyIntoPlace(const std::filesystem::path& source, const std::filesystem::path& target,
-                   const Sha256Digest& expected, const RenameFunction& rename, Progress* progress,
-                   Failure* failure);
 
 // kNoSpace for a full disk, else kWriteFailed, with `what` and the reason.
 bool FailWrite(Failure* failure, const std::string& what, std::error_code error);

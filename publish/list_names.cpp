@@ -37,7 +37,11 @@ std::string PrintableUnits(std::basic_string_view<Unit> units) {
   std::string text;
   for (Unit unit : units) {
     const auto value = static_cast<uint32_t>(static_cast<std::make_unsigned_t<Unit>>(unit));
-    if (value >= kFirstPrintable && value <= kLastPrintable) {
+    // A native POSIX name's bytes beyond ASCII are the operator's own
+    // encoding and print as typed; control characters never reach the
+    // terminal raw.
+    const bool nativeText = sizeof(Unit) == 1 && value > kLastPrintable + 1;
+    if ((value >= kFirstPrintable && value <= kLastPrintable) || nativeText) {
       text.push_back(static_cast<char>(value));
       continue;
     }

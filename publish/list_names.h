@@ -34,7 +34,9 @@ std::filesystem::path TemporaryPath(const std::filesystem::path& path);
 // Windows takes names that differ only in ASCII case for the same file.
 std::u16string FoldCase(std::u16string_view name);
 
-// For messages: printable ASCII as it is, other units as \xNN or \uNNNN.
+// For messages: printable ASCII as it is, control characters as \xNN, other
+// UTF-16 units as \uNNNN; a POSIX path's other bytes as they are, so that
+// the operator's own names read as typed.
 std::string Printable(std::u16string_view name);
 std::string PrintablePath(const std::filesystem::path& path);
 

@@ -1,5 +1,6 @@
 #include "publish/manifest.h"
 
+#include <algorithm>
 #include <charconv>
 #include <vector>
 
@@ -9,13 +10,25 @@ namespace publish {
 
 namespace {
 
-constexpr std::string_view kHeader = "velkaris-publish manifest 1";
+constexpr std::string_view kHeader = "velkaris-publish manifest 2";
+constexpr std::string_view kOlderHeader = "velkaris-publish manifest 1";
+constexpr std::string_view kEndKeyword = "end ";
 constexpr char kManifestSuffix[] = ".publish-manifest";
-constexpr std::string_view kUnknownHash = "-";
+constexpr char kLockSuffix[] = ".lock";
+constexpr std::string_view kUnknown = "-";
+constexpr char kStampSeparator = ':';
 
 std::string Narrow(std::u16string_view name) {
   // Manifest names are checked list names: printable ASCII.
   return std::string(name.begin(), name.end());
+}
+
+Sha256Digest TextDigest(std::string_view text) {
+  Sha256 hash;
+  Sha256Digest digest{};
+  // A failing digest leaves zeros, which no real manifest's closing line holds.
+  if (!hash.Update(text.data(), text.size()) || !hash.Finish(&digest)) digest.fill(0);
+  return digest;
 }
 
 std::vector<std::string_view> SplitFields(std::string_view line) {
@@ -42,7 +55,7 @@ bool ParseName(std::string_view text, std::u16string* name) {
 }
 
 bool ParseHash(std::string_view text, std::optional<Sha256Digest>* hash) {
-  if (text == kUnknownHash) {
+  if (text == kUnknown) {
     hash->reset();
     return true;
   }
@@ -50,6 +63,28 @@ bool ParseHash(std::string_view text, std::optional<Sha256Digest>* hash) {
   if (!FromHex(text, &digest)) return false;
   *hash = digest;
   return true;
+}
+
+bool ParseStamp(std::string_view text, std::optional<FileStamp>* stamp) {
+  stamp->reset();
+  if (text == kUnknown) return true;
+  const size_t separator = text.find(kStampSeparator);
+  FileStamp read;
+  if (separator == text.npos || !ParseNumber(text.substr(0, separator), &read.size) ||
+      !ParseNumber(text.substr(separator + 1), &read.time)) {
+    return false;
+  }
+  *stamp = read;
+  return true;
+}
+
+std::string FormatStamp(const std::optional<FileStamp>& stamp) {
+  if (!stamp) return std::string(kUnknown);
+  return std::to_string(stamp->size) + kStampSeparator + std::to_string(stamp->time);
+}
+
+std::string FormatHash(const std::optional<Sha256Digest>& hash) {
+  return hash ? ToHex(*hash) : std::string(kUnknown);
 }
 
 // One line after the header; false when it is malformed.
@@ -66,18 +101,20 @@ bool ParseEntry(const std::vector<std::string_view>& fields, Manifest* manifest,
     *sawRecord = true;
     return ParseNumber(fields[1], &manifest->first) && ParseNumber(fields[2], &manifest->second);
   }
-  if ((keyword == "patcher" || keyword == "launcher") && count == 2) {
-    auto& hash = keyword == "patcher" ? manifest->patcher : manifest->launcher;
-    Sha256Digest digest{};
-    if (hash || !FromHex(fields[1], &digest)) return false;
-    hash = digest;
-    return true;
-  }
   std::u16string name;
   ManifestFile file;
-  if (keyword == "file" && count == 4) {
+  if ((keyword == "patcher" || keyword == "launcher") && count == 3) {
+    auto& executable = keyword == "patcher" ? manifest->patcher : manifest->launcher;
+    Sha256Digest digest{};
+    if (executable || !FromHex(fields[1], &digest) || !ParseStamp(fields[2], &file.stamp))
+      return false;
+    file.hash = digest;
+    executable = file;
+    return true;
+  }
+  if (keyword == "file" && count == 5) {
     if (!ParseNumber(fields[1], &file.number) || !ParseHash(fields[2], &file.hash) ||
-        !ParseName(fields[3], &name)) {
+        !ParseStamp(fields[3], &file.stamp) || !ParseName(fields[4], &name)) {
       return false;
     }
     return manifest->files.try_emplace(name, file).second;
@@ -104,22 +141,46 @@ std::string FormatManifest(const Manifest& manifest) {
   text += manifest.complete ? "complete" : "publishing";
   text +=
       "\nrecord " + std::to_string(manifest.first) + " " + std::to_string(manifest.second) + "\n";
-  if (manifest.patcher) text += "patcher " + ToHex(*manifest.patcher) + "\n";
-  if (manifest.launcher) text += "launcher " + ToHex(*manifest.launcher) + "\n";
+  if (manifest.patcher) {
+    text += "patcher " + FormatHash(manifest.patcher->hash) + " " +
+            FormatStamp(manifest.patcher->stamp) + "\n";
+  }
+  if (manifest.launcher) {
+    text += "launcher " + FormatHash(manifest.launcher->hash) + " " +
+            FormatStamp(manifest.launcher->stamp) + "\n";
+  }
   for (const auto& [name, file] : manifest.files) {
     if (file.listed) {
-      const std::string hash = file.hash ? ToHex(*file.hash) : std::string(kUnknownHash);
-      text += "file " + std::to_string(file.number) + " " + hash + " " + Narrow(name) + "\n";
+      text += "file " + std::to_string(file.number) + " " + FormatHash(file.hash) + " " +
+              FormatStamp(file.stamp) + " " + Narrow(name) + "\n";
     } else {
       text += "removed " + std::to_string(file.number) + " " + Narrow(name) + "\n";
     }
   }
   for (const std::u16string& name : manifest.pending) text += "pending " + Narrow(name) + "\n";
+  const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+  text += std::string(kEndKeyword) + std::to_string(lines) + " " + ToHex(TextDigest(text)) + "\n";
   return text;
 }
 
-bool ParseManifest(std::string_view text, Manifest* manifest, std::string* problem) {
+ManifestRead ParseManifest(std::string_view text, Manifest* manifest, std::string* problem) {
   *manifest = Manifest();
+  if (text.substr(0, kOlderHeader.size()) == kOlderHeader) {
+    *problem = "it was written by an older version of this tool";
+    return ManifestRead::kMalformed;
+  }
+  // The closing line covers every byte before it, so a manifest cut short
+  // or edited by hand is never taken for a smaller release.
+  const size_t endLine = text.rfind(std::string("\n") + std::string(kEndKeyword));
+  const std::string_view body = text.substr(0, endLine == text.npos ? 0 : endLine + 1);
+  const std::string expected = std::string(kEndKeyword) +
+                               std::to_string(std::count(body.begin(), body.end(), '\n')) + " " +
+                               ToHex(TextDigest(body)) + "\n";
+  if (endLine == text.npos || text.substr(body.size()) != expected) {
+    *problem = "its closing line does not match its content: it was cut short or edited";
+    return ManifestRead::kDamaged;
+  }
+  text = body;
   bool sawHeader = false;
   bool sawState = false;
   bool sawRecord = false;
@@ -129,22 +190,20 @@ bool ParseManifest(std::string_view text, Manifest* manifest, std::string* probl
     const size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     text.remove_prefix(end == text.npos ? text.size() : end + 1);
-    // Tolerate an editor's CR LF.
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty()) continue;
     const bool ok = sawHeader ? ParseEntry(SplitFields(line), manifest, &sawState, &sawRecord)
                               : line == kHeader;
     if (!ok) {
       *problem = "line " + std::to_string(lineNumber) + " is not understood";
-      return false;
+      return ManifestRead::kMalformed;
     }
     sawHeader = true;
   }
   if (!sawHeader || !sawState || !sawRecord) {
     *problem = "it lacks its header, state or record line";
-    return false;
+    return ManifestRead::kMalformed;
   }
-  return true;
+  return ManifestRead::kRead;
 }
 
 std::filesystem::path DefaultManifestPath(const std::filesystem::path& tree) {
@@ -154,6 +213,12 @@ std::filesystem::path DefaultManifestPath(const std::filesystem::path& tree) {
   std::filesystem::path manifest = normal;
   manifest += kManifestSuffix;
   return manifest;
+}
+
+std::filesystem::path LockPath(const std::filesystem::path& manifest) {
+  std::filesystem::path lock = manifest;
+  lock += kLockSuffix;
+  return lock;
 }
 
 }  // namespace publish

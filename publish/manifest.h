@@ -15,45 +15,63 @@
 // the baseline of the next release.
 //
 // Text, one entry a line:
-//   velkaris-publish manifest 1
+//   velkaris-publish manifest 2
 //   state complete | publishing
 //   record FIRST SECOND
-//   patcher HEX
-//   launcher HEX                 (once a launcher copy was published)
-//   file NUMBER HEX|- NAME       (listed; "-": content unknown)
+//   patcher HEX STAMP
+//   launcher HEX STAMP           (once a launcher copy was published)
+//   file NUMBER HEX|- STAMP NAME (listed; "-": content unknown)
 //   removed NUMBER NAME          (listed by an earlier release, dropped since)
-//   pending NAME                 (state publishing: copy may be unfinished)
+//   pending NAME                 (state publishing: may not be in place yet)
+//   end LINES HEX                (the lines before it and their SHA-256)
+// STAMP is SIZE:TIME of the tree's copy when it was last seen to hold HEX,
+// or "-"; a copy that still shows it need not be read again.
 namespace publish {
 
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t time = 0;  // the file system's modification time, in its own ticks
+  bool operator==(const FileStamp&) const = default;
+};
+
 struct ManifestFile {
-  uint32_t number = 0;
+  uint32_t number = 0;  // list number; unused for the patcher and launcher
   // False: dropped from the list; the number is kept so that a file that
   // comes back is numbered past anything a player may still hold.
   bool listed = true;
   std::optional<Sha256Digest> hash;
+  std::optional<FileStamp> stamp;
   bool operator==(const ManifestFile&) const = default;
 };
 
 struct Manifest {
   // False while a publish is under way: the entries are then its target,
-  // and `pending` names the files whose copy in the tree may be unfinished.
+  // and `pending` names the files that may not be in place yet.
   bool complete = true;
   int32_t first = 0;
   int32_t second = 0;
-  std::optional<Sha256Digest> patcher;
-  std::optional<Sha256Digest> launcher;
+  std::optional<ManifestFile> patcher;
+  std::optional<ManifestFile> launcher;
   std::map<std::u16string, ManifestFile> files;
   std::set<std::u16string> pending;
   bool operator==(const Manifest&) const = default;
 };
 
 std::string FormatManifest(const Manifest& manifest);
-// False with *problem (naming the line) when the text is not a manifest;
-// every name must pass the list-name checks.
-bool ParseManifest(std::string_view text, Manifest* manifest, std::string* problem);
+
+enum class ManifestRead {
+  kRead,
+  kDamaged,    // cut short or altered: its closing line does not match
+  kMalformed,  // intact, but not a manifest this tool understands
+};
+// kRead, or the problem (naming the line) in *problem; every name must pass
+// the list-name checks.
+ManifestRead ParseManifest(std::string_view text, Manifest* manifest, std::string* problem);
 
 // "<tree>.publish-manifest" beside the tree; empty when the tree path has no
 // last part to name it after (a drive or file-system root).
 std::filesystem::path DefaultManifestPath(const std::filesystem::path& tree);
+// The lock that keeps two runs off one tree: beside its manifest.
+std::filesystem::path LockPath(const std::filesystem::path& manifest);
 
 }  // namespace publish

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <limits>
 
-#include "patcher/version_files.h"
 #include "publish/file_ops.h"
 #include "publish/list_names.h"
 
@@ -20,66 +19,52 @@ constexpr uint32_t kMaxFileNumber = std::numeric_limits<uint32_t>::max();
 constexpr double kMebibyte = 1024.0 * 1024.0;
 constexpr size_t kSizeText = 32;
 
-std::optional<uint64_t> TreeFileSize(const fs::path& path) {
-  std::error_code error;
-  const uint64_t size = fs::file_size(path, error);
-  if (error) return std::nullopt;
-  return size;
+bool Writes(Change change) { return change != Change::kUnchanged && change != Change::kRemoved; }
+bool RaisesNumber(Change change) {
+  return change == Change::kChanged || change == Change::kNew || change == Change::kRepaired;
 }
 
-// The tree's copy of a file whose content did not change: an interrupted
-// publish may have left it half-way, or it went missing from the tree.
-Change CheckUnchangedCopy(const Manifest& baseline, const SourceFile& source,
-                          const std::optional<uint64_t>& treeSize) {
-  if (!baseline.complete && baseline.pending.count(source.name) != 0) return Change::kRewritten;
-  return treeSize == source.size ? Change::kUnchanged : Change::kRestored;
+const ManifestFile* Known(const Manifest& manifest, const std::u16string& name) {
+  if (name == kPatcherFileName) return manifest.patcher ? &*manifest.patcher : nullptr;
+  if (name == kLauncherFileName) return manifest.launcher ? &*manifest.launcher : nullptr;
+  const auto found = manifest.files.find(name);
+  return found == manifest.files.end() ? nullptr : &found->second;
 }
 
-// The patcher and the launcher copy: compared by hash, never listed.
-PlannedFile PlanExecutable(const SourceFile& source, const std::optional<Sha256Digest>& known,
-                           const Manifest& baseline, const fs::path& tree) {
+const TreeCopy* CopyOf(const TreeCopies& copies, const std::u16string& name) {
+  const auto found = copies.find(name);
+  return found == copies.end() ? nullptr : &found->second;
+}
+
+// How the build's file stands against the last release and the tree.
+Change Compare(const SourceFile& source, const ManifestFile* known, const TreeCopy* copy,
+               bool pending) {
+  if (known == nullptr || !known->listed) return Change::kNew;
+  if (!known->hash || !source.hash || *source.hash != *known->hash) return Change::kChanged;
+  if (copy == nullptr) return Change::kRestored;
+  if (copy->hash == *known->hash) return Change::kUnchanged;
+  // Players may have fetched a hand-changed copy under the current number;
+  // only a new number makes them fetch the right one.
+  return pending ? Change::kRewritten : Change::kRepaired;
+}
+
+// Plans one build file; the target's entry for it goes to *entry.
+PlannedFile PlanFile(const SourceFile& source, const Manifest& baseline, const TreeCopies& copies,
+                     ManifestFile* entry) {
+  const ManifestFile* known = Known(baseline, source.name);
+  const TreeCopy* copy = CopyOf(copies, source.name);
+  const bool pending = !baseline.complete && baseline.pending.count(source.name) != 0;
   PlannedFile planned;
   planned.name = source.name;
   planned.source = &source;
-  planned.treeSize = TreeFileSize(PathBelow(tree, source.name));
-  if (!known) {
-    planned.change = Change::kNew;
-  } else if (*known != source.hash) {
-    planned.change = Change::kChanged;
-  } else {
-    planned.change = CheckUnchangedCopy(baseline, source, planned.treeSize);
-  }
+  planned.change = Compare(source, known, copy, pending);
+  planned.copy = Writes(planned.change) &&
+                 !(copy != nullptr && source.hash && copy->hash == *source.hash);
+  planned.newNumber = known == nullptr ? kFirstFileNumber : known->number;
+  entry->listed = true;
+  entry->hash = source.hash;
+  entry->stamp = planned.copy || copy == nullptr ? source.stamp : copy->stamp;
   return planned;
-}
-
-bool PlanListedFile(const SourceFile& source, const Manifest& baseline, const fs::path& tree,
-                    PlannedFile* planned, Failure* failure) {
-  planned->name = source.name;
-  planned->source = &source;
-  planned->treeSize = TreeFileSize(PathBelow(tree, source.name));
-  const auto known = baseline.files.find(source.name);
-  if (known == baseline.files.end()) {
-    planned->change = Change::kNew;
-    planned->newNumber = kFirstFileNumber;
-    return true;
-  }
-  const ManifestFile& old = known->second;
-  if (old.listed) planned->oldNumber = old.number;
-  if (old.listed && old.hash == source.hash) {
-    planned->change = CheckUnchangedCopy(baseline, source, planned->treeSize);
-    planned->newNumber = old.number;
-    return true;
-  }
-  // A name that comes back continues past its old number: a player who
-  // missed its removal still holds that number and must fetch it again.
-  planned->change = old.listed ? Change::kChanged : Change::kNew;
-  if (old.number == kMaxFileNumber) {
-    return Fail(failure, ExitCode::kTreeUnreadable,
-                "the number of " + Printable(source.name) + " cannot rise past " +
-                    std::to_string(kMaxFileNumber));
-  }
-  planned->newNumber = old.number + 1;
-  return true;
 }
 
 // Any other first number tells the launcher to update; 0 is skipped because
@@ -90,7 +75,19 @@ int32_t NextFirstNumber(int32_t first) {
   return static_cast<int32_t>(next);
 }
 
-bool IsRelease(Change change) { return change == Change::kChanged || change == Change::kNew; }
+// Numbers never go down: a hand-raised record or list number in the tree
+// counts as much as the manifest's.
+Manifest MergeShownNumbers(const Manifest& baseline, const TreeVersions& shown) {
+  Manifest merged = baseline;
+  if (shown.hasRecord) merged.first = std::max(merged.first, shown.first);
+  for (const auto& [name, number] : shown.list) {
+    if (!ListNameProblem(name).empty()) continue;
+    ManifestFile& file = merged.files.try_emplace(name, ManifestFile{number, true, {}, {}})
+                             .first->second;
+    file.number = std::max(file.number, number);
+  }
+  return merged;
+}
 
 // Whether the tree's copy of a version file differs from `text`.
 bool DiffersInTree(const fs::path& path, const std::string& text, size_t limit, bool* differs,
@@ -104,54 +101,31 @@ bool DiffersInTree(const fs::path& path, const std::string& text, size_t limit, 
 
 bool AdoptTree(const fs::path& tree, std::FILE* progressOut, Manifest* baseline,
                std::vector<std::string>* notes, Failure* failure) {
-  std::string text;
-  SmallFile read = ReadSmallFile(tree / kVersionRecordName, kMaxRecordBytes, &text, failure);
-  if (read == SmallFile::kFailed) return false;
-  ParseVersionRecord(text, &baseline->first, &baseline->second);
-  read = ReadSmallFile(tree / kFileListName, kMaxListBytes, &text, failure);
-  if (read == SmallFile::kFailed) return false;
-  FileVersionMap listed;
-  if (!ParseFileVersions(text, &listed)) {
-    return Fail(failure, ExitCode::kTreeUnreadable,
-                "the tree's file version list holds more entries than the launcher reads");
-  }
-
-  // Every present file of the last release is hashed once, to compare the
-  // build with; a missing one has unknown content and counts as changed.
-  std::vector<std::pair<std::u16string, fs::path>> present;
-  uint64_t bytes = 0;
-  const auto addIfPresent = [&](const std::u16string& name) {
-    const fs::path path = PathBelow(tree, name);
-    std::error_code error;
-    if (!fs::is_regular_file(path, error)) return;
-    bytes += TreeFileSize(path).value_or(0);
-    present.emplace_back(name, path);
-  };
-  addIfPresent(kPatcherFileName);
-  addIfPresent(kLauncherFileName);
-  for (const auto& [name, number] : listed) {
+  TreeVersions shown;
+  if (!ReadTreeVersions(tree, &shown, failure)) return false;
+  baseline->first = shown.first;
+  baseline->second = shown.second;
+  std::vector<std::u16string> names = {kPatcherFileName, kLauncherFileName};
+  for (const auto& [name, number] : shown.list) {
     if (const std::string problem = ListNameProblem(name); !problem.empty()) {
       notes->push_back("the tree's list names " + Printable(name) + ", which " + problem +
                        "; it is left out");
       continue;
     }
-    baseline->files[name] = ManifestFile{number, true, std::nullopt};
-    addIfPresent(name);
+    baseline->files[name] = ManifestFile{number, true, std::nullopt, std::nullopt};
+    names.push_back(name);
   }
-  Progress progress(progressOut, "hashing the release tree", present.size(), bytes);
-  for (const auto& [name, path] : present) {
-    Sha256Digest digest{};
-    if (!HashFile(path, ExitCode::kTreeUnreadable, &progress, &digest, failure)) return false;
-    if (name == kPatcherFileName) {
-      baseline->patcher = digest;
-    } else if (name == kLauncherFileName) {
-      baseline->launcher = digest;
-    } else {
-      baseline->files[name].hash = digest;
-    }
-    progress.FileDone();
+  // Every present file of the last release is hashed once, to compare the
+  // build with; a missing one has unknown content and counts as changed.
+  TreeCopies copies;
+  if (!HashTreeCopies(tree, names, progressOut, &copies, failure)) return false;
+  for (const auto& [name, copy] : copies) {
+    ManifestFile& file = name == kPatcherFileName    ? baseline->patcher.emplace()
+                         : name == kLauncherFileName ? baseline->launcher.emplace()
+                                                 : baseline->files[name];
+    file.hash = copy.hash;
+    file.stamp = copy.stamp;
   }
-  progress.Finish();
   return true;
 }
 
@@ -163,6 +137,8 @@ const char* ChangeWord(Change change) {
       return "changed";
     case Change::kNew:
       return "new";
+    case Change::kRepaired:
+      return "repaired";
     case Change::kRestored:
       return "restored";
     case Change::kRewritten:
@@ -173,17 +149,23 @@ const char* ChangeWord(Change change) {
   return "";
 }
 
-std::string Explanation(Change change) {
-  switch (change) {
+std::string Explanation(const PlannedFile& file) {
+  switch (file.change) {
+    case Change::kRepaired:
+      return " (the tree's copy differed from the last release)";
     case Change::kRestored:
-      return " (the tree's copy was missing or incomplete)";
+      return " (the tree's copy was missing)";
     case Change::kRewritten:
-      return " (an interrupted publish may have left it unfinished)";
+      return " (an interrupted publish had not put it in place)";
     case Change::kRemoved:
       return " (dropped from the list; the file stays in the tree unless --prune)";
     default:
-      return "";
+      return Writes(file.change) && !file.copy ? " (the tree holds it already)" : "";
   }
+}
+
+std::string NumberText(const std::optional<uint32_t>& number) {
+  return number ? std::to_string(*number) : "-";
 }
 
 }  // namespace
@@ -194,74 +176,178 @@ bool Plan::TouchesTree() const {
 
 uint64_t Plan::CopyBytes() const {
   uint64_t bytes = 0;
-  for (const PlannedFile* copy : Copies()) bytes += copy->source->size;
+  for (const PlannedFile* copy : Copies()) bytes += copy->source->stamp.size;
   return bytes;
 }
 
 std::vector<const PlannedFile*> Plan::Copies() const {
   std::vector<const PlannedFile*> copies;
   for (const PlannedFile& file : files) {
-    if (file.Writes()) copies.push_back(&file);
+    if (file.copy) copies.push_back(&file);
   }
-  if (patcher.Writes()) copies.push_back(&patcher);
-  if (launcher && launcher->Writes()) copies.push_back(&*launcher);
+  if (patcher.copy) copies.push_back(&patcher);
+  if (launcher && launcher->copy) copies.push_back(&*launcher);
   return copies;
 }
 
-bool LoadBaseline(const fs::path& tree, const fs::path& manifestPath, std::FILE* progressOut,
-                  Manifest* baseline, bool* fromManifest, std::vector<std::string>* notes,
-                  Failure* failure) {
-  *baseline = Manifest();
+bool ReadTreeVersions(const fs::path& tree, TreeVersions* versions, Failure* failure) {
+  *versions = TreeVersions();
   std::string text;
-  const SmallFile read = ReadSmallFile(manifestPath, kMaxManifestBytes, &text, failure);
-  *fromManifest = read == SmallFile::kRead;
+  SmallFile read = ReadSmallFile(tree / kRecordName, kMaxRecordBytes, &text, failure);
   if (read == SmallFile::kFailed) return false;
-  if (read == SmallFile::kMissing) return AdoptTree(tree, progressOut, baseline, notes, failure);
-  std::string problem;
-  if (!ParseManifest(text, baseline, &problem)) {
+  versions->hasRecord = read == SmallFile::kRead;
+  ParseVersionRecord(text, &versions->first, &versions->second);
+  read = ReadSmallFile(tree / kListName, kMaxListBytes, &text, failure);
+  if (read == SmallFile::kFailed) return false;
+  if (!ParseFileVersions(text, &versions->list)) {
     return Fail(failure, ExitCode::kTreeUnreadable,
-                "the manifest " + PrintablePath(manifestPath) + " is damaged (" + problem +
-                    "); move it away to rebuild it from the release tree");
+                "the tree's file version list holds more entries than the launcher reads");
   }
   return true;
 }
 
+bool LoadBaseline(const fs::path& tree, const fs::path& manifestPath, bool rebuild,
+                  std::FILE* progressOut, Manifest* baseline, bool* fromManifest,
+                  std::vector<std::string>* notes, Failure* failure) {
+  *baseline = Manifest();
+  *fromManifest = false;
+  if (rebuild) return AdoptTree(tree, progressOut, baseline, notes, failure);
+  std::string text;
+  const SmallFile read = ReadSmallFile(manifestPath, kMaxManifestBytes, &text, failure);
+  if (read == SmallFile::kFailed) return false;
+  if (read == SmallFile::kMissing) return AdoptTree(tree, progressOut, baseline, notes, failure);
+  *fromManifest = true;
+  std::string problem;
+  if (ParseManifest(text, baseline, &problem) != ManifestRead::kRead) {
+    return Fail(failure, ExitCode::kManifestDamaged,
+                "the manifest " + PrintablePath(manifestPath) + " cannot be trusted: " + problem +
+                    ". Check the tree with --verify; --rebuild-manifest makes a new one from it");
+  }
+  return true;
+}
+
+bool HashTreeCopies(const fs::path& tree, const std::vector<std::u16string>& names,
+                    std::FILE* progressOut, TreeCopies* copies, Failure* failure) {
+  std::vector<const std::u16string*> present;
+  uint64_t bytes = 0;
+  for (const std::u16string& name : names) {
+    TreeCopy copy;
+    std::error_code error;
+    const fs::path path = PathBelow(tree, name);
+    if (!fs::is_regular_file(path, error) || !ReadStamp(path, &copy.stamp)) continue;
+    bytes += copy.stamp.size;
+    present.push_back(&name);
+    (*copies)[name] = copy;
+  }
+  Progress progress(progressOut, "reading the release tree", present.size(), bytes);
+  for (const std::u16string* name : present) {
+    if (!HashFile(PathBelow(tree, *name), ExitCode::kTreeUnreadable, &progress,
+                  &(*copies)[*name].hash, failure)) {
+      return false;
+    }
+    progress.FileDone();
+  }
+  progress.Finish();
+  return true;
+}
+
+bool CheckTreeCopies(const fs::path& tree, const Manifest& baseline,
+                     const std::vector<std::u16string>& names, std::FILE* progressOut,
+                     TreeCopies* copies, Failure* failure) {
+  copies->clear();
+  std::vector<std::u16string> toHash;
+  for (const std::u16string& name : names) {
+    const ManifestFile* known = Known(baseline, name);
+    if (known == nullptr || !known->hash) continue;
+    TreeCopy copy;
+    std::error_code error;
+    const fs::path path = PathBelow(tree, name);
+    if (!fs::is_regular_file(path, error) || !ReadStamp(path, &copy.stamp)) continue;
+    if (known->stamp == copy.stamp) {
+      copy.hash = *known->hash;
+      copies->emplace(name, copy);
+    } else {
+      toHash.push_back(name);
+    }
+  }
+  return HashTreeCopies(tree, toHash, progressOut, copies, failure);
+}
+
+std::vector<std::u16string> PublishedNames(const Manifest& manifest) {
+  std::vector<std::u16string> names = {kPatcherFileName, kLauncherFileName};
+  for (const auto& [name, file] : manifest.files) {
+    if (file.listed) names.push_back(name);
+  }
+  return names;
+}
+
+std::vector<SourceFile*> FilesToHashFirst(BuildContent* build, const Manifest& baseline,
+                                          const TreeCopies& copies) {
+  std::vector<SourceFile*> sources = {&build->patcher};
+  if (build->launcher) sources.push_back(&*build->launcher);
+  for (SourceFile& file : build->files) sources.push_back(&file);
+  std::vector<SourceFile*> first;
+  for (SourceFile* source : sources) {
+    const ManifestFile* known = Known(baseline, source->name);
+    const TreeCopy* copy = CopyOf(copies, source->name);
+    const uint64_t size = source->stamp.size;
+    if ((known != nullptr && known->hash && (!known->stamp || known->stamp->size == size)) ||
+        (copy != nullptr && copy->stamp.size == size)) {
+      first.push_back(source);
+    }
+  }
+  return first;
+}
+
 bool MakePlan(const PlanInput& input, Plan* plan, Failure* failure) {
-  const Manifest& baseline = *input.baseline;
+  const Manifest baseline = MergeShownNumbers(*input.baseline, *input.shown);
   const BuildContent& build = *input.build;
+  const TreeCopies& copies = *input.copies;
   *plan = Plan();
   plan->interrupted = !baseline.complete;
-  plan->oldFirst = baseline.first;
-  plan->oldSecond = baseline.second;
+  plan->shown = *input.shown;
   Manifest& target = plan->target;
   target.launcher = baseline.launcher;
 
-  plan->patcher = PlanExecutable(build.patcher, baseline.patcher, baseline, input.tree);
-  target.patcher = build.patcher.hash;
+  target.patcher.emplace();
+  plan->patcher = PlanFile(build.patcher, baseline, copies, &*target.patcher);
+  bool released = RaisesNumber(plan->patcher.change);
   if (build.launcher) {
-    plan->launcher = PlanExecutable(*build.launcher, baseline.launcher, baseline, input.tree);
-    target.launcher = build.launcher->hash;
+    target.launcher.emplace();
+    plan->launcher = PlanFile(*build.launcher, baseline, copies, &*target.launcher);
   }
 
-  bool released = IsRelease(plan->patcher.change);
   FileVersionMap list;
   for (const SourceFile& source : build.files) {
-    PlannedFile planned;
-    if (!PlanListedFile(source, baseline, input.tree, &planned, failure)) return false;
-    released = released || IsRelease(planned.change);
-    target.files[source.name] = ManifestFile{planned.newNumber, true, source.hash};
+    ManifestFile& entry = target.files[source.name];
+    PlannedFile planned = PlanFile(source, baseline, copies, &entry);
+    if (RaisesNumber(planned.change) && Known(baseline, source.name) != nullptr) {
+      // A name that comes back continues past its old number: a player who
+      // missed its removal still holds that number and must fetch it again.
+      if (planned.newNumber == kMaxFileNumber) {
+        return Fail(failure, ExitCode::kTreeUnreadable,
+                    "the number of " + Printable(source.name) + " cannot rise past " +
+                        std::to_string(kMaxFileNumber));
+      }
+      ++planned.newNumber;
+    }
+    released = released || RaisesNumber(planned.change);
+    const auto shownNumber = input.shown->list.find(source.name);
+    if (shownNumber != input.shown->list.end()) planned.shownNumber = shownNumber->second;
+    entry.number = planned.newNumber;
     list.emplace(source.name, planned.newNumber);
     plan->files.push_back(std::move(planned));
   }
   for (const auto& [name, old] : baseline.files) {
     if (target.files.count(name) != 0) continue;
     // Kept so a name that comes back is numbered past this one.
-    target.files[name] = ManifestFile{old.number, false, std::nullopt};
+    target.files[name] = ManifestFile{old.number, false, std::nullopt, std::nullopt};
     if (old.listed) {
       PlannedFile removed;
       removed.name = name;
       removed.change = Change::kRemoved;
-      removed.oldNumber = old.number;
+      const auto shownNumber = input.shown->list.find(name);
+      if (shownNumber != input.shown->list.end()) removed.shownNumber = shownNumber->second;
       removed.newNumber = old.number;
       plan->files.push_back(std::move(removed));
     }
@@ -280,13 +366,13 @@ bool MakePlan(const PlanInput& input, Plan* plan, Failure* failure) {
                 "the file version list cannot be written so that the launcher reads it back "
                 "(a name it cannot hold, or more files than it reads)");
   }
-  if (!DiffersInTree(input.tree / kFileListName, plan->listText, kMaxListBytes, &plan->writeList,
+  if (!DiffersInTree(input.tree / kListName, plan->listText, kMaxListBytes, &plan->writeList,
                      failure) ||
-      !DiffersInTree(input.tree / kVersionRecordName, plan->recordText, kMaxRecordBytes,
+      !DiffersInTree(input.tree / kRecordName, plan->recordText, kMaxRecordBytes,
                      &plan->writeRecord, failure)) {
     return false;
   }
-  plan->writeManifest = !input.baselineFromManifest || !(target == baseline);
+  plan->writeManifest = !input.baselineFromManifest || !(target == *input.baseline);
   return true;
 }
 
@@ -294,13 +380,15 @@ std::string DescribePlan(const Plan& plan) {
   std::string text;
   for (const std::string& note : plan.notes) text += "  note: " + note + "\n";
   if (plan.interrupted) text += "  the last publish was interrupted; this one completes it\n";
-  text += "  patcher_version: " + std::to_string(plan.oldFirst) + " -> " +
-          std::to_string(plan.target.first) + ", second number " + std::to_string(plan.oldSecond) +
-          " -> " + std::to_string(plan.target.second) + "\n";
+  const TreeVersions& shown = plan.shown;
+  text += "  patcher_version: " + (shown.hasRecord ? std::to_string(shown.first) : "-") + " -> " +
+          std::to_string(plan.target.first) + ", second number " +
+          (shown.hasRecord ? std::to_string(shown.second) : "-") + " -> " +
+          std::to_string(plan.target.second) + " (players see the left side now)\n";
   for (const PlannedFile* executable : {&plan.patcher, plan.launcher ? &*plan.launcher : nullptr}) {
     if (executable == nullptr) continue;
     text += "  " + Printable(executable->name) + ": " + ChangeWord(executable->change) +
-            Explanation(executable->change) + "\n";
+            Explanation(*executable) + "\n";
   }
   size_t unchanged = 0;
   std::string lines;
@@ -309,11 +397,12 @@ std::string DescribePlan(const Plan& plan) {
       ++unchanged;
       continue;
     }
-    const std::string old = file.oldNumber ? std::to_string(*file.oldNumber) : "-";
-    const std::string numbers =
-        file.change == Change::kRemoved ? old : old + " -> " + std::to_string(file.newNumber);
+    const std::string shownNumber = NumberText(file.shownNumber);
+    const std::string numbers = file.change == Change::kRemoved
+                                    ? shownNumber
+                                    : shownNumber + " -> " + std::to_string(file.newNumber);
     lines += "    " + std::string(ChangeWord(file.change)) + " " + Printable(file.name) + " " +
-             numbers + Explanation(file.change) + "\n";
+             numbers + Explanation(file) + "\n";
   }
   text +=
       "  patcher_files_version: " + std::string(plan.writeList ? "rewritten" : "as in the tree") +
@@ -325,6 +414,50 @@ std::string DescribePlan(const Plan& plan) {
   std::snprintf(size, sizeof size, "%.1f MiB", static_cast<double>(plan.CopyBytes()) / kMebibyte);
   text += "  files to copy: " + std::to_string(plan.Copies().size()) + " (" + size + ")\n";
   return text;
+}
+
+std::vector<std::string> TreeDifferences(const Manifest& manifest, const TreeVersions& shown,
+                                         const TreeCopies& copies) {
+  std::vector<std::string> differences;
+  if (!manifest.complete) differences.push_back("the last publish was interrupted; run it again");
+  if (!shown.hasRecord) {
+    differences.push_back("patcher_version is missing");
+  } else if (shown.first != manifest.first || shown.second != manifest.second) {
+    differences.push_back("patcher_version holds " + std::to_string(shown.first) + " " +
+                          std::to_string(shown.second) + ", the manifest " +
+                          std::to_string(manifest.first) + " " + std::to_string(manifest.second));
+  }
+  for (const auto& [name, file] : manifest.files) {
+    if (!file.listed) continue;
+    const auto listed = shown.list.find(name);
+    if (listed == shown.list.end()) {
+      differences.push_back("patcher_files_version lacks " + Printable(name));
+    } else if (listed->second != file.number) {
+      differences.push_back("patcher_files_version gives " + Printable(name) + " " +
+                            std::to_string(listed->second) + ", the manifest " +
+                            std::to_string(file.number));
+    }
+  }
+  for (const auto& [name, number] : shown.list) {
+    const ManifestFile* known = Known(manifest, name);
+    if (known == nullptr || !known->listed) {
+      differences.push_back("patcher_files_version names " + Printable(name) +
+                            ", which the manifest does not list");
+    }
+  }
+  for (const std::u16string& name : PublishedNames(manifest)) {
+    const ManifestFile* known = Known(manifest, name);
+    if (known == nullptr) continue;
+    const TreeCopy* copy = CopyOf(copies, name);
+    if (!known->hash) {
+      differences.push_back(Printable(name) + ": the manifest does not know its content");
+    } else if (copy == nullptr) {
+      differences.push_back(Printable(name) + " is missing from the tree");
+    } else if (copy->hash != *known->hash) {
+      differences.push_back(Printable(name) + " differs from what was published");
+    }
+  }
+  return differences;
 }
 
 }  // namespace publish

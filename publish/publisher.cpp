@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "publish/build_folder.h"
+#include "publish/file_io.h"
 #include "publish/list_names.h"
 #include "publish/plan.h"
 
@@ -22,17 +23,6 @@ struct Paths {
   fs::path manifest;
 };
 
-// True when `inner` is `outer` or lies below it.
-bool IsWithin(const fs::path& inner, const fs::path& outer) {
-  auto innerPart = inner.begin();
-  for (const fs::path& outerPart : outer) {
-    if (outerPart.empty()) continue;  // a trailing separator
-    if (innerPart == inner.end() || *innerPart != outerPart) return false;
-    ++innerPart;
-  }
-  return true;
-}
-
 // Absolute, with links resolved as far as the path exists, so that two
 // names for one folder are recognised.
 fs::path Resolved(const fs::path& path) {
@@ -43,7 +33,6 @@ fs::path Resolved(const fs::path& path) {
 }
 
 bool ResolvePaths(const PublishOptions& options, Paths* paths, Failure* failure) {
-  paths->build = Resolved(options.buildFolder);
   paths->tree = Resolved(options.releaseTree);
   paths->manifest =
       options.manifest.empty() ? DefaultManifestPath(paths->tree) : Resolved(options.manifest);
@@ -51,6 +40,8 @@ bool ResolvePaths(const PublishOptions& options, Paths* paths, Failure* failure)
     return Fail(failure, ExitCode::kUsage,
                 "the release tree has no name to put its manifest beside; give --manifest");
   }
+  if (options.verify) return true;
+  paths->build = Resolved(options.buildFolder);
   if (IsWithin(paths->build, paths->tree) || IsWithin(paths->tree, paths->build)) {
     return Fail(failure, ExitCode::kUsage,
                 "the build folder and the release tree must not overlap");
@@ -64,69 +55,117 @@ bool ResolvePaths(const PublishOptions& options, Paths* paths, Failure* failure)
   return true;
 }
 
-bool HashBuild(BuildContent* build, std::FILE* progressOut, Failure* failure) {
-  std::vector<SourceFile*> sources = {&build->patcher};
-  if (build->launcher) sources.push_back(&*build->launcher);
-  uint64_t bytes = build->patcher.size + (build->launcher ? build->launcher->size : 0);
-  for (SourceFile& file : build->files) {
-    sources.push_back(&file);
-    bytes += file.size;
+// Runs that write take the lock, creating it; the others only respect a
+// lock that exists, so that they write nothing at all.
+bool TakeLock(const Paths& paths, bool writes, FileLock* lock, Failure* failure) {
+  const fs::path path = LockPath(paths.manifest);
+  switch (lock->Take(path, writes)) {
+    case FileLock::Result::kLocked:
+    case FileLock::Result::kMissing:
+      return true;
+    case FileLock::Result::kHeld:
+      return Fail(failure, ExitCode::kLockHeld,
+                  "another run is publishing into " + PrintablePath(paths.tree) + " (it holds " +
+                      PrintablePath(path) + "); try again when it has finished");
+    case FileLock::Result::kFailed:
+      break;
   }
+  return Fail(failure, ExitCode::kWriteFailed,
+              "cannot take the lock " + PrintablePath(path) + ": " +
+                  std::error_code(errno, std::generic_category()).message());
+}
+
+bool HashSources(const std::vector<SourceFile*>& sources, std::FILE* progressOut,
+                 Failure* failure) {
+  uint64_t bytes = 0;
+  for (const SourceFile* source : sources) bytes += source->stamp.size;
   Progress progress(progressOut, "hashing the build", sources.size(), bytes);
   for (SourceFile* source : sources) {
-    if (!HashFile(source->path, ExitCode::kBuildUnreadable, &progress, &source->hash, failure)) {
+    Sha256Digest digest{};
+    if (!HashFile(source->path, ExitCode::kBuildUnreadable, &progress, &digest, failure)) {
       return false;
     }
+    source->hash = digest;
     progress.FileDone();
   }
   progress.Finish();
   return true;
 }
 
-// Room for every copy's growth, one whole new file beside its old one
-// until the rename, and the version files.
-bool CheckSpace(const Plan& plan, const Paths& paths, Failure* failure) {
-  uint64_t needed = plan.listText.size() + plan.recordText.size();
-  uint64_t largest = 0;
-  for (const PlannedFile* copy : plan.Copies()) {
-    const uint64_t size = copy->source->size;
-    const uint64_t old = copy->treeSize.value_or(0);
-    needed += size > old ? size - old : 0;
-    largest = std::max(largest, size);
-  }
-  needed += largest;
+// The nearest folder of `path` that exists, for the free space there.
+fs::path ExistingFolder(fs::path path) {
   std::error_code error;
-  const fs::space_info space = fs::space(paths.tree, error);
-  if (error || space.available >= needed) return true;
-  return Fail(failure, ExitCode::kNoSpace,
-              "the release tree needs " + std::to_string(needed / kMebibyte + 1) + " MiB, " +
-                  std::to_string(space.available / kMebibyte) + " MiB are free there");
+  while (!fs::is_directory(path, error) && path.has_relative_path()) path = path.parent_path();
+  return path;
 }
 
-bool ChangeTree(const Plan& plan, const Paths& paths, const PublishOptions& options,
-                Failure* failure) {
+// Until the renames, every staged copy lies beside the file it replaces,
+// so each byte to copy counts once in full.
+bool CheckSpace(const Plan& plan, const Paths& paths, Failure* failure) {
+  const uint64_t needed = plan.CopyBytes() + plan.listText.size() + plan.recordText.size();
   std::error_code error;
-  fs::create_directories(paths.tree, error);
-  if (error)
-    return FailWrite(failure, "cannot create the release tree " + PrintablePath(paths.tree), error);
-  if (!CheckSpace(plan, paths, failure)) return false;
+  const fs::space_info space = fs::space(ExistingFolder(paths.tree), error);
+  if (error || space.available >= needed) return true;
+  return Fail(failure, ExitCode::kNoSpace,
+              "the release tree needs " + std::to_string((needed + kMebibyte - 1) / kMebibyte) +
+                  " MiB, " + std::to_string(space.available / kMebibyte) + " MiB are free there");
+}
 
+// Temporary files a stopped run left; no other run is under way.
+void RemoveStaleTemporaries(const fs::path& tree) {
+  std::error_code error;
+  std::vector<fs::path> stale;
+  for (fs::recursive_directory_iterator it(tree, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() > std::char_traits<char>::length(kTemporarySuffix) &&
+        name.ends_with(kTemporarySuffix) && it->is_regular_file(error)) {
+      stale.push_back(it->path());
+    }
+  }
+  for (const fs::path& path : stale) fs::remove(path, error);
+}
+
+bool StageCopies(const Plan& plan, const Paths& paths, const PublishOptions& options,
+                 Manifest* target, std::vector<StagedFile>* staged, Failure* failure) {
   const std::vector<const PlannedFile*> copies = plan.Copies();
-  Manifest journal = plan.target;
-  journal.complete = false;
-  for (const PlannedFile* copy : copies) journal.pending.insert(copy->name);
-  if (!WriteIntoPlace(paths.manifest, FormatManifest(journal), options.rename, failure))
-    return false;
-
   Progress progress(options.progress, "copying", copies.size(), plan.CopyBytes());
   for (const PlannedFile* copy : copies) {
-    if (!CopyIntoPlace(copy->source->path, PathBelow(paths.tree, copy->name), copy->source->hash,
-                       options.rename, &progress, failure)) {
-      return false;
-    }
+    staged->emplace_back(PathBelow(paths.tree, copy->name));
+    Sha256Digest copied{};
+    if (!StageCopy(*copy->source, &staged->back(), &progress, &copied, failure)) return false;
+    ManifestFile& entry = copy->name == kPatcherFileName    ? *target->patcher
+                          : copy->name == kLauncherFileName ? *target->launcher
+                                                        : target->files[copy->name];
+    entry.hash = copied;
     progress.FileDone();
   }
   progress.Finish();
+  if (!SyncStagedFiles(paths.tree)) {
+    return FailWrite(failure, "cannot put the copies on the disk",
+                     std::error_code(errno, std::generic_category()));
+  }
+  return true;
+}
+
+bool ChangeTree(const Plan& plan, const Paths& paths, const PublishOptions& options,
+                Manifest* target, Failure* failure) {
+  if (!CheckSpace(plan, paths, failure) || !CreateFolders(paths.tree, failure)) return false;
+  RemoveStaleTemporaries(paths.tree);
+
+  std::vector<StagedFile> staged;
+  staged.reserve(plan.Copies().size());
+  if (!StageCopies(plan, paths, options, target, &staged, failure)) return false;
+  Manifest journal = *target;
+  journal.complete = false;
+  for (const PlannedFile* copy : plan.Copies()) journal.pending.insert(copy->name);
+  if (!WriteIntoPlace(paths.manifest, FormatManifest(journal), options.rename, failure))
+    return false;
+  // One burst: a player still on the old record meets new bytes only
+  // within these renames.
+  for (StagedFile& file : staged) {
+    if (!file.SwitchIntoPlace(options.rename, failure)) return false;
+  }
   if (plan.writeList &&
       !WriteIntoPlace(paths.tree / kFileListName, plan.listText, options.rename, failure)) {
     return false;
@@ -135,7 +174,9 @@ bool ChangeTree(const Plan& plan, const Paths& paths, const PublishOptions& opti
       !WriteIntoPlace(paths.tree / kVersionRecordName, plan.recordText, options.rename, failure)) {
     return false;
   }
+  // Only now that the new list is live does no player need these files.
   for (const std::u16string& name : plan.prune) {
+    std::error_code error;
     const fs::path path = PathBelow(paths.tree, name);
     if (fs::remove(path, error); error)
       return FailWrite(failure, "cannot delete " + PrintablePath(path), error);
@@ -149,23 +190,69 @@ void Say(std::FILE* out, const std::string& text) {
   std::fflush(out);
 }
 
+bool Verify(const Paths& paths, const PublishOptions& options, Failure* failure) {
+  Manifest manifest;
+  bool fromManifest = false;
+  std::vector<std::string> notes;
+  if (!LoadBaseline(paths.tree, paths.manifest, false, options.progress, &manifest, &fromManifest,
+                    &notes, failure)) {
+    return false;
+  }
+  if (!fromManifest) {
+    return Fail(failure, ExitCode::kTreeUnreadable,
+                "there is no manifest " + PrintablePath(paths.manifest) + " to verify against");
+  }
+  TreeVersions shown;
+  TreeCopies copies;
+  if (!ReadTreeVersions(paths.tree, &shown, failure) ||
+      !HashTreeCopies(paths.tree, PublishedNames(manifest), options.progress, &copies, failure)) {
+    return false;
+  }
+  const std::vector<std::string> differences = TreeDifferences(manifest, shown, copies);
+  std::string text = "velkaris-publish: " + PrintablePath(paths.tree) + " against " +
+                     PrintablePath(paths.manifest) + "\n";
+  for (const std::string& line : differences) text += "  " + line + "\n";
+  if (differences.empty()) {
+    Say(options.out, text + "the tree is as the manifest records it\n");
+    return true;
+  }
+  Say(options.out, text);
+  return Fail(failure, ExitCode::kTreeDiffers,
+              std::to_string(differences.size()) + " difference(s) between the tree and the manifest");
+}
+
 }  // namespace
 
 bool Publish(const PublishOptions& options, Failure* failure) {
   Paths paths;
   if (!ResolvePaths(options, &paths, failure)) return false;
+  const bool writes = !options.dryRun && !options.verify;
+  FileLock lock;
+  if (!TakeLock(paths, writes, &lock, failure)) return false;
+  if (options.verify) return Verify(paths, options, failure);
+
   BuildContent build;
-  if (!ScanBuildFolder(paths.build, &build, failure)) return false;
   Manifest baseline;
   bool fromManifest = false;
   std::vector<std::string> notes;
-  if (!LoadBaseline(paths.tree, paths.manifest, options.progress, &baseline, &fromManifest, &notes,
-                    failure) ||
-      !HashBuild(&build, options.progress, failure)) {
+  TreeVersions shown;
+  if (!ScanBuildFolder(paths.build, &build, failure) ||
+      !LoadBaseline(paths.tree, paths.manifest, options.rebuildManifest, options.progress,
+                    &baseline, &fromManifest, &notes, failure) ||
+      !ReadTreeVersions(paths.tree, &shown, failure)) {
+    return false;
+  }
+  std::vector<std::u16string> names = {build.patcher.name};
+  if (build.launcher) names.push_back(build.launcher->name);
+  for (const SourceFile& file : build.files) names.push_back(file.name);
+  TreeCopies copies;
+  if (!CheckTreeCopies(paths.tree, baseline, names, options.progress, &copies, failure) ||
+      !HashSources(FilesToHashFirst(&build, baseline, copies), options.progress, failure)) {
     return false;
   }
   Plan plan;
-  const PlanInput input{&build, &baseline, fromManifest, paths.tree, options.second, options.prune};
+  const PlanInput input{&build,          &baseline, fromManifest, &shown, &copies, paths.tree,
+                        options.second, options.prune};
   if (!MakePlan(input, &plan, failure)) return false;
   plan.notes = std::move(notes);
 
@@ -180,10 +267,11 @@ bool Publish(const PublishOptions& options, Failure* failure) {
     Say(options.out, "nothing to publish: the release tree is up to date\n");
     return true;
   }
-  if (plan.TouchesTree() && !ChangeTree(plan, paths, options, failure)) return false;
-  if (!WriteIntoPlace(paths.manifest, FormatManifest(plan.target), options.rename, failure))
+  Manifest target = plan.target;
+  if (plan.TouchesTree() && !ChangeTree(plan, paths, options, &target, failure)) return false;
+  if (!WriteIntoPlace(paths.manifest, FormatManifest(target), options.rename, failure))
     return false;
-  Say(options.out, "published: patcher_version " + std::to_string(plan.target.first) + "\n");
+  Say(options.out, "published: patcher_version " + std::to_string(target.first) + "\n");
   return true;
 }
 

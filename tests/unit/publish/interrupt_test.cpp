@@ -26,14 +26,28 @@ class InterruptedPublish : public PublishTest {
     return contents;
   }
   void SaveState(const fs::path& stash) const {
-    fs::create_directories(stash);
-    fs::copy(Tree(), stash / "tree", fs::copy_options::recursive);
-    fs::copy_file(Manifest(), stash / "manifest");
+    CopyKeepingTimes(Tree(), stash / "tree");
+    CopyKeepingTimes(Manifest(), stash / "manifest");
   }
   void RestoreState(const fs::path& stash) const {
     fs::remove_all(Tree());
-    fs::copy(stash / "tree", Tree(), fs::copy_options::recursive);
-    fs::copy_file(stash / "manifest", Manifest(), fs::copy_options::overwrite_existing);
+    CopyKeepingTimes(stash / "tree", Tree());
+    CopyKeepingTimes(stash / "manifest", Manifest());
+  }
+
+ private:
+  // The tool trusts a tree copy that keeps its size and time, so a restored
+  // tree must keep them too.
+  static void CopyKeepingTimes(const fs::path& from, const fs::path& to) {
+    if (fs::is_directory(from)) {
+      fs::create_directories(to);
+      for (const auto& entry : fs::directory_iterator(from)) {
+        CopyKeepingTimes(entry.path(), to / entry.path().filename());
+      }
+      return;
+    }
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    fs::last_write_time(to, fs::last_write_time(from));
   }
 };
 

@@ -62,7 +62,7 @@ TEST_F(PublishTest, EveryRefusedNameIsReportedTogetherAndNothingIsWritten) {
   WriteBytes(Build() / "patcher_version", "9\r\n9");
   EXPECT_EQ(Run(), ExitCode::kUnsafeName);
   for (const char* named :
-       {"data/x.pak", "back\\slash.txt", "caf\\xC3\\xA9.txt", "Fine.TXT", "patcher_version"}) {
+       {"data/x.pak", "back\\slash.txt", "caf\xC3\xA9.txt", "Fine.TXT", "patcher_version"}) {
     EXPECT_NE(LastMessage().find(named), std::string::npos) << named << " in\n" << LastMessage();
   }
   EXPECT_NE(LastMessage().find("only in case"), std::string::npos);

@@ -187,9 +187,9 @@ TEST_F(PublishTest, FailuresEndWithTheirExitCodeAndLeaveThePublishedTreeAlone) {
        ExitCode::kUnsafeName},
       {"a damaged manifest",
        [this](publish::PublishOptions*) {
-         WriteBytes(Manifest(), "velkaris-publish manifest 1\nstate ?\n");
+         WriteBytes(Manifest(), "velkaris-publish manifest 2\nstate ?\n");
        },
-       ExitCode::kTreeUnreadable},
+       ExitCode::kManifestDamaged},
       {"the tree inside the build",
        [this](publish::PublishOptions* o) { o->releaseTree = Build() / "UploadData"; },
        ExitCode::kUsage},
@@ -210,7 +210,7 @@ TEST_F(PublishTest, FailuresEndWithTheirExitCodeAndLeaveThePublishedTreeAlone) {
     c.arrange(&options);
     EXPECT_EQ(Run(options), c.code) << LastMessage();
     EXPECT_FALSE(LastMessage().empty());
-    if (c.code == ExitCode::kTreeUnreadable) {
+    if (c.code == ExitCode::kManifestDamaged) {
       WriteBytes(Manifest(), manifest);
       fs::last_write_time(Manifest(), manifestTime);
     }
