@@ -27,7 +27,7 @@ std::string LinkProblem(const Scan& scan, const fs::directory_entry& entry) {
   std::error_code error;
   if (!entry.is_symlink(error)) return {};
   const fs::path target = fs::canonical(entry.path(), error);
-  if (error) return "is a link that leads nowhere";
+  if (error) return "is a broken link";
   if (!IsWithin(target, scan.folder)) {
     return "is a link to " + PrintablePath(target) + ", outside the build folder";
   }
@@ -72,8 +72,8 @@ bool ScanFolder(Scan* scan, const fs::path& folder, Failure* failure) {
     const fs::directory_entry& entry = *it;
     const fs::file_status status = entry.status(error);
     if (error) {
-      return Fail(failure, ExitCode::kBuildUnreadable,
-                  "cannot read " + PrintablePath(entry.path()) + ": " + error.message());
+      const std::string why = entry.is_symlink(error) ? "is a broken link" : error.message();
+      return Fail(failure, ExitCode::kBuildUnreadable, PrintablePath(entry.path()) + ": " + why);
     }
     if (fs::is_directory(status)) {
       if (entry.is_symlink(error)) {
@@ -85,8 +85,8 @@ bool ScanFolder(Scan* scan, const fs::path& folder, Failure* failure) {
       continue;
     }
     if (!fs::is_regular_file(status)) {
-      const std::string what = fs::exists(status) ? " is not a regular file" : " is a broken link";
-      return Fail(failure, ExitCode::kBuildUnreadable, PrintablePath(entry.path()) + what);
+      return Fail(failure, ExitCode::kBuildUnreadable,
+                  PrintablePath(entry.path()) + " is not a regular file");
     }
     if (!AddFile(scan, entry, failure)) return false;
   }

@@ -99,6 +99,18 @@ class PublishTest : public ::testing::Test {
     return failure.code;
   }
   publish::ExitCode Run() { return Run(Options()); }
+  // Runs with what it prints going to *printed.
+  publish::ExitCode Run(publish::PublishOptions options, std::string* printed) {
+    options.out = std::tmpfile();
+    EXPECT_NE(options.out, nullptr);
+    const publish::ExitCode code = Run(options);
+    std::rewind(options.out);
+    printed->clear();
+    for (int c = std::fgetc(options.out); c != EOF; c = std::fgetc(options.out))
+      printed->push_back(static_cast<char>(c));
+    std::fclose(options.out);
+    return code;
+  }
 
   // Every file below the test folder but the build: the tree and the
   // manifest, by relative path, with content and time of last change.

@@ -144,14 +144,8 @@ TEST_F(PublishTest, ADryRunPrintsThePlanAndChangesNothing) {
 
   auto options = Options();
   options.dryRun = true;
-  options.out = std::tmpfile();
-  ASSERT_NE(options.out, nullptr);
-  ASSERT_EQ(Run(options), ExitCode::kOk);
-  std::rewind(options.out);
   std::string printed;
-  for (int c = std::fgetc(options.out); c != EOF; c = std::fgetc(options.out))
-    printed.push_back(char(c));
-  std::fclose(options.out);
+  ASSERT_EQ(Run(options, &printed), ExitCode::kOk);
   EXPECT_EQ(Snapshot(), published);
   for (const char* line : {"patcher_version: 1 -> 2", "changed a.dat 1 -> 2", "removed b.dat 1",
                            "new c.dat - -> 1", "dry run: nothing was written"}) {
@@ -161,7 +155,6 @@ TEST_F(PublishTest, ADryRunPrintsThePlanAndChangesNothing) {
   // Into a tree that does not exist yet: not even its folder appears.
   options.releaseTree = Tree() / "new";
   options.manifest = Tree().parent_path() / "new.publish-manifest";
-  options.out = nullptr;
   ASSERT_EQ(Run(options), ExitCode::kOk);
   EXPECT_FALSE(fs::exists(options.releaseTree));
   EXPECT_FALSE(fs::exists(options.manifest));
@@ -190,6 +183,12 @@ TEST_F(PublishTest, FailuresEndWithTheirExitCodeAndLeaveThePublishedTreeAlone) {
          WriteBytes(Manifest(), "velkaris-publish manifest 2\nstate ?\n");
        },
        ExitCode::kManifestDamaged},
+      {"a manifest that is a folder",
+       [this](publish::PublishOptions* o) {
+         o->manifest = Tree().parent_path() / "folder";
+         fs::create_directories(o->manifest);
+       },
+       ExitCode::kTreeUnreadable},
       {"the tree inside the build",
        [this](publish::PublishOptions* o) { o->releaseTree = Build() / "UploadData"; },
        ExitCode::kUsage},
@@ -210,6 +209,10 @@ TEST_F(PublishTest, FailuresEndWithTheirExitCodeAndLeaveThePublishedTreeAlone) {
     c.arrange(&options);
     EXPECT_EQ(Run(options), c.code) << LastMessage();
     EXPECT_FALSE(LastMessage().empty());
+    if (options.manifest.filename() == "folder") {
+      EXPECT_NE(LastMessage().find("is a folder"), std::string::npos) << LastMessage();
+      fs::remove(options.manifest);
+    }
     if (c.code == ExitCode::kManifestDamaged) {
       WriteBytes(Manifest(), manifest);
       fs::last_write_time(Manifest(), manifestTime);

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/unit/publish/publish_fixture.h"
+
+namespace {
+
+using publish::ExitCode;
+
+TEST_F(PublishTest, ASecondRunOnTheSameTreeStopsAtOnceAndTheFirstFinishesWhole) {
+  SetBuild(u"a.dat", "a1");
+  ASSERT_EQ(Run(), ExitCode::kOk);
+  const auto published = Snapshot();
+  SetBuild(u"a.dat", "a2");
+
+  // The other runs start while the first is between two of its renames.
+  const fs::path otherBuild = Tree().parent_path() / "other-build";
+  WriteBytes(otherBuild / "VelkarisPatcher32.vke", "patcher 9");
+  WriteBytes(otherBuild / "a.dat", "a9");
+  std::vector<std::pair<ExitCode, std::string>> others;
+  auto first = Options();
+  first.rename = [&](const fs::path& from, const fs::path& to) {
+    if (others.empty()) {
+      for (const bool dryRun : {false, true}) {
+        auto other = Options();
+        other.buildFolder = otherBuild;
+        other.dryRun = dryRun;
+        publish::Failure failure;
+        EXPECT_FALSE(publish::Publish(other, &failure));
+        others.emplace_back(failure.code, failure.message);
+      }
+      auto verify = Options();
+      verify.verify = true;
+      publish::Failure failure;
+      EXPECT_FALSE(publish::Publish(verify, &failure));
+      others.emplace_back(failure.code, failure.message);
+    }
+    return publish::RenameFile(from, to);
+  };
+  ASSERT_EQ(Run(first), ExitCode::kOk) << LastMessage();
+  ASSERT_EQ(others.size(), 3u);
+  for (const auto& [code, message] : others) {
+    EXPECT_EQ(code, ExitCode::kLockHeld);
+    EXPECT_NE(message.find("another run"), std::string::npos) << message;
+  }
+  EXPECT_EQ(TreeFile(u"a.dat"), "a2");
+  EXPECT_EQ(TreeList(), (FileVersionMap{{u"a.dat", 2}}));
+  EXPECT_NE(Snapshot(), published);
+  const auto finished = Snapshot();
+  ASSERT_EQ(Run(), ExitCode::kOk);  // the lock went with the first run
+  EXPECT_EQ(Snapshot(), finished);
+}
+
+TEST_F(PublishTest, WhatIsWrittenIsReadableByTheWebServerWhateverTheUmask) {
+  SetBuild(u"locales\\zh_TW.txt", "zh");
+  const mode_t before = umask(077);
+  const ExitCode code = Run();
+  umask(before);
+  ASSERT_EQ(code, ExitCode::kOk) << LastMessage();
+  const auto mode = [](const fs::path& path) {
+    struct stat info{};
+    EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+  };
+  EXPECT_EQ(mode(Tree()), 0755u);
+  EXPECT_EQ(mode(Tree() / "locales"), 0755u);
+  for (const char* file : {"locales/zh_TW.txt", "VelkarisPatcher32.vke", "patcher_version",
+                           "patcher_files_version"}) {
+    EXPECT_EQ(mode(Tree() / file), 0644u) << file;
+  }
+}
+
+struct Divergence {
+  const char* what;
+  std::function<void()> tamper;  // after release A: a1, b1 then b2
+  bool releaseB;                 // publish a changed a.dat ("a2") next
+  ExitCode code;
+  const char* record;  // after the run
+  FileVersionMap list;
+  const char* verify;  // a word of what --verify reports before the run; null: matches
+};
+
+TEST_F(PublishTest, TheTreeAndTheManifestDisagreeAndNoPlayerIsLeftBehind) {
+  const Divergence cases[] = {
+      {"untouched", [] {}, true, ExitCode::kOk, "3\r\n0", {{u"a.dat", 2}, {u"b.dat", 2}}, nullptr},
+      {"record raised by hand, then a release",
+       [this] { WriteBytes(Tree() / publish::kRecordName, "5\r\n0"); }, true, ExitCode::kOk,
+       "6\r\n0", {{u"a.dat", 2}, {u"b.dat", 2}}, "patcher_version holds 5"},
+      {"record raised by hand, nothing released",
+       [this] { WriteBytes(Tree() / publish::kRecordName, "5\r\n0"); }, false, ExitCode::kOk,
+       "5\r\n0", {{u"a.dat", 1}, {u"b.dat", 2}}, "patcher_version holds 5"},
+      {"list number raised by hand",
+       [this] { WriteBytes(Tree() / publish::kListName, "a.dat 7\r\nb.dat 2\r\n"); }, true,
+       ExitCode::kOk, "3\r\n0", {{u"a.dat", 8}, {u"b.dat", 2}}, "gives a.dat 7"},
+      {"same-size hand edit", [this] { WriteBytes(Tree() / "b.dat", "bX"); }, false, ExitCode::kOk,
+       "3\r\n0", {{u"a.dat", 1}, {u"b.dat", 3}}, "b.dat differs"},
+      {"other-size hand edit", [this] { WriteBytes(Tree() / "b.dat", "bad copy"); }, false,
+       ExitCode::kOk, "3\r\n0", {{u"a.dat", 1}, {u"b.dat", 3}}, "b.dat differs"},
+      {"missing copy", [this] { fs::remove(Tree() / "b.dat"); }, false, ExitCode::kOk, "2\r\n0",
+       {{u"a.dat", 1}, {u"b.dat", 2}}, "b.dat is missing"},
+      {"manifest cut short",
+       [this] {
+         const std::string text = ReadBytes(Manifest());
+         WriteBytes(Manifest(), text.substr(0, text.find("file 2")));
+       },
+       true, ExitCode::kManifestDamaged, "3\r\n0", {{u"a.dat", 2}, {u"b.dat", 2}}, "cut short"},
+  };
+  for (const Divergence& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(Tree());
+    fs::remove(Manifest());
+    SetBuild(u"a.dat", "a1");
+    SetBuild(u"b.dat", "b1");
+    ASSERT_EQ(Run(), ExitCode::kOk);
+    SetBuild(u"b.dat", "b2");
+    ASSERT_EQ(Run(), ExitCode::kOk);
+    Client player;  // took every release so far, then the tampered tree
+    player.Update(Tree());
+    c.tamper();
+    player.Update(Tree());
+
+    auto verify = Options();
+    verify.verify = true;
+    const auto before = Snapshot();
+    std::string printed;
+    const ExitCode verified = Run(verify, &printed);
+    EXPECT_EQ(Snapshot(), before);
+    if (c.verify == nullptr) {
+      EXPECT_EQ(verified, ExitCode::kOk) << LastMessage();
+    } else {
+      EXPECT_NE(verified, ExitCode::kOk);
+      EXPECT_NE((printed + LastMessage()).find(c.verify), std::string::npos)
+          << printed << LastMessage();
+    }
+
+    if (c.releaseB) SetBuild(u"a.dat", "a2");
+    ASSERT_EQ(Run(), c.code) << LastMessage();
+    if (c.code != ExitCode::kOk) {
+      EXPECT_EQ(Snapshot(), before);
+      auto rebuild = Options();
+      rebuild.rebuildManifest = true;
+      ASSERT_EQ(Run(rebuild), ExitCode::kOk) << LastMessage();
+    }
+    EXPECT_EQ(TreeRecord(), c.record);
+    EXPECT_EQ(TreeList(), c.list);
+    // The player ends with the build's bytes, whatever the tree held.
+    player.Update(Tree());
+    for (const char16_t* name : {u"a.dat", u"b.dat"}) {
+      EXPECT_EQ(player.files[name], ReadBytes(publish::PathBelow(Build(), name)))
+          << publish::Printable(name);
+    }
+    EXPECT_EQ(Run(verify), ExitCode::kOk) << LastMessage();
+  }
+}
+
+TEST_F(PublishTest, ATakenOverTreeWhoseRecordIsMinusOneGoesToOneNeverZero) {
+  WriteBytes(Tree() / publish::kRecordName, "-1\r\n0");
+  SetBuild(u"a.dat", "a1");
+  ASSERT_EQ(Run(), ExitCode::kOk);
+  EXPECT_EQ(TreeRecord(), "1\r\n0");
+}
+
+TEST_F(PublishTest, LinksArePublishedOnlyWhenTheyStayInsideTheBuildFolder) {
+  const fs::path outside = Tree().parent_path() / "hostname";
+  WriteBytes(outside, "secret");
+  SetBuild(u"real.dat", "real");
+  const struct {
+    const char* link;
+    fs::path target;
+    const char* problem;  // null: published
+  } cases[] = {
+      {"inside.dat", Build() / "real.dat", nullptr},
+      {"outside.dat", outside, "outside the build folder"},
+      {"relative.dat", fs::path("..") / "hostname", "outside the build folder"},
+      {"dangling.dat", Build() / "nothing", "broken link"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.link);
+    fs::create_symlink(c.target, Build() / c.link);
+    const ExitCode code = Run();
+    if (c.problem == nullptr) {
+      EXPECT_EQ(code, ExitCode::kOk) << LastMessage();
+      EXPECT_EQ(TreeFile(u"inside.dat"), "real");
+    } else {
+      EXPECT_NE(code, ExitCode::kOk);
+      EXPECT_NE(LastMessage().find(c.problem), std::string::npos) << LastMessage();
+      EXPECT_NE(LastMessage().find(c.link), std::string::npos) << LastMessage();
+      fs::remove(Build() / c.link);
+    }
+  }
+  EXPECT_FALSE(fs::exists(Tree() / "outside.dat"));
+}
+
+}  // namespace
