@@ -20,8 +20,12 @@ UniqueFile OpenFile(const std::filesystem::path& path, const char* mode);
 // crash. False with errno set on failure.
 bool SyncFile(std::FILE* file);
 
+// Flushes the stream and has the system start writing what it holds to
+// the disk without waiting, so the disk works while the next data is read.
+// False with errno set on failure.
+bool StartWriteback(std::FILE* file);
 // For a staged file of a set that SyncStagedFiles later puts on the disk in
-// one go: flushes the stream, and syncs it where the system offers no
+// one go: starts its writeback, and syncs it where the system offers no
 // cheaper way for many files. False with errno set on failure.
 bool SyncStagedFile(std::FILE* file);
 // Puts every file staged below `folder` on the disk before they are renamed

@@ -26,6 +26,8 @@ UniqueFile OpenFile(const std::filesystem::path& path, const char* mode) {
 
 bool SyncFile(std::FILE* file) { return std::fflush(file) == 0 && _commit(_fileno(file)) == 0; }
 
+bool StartWriteback(std::FILE* file) { return std::fflush(file) == 0; }
+
 // Windows flushes file by file; there is no cheaper call for a set.
 bool SyncStagedFile(std::FILE* file) { return SyncFile(file); }
 

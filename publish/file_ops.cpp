@@ -16,6 +16,9 @@ namespace fs = std::filesystem;
 
 constexpr size_t kChunkBytes = size_t{1} << 20;
 constexpr size_t kSmallChunkBytes = size_t{64} << 10;
+// A large copy has the disk write behind it every so often, rather than
+// leaving all of it to the sync before the renames.
+constexpr uint64_t kWritebackBytes = uint64_t{8} << 20;
 constexpr fs::perms kFileMode = fs::perms::owner_read | fs::perms::owner_write |
                                 fs::perms::group_read | fs::perms::others_read;
 constexpr fs::perms kFolderMode = fs::perms::owner_all | fs::perms::group_read |
@@ -35,12 +38,18 @@ bool Stream(const fs::path& source, ExitCode readError, std::FILE* copy, const f
   }
   std::vector<char> chunk(kChunkBytes);
   Sha256 hash;
+  uint64_t written = 0;
   for (;;) {
     const size_t read = std::fread(chunk.data(), 1, chunk.size(), in.get());
     if (read == 0) break;
     if (!hash.Update(chunk.data(), read)) return Fail(failure, readError, "SHA-256 failed");
-    if (copy != nullptr && std::fwrite(chunk.data(), 1, read, copy) != read) {
-      return FailWrite(failure, "cannot write " + PrintablePath(copyPath), LastError());
+    if (copy != nullptr) {
+      written += read;
+      const bool writeback = written % kWritebackBytes < read;
+      if (std::fwrite(chunk.data(), 1, read, copy) != read ||
+          (writeback && !StartWriteback(copy))) {
+        return FailWrite(failure, "cannot write " + PrintablePath(copyPath), LastError());
+      }
     }
     if (progress != nullptr) progress->AddBytes(read);
   }
