@@ -35,8 +35,7 @@ UniqueFile OpenFile(const std::filesystem::path& path, const char* mode) {
 bool SyncFile(std::FILE* file) { return std::fflush(file) == 0 && fsync(fileno(file)) == 0; }
 
 bool StartWriteback(std::FILE* file) {
-  return std::fflush(file) == 0 &&
-         sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE) == 0;
+  return std::fflush(file) == 0 && sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE) == 0;
 }
 
 // One syncfs for the whole set costs far less than a fsync per file.

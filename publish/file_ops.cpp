@@ -19,8 +19,8 @@ constexpr size_t kSmallChunkBytes = size_t{64} << 10;
 // A large copy has the disk write behind it every so often, rather than
 // leaving all of it to the sync before the renames.
 constexpr uint64_t kWritebackBytes = uint64_t{8} << 20;
-constexpr fs::perms kFileMode = fs::perms::owner_read | fs::perms::owner_write |
-                                fs::perms::group_read | fs::perms::others_read;
+constexpr fs::perms kFileMode =
+    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
 constexpr fs::perms kFolderMode = fs::perms::owner_all | fs::perms::group_read |
                                   fs::perms::group_exec | fs::perms::others_read |
                                   fs::perms::others_exec;
@@ -188,10 +188,9 @@ bool StageCopy(const SourceFile& source, StagedFile* staged, Progress* progress,
   if (!FinishFile(std::move(out), temporary, failure)) return false;
   // Mirrors published from one build then show players the same validators.
   std::error_code error;
-  fs::last_write_time(temporary, fs::file_time_type(fs::file_time_type::duration(source.stamp.time)),
-                      error);
-  if (error)
-    return FailWrite(failure, "cannot set the time of " + PrintablePath(temporary), error);
+  fs::last_write_time(temporary,
+                      fs::file_time_type(fs::file_time_type::duration(source.stamp.time)), error);
+  if (error) return FailWrite(failure, "cannot set the time of " + PrintablePath(temporary), error);
   return true;
 }
 

@@ -58,8 +58,8 @@ PlannedFile PlanFile(const SourceFile& source, const Manifest& baseline, const T
   planned.name = source.name;
   planned.source = &source;
   planned.change = Compare(source, known, copy, pending);
-  planned.copy = Writes(planned.change) &&
-                 !(copy != nullptr && source.hash && copy->hash == *source.hash);
+  planned.copy =
+      Writes(planned.change) && !(copy != nullptr && source.hash && copy->hash == *source.hash);
   planned.newNumber = known == nullptr ? kFirstFileNumber : known->number;
   entry->listed = true;
   entry->hash = source.hash;
@@ -82,8 +82,8 @@ Manifest MergeShownNumbers(const Manifest& baseline, const TreeVersions& shown) 
   if (shown.hasRecord) merged.first = std::max(merged.first, shown.first);
   for (const auto& [name, number] : shown.list) {
     if (!ListNameProblem(name).empty()) continue;
-    ManifestFile& file = merged.files.try_emplace(name, ManifestFile{number, true, {}, {}})
-                             .first->second;
+    ManifestFile& file =
+        merged.files.try_emplace(name, ManifestFile{number, true, {}, {}}).first->second;
     file.number = std::max(file.number, number);
   }
   return merged;
@@ -193,11 +193,11 @@ std::vector<const PlannedFile*> Plan::Copies() const {
 bool ReadTreeVersions(const fs::path& tree, TreeVersions* versions, Failure* failure) {
   *versions = TreeVersions();
   std::string text;
-  SmallFile read = ReadSmallFile(tree / kRecordName, kMaxRecordBytes, &text, failure);
+  SmallFile read = ReadSmallFile(tree / kVersionRecordName, kMaxRecordBytes, &text, failure);
   if (read == SmallFile::kFailed) return false;
   versions->hasRecord = read == SmallFile::kRead;
   ParseVersionRecord(text, &versions->first, &versions->second);
-  read = ReadSmallFile(tree / kListName, kMaxListBytes, &text, failure);
+  read = ReadSmallFile(tree / kFileListName, kMaxListBytes, &text, failure);
   if (read == SmallFile::kFailed) return false;
   if (!ParseFileVersions(text, &versions->list)) {
     return Fail(failure, ExitCode::kTreeUnreadable,
@@ -366,9 +366,9 @@ bool MakePlan(const PlanInput& input, Plan* plan, Failure* failure) {
                 "the file version list cannot be written so that the launcher reads it back "
                 "(a name it cannot hold, or more files than it reads)");
   }
-  if (!DiffersInTree(input.tree / kListName, plan->listText, kMaxListBytes, &plan->writeList,
+  if (!DiffersInTree(input.tree / kFileListName, plan->listText, kMaxListBytes, &plan->writeList,
                      failure) ||
-      !DiffersInTree(input.tree / kRecordName, plan->recordText, kMaxRecordBytes,
+      !DiffersInTree(input.tree / kVersionRecordName, plan->recordText, kMaxRecordBytes,
                      &plan->writeRecord, failure)) {
     return false;
   }

@@ -217,8 +217,9 @@ bool Verify(const Paths& paths, const PublishOptions& options, Failure* failure)
     return true;
   }
   Say(options.out, text);
-  return Fail(failure, ExitCode::kTreeDiffers,
-              std::to_string(differences.size()) + " difference(s) between the tree and the manifest");
+  return Fail(
+      failure, ExitCode::kTreeDiffers,
+      std::to_string(differences.size()) + " difference(s) between the tree and the manifest");
 }
 
 }  // namespace
@@ -251,8 +252,8 @@ bool Publish(const PublishOptions& options, Failure* failure) {
     return false;
   }
   Plan plan;
-  const PlanInput input{&build,          &baseline, fromManifest, &shown, &copies, paths.tree,
-                        options.second, options.prune};
+  const PlanInput input{&build,  &baseline,  fromManifest,   &shown,
+                        &copies, paths.tree, options.second, options.prune};
   if (!MakePlan(input, &plan, failure)) return false;
   plan.notes = std::move(notes);
 

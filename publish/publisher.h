@@ -30,8 +30,8 @@ struct PublishOptions {
   std::filesystem::path manifest;  // empty: DefaultManifestPath(releaseTree)
   bool dryRun = false;
   bool prune = false;
-  bool verify = false;           // compare the tree with the manifest, write nothing
-  bool rebuildManifest = false;  // take the tree over as it stands, ignoring the manifest
+  bool verify = false;            // compare the tree with the manifest, write nothing
+  bool rebuildManifest = false;   // take the tree over as it stands, ignoring the manifest
   std::optional<int32_t> second;  // the record's second number; kept when unset
   std::FILE* out = nullptr;       // the plan and the outcome; null: silent
   std::FILE* progress = nullptr;  // progress lines; null: silent

@@ -87,10 +87,10 @@ TEST_F(InterruptedPublish, StoppedBeforeEachRenameAndRepeatedItEndsAsAnUninterru
     return publish::RenameFile(from, to);
   };
   ASSERT_EQ(Run(counting), ExitCode::kOk);
-  EXPECT_EQ(renamed, (std::vector<std::string>{"UploadData.publish-manifest", "a.dat", "d.dat",
-                                               "e.dat", "VelkarisPatcher32.vke",
-                                               "patcher_files_version", "patcher_version",
-                                               "UploadData.publish-manifest"}));
+  EXPECT_EQ(renamed,
+            (std::vector<std::string>{"UploadData.publish-manifest", "a.dat", "d.dat", "e.dat",
+                                      "VelkarisPatcher32.vke", "patcher_files_version",
+                                      "patcher_version", "UploadData.publish-manifest"}));
   EXPECT_FALSE(fs::exists(Tree() / "b.dat"));
   const auto reference = Contents();
   const int renames = static_cast<int>(renamed.size());
@@ -117,6 +117,24 @@ TEST_F(InterruptedPublish, StoppedBeforeEachRenameAndRepeatedItEndsAsAnUninterru
       }
       EXPECT_EQ(meanwhile.files[kPatcherFileName], "patcher 2");
     }
+
+    // The plan shows the record players see now, and copies only what is
+    // not in place yet.
+    size_t missing = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(Build())) {
+      if (!entry.is_regular_file()) continue;
+      const fs::path inTree = Tree() / entry.path().lexically_relative(Build());
+      missing += ReadBytes(inTree) != ReadBytes(entry.path()) ? 1 : 0;
+    }
+    auto dryRun = pruning;
+    dryRun.dryRun = true;
+    std::string plan;
+    ASSERT_EQ(Run(dryRun, &plan), ExitCode::kOk);
+    EXPECT_NE(plan.find("patcher_version: " + std::to_string(meanwhile.first) + " -> 2"),
+              std::string::npos)
+        << plan;
+    EXPECT_NE(plan.find("files to copy: " + std::to_string(missing) + " "), std::string::npos)
+        << plan;
 
     ASSERT_EQ(Run(pruning), ExitCode::kOk) << LastMessage();
     EXPECT_EQ(Contents(), reference);

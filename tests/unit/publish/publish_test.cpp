@@ -20,6 +20,9 @@ TEST_F(PublishTest, FirstReleaseIntoAnEmptyTreeListsEveryFileAtOneAndAFreshInsta
   EXPECT_EQ(ReadBytes(Tree() / kFileListName), "locales\\zh_TW.txt 1\r\nreadme.txt 1\r\n");
   EXPECT_EQ(TreeFile(u"locales\\zh_TW.txt"), "zh-TW");
   EXPECT_EQ(TreeFile(kLauncherFileName), "launcher 1");
+  // Mirrors published from one build serve the same validators.
+  EXPECT_EQ(fs::last_write_time(Tree() / "readme.txt"),
+            fs::last_write_time(Build() / "readme.txt"));
   Client fresh;  // what InitVersionFiles leaves: record 0/0, empty list
   fresh.Update(Tree());
   EXPECT_EQ(fresh.fetched, (Names{u"locales\\zh_TW.txt", u"readme.txt"}));

@@ -62,14 +62,14 @@ TEST_F(PublishTest, WhatIsWrittenIsReadableByTheWebServerWhateverTheUmask) {
   umask(before);
   ASSERT_EQ(code, ExitCode::kOk) << LastMessage();
   const auto mode = [](const fs::path& path) {
-    struct stat info{};
+    struct stat info {};
     EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
     return info.st_mode & 07777;
   };
   EXPECT_EQ(mode(Tree()), 0755u);
   EXPECT_EQ(mode(Tree() / "locales"), 0755u);
-  for (const char* file : {"locales/zh_TW.txt", "VelkarisPatcher32.vke", "patcher_version",
-                           "patcher_files_version"}) {
+  for (const char* file :
+       {"locales/zh_TW.txt", "VelkarisPatcher32.vke", "patcher_version", "patcher_files_version"}) {
     EXPECT_EQ(mode(Tree() / file), 0644u) << file;
   }
 }
@@ -88,26 +88,57 @@ TEST_F(PublishTest, TheTreeAndTheManifestDisagreeAndNoPlayerIsLeftBehind) {
   const Divergence cases[] = {
       {"untouched", [] {}, true, ExitCode::kOk, "3\r\n0", {{u"a.dat", 2}, {u"b.dat", 2}}, nullptr},
       {"record raised by hand, then a release",
-       [this] { WriteBytes(Tree() / publish::kRecordName, "5\r\n0"); }, true, ExitCode::kOk,
-       "6\r\n0", {{u"a.dat", 2}, {u"b.dat", 2}}, "patcher_version holds 5"},
+       [this] { WriteBytes(Tree() / kVersionRecordName, "5\r\n0"); },
+       true,
+       ExitCode::kOk,
+       "6\r\n0",
+       {{u"a.dat", 2}, {u"b.dat", 2}},
+       "patcher_version holds 5"},
       {"record raised by hand, nothing released",
-       [this] { WriteBytes(Tree() / publish::kRecordName, "5\r\n0"); }, false, ExitCode::kOk,
-       "5\r\n0", {{u"a.dat", 1}, {u"b.dat", 2}}, "patcher_version holds 5"},
+       [this] { WriteBytes(Tree() / kVersionRecordName, "5\r\n0"); },
+       false,
+       ExitCode::kOk,
+       "5\r\n0",
+       {{u"a.dat", 1}, {u"b.dat", 2}},
+       "patcher_version holds 5"},
       {"list number raised by hand",
-       [this] { WriteBytes(Tree() / publish::kListName, "a.dat 7\r\nb.dat 2\r\n"); }, true,
-       ExitCode::kOk, "3\r\n0", {{u"a.dat", 8}, {u"b.dat", 2}}, "gives a.dat 7"},
-      {"same-size hand edit", [this] { WriteBytes(Tree() / "b.dat", "bX"); }, false, ExitCode::kOk,
-       "3\r\n0", {{u"a.dat", 1}, {u"b.dat", 3}}, "b.dat differs"},
-      {"other-size hand edit", [this] { WriteBytes(Tree() / "b.dat", "bad copy"); }, false,
-       ExitCode::kOk, "3\r\n0", {{u"a.dat", 1}, {u"b.dat", 3}}, "b.dat differs"},
-      {"missing copy", [this] { fs::remove(Tree() / "b.dat"); }, false, ExitCode::kOk, "2\r\n0",
-       {{u"a.dat", 1}, {u"b.dat", 2}}, "b.dat is missing"},
+       [this] { WriteBytes(Tree() / kFileListName, "a.dat 7\r\nb.dat 2\r\n"); },
+       true,
+       ExitCode::kOk,
+       "3\r\n0",
+       {{u"a.dat", 8}, {u"b.dat", 2}},
+       "gives a.dat 7"},
+      {"same-size hand edit",
+       [this] { WriteBytes(Tree() / "b.dat", "bX"); },
+       false,
+       ExitCode::kOk,
+       "3\r\n0",
+       {{u"a.dat", 1}, {u"b.dat", 3}},
+       "b.dat differs"},
+      {"other-size hand edit",
+       [this] { WriteBytes(Tree() / "b.dat", "bad copy"); },
+       false,
+       ExitCode::kOk,
+       "3\r\n0",
+       {{u"a.dat", 1}, {u"b.dat", 3}},
+       "b.dat differs"},
+      {"missing copy",
+       [this] { fs::remove(Tree() / "b.dat"); },
+       false,
+       ExitCode::kOk,
+       "2\r\n0",
+       {{u"a.dat", 1}, {u"b.dat", 2}},
+       "b.dat is missing"},
       {"manifest cut short",
        [this] {
          const std::string text = ReadBytes(Manifest());
          WriteBytes(Manifest(), text.substr(0, text.find("file 2")));
        },
-       true, ExitCode::kManifestDamaged, "3\r\n0", {{u"a.dat", 2}, {u"b.dat", 2}}, "cut short"},
+       true,
+       ExitCode::kManifestDamaged,
+       "3\r\n0",
+       {{u"a.dat", 2}, {u"b.dat", 2}},
+       "cut short"},
   };
   for (const Divergence& c : cases) {
     SCOPED_TRACE(c.what);
@@ -158,7 +189,7 @@ TEST_F(PublishTest, TheTreeAndTheManifestDisagreeAndNoPlayerIsLeftBehind) {
 }
 
 TEST_F(PublishTest, ATakenOverTreeWhoseRecordIsMinusOneGoesToOneNeverZero) {
-  WriteBytes(Tree() / publish::kRecordName, "-1\r\n0");
+  WriteBytes(Tree() / kVersionRecordName, "-1\r\n0");
   SetBuild(u"a.dat", "a1");
   ASSERT_EQ(Run(), ExitCode::kOk);
   EXPECT_EQ(TreeRecord(), "1\r\n0");
