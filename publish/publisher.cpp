@@ -59,6 +59,7 @@ bool ResolvePaths(const PublishOptions& options, Paths* paths, Failure* failure)
 // lock that exists, so that they write nothing at all.
 bool TakeLock(const Paths& paths, bool writes, FileLock* lock, Failure* failure) {
   const fs::path path = LockPath(paths.manifest);
+  if (writes && !CreateFolders(path.parent_path(), failure)) return false;
   switch (lock->Take(path, writes)) {
     case FileLock::Result::kLocked:
     case FileLock::Result::kMissing:
