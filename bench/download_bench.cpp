@@ -7,9 +7,11 @@
 //   download_bench [--big-mib N] [--small-files N] [--runs N] [--temp DIR]
 //
 // Its own children (internal):
-//   download_bench --fetch BASE_URL HOST_ROOT LIST_FILE
-// downloads each "serverPath localPath" line of LIST_FILE with DownloadFile;
-// local paths are Windows paths on the simulated machine rooted at HOST_ROOT.
+//   download_bench --fetch|--fetch-hashed BASE_URL HOST_ROOT LIST_FILE
+// downloads each "serverPath localPath" line of LIST_FILE with DownloadFile
+// (--fetch-hashed: with the SHA-256 taken as the body streams, as a launcher
+// built with a release key fetches); local paths are Windows paths on the
+// simulated machine rooted at HOST_ROOT.
 //   download_bench --measure RESULT_FILE STDOUT_FILE PROGRAM [ARG...]
 // runs PROGRAM and writes its time and peak resident memory.
 #include <fcntl.h>
@@ -58,8 +60,14 @@ constexpr long kMemoryBudgetKiB = 2 * 1024;
 constexpr auto kChildTimeLimit = std::chrono::seconds(180);
 constexpr auto kRunnerGrace = std::chrono::seconds(5);
 constexpr size_t kCompareChunkBytes = 4 * kMiB;
+// The big file again, sent at most 1 MiB each 5 ms (about 200 MiB/s, a
+// fast player's line and far below the hash's speed), hashing against curl.
+constexpr size_t kPacedChunkBytes = kMiB;
+constexpr int kPacedDelayMs = 5;
+constexpr int kPacedRuns = 3;
 constexpr char kServerFolder[] = "/UploadData/";
 constexpr char kFetchMode[] = "--fetch";
+constexpr char kFetchHashedMode[] = "--fetch-hashed";
 constexpr char kMeasureMode[] = "--measure";
 constexpr char kSelf[] = "/proc/self/exe";
 constexpr char kCurl[] = "curl";
@@ -221,13 +229,16 @@ std::vector<std::string> ReadLines(const fs::path& file) {
 }
 
 // The child: one DownloadFile per list line, as the launcher fetches.
-int RunFetch(const std::string& baseUrl, const fs::path& hostRoot, const fs::path& list) {
+int RunFetch(const std::string& baseUrl, const fs::path& hostRoot, const fs::path& list,
+             bool hashed) {
   sim::Current().Reset(hostRoot);
   FileDownloader downloader(baseUrl);
   for (const std::string& line : ReadLines(list)) {
     const size_t blank = line.find(' ');
     if (blank == std::string::npos) return 2;
-    if (!downloader.DownloadFile(Widen(line.substr(0, blank)), Widen(line.substr(blank + 1)))) {
+    platform::FileDigest digest;
+    if (!downloader.DownloadFile(Widen(line.substr(0, blank)), Widen(line.substr(blank + 1)),
+                                 hashed ? &digest : nullptr)) {
       return 1;
     }
   }
@@ -239,12 +250,14 @@ class Bench {
   Bench(const fs::path& work, const std::string& baseUrl) : m_work(work), m_baseUrl(baseUrl) {}
 
   // Our client fetching the listed server paths into the simulated C:\out.
-  bool RunOurs(const std::vector<std::string>& serverPaths, ChildResult* result) const {
+  bool RunOurs(const std::vector<std::string>& serverPaths, ChildResult* result,
+               bool hashed = false) const {
     const fs::path list = m_work / "ours.list";
     std::ofstream out(list);
     for (const std::string& path : serverPaths) out << path << ' ' << kSimOutFolder << path << '\n';
     out.close();
-    return RunChild({kSelf, kFetchMode, m_baseUrl, SimRoot().string(), list.string()},
+    return RunChild({kSelf, hashed ? kFetchHashedMode : kFetchMode, m_baseUrl, SimRoot().string(),
+                     list.string()},
                     m_work / "ours.out", m_work / "measure.txt", result);
   }
 
@@ -336,22 +349,29 @@ bool ParseOptions(int argc, char** argv, Options* options) {
 
 struct BigFileFigures {
   std::vector<double> oursSeconds;
+  std::vector<double> hashedSeconds;  // ours with the SHA-256 taken on the way
   std::vector<double> curlSeconds;
   std::vector<double> curlFirstByte;  // the server's share of each curl run
   long oursPeakKiB = 0;
   long curlPeakKiB = 0;
 };
 
-// The big file, the two clients taking turns at going first.
+// The big file, the three clients (ours, ours hashing, curl) taking turns at
+// going first.
 bool MeasureBigFile(const Bench& bench, const std::string& content, int runs,
                     BigFileFigures* figures) {
+  constexpr int kClients = 3;
+  constexpr int kHashedClient = 1;
+  constexpr int kCurlClient = 2;
   for (int run = 0; run < runs; ++run) {
-    for (int turn = 0; turn < 2; ++turn) {
-      const bool oursTurn = (run + turn) % 2 == 0;
-      const char* client = oursTurn ? "ours" : "curl";
+    for (int turn = 0; turn < kClients; ++turn) {
+      const int clientIndex = (run + turn) % kClients;
+      const bool oursTurn = clientIndex != kCurlClient;
+      const bool hashed = clientIndex == kHashedClient;
+      const char* client = hashed ? "hash" : oursTurn ? "ours" : "curl";
       ChildResult result;
       std::vector<std::string> report;
-      const bool ok = oursTurn ? bench.RunOurs({"big.bin"}, &result)
+      const bool ok = oursTurn ? bench.RunOurs({"big.bin"}, &result, hashed)
                                : bench.RunCurl({"big.bin"}, false, &result, &report);
       const fs::path file = oursTurn ? bench.OursFile("big.bin") : bench.CurlFile("big.bin");
       if (!ok || !FileEquals(file, content)) {
@@ -360,7 +380,9 @@ bool MeasureBigFile(const Bench& bench, const std::string& content, int runs,
       }
       RemoveFiles({file});
       std::printf("  run %d %-4s %.3f s\n", run + 1, client, result.seconds);
-      if (oursTurn) {
+      if (hashed) {
+        figures->hashedSeconds.push_back(result.seconds);
+      } else if (oursTurn) {
         figures->oursSeconds.push_back(result.seconds);
         figures->oursPeakKiB = std::max(figures->oursPeakKiB, result.peakKiB);
       } else {
@@ -368,6 +390,30 @@ bool MeasureBigFile(const Bench& bench, const std::string& content, int runs,
         figures->curlPeakKiB = std::max(figures->curlPeakKiB, result.peakKiB);
         figures->curlFirstByte.push_back(SumField(report, 0));
       }
+    }
+  }
+  return true;
+}
+
+// The paced big file: ours with the SHA-256 against curl, taking turns.
+bool MeasurePaced(const Bench& bench, const std::string& content, std::vector<double>* hashed,
+                  std::vector<double>* curl) {
+  for (int run = 0; run < kPacedRuns; ++run) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const bool oursTurn = (run + turn) % 2 == 0;
+      ChildResult result;
+      std::vector<std::string> report;
+      const bool ok = oursTurn ? bench.RunOurs({"paced.bin"}, &result, true)
+                               : bench.RunCurl({"paced.bin"}, false, &result, &report);
+      const fs::path file = oursTurn ? bench.OursFile("paced.bin") : bench.CurlFile("paced.bin");
+      if (!ok || !FileEquals(file, content)) {
+        std::fprintf(stderr, "%s: the paced file did not arrive intact\n", oursTurn ? "hash" : "curl");
+        return false;
+      }
+      RemoveFiles({file});
+      std::printf("  paced run %d %-4s %.3f s\n", run + 1, oursTurn ? "hash" : "curl",
+                  result.seconds);
+      (oursTurn ? hashed : curl)->push_back(result.seconds);
     }
   }
   return true;
@@ -421,8 +467,9 @@ bool MeasureSmallFiles(const Bench& bench, testhttp::TestHttpServer& server,
   return true;
 }
 
-void PrintReport(const Options& options, const BigFileFigures& big, long probePeakKiB,
-                 const SmallFileFigures& small) {
+void PrintReport(const Options& options, const BigFileFigures& big,
+                 const std::vector<double>& pacedHashed, const std::vector<double>& pacedCurl,
+                 long probePeakKiB, const SmallFileFigures& small) {
   const double ours = Median(big.oursSeconds);
   const double curl = Median(big.curlSeconds);
   const double oursBest = *std::min_element(big.oursSeconds.begin(), big.oursSeconds.end());
@@ -439,6 +486,14 @@ void PrintReport(const Options& options, const BigFileFigures& big, long probePe
   PrintRow(bigLabel + ": seconds, best run", Format(oursBest, 3), Format(curlBest, 3));
   PrintRow(bigLabel + ": MiB/s, best run", Format(bigMiB / oursBest, 0),
            Format(bigMiB / curlBest, 0));
+  const double hashed = Median(big.hashedSeconds);
+  const double hashedBest = *std::min_element(big.hashedSeconds.begin(), big.hashedSeconds.end());
+  PrintRow(bigLabel + " with SHA-256: seconds, median", Format(hashed, 3), "-");
+  PrintRow(bigLabel + " with SHA-256: seconds, best run", Format(hashedBest, 3), "-");
+  const double pacedHashedBest = *std::min_element(pacedHashed.begin(), pacedHashed.end());
+  const double pacedCurlBest = *std::min_element(pacedCurl.begin(), pacedCurl.end());
+  PrintRow(bigLabel + " paced, with SHA-256: s, best", Format(pacedHashedBest, 3),
+           Format(pacedCurlBest, 3));
   PrintRow(bigLabel + ": peak resident KiB", std::to_string(big.oursPeakKiB),
            std::to_string(big.curlPeakKiB));
   PrintRow(std::to_string(kProbeMiB) + " MiB: peak resident KiB", std::to_string(probePeakKiB),
@@ -458,6 +513,14 @@ void PrintReport(const Options& options, const BigFileFigures& big, long probePe
               " target %.2f: %s\n",
               bestRatio, curl / ours, kThroughputTarget,
               bestRatio >= kThroughputTarget ? "met" : "NOT met");
+  const double hashedRatio = curlBest / hashedBest;
+  std::printf("throughput DownloadFile with SHA-256 / curl: %.3f from the best runs, %.3f from the"
+              " medians; target %.2f: %s\n",
+              hashedRatio, curl / hashed, kThroughputTarget,
+              hashedRatio >= kThroughputTarget ? "met" : "NOT met");
+  std::printf("throughput paced (1 MiB each %d ms), DownloadFile with SHA-256 / curl: %.3f from"
+              " the best runs\n",
+              kPacedDelayMs, pacedCurlBest / pacedHashedBest);
   std::printf("  every run includes the server's %.3f s before the first byte (curl's median)\n",
               Median(big.curlFirstByte));
   const long growth = big.oursPeakKiB - probePeakKiB;
@@ -503,6 +566,8 @@ int RunBenchmark(const Options& options) {
   // whole file anew for every request, slower than the transfer itself.
   server.SetRoute(std::string(kServerFolder) + "big.bin", testhttp::Response::Ok(big));
   server.SetRoute(std::string(kServerFolder) + "probe.bin", testhttp::Response::Ok(probe));
+  server.SetRoute(std::string(kServerFolder) + "paced.bin",
+                  testhttp::Response::Ok(big).Trickle(kPacedChunkBytes, kPacedDelayMs));
   for (size_t i = 0; i < smallPaths.size(); ++i) {
     server.SetRoute(kServerFolder + smallPaths[i], testhttp::Response::Ok(smallContents[i]));
   }
@@ -510,6 +575,9 @@ int RunBenchmark(const Options& options) {
 
   BigFileFigures bigFigures;
   if (!MeasureBigFile(bench, big, options.runs, &bigFigures)) return 1;
+  std::vector<double> pacedHashed;
+  std::vector<double> pacedCurl;
+  if (!MeasurePaced(bench, big, &pacedHashed, &pacedCurl)) return 1;
   ChildResult probeResult;
   if (!bench.RunOurs({"probe.bin"}, &probeResult) ||
       !FileEquals(bench.OursFile("probe.bin"), probe)) {
@@ -521,14 +589,19 @@ int RunBenchmark(const Options& options) {
   if (!MeasureSmallFiles(bench, server, smallPaths, smallContents, &smallFigures)) return 1;
   server.Stop();
 
-  PrintReport(options, bigFigures, probeResult.peakKiB, smallFigures);
+  PrintReport(options, bigFigures, pacedHashed, pacedCurl, probeResult.peakKiB, smallFigures);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::strcmp(argv[1], kFetchMode) == 0) return RunFetch(argv[2], argv[3], argv[4]);
+  if (argc == 5 && std::strcmp(argv[1], kFetchMode) == 0) {
+    return RunFetch(argv[2], argv[3], argv[4], false);
+  }
+  if (argc == 5 && std::strcmp(argv[1], kFetchHashedMode) == 0) {
+    return RunFetch(argv[2], argv[3], argv[4], true);
+  }
   if (argc > 4 && std::strcmp(argv[1], kMeasureMode) == 0) {
     return RunMeasured(argv[2], argv[3], std::vector<std::string>(argv + 4, argv + argc));
   }

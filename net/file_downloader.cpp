@@ -58,10 +58,20 @@ void FileDownloader::AimInstanceForTesting(std::string url) { Instance().baseUrl
 
 bool FileDownloader::DownloadFile(const std::u16string& serverPath,
                                   const std::u16string& localPath) {
+  return DownloadFile(serverPath, localPath, nullptr);
+}
+
+bool FileDownloader::DownloadFile(const std::u16string& serverPath,
+                                  const std::u16string& localPath, platform::FileDigest* digest) {
   AnsiPath serverPathAnsi;
   AnsiPath localPathAnsi;
   if (!ToAnsi(serverPath, &serverPathAnsi) || !ToAnsi(localPath, &localPathAnsi)) return false;
-  return DownloadWithRetry(kNoSubPath, serverPathAnsi.data(), localPathAnsi.data());
+  m_writeContext.hashing = digest != nullptr;
+  const bool downloaded =
+      DownloadWithRetry(kNoSubPath, serverPathAnsi.data(), localPathAnsi.data());
+  m_writeContext.hashing = false;
+  if (downloaded && digest != nullptr) *digest = m_digest;
+  return downloaded;
 }
 
 bool FileDownloader::DownloadWithRetry(const char* subPath, const char* serverPath,
@@ -78,6 +88,9 @@ int FileDownloader::DownloadOnce(const char* subPath, const char* serverPath,
                                  const char* localPath) {
   m_writeContext.localFileName = localPath;
   m_writeContext.stream.reset();
+  m_writeContext.hash.reset();
+  if (m_writeContext.hashing) m_writeContext.hash = std::make_unique<platform::Sha256>();
+  m_writeContext.bytes = 0;
   const std::string url = baseUrl + subPath + serverPath;
 
   // A fresh handle per attempt: nothing, not even the connection, carries over.
@@ -115,6 +128,10 @@ int FileDownloader::DownloadOnce(const char* subPath, const char* serverPath,
   // The last buffered bytes reach the file only now; a failure here means
   // the file is incomplete.
   if (std::fclose(m_writeContext.stream.release()) != 0) return CURLE_WRITE_ERROR;
+  if (m_writeContext.hash) {
+    m_digest.size = m_writeContext.bytes;
+    if (!m_writeContext.hash->Finish(&m_digest.sha256)) return CURLE_WRITE_ERROR;
+  }
   return kDownloadOk;
 }
 
@@ -125,5 +142,9 @@ size_t WriteToFile(char* data, size_t itemSize, size_t itemCount, void* userData
     context->stream = platform::OpenFileAnsi(context->localFileName, "wb");
     if (!context->stream) return 0;
   }
-  return std::fwrite(data, itemSize, itemCount, context->stream.get()) * itemSize;
+  const size_t written = std::fwrite(data, itemSize, itemCount, context->stream.get()) * itemSize;
+  context->bytes += written;
+  // A hash that cannot be fed fails the transfer rather than vouch for it.
+  if (context->hash && !context->hash->Update(data, written)) return 0;
+  return written;
 }

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 
+#include "platform/crypto.h"
 #include "platform/files.h"
 
 // The only code that talks to the network: plain HTTP GETs below one base
@@ -16,6 +19,11 @@ inline constexpr int DownloadRefused = 90;       // no handle, or a status other
 struct WriteContext {
   const char* localFileName = nullptr;  // ANSI; not owned
   platform::UniqueFile stream;          // opened on the first body data
+  // Set while a download is asked for its digest: the body is hashed as
+  // it is written, anew on every attempt.
+  bool hashing = false;
+  std::unique_ptr<platform::Sha256> hash;
+  uint64_t bytes = 0;
 };
 
 class FileDownloader {
@@ -37,6 +45,10 @@ class FileDownloader {
   // Fetches serverPath (relative to the base URL, "/" between folders, sent
   // unescaped) into localPath. True when the body is in place.
   bool DownloadFile(const std::u16string& serverPath, const std::u16string& localPath);
+  // The same, with the size and SHA-256 of the bytes in place, taken while
+  // they stream to disk so the file is never read twice.
+  bool DownloadFile(const std::u16string& serverPath, const std::u16string& localPath,
+                    platform::FileDigest* digest);
 
   // One download, and one attempt of it, in the system's ANSI code page;
   // subPath goes between the base URL and the server path.
@@ -50,6 +62,7 @@ class FileDownloader {
  private:
   WriteContext m_writeContext;
   std::string baseUrl;
+  platform::FileDigest m_digest;  // of the last attempt that succeeded
   long m_stallSeconds = kDefaultStallSeconds;
 };
 

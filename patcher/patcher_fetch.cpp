@@ -5,6 +5,7 @@
 
 #include "fs/file_services.h"
 #include "net/file_downloader.h"
+#include "patcher/release_check.h"
 #include "patcher/release_files.h"
 #include "patcher/version_files.h"
 #include "patcher/version_manager.h"
@@ -21,6 +22,29 @@ constexpr char16_t kLauncherCopyCaption[] = u"Launcher-ex";
 constexpr int kRenameRetries = 5;
 constexpr uint32_t kRenameRetryWaitMilliseconds = 1000;
 
+// Whether bytes fetched from a server path are the signed ones.
+using DigestCheck = bool (*)(std::u16string_view serverPath, const platform::FileDigest& digest);
+
+bool MatchesRun(std::u16string_view serverPath, const platform::FileDigest& digest) {
+  return MatchesRunManifest(serverPath, digest);
+}
+
+bool MatchesLauncherRelease(std::u16string_view, const platform::FileDigest& digest) {
+  return LauncherCopyMatchesRelease(digest);
+}
+
+// A download that, with a release key, must also pass `check`; bad bytes
+// are deleted at once, before anything uses them.
+bool DownloadChecked(const std::u16string& serverPath, const std::u16string& localPath,
+                     DigestCheck check) {
+  if (!ReleaseSigned()) return FileDownloader::Instance().DownloadFile(serverPath, localPath);
+  platform::FileDigest digest;
+  if (!FileDownloader::Instance().DownloadFile(serverPath, localPath, &digest)) return false;
+  if (check(serverPath, digest)) return true;
+  platform::RemoveFile(localPath);
+  return false;
+}
+
 // One entry of the server's list. The name is written relative to the
 // install folder by a process with administrator rights, so a name that
 // could reach outside it is refused like a download that failed.
@@ -28,7 +52,7 @@ bool DownloadListEntry(const std::u16string& name) {
   if (!IsSafeListName(name)) return false;
   std::u16string serverPath = name;
   std::replace(serverPath.begin(), serverPath.end(), u'\\', u'/');
-  return FileDownloader::Instance().DownloadFile(serverPath, name);
+  return DownloadChecked(serverPath, name, MatchesRun);
 }
 
 }  // namespace
@@ -51,7 +75,7 @@ bool ReplaceWithRetry(const std::u16string& temporaryName, const std::u16string&
 bool EnsureLauncherCopy(std::u16string installFolder) {
   if (platform::OpenFile(installFolder + u"/" + kLauncherFileName, "rb")) return true;
   const std::u16string temporary = std::u16string(kLauncherFileName) + kFetchSuffix;
-  if (!FileDownloader::Instance().DownloadFile(kLauncherFileName, temporary)) {
+  if (!DownloadChecked(kLauncherFileName, temporary, MatchesLauncherRelease)) {
     ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, kLauncherCopyCaption);
     return false;
   }
@@ -59,11 +83,12 @@ bool EnsureLauncherCopy(std::u16string installFolder) {
 }
 
 bool UpdatePatcher() {
+  if (ReleaseSigned() && !FetchRunManifest()) FailServerRecordDownload();
   std::vector<std::u16string> changed;
   CVPatcherVersionManager manager;
   if (!manager.CollectChangedFiles(&changed)) return false;
   const std::u16string temporary = std::u16string(kPatcherFileName) + kFetchSuffix;
-  if (!FileDownloader::Instance().DownloadFile(kPatcherFileName, temporary)) {
+  if (!DownloadChecked(kPatcherFileName, temporary, MatchesRun)) {
     ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, kLauncherCaption);
     return false;
   }
@@ -74,5 +99,7 @@ bool UpdatePatcher() {
     }
   }
   if (!ReplaceWithRetry(temporary, kPatcherFileName, true)) return false;
-  return ReplaceWithRetry(kFileListCopyName, kFileListName, false);
+  if (!ReplaceWithRetry(kFileListCopyName, kFileListName, false)) return false;
+  // Kept only now: it must describe the patcher in place.
+  return !ReleaseSigned() || KeepRunManifest();
 }

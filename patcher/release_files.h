@@ -12,9 +12,17 @@ inline constexpr char16_t kFileListName[] = u"patcher_files_version";
 // The only folder the launcher creates in a new install folder.
 inline constexpr char16_t kLocalesFolderName[] = u"locales";
 
+// The signed release manifest and its signature, served beside the record
+// for launchers built with a release key, and kept under the same names in
+// the install folder once the update they describe is in place.
+inline constexpr char16_t kReleaseManifestName[] = u"release_manifest";
+inline constexpr char16_t kReleaseSignatureName[] = u"release_manifest.sig";
+
 // Where the launcher downloads the server's record and list before it reads
 // them; the list copy is renamed onto the list once the update is in place.
 inline constexpr char16_t kVersionRecordCopyName[] = u"patcher_version_tmp";
 inline constexpr char16_t kFileListCopyName[] = u"patcher_files_version_tmp";
+inline constexpr char16_t kReleaseManifestCopyName[] = u"release_manifest_tmp";
+inline constexpr char16_t kReleaseSignatureCopyName[] = u"release_manifest.sig_tmp";
 // Appended to an executable's name for the download a rename puts in place.
 inline constexpr char16_t kFetchSuffix[] = u".temp";

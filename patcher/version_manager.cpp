@@ -1,6 +1,7 @@
 #include "patcher/version_manager.h"
 
 #include "net/file_downloader.h"
+#include "patcher/release_check.h"
 #include "patcher/release_files.h"
 #include "platform/files.h"
 #include "platform/shell.h"
@@ -35,18 +36,26 @@ bool WriteLocalRecord(int32_t first, int32_t second) {
   return std::fclose(file.release()) == 0;
 }
 
-// The server's record did not arrive, or arrived beyond its size limit,
-// which is no record either: the run ends at once.
-[[noreturn]] void FailRecordDownload() {
-  ShowManagerMessage(kRecordDownloadFailed);
-  platform::ExitProcessNow(kExitFailed);
-}
-
 void ShowListDownloadFailed() {
   ShowCatalogueMessage(g_messages.MsgPatcherVersionDownloadFailed, kListCaption);
 }
 
+// With a release key the list must be the signed one and name exactly the
+// manifest's files before anything is selected from it.
+bool ListIsSigned(const platform::FileDigest& digest) {
+  if (!MatchesRunManifest(kFileListName, digest)) return false;
+  platform::UniqueFile file = platform::OpenFile(kFileListCopyName, "rb");
+  if (!file) return false;
+  FileVersionMap list;
+  return ReadFileVersions(file.get(), &list) && ListMatchesManifest(list, *RunManifest());
+}
+
 }  // namespace
+
+void FailServerRecordDownload() {
+  ShowManagerMessage(kRecordDownloadFailed);
+  platform::ExitProcessNow(kExitFailed);
+}
 
 bool CVPatcherVersionManager::InitVersionFiles() {
   if (platform::PathExists(kVersionRecordName)) return true;
@@ -66,15 +75,25 @@ int32_t CVPatcherVersionManager::GetVersionState() {
     return VersionStateFailed;
   }
   // Any difference counts, a lower server version too: the server decides.
-  m_state = m_serverVersion != m_localVersion ? VersionStateChanged : VersionStateSame;
+  const int32_t state = m_serverVersion != m_localVersion ? VersionStateChanged : VersionStateSame;
+  // The signed manifest comes right after the record whenever it will be
+  // needed: for an update, or for a patcher that is missing.
+  if (ReleaseSigned() && (state == VersionStateChanged || !platform::PathExists(kPatcherFileName)) &&
+      !FetchRunManifest()) {
+    FailServerRecordDownload();
+  }
+  m_state = state;
   m_determined = true;
   return m_state;
 }
 
 bool CVPatcherVersionManager::DownloadVersionInfo() {
-  if (!FileDownloader::Instance().DownloadFile(kVersionRecordName, kVersionRecordCopyName)) {
-    FailRecordDownload();
+  platform::FileDigest record;
+  if (!FileDownloader::Instance().DownloadFile(kVersionRecordName, kVersionRecordCopyName,
+                                               ReleaseSigned() ? &record : nullptr)) {
+    FailServerRecordDownload();
   }
+  if (ReleaseSigned()) NoteServerRecord(record);
   platform::UniqueFile copy = platform::OpenFile(kVersionRecordCopyName, "rb");
   if (!copy) {
     ShowManagerMessage(kRecordReadFailed);
@@ -83,7 +102,7 @@ bool CVPatcherVersionManager::DownloadVersionInfo() {
   const bool withinLimit = ReadVersionRecord(copy.get(), &m_serverVersion, &m_serverSecond);
   copy.reset();
   platform::RemoveFile(kVersionRecordCopyName);
-  if (!withinLimit) FailRecordDownload();
+  if (!withinLimit) FailServerRecordDownload();
   return true;
 }
 
@@ -112,7 +131,11 @@ bool CVPatcherVersionManager::LoadFileVersions(FileVersionMap* map, std::FILE* f
 }
 
 bool CVPatcherVersionManager::CollectChangedFiles(std::vector<std::u16string>* changed) {
-  if (!FileDownloader::Instance().DownloadFile(kFileListName, kFileListCopyName)) {
+  platform::FileDigest digest;
+  const bool downloaded = FileDownloader::Instance().DownloadFile(
+      kFileListName, kFileListCopyName, ReleaseSigned() ? &digest : nullptr);
+  if (!downloaded || (ReleaseSigned() && !ListIsSigned(digest))) {
+    if (downloaded) platform::RemoveFile(kFileListCopyName);
     ShowListDownloadFailed();
     return false;
   }

@@ -15,6 +15,11 @@ inline constexpr int32_t VersionStateFailed = -4;
 inline constexpr int32_t VersionStateSame = 0;
 inline constexpr int32_t VersionStateChanged = 1;
 
+// The server's record could not be had (or arrived beyond its size limit,
+// or, with a release key, without a signed manifest for it): the box, then
+// the process ends at once with -1.
+[[noreturn]] void FailServerRecordDownload();
+
 class CVPatcherVersionManager {
  public:
   CVPatcherVersionManager() = default;

@@ -14,4 +14,11 @@ void RestrictDllSearch();
 // there where LOAD_LIBRARY_SEARCH_SYSTEM32 is unknown. Null on failure.
 HMODULE LoadSystemLibrary(const wchar_t* name);
 
+// GetProcAddress into a typed function pointer; false when it is missing.
+template <typename Fn>
+bool ResolveProc(HMODULE module, const char* name, Fn* fn) {
+  *fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+  return *fn != nullptr;
+}
+
 }  // namespace platform

@@ -58,8 +58,24 @@ Options:
                       every difference, write nothing
   --rebuild-manifest  ignore the manifest and take the tree over as it stands
                       (for a manifest that fails its integrity check)
+  --signing-key KEY   sign the release with KEY, the operator's P-256 private
+                      key in PEM: writes release_manifest (server path, size
+                      and SHA-256 of the record, the list, the patcher, the
+                      launcher and every listed file) and release_manifest.sig
+                      after the files and before the list and the record;
+                      launchers built with LAUNCHER_RELEASE_KEY set to its
+                      public half take nothing else. Without it nothing is
+                      signed
   --quiet             print errors only
   --help              print this text
+
+Release keys (the native build signs; the Windows build refuses a key):
+  openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out release.key
+  openssl pkey -in release.key -pubout -out release.pub
+Keep release.key off the download server, readable by the publisher only,
+with an offline copy. A new key needs a new launcher build, and installed
+launchers replace their own copy only when it is missing: keep signing with
+the old key until the launchers built with it are gone (README, "Keys").
 
 Exit codes:
   0   published, nothing to publish, or (--verify) the tree matches
@@ -100,6 +116,8 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
       *quiet = true;
     } else if (arg == "--manifest" && hasValue) {
       options->manifest = args[++i];
+    } else if (arg == "--signing-key" && hasValue) {
+      options->signingKey = args[++i];
     } else if (arg == "--second" && hasValue) {
       int32_t second = 0;
       if (!ParseSecond(PrintablePath(args[++i]), &second)) {
@@ -108,8 +126,8 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
       }
       options->second = second;
     } else if (arg.rfind("--", 0) == 0) {
-      *problem = hasValue || (arg != "--manifest" && arg != "--second") ? "unknown option " + arg
-                                                                        : arg + " needs a value";
+      const bool takesValue = arg == "--manifest" || arg == "--second" || arg == "--signing-key";
+      *problem = hasValue || !takesValue ? "unknown option " + arg : arg + " needs a value";
       return false;
     } else {
       positional.push_back(args[i]);
@@ -118,7 +136,7 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
   if (*help) return true;
   if (options->verify) {
     if (positional.size() != 1 || options->dryRun || options->prune || options->second ||
-        options->rebuildManifest) {
+        options->rebuildManifest || !options->signingKey.empty()) {
       *problem = "--verify takes RELEASE_TREE alone (and --manifest)";
       return false;
     }

@@ -23,6 +23,8 @@ constexpr std::u16string_view kReservedNames[] = {
     u"PATCHER_VERSION",           u"PATCHER_VERSION_TMP",       u"PATCHER_FILES_VERSION",
     u"PATCHER_FILES_VERSION_TMP", u"VELKARISPATCHER32.VKE",     u"VELKARISPATCHER32.VKE.TEMP",
     u"VELKARISLAUNCHER.EXE",      u"VELKARISLAUNCHER.EXE.TEMP", u"LOCALES",
+    u"RELEASE_MANIFEST",          u"RELEASE_MANIFEST.SIG",      u"RELEASE_MANIFEST_TMP",
+    u"RELEASE_MANIFEST.SIG_TMP",
 };
 
 bool EndsWithFolded(std::u16string_view name, std::string_view suffix) {

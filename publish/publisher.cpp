@@ -8,6 +8,7 @@
 #include "publish/file_io.h"
 #include "publish/list_names.h"
 #include "publish/plan.h"
+#include "publish/release_signing.h"
 
 namespace publish {
 
@@ -150,7 +151,7 @@ bool StageCopies(const Plan& plan, const Paths& paths, const PublishOptions& opt
 }
 
 bool ChangeTree(const Plan& plan, const Paths& paths, const PublishOptions& options,
-                Manifest* target, Failure* failure) {
+                const SigningKey* signingKey, Manifest* target, Failure* failure) {
   if (!CheckSpace(plan, paths, failure) || !CreateFolders(paths.tree, failure)) return false;
   RemoveStaleTemporaries(paths.tree);
 
@@ -166,6 +167,15 @@ bool ChangeTree(const Plan& plan, const Paths& paths, const PublishOptions& opti
   // within these renames.
   for (StagedFile& file : staged) {
     if (!file.SwitchIntoPlace(options.rename, failure)) return false;
+  }
+  // Before the list and the record: a launcher that reads the new record
+  // finds the manifest that vouches for it.
+  std::string signedText;
+  if (signingKey != nullptr &&
+      (!ReleaseManifestText(*target, plan.recordText, plan.listText, &signedText, failure) ||
+       (!SignedManifestInPlace(paths.tree, signedText, *signingKey) &&
+        !WriteSignedManifest(paths.tree, signedText, *signingKey, options.rename, failure)))) {
+    return false;
   }
   if (plan.writeList &&
       !WriteIntoPlace(paths.tree / kFileListName, plan.listText, options.rename, failure)) {
@@ -233,6 +243,12 @@ bool Publish(const PublishOptions& options, Failure* failure) {
   if (!TakeLock(paths, writes, &lock, failure)) return false;
   if (options.verify) return Verify(paths, options, failure);
 
+  SigningKey key;
+  std::string keyProblem;
+  if (!options.signingKey.empty() && !key.Load(options.signingKey, &keyProblem)) {
+    return Fail(failure, ExitCode::kUsage, keyProblem);
+  }
+  const SigningKey* signingKey = options.signingKey.empty() ? nullptr : &key;
   BuildContent build;
   Manifest baseline;
   bool fromManifest = false;
@@ -257,20 +273,34 @@ bool Publish(const PublishOptions& options, Failure* failure) {
                         &copies, paths.tree, options.second, options.prune};
   if (!MakePlan(input, &plan, failure)) return false;
   plan.notes = std::move(notes);
+  // Signed anew unless the tree serves this very manifest already; content
+  // first known while copying means there is copying to do anyway.
+  std::string signedText;
+  Failure unknown;
+  const bool signNeeded =
+      signingKey != nullptr &&
+      (!ReleaseManifestText(plan.target, plan.recordText, plan.listText, &signedText, &unknown) ||
+       !SignedManifestInPlace(paths.tree, signedText, key));
 
   Say(options.out, "velkaris-publish: " + PrintablePath(paths.build) + " -> " +
                        PrintablePath(paths.tree) + "\n  manifest " + PrintablePath(paths.manifest) +
-                       "\n" + DescribePlan(plan));
+                       "\n" + DescribePlan(plan) +
+                       (signingKey == nullptr ? ""
+                        : signNeeded          ? "  release_manifest: signed anew\n"
+                                              : "  release_manifest: signed, as in the tree\n"));
   if (options.dryRun) {
     Say(options.out, "dry run: nothing was written\n");
     return true;
   }
-  if (!plan.TouchesTree() && !plan.writeManifest) {
+  if (!plan.TouchesTree() && !plan.writeManifest && !signNeeded) {
     Say(options.out, "nothing to publish: the release tree is up to date\n");
     return true;
   }
   Manifest target = plan.target;
-  if (plan.TouchesTree() && !ChangeTree(plan, paths, options, &target, failure)) return false;
+  if ((plan.TouchesTree() || signNeeded) &&
+      !ChangeTree(plan, paths, options, signingKey, &target, failure)) {
+    return false;
+  }
   if (!WriteIntoPlace(paths.manifest, FormatManifest(target), options.rename, failure))
     return false;
   Say(options.out, "published: patcher_version " + std::to_string(target.first) + "\n");

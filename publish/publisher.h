@@ -16,7 +16,8 @@
 //   2. the manifest, marked "publishing", with the target and the names
 //      about to switch (so a repeated run knows what may not be in place);
 //   3. the whole set renamed into place in one burst;
-//   4. "patcher_files_version", then "patcher_version";
+//   4. with a signing key, "release_manifest", then "release_manifest.sig";
+//      then "patcher_files_version", then "patcher_version";
 //   5. with --prune, the files of names dropped from the list;
 //   6. the manifest, marked "complete".
 // Stopped anywhere, the next run starts from the manifest's target and
@@ -27,7 +28,8 @@ namespace publish {
 struct PublishOptions {
   std::filesystem::path buildFolder;  // unused by verify
   std::filesystem::path releaseTree;
-  std::filesystem::path manifest;  // empty: DefaultManifestPath(releaseTree)
+  std::filesystem::path manifest;    // empty: DefaultManifestPath(releaseTree)
+  std::filesystem::path signingKey;  // empty: the release is not signed
   bool dryRun = false;
   bool prune = false;
   bool verify = false;            // compare the tree with the manifest, write nothing

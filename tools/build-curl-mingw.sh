@@ -18,7 +18,7 @@
 set -euo pipefail
 
 # Bump when anything below changes the produced library.
-readonly SCRIPT_VERSION=1
+readonly SCRIPT_VERSION=2
 
 readonly HOST=i686-w64-mingw32
 # Windows XP as far as the headers are concerned: makes curl's lib/rand.c use
@@ -258,7 +258,9 @@ configure_args=(
 
 log "configure (curl $curl_version, _WIN32_WINNT=$CURL_WIN32_WINNT)"
 t0=$SECONDS
-CPPFLAGS="-D_WIN32_WINNT=$CURL_WIN32_WINNT" CFLAGS="-O2" \
+# Build paths mapped away: the launcher built on it is the same from any folder.
+CPPFLAGS="-D_WIN32_WINNT=$CURL_WIN32_WINNT" \
+  CFLAGS="-O2 -ffile-prefix-map=$src_dir=/curl-src -ffile-prefix-map=$build_dir=/curl-build" \
   "$src_dir/configure" "${configure_args[@]}" >configure.out 2>&1 \
   || { tail -n 40 configure.out >&2; die "configure failed (see $build_dir/configure.out)"; }
 t_configure=$((SECONDS - t0))

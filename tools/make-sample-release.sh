@@ -6,11 +6,14 @@
 # (the first; new "locales\zh_TW.txt" strings; a new patcher) leave the
 # version record at 3 and the list at "readme.txt 1", "locales\zh_TW.txt 2",
 # so that an install can be one version behind it. The tool's manifest lies
-# beside the release, at RELEASE_DIR.publish-manifest.
-# Usage: make-sample-release.sh LAUNCHER_EXE PATCHER_EXE RELEASE_DIR
+# beside the release, at RELEASE_DIR.publish-manifest. With SIGNING_KEY every
+# release is signed with it (release_manifest and its signature).
+# Usage: make-sample-release.sh LAUNCHER_EXE PATCHER_EXE RELEASE_DIR [SIGNING_KEY]
 set -euo pipefail
 repo_root=$(cd "$(dirname "$0")/.." && pwd)
 launcher=$1 patcher=$2 release=$3
+signing=()
+[ -z "${4:-}" ] || signing=(--signing-key "$4")
 tool=$repo_root/build/native/publish/velkaris-publish
 
 # Scenarios may run side by side; one build of the tool at a time.
@@ -36,8 +39,8 @@ cp "$launcher" "$build/VelkarisLauncher.exe"
 printf 'an older patcher\r\n' >"$build/VelkarisPatcher32.vke"
 printf 'Velkaris sample release: read me.\r\n' >"$build/readme.txt"
 printf 'older strings\r\n' >"$build/locales/zh_TW.txt"
-"$tool" --quiet "$build" "$release"
+"$tool" --quiet "${signing[@]}" "$build" "$release"
 printf 'zh-TW strings of the sample release\r\n' >"$build/locales/zh_TW.txt"
-"$tool" --quiet "$build" "$release"
+"$tool" --quiet "${signing[@]}" "$build" "$release"
 cp "$patcher" "$build/VelkarisPatcher32.vke"
-"$tool" --quiet "$build" "$release"
+"$tool" --quiet "${signing[@]}" "$build" "$release"

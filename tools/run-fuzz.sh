@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the version-file fuzzers with clang and runs each for a short,
-# bounded time; fails on a crash, a broken property or a sanitizer report.
+# Builds the fuzzers of the version-file readers and the release manifest's
+# reader with clang and runs each for a short, bounded time; fails on a
+# crash, a broken property or a sanitizer report.
 #   FUZZ_SECONDS   seconds per fuzzer (default 20)
 #   FUZZ_BUILD_DIR build folder (default build/fuzz)
 # New inputs go to the build folder; the seeds in tests/fuzz/corpus stay as
@@ -18,7 +19,7 @@ cmake -S "$repo_root/tests/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="$com
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2
 
-for fuzzer in version_record_fuzzer file_versions_fuzzer; do
+for fuzzer in version_record_fuzzer file_versions_fuzzer release_manifest_fuzzer; do
   corpus=$build/corpus/$fuzzer
   mkdir -p "$corpus"
   echo "== $fuzzer: $seconds s"

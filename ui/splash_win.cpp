@@ -42,25 +42,20 @@ struct GdiplusApi {
   GpStatus(WINAPI* DeleteGraphics)(GpGraphics*);
 };
 
-template <typename Fn>
-bool Resolve(HMODULE module, const char* name, Fn* fn) {
-  *fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-  return *fn != nullptr;
-}
-
 bool LoadGdiplus(GdiplusApi* api) {
   const HMODULE module = platform::LoadSystemLibrary(L"gdiplus.dll");
   if (!module) return false;
-  return Resolve(module, "GdiplusStartup", &api->Startup) &&
-         Resolve(module, "GdiplusShutdown", &api->Shutdown) &&
-         Resolve(module, "GdipLoadImageFromStream", &api->LoadImageFromStream) &&
-         Resolve(module, "GdipDisposeImage", &api->DisposeImage) &&
-         Resolve(module, "GdipGetImageWidth", &api->GetImageWidth) &&
-         Resolve(module, "GdipGetImageHeight", &api->GetImageHeight) &&
-         Resolve(module, "GdipCreateFromHDC", &api->CreateFromHDC) &&
-         Resolve(module, "GdipSetSmoothingMode", &api->SetSmoothingMode) &&
-         Resolve(module, "GdipDrawImageRectI", &api->DrawImageRectI) &&
-         Resolve(module, "GdipDeleteGraphics", &api->DeleteGraphics);
+  using platform::ResolveProc;
+  return ResolveProc(module, "GdiplusStartup", &api->Startup) &&
+         ResolveProc(module, "GdiplusShutdown", &api->Shutdown) &&
+         ResolveProc(module, "GdipLoadImageFromStream", &api->LoadImageFromStream) &&
+         ResolveProc(module, "GdipDisposeImage", &api->DisposeImage) &&
+         ResolveProc(module, "GdipGetImageWidth", &api->GetImageWidth) &&
+         ResolveProc(module, "GdipGetImageHeight", &api->GetImageHeight) &&
+         ResolveProc(module, "GdipCreateFromHDC", &api->CreateFromHDC) &&
+         ResolveProc(module, "GdipSetSmoothingMode", &api->SetSmoothingMode) &&
+         ResolveProc(module, "GdipDrawImageRectI", &api->DrawImageRectI) &&
+         ResolveProc(module, "GdipDeleteGraphics", &api->DeleteGraphics);
 }
 
 GdiplusApi g_gdiplus;
@@ -152,7 +147,7 @@ void DrawPicture(GpImage* picture, HDC windowDc, HDC memoryDc, UINT width, UINT 
                                              BLENDFUNCTION*, DWORD);
   UpdateLayeredWindowFn updateLayeredWindow = nullptr;
   if (const HMODULE user32 = ::LoadLibraryW(L"User32.DLL")) {
-    Resolve(user32, "UpdateLayeredWindow", &updateLayeredWindow);
+    platform::ResolveProc(user32, "UpdateLayeredWindow", &updateLayeredWindow);
   }
   if (updateLayeredWindow) {
     POINT destination = {0, 0};

@@ -72,12 +72,15 @@ e2e_bound() {
 
 # e2e_begin NAME BUILD_DIR [OUTPUT_DIR]: the output folder (default
 # BUILD_DIR/test-output/e2e/NAME), the screen, the base prefix and the
-# sample release; everything is undone on exit.
+# sample release; everything is undone on exit. E2E_LAUNCHER_EXE, when set,
+# is the launcher to install and publish instead of BUILD_DIR's (one built
+# with a release key), and E2E_SIGNING_KEY the key the release is signed
+# with.
 e2e_begin() {
   E2E_NAME=$1
   E2E_BUILD=$(cd "${2:?the Windows build folder}" && pwd)
   E2E_OUT=${3:-$E2E_BUILD/test-output/e2e/$E2E_NAME}
-  E2E_LAUNCHER=$E2E_BUILD/VelkarisLauncher.exe
+  E2E_LAUNCHER=${E2E_LAUNCHER_EXE:-$E2E_BUILD/VelkarisLauncher.exe}
   E2E_DRIVER=$E2E_BUILD/launcher-driver.exe
   E2E_STAND_IN=$E2E_BUILD/tests/stand_in_patcher.exe
   # The servers listen where this build's launcher looks.
@@ -97,7 +100,8 @@ e2e_begin() {
   e2e_machine_down
   e2e_base
   E2E_RELEASE=$E2E_OUT/release/UploadData
-  bash "$E2E_REPO/tools/make-sample-release.sh" "$E2E_LAUNCHER" "$E2E_STAND_IN" "$E2E_RELEASE"
+  bash "$E2E_REPO/tools/make-sample-release.sh" "$E2E_LAUNCHER" "$E2E_STAND_IN" "$E2E_RELEASE" \
+    ${E2E_SIGNING_KEY:+"$E2E_SIGNING_KEY"}
   chmod -R a+rX "$E2E_OUT"
 }
 
@@ -286,23 +290,16 @@ END
 
 # An install made by e2e_install_game_behind in C:\Corvane\Velkaris (Unix
 # path INSTALL) once the launcher has brought it up to the sample release:
-# the new record, no file left over, the patcher started without arguments.
-# The fetched files themselves are compared by the caller.
+# the new record, no file left over but the EXTRA files named, the patcher
+# started without arguments. The fetched files themselves are compared by
+# the caller.
 e2e_expect_behind_updated() {
   local install=$1
+  shift
   e2e_expect_bytes "$install/patcher_version" "$E2E_BEHIND_UPDATED_RECORD"
-  e2e_expect_tree "$install" <<'END'
-Tov/
-Tov/pad00000.meta
-VelkarisLauncher.exe
-VelkarisPatcher32.vke
-locales/
-locales/zh_TW.txt
-patcher_files_version
-patcher_version
-readme.txt
-stand_in_record.bin
-END
+  printf '%s\n' Tov/ Tov/pad00000.meta VelkarisLauncher.exe VelkarisPatcher32.vke locales/ \
+    locales/zh_TW.txt patcher_files_version patcher_version readme.txt stand_in_record.bin "$@" |
+    LC_ALL=C sort | e2e_expect_tree "$install"
   e2e_expect_patcher "$E2E_INSTALL"
 }
 

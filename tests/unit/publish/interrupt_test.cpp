@@ -9,15 +9,6 @@ namespace {
 
 using publish::ExitCode;
 
-// Counts the renames of a publish and fails the one numbered `failAt`, as
-// if the run had been stopped just before it.
-publish::RenameFunction InterruptAt(int* count, int failAt) {
-  return [count, failAt](const fs::path& from, const fs::path& to) {
-    if ((*count)++ == failAt) return std::make_error_code(std::errc::interrupted);
-    return publish::RenameFile(from, to);
-  };
-}
-
 class InterruptedPublish : public PublishTest {
  protected:
   // The tree and the manifest by relative path and content.
@@ -25,30 +16,6 @@ class InterruptedPublish : public PublishTest {
     std::map<std::string, std::string> contents;
     for (const auto& [path, entry] : Snapshot()) contents[path] = entry.bytes;
     return contents;
-  }
-  void SaveState(const fs::path& stash) const {
-    CopyKeepingTimes(Tree(), stash / "tree");
-    CopyKeepingTimes(Manifest(), stash / "manifest");
-  }
-  void RestoreState(const fs::path& stash) const {
-    fs::remove_all(Tree());
-    CopyKeepingTimes(stash / "tree", Tree());
-    CopyKeepingTimes(stash / "manifest", Manifest());
-  }
-
- private:
-  // The tool trusts a tree copy that keeps its size and time, so a restored
-  // tree must keep them too.
-  static void CopyKeepingTimes(const fs::path& from, const fs::path& to) {
-    if (fs::is_directory(from)) {
-      fs::create_directories(to);
-      for (const auto& entry : fs::directory_iterator(from)) {
-        CopyKeepingTimes(entry.path(), to / entry.path().filename());
-      }
-      return;
-    }
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
-    fs::last_write_time(to, fs::last_write_time(from));
   }
 };
 

@@ -60,6 +60,15 @@ struct Client {
   }
 };
 
+// Counts the renames of a publish and fails the one numbered `failAt`, as
+// if the run had been stopped just before it.
+inline publish::RenameFunction InterruptAt(int* count, int failAt) {
+  return [count, failAt](const fs::path& from, const fs::path& to) {
+    if ((*count)++ == failAt) return std::make_error_code(std::errc::interrupted);
+    return publish::RenameFile(from, to);
+  };
+}
+
 // A build folder and a release tree in a fresh temporary folder.
 class PublishTest : public ::testing::Test {
  protected:
@@ -140,7 +149,32 @@ class PublishTest : public ::testing::Test {
   std::string TreeRecord() const { return ReadBytes(Tree() / kVersionRecordName); }
   const std::string& LastMessage() const { return m_lastMessage; }
 
+  // The tree and the manifest put aside, and put back.
+  void SaveState(const fs::path& stash) const {
+    CopyKeepingTimes(Tree(), stash / "tree");
+    CopyKeepingTimes(Manifest(), stash / "manifest");
+  }
+  void RestoreState(const fs::path& stash) const {
+    fs::remove_all(Tree());
+    CopyKeepingTimes(stash / "tree", Tree());
+    CopyKeepingTimes(stash / "manifest", Manifest());
+  }
+
  private:
+  // The tool trusts a tree copy that keeps its size and time, so a restored
+  // tree must keep them too.
+  static void CopyKeepingTimes(const fs::path& from, const fs::path& to) {
+    if (fs::is_directory(from)) {
+      fs::create_directories(to);
+      for (const auto& entry : fs::directory_iterator(from)) {
+        CopyKeepingTimes(entry.path(), to / entry.path().filename());
+      }
+      return;
+    }
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    fs::last_write_time(to, fs::last_write_time(from));
+  }
+
   fs::path m_root;
   std::string m_lastMessage;
 };

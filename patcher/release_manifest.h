@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "patcher/release_files.h"
+#include "patcher/version_files.h"
+#include "platform/crypto.h"
+
+// The signed release manifest: what the operator published, so that a
+// launcher built with a release key takes nothing else. Pure: no file
+// system, no network; shared by the launcher and the publishing tool.
+//
+// Text, LF line ends, one entry a line after the header:
+//   velkaris-release-manifest 1
+//   SHA256HEX SIZE SERVER_PATH
+// Entries: "patcher_version" (the record's bytes), "patcher_files_version"
+// (the list's bytes), "VelkarisPatcher32.vke", "VelkarisLauncher.exe" when
+// published, and every listed file under its server path ("/" between
+// folders). The signature beside it is ECDSA P-256 over the SHA-256 of the
+// manifest's bytes, r then s, 64 bytes.
+
+// Generous: a manifest line is at most about 240 bytes.
+inline constexpr size_t kMaxReleaseManifestBytes = size_t{16} << 20;
+
+// Server paths as bytes.
+using ReleaseEntries = std::map<std::string, platform::FileDigest>;
+
+struct ReleaseManifest {
+  ReleaseEntries entries;
+  bool operator==(const ReleaseManifest&) const = default;
+};
+
+// The server path of a list name: "\" becomes "/". False for a character
+// above 255, which no server path can hold.
+bool ServerPathOfListName(std::u16string_view name, std::string* serverPath);
+// True for the names of the manifest and its signature, in any ASCII case
+// (the install folder's file system ignores it).
+bool IsReleaseManifestName(std::u16string_view name);
+
+// The manifest's text, entries in server-path order.
+std::string FormatReleaseManifest(const ReleaseManifest& manifest);
+// Strict: the header, well-formed lines each with a line end, no duplicate
+// path (in any ASCII case), the record, list and patcher entries present,
+// no entry for the manifest's own names, at most kMaxReleaseManifestBytes.
+bool ParseReleaseManifest(std::string_view text, ReleaseManifest* manifest);
+
+// The list names exactly the manifest's listed files: each name has an
+// entry, and every entry other than the record, list, patcher and launcher
+// is a listed name.
+bool ListMatchesManifest(const FileVersionMap& list, const ReleaseManifest& manifest);
+
+// Lower-case hexadecimal, 64 characters.
+std::string ToHex(const platform::Sha256Digest& digest);
+// Exactly 64 hexadecimal digits of either case.
+bool FromHex(std::string_view text, platform::Sha256Digest* digest);
+
+// The size and SHA-256 of bytes in memory (a record, a list).
+platform::FileDigest DigestOfBytes(std::string_view bytes);
+
+// The manifest, when `signature` (r then s, exactly 64 bytes) is the key's
+// ECDSA P-256 / SHA-256 signature over `text` and the text then reads.
+bool ReadSignedManifest(std::string_view text, std::string_view signature,
+                        const platform::P256PublicKey& key, ReleaseManifest* manifest);

@@ -1,0 +1,141 @@
+#include "platform/crypto.h"
+
+#include "platform/system_library.h"
+
+// After windows.h (win32.h): bcrypt.h relies on its types.
+#include <bcrypt.h>
+
+#include <cstring>
+#include <limits>
+
+namespace platform {
+
+namespace {
+
+// The CNG calls the launcher makes, taken from the system folder's
+// bcrypt.dll on first use.
+struct BcryptApi {
+  NTSTATUS(WINAPI* OpenAlgorithmProvider)(BCRYPT_ALG_HANDLE*, LPCWSTR, LPCWSTR, ULONG);
+  NTSTATUS(WINAPI* CloseAlgorithmProvider)(BCRYPT_ALG_HANDLE, ULONG);
+  NTSTATUS(WINAPI* CreateHash)(BCRYPT_ALG_HANDLE, BCRYPT_HASH_HANDLE*, PUCHAR, ULONG, PUCHAR,
+                               ULONG, ULONG);
+  NTSTATUS(WINAPI* HashData)(BCRYPT_HASH_HANDLE, PUCHAR, ULONG, ULONG);
+  NTSTATUS(WINAPI* FinishHash)(BCRYPT_HASH_HANDLE, PUCHAR, ULONG, ULONG);
+  NTSTATUS(WINAPI* DestroyHash)(BCRYPT_HASH_HANDLE);
+  NTSTATUS(WINAPI* ImportKeyPair)(BCRYPT_ALG_HANDLE, BCRYPT_KEY_HANDLE, LPCWSTR,
+                                  BCRYPT_KEY_HANDLE*, PUCHAR, ULONG, ULONG);
+  NTSTATUS(WINAPI* DestroyKey)(BCRYPT_KEY_HANDLE);
+  NTSTATUS(WINAPI* VerifySignature)(BCRYPT_KEY_HANDLE, void*, PUCHAR, ULONG, PUCHAR, ULONG,
+                                    ULONG);
+};
+
+bool LoadBcrypt(BcryptApi* api) {
+  const HMODULE module = LoadSystemLibrary(L"bcrypt.dll");
+  return module && ResolveProc(module, "BCryptOpenAlgorithmProvider", &api->OpenAlgorithmProvider) &&
+         ResolveProc(module, "BCryptCloseAlgorithmProvider", &api->CloseAlgorithmProvider) &&
+         ResolveProc(module, "BCryptCreateHash", &api->CreateHash) &&
+         ResolveProc(module, "BCryptHashData", &api->HashData) &&
+         ResolveProc(module, "BCryptFinishHash", &api->FinishHash) &&
+         ResolveProc(module, "BCryptDestroyHash", &api->DestroyHash) &&
+         ResolveProc(module, "BCryptImportKeyPair", &api->ImportKeyPair) &&
+         ResolveProc(module, "BCryptDestroyKey", &api->DestroyKey) &&
+         ResolveProc(module, "BCryptVerifySignature", &api->VerifySignature);
+}
+
+// Null when bcrypt.dll or one of its calls is missing.
+const BcryptApi* Bcrypt() {
+  static BcryptApi api;
+  static const bool loaded = LoadBcrypt(&api);
+  return loaded ? &api : nullptr;
+}
+
+bool Succeeded(NTSTATUS status) { return status >= 0; }
+
+struct ProviderClose {
+  void operator()(void* provider) const { Bcrypt()->CloseAlgorithmProvider(provider, 0); }
+};
+struct HashDestroy {
+  void operator()(void* hash) const { Bcrypt()->DestroyHash(hash); }
+};
+struct KeyDestroy {
+  void operator()(void* key) const { Bcrypt()->DestroyKey(key); }
+};
+using UniqueProvider = std::unique_ptr<void, ProviderClose>;
+
+UniqueProvider OpenProvider(const wchar_t* algorithm) {
+  BCRYPT_ALG_HANDLE provider = nullptr;
+  if (!Bcrypt() || !Succeeded(Bcrypt()->OpenAlgorithmProvider(&provider, algorithm, nullptr, 0))) {
+    return nullptr;
+  }
+  return UniqueProvider(provider);
+}
+
+}  // namespace
+
+struct Sha256::State {
+  UniqueProvider provider;
+  std::unique_ptr<void, HashDestroy> hash;
+  bool ok = false;
+};
+
+Sha256::Sha256() : m_state(std::make_unique<State>()) {
+  m_state->provider = OpenProvider(BCRYPT_SHA256_ALGORITHM);
+  if (!m_state->provider) return;
+  // Since Windows 7 CNG allocates the hash object itself when given none.
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  if (!Succeeded(Bcrypt()->CreateHash(m_state->provider.get(), &hash, nullptr, 0, nullptr, 0, 0))) {
+    return;
+  }
+  m_state->hash.reset(hash);
+  m_state->ok = true;
+}
+
+Sha256::~Sha256() = default;
+
+bool Sha256::Update(const void* data, size_t size) {
+  // BCryptHashData takes a byte count of 32 bits; larger pieces go in parts.
+  constexpr size_t kMaxPiece = std::numeric_limits<ULONG>::max();
+  const auto* bytes = static_cast<const UCHAR*>(data);
+  while (m_state->ok && size > 0) {
+    const size_t piece = size < kMaxPiece ? size : kMaxPiece;
+    m_state->ok = Succeeded(Bcrypt()->HashData(m_state->hash.get(), const_cast<UCHAR*>(bytes),
+                                               static_cast<ULONG>(piece), 0));
+    bytes += piece;
+    size -= piece;
+  }
+  return m_state->ok;
+}
+
+bool Sha256::Finish(Sha256Digest* digest) {
+  if (m_state->ok) {
+    m_state->ok = Succeeded(Bcrypt()->FinishHash(m_state->hash.get(), digest->data(),
+                                                 static_cast<ULONG>(digest->size()), 0));
+  }
+  return m_state->ok;
+}
+
+bool VerifyP256Sha256(const P256PublicKey& key, const Sha256Digest& digest,
+                      const P256Signature& signature) {
+  const UniqueProvider provider = OpenProvider(BCRYPT_ECDSA_P256_ALGORITHM);
+  if (!provider) return false;
+  // BCRYPT_ECCPUBLIC_BLOB: the header, then X and Y.
+  unsigned char blob[sizeof(BCRYPT_ECCKEY_BLOB) + 2 * kP256CoordinateBytes];
+  const BCRYPT_ECCKEY_BLOB header = {BCRYPT_ECDSA_PUBLIC_P256_MAGIC, kP256CoordinateBytes};
+  std::memcpy(blob, &header, sizeof header);
+  std::memcpy(blob + sizeof header, key.x.data(), kP256CoordinateBytes);
+  std::memcpy(blob + sizeof header + kP256CoordinateBytes, key.y.data(), kP256CoordinateBytes);
+  BCRYPT_KEY_HANDLE imported = nullptr;
+  if (!Succeeded(Bcrypt()->ImportKeyPair(provider.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &imported,
+                                         blob, sizeof blob, 0))) {
+    return false;
+  }
+  const std::unique_ptr<void, KeyDestroy> publicKey(imported);
+  // CNG takes the signature as r followed by s, as it is kept.
+  P256Signature copy = signature;
+  Sha256Digest hashed = digest;
+  return Succeeded(Bcrypt()->VerifySignature(publicKey.get(), nullptr, hashed.data(),
+                                             static_cast<ULONG>(hashed.size()), copy.data(),
+                                             static_cast<ULONG>(copy.size()), 0));
+}
+
+}  // namespace platform

@@ -1,0 +1,76 @@
+#include "publish/release_signing.h"
+
+#include "patcher/release_files.h"
+#include "publish/list_names.h"
+
+namespace publish {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool AddEntry(std::u16string_view name, const ManifestFile& file, ReleaseManifest* manifest,
+              Failure* failure) {
+  std::string path;
+  if (!file.hash || !file.stamp || !ServerPathOfListName(name, &path)) {
+    return Fail(failure, ExitCode::kTreeUnreadable,
+                "cannot sign: the content of " + Printable(name) +
+                    " is not known; run again with --rebuild-manifest");
+  }
+  manifest->entries[path] = platform::FileDigest{file.stamp->size, *file.hash};
+  return true;
+}
+
+}  // namespace
+
+bool ReleaseManifestText(const Manifest& target, std::string_view recordText,
+                         std::string_view listText, std::string* text, Failure* failure) {
+  ReleaseManifest manifest;
+  std::string recordPath;
+  std::string listPath;
+  ServerPathOfListName(kVersionRecordName, &recordPath);
+  ServerPathOfListName(kFileListName, &listPath);
+  manifest.entries[recordPath] = DigestOfBytes(recordText);
+  manifest.entries[listPath] = DigestOfBytes(listText);
+  if (!AddEntry(kPatcherFileName, target.patcher.value_or(ManifestFile{}), &manifest, failure)) {
+    return false;
+  }
+  // A launcher copy whose content the tool no longer knows is left out:
+  // launchers built with the key then refuse to fetch it.
+  if (target.launcher && target.launcher->hash && target.launcher->stamp &&
+      !AddEntry(kLauncherFileName, *target.launcher, &manifest, failure)) {
+    return false;
+  }
+  for (const auto& [name, file] : target.files) {
+    if (file.listed && !AddEntry(name, file, &manifest, failure)) return false;
+  }
+  *text = FormatReleaseManifest(manifest);
+  return true;
+}
+
+bool SignedManifestInPlace(const fs::path& tree, const std::string& text, const SigningKey& key) {
+  std::string served;
+  std::string signature;
+  Failure ignored;
+  platform::P256PublicKey publicKey;
+  ReleaseManifest manifest;
+  return ReadSmallFile(tree / kReleaseManifestName, kMaxReleaseManifestBytes, &served, &ignored) ==
+             SmallFile::kRead &&
+         served == text &&
+         ReadSmallFile(tree / kReleaseSignatureName, platform::kP256SignatureBytes, &signature,
+                       &ignored) == SmallFile::kRead &&
+         key.PublicKey(&publicKey) && ReadSignedManifest(served, signature, publicKey, &manifest);
+}
+
+bool WriteSignedManifest(const fs::path& tree, const std::string& text, const SigningKey& key,
+                         const RenameFunction& rename, Failure* failure) {
+  platform::P256Signature signature{};
+  if (!key.Sign(text, &signature)) {
+    return Fail(failure, ExitCode::kWriteFailed, "cannot sign the release manifest");
+  }
+  const std::string_view bytes(reinterpret_cast<const char*>(signature.data()), signature.size());
+  return WriteIntoPlace(tree / kReleaseManifestName, text, rename, failure) &&
+         WriteIntoPlace(tree / kReleaseSignatureName, bytes, rename, failure);
+}
+
+}  // namespace publish

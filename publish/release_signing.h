@@ -1,0 +1,33 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "patcher/release_manifest.h"
+#include "publish/failure.h"
+#include "publish/file_ops.h"
+#include "publish/manifest.h"
+#include "publish/signing.h"
+
+// The signed release manifest of a tree, written beside its record: what a
+// launcher built with the key takes. Its content comes from the tool's own
+// record of what it copied from the build (hashes and sizes), never from
+// reading the served tree, so a tree that someone else changed on the
+// server is not signed as it stands.
+namespace publish {
+
+// The text of the signed manifest for `target` with its record and list;
+// fails when the content of a file to sign is not known.
+bool ReleaseManifestText(const Manifest& target, std::string_view recordText,
+                         std::string_view listText, std::string* text, Failure* failure);
+
+// True when the tree already serves exactly `text`, signed by `key`.
+bool SignedManifestInPlace(const std::filesystem::path& tree, const std::string& text,
+                           const SigningKey& key);
+
+// release_manifest, then its signature, each by way of a temporary name.
+bool WriteSignedManifest(const std::filesystem::path& tree, const std::string& text,
+                         const SigningKey& key, const RenameFunction& rename, Failure* failure);
+
+}  // namespace publish

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Scenario 10, a launcher built with a release key (tests/keys), each case
+# on a fresh machine one version behind:
+#   signed          the release signed with that key: the manifest and its
+#                   signature come right after the record, the update goes
+#                   through (every file checked by CNG), the patcher starts;
+#   tampered        the server hands out a patcher of its own: refused with
+#                   the patcher's box, nothing started, nothing moved on;
+#   unsigned        a tree published without a key: refused as a record
+#                   that cannot be had, nothing changed.
+# Usage: scenario10_signed_release.sh WINDOWS_BUILD_DIR
+. "$(dirname "$0")/lib.sh"
+e2e_bound 420 "$@"
+signed_build=$1/signed-launcher
+bash "$E2E_LIB_DIR/build_launcher.sh" "$1" "$signed_build" "$E2E_REPO/tests/keys/test-release.pub"
+E2E_LAUNCHER_EXE=$signed_build/VelkarisLauncher.exe
+E2E_SIGNING_KEY=$E2E_REPO/tests/keys/test-release.key
+e2e_begin signed_release "$1"
+
+routes=$E2E_OUT/routes
+mkdir -p "$routes"
+install=$(e2e_path "$E2E_INSTALL")
+behind_machine() {
+  e2e_machine
+  e2e_install_game_behind "$E2E_INSTALL"
+  e2e_reg_set "$E2E_REGIONAL_KEY" "$E2E_INSTALL"
+}
+expect_nothing_moved() {
+  e2e_expect_exit -1
+  e2e_expect_no_patcher "$install"
+  e2e_expect_bytes "$install/patcher_version" "$E2E_BEHIND_RECORD"
+  e2e_expect_bytes "$install/patcher_files_version" "$E2E_BEHIND_LIST"
+  e2e_expect_bytes "$install/VelkarisPatcher32.vke" "$E2E_OLD_PATCHER"
+  e2e_expect_absent "$install/VelkarisPatcher32.vke.temp" "$install/release_manifest"
+}
+
+# -- signed
+behind_machine
+e2e_serve_release
+e2e_run signed "$E2E_INSTALL\\VelkarisLauncher.exe"
+e2e_expect_exit 0
+e2e_expect_no_dialog
+update_requests='GET /UploadData/patcher_version
+GET /UploadData/release_manifest
+GET /UploadData/release_manifest.sig
+GET /UploadData/patcher_files_version
+GET /UploadData/VelkarisPatcher32.vke'
+e2e_expect_requests <<<"$update_requests
+GET /UploadData/locales/zh_TW.txt"
+for file in VelkarisPatcher32.vke patcher_files_version locales/zh_TW.txt release_manifest \
+  release_manifest.sig; do
+  e2e_expect_same_file "$E2E_RELEASE/$file" "$install/$file"
+done
+# The signed manifest is kept for the checks before every later start.
+e2e_expect_behind_updated "$install" release_manifest release_manifest.sig
+
+# -- the fault server's own patcher
+behind_machine
+printf 'MZ a patcher of their own\r\n' >"$routes/planted.vke"
+cat >"$routes/tampered.routes" <<'END'
+/UploadData/VelkarisPatcher32.vke 200 body=planted.vke
+END
+e2e_serve_script "$routes/tampered.routes"
+e2e_run tampered "$E2E_INSTALL\\VelkarisLauncher.exe" ok
+e2e_expect_dialogs <<<"Launcher | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
+e2e_expect_requests <<<"$update_requests"
+expect_nothing_moved
+
+# -- a tree published without a key
+behind_machine
+unsigned=$E2E_OUT/unsigned/UploadData
+bash "$E2E_REPO/tools/make-sample-release.sh" "$E2E_LAUNCHER" "$E2E_STAND_IN" "$unsigned"
+e2e_serve_release "$unsigned"
+e2e_run unsigned "$E2E_INSTALL\\VelkarisLauncher.exe" ok
+e2e_expect_dialogs <<<"Launcher | Failed to download patcher version information. | owner: none | OK | ok"
+e2e_expect_requests <<'END'
+GET /UploadData/patcher_version
+GET /UploadData/release_manifest
+END
+expect_nothing_moved
+e2e_expect_absent "$install/release_manifest_tmp" "$install/patcher_version_tmp"
+e2e_end

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "patcher/release_manifest.h"
+#include "tests/unit/publish/publish_fixture.h"
+
+namespace {
+
+using publish::ExitCode;
+
+const fs::path kTestKey = fs::path(LAUNCHER_TEST_KEYS) / "test-release.key";
+
+class SignedPublish : public PublishTest {
+ protected:
+  publish::PublishOptions Signed() const {
+    auto options = Options();
+    options.signingKey = kTestKey;
+    return options;
+  }
+  // What a launcher built with the test key checks: the signature, the
+  // list against the manifest, and every entry against the tree's bytes.
+  ::testing::AssertionResult TreeVerifies() const {
+    const platform::P256PublicKey key = {{LAUNCHER_TEST_KEY_X}, {LAUNCHER_TEST_KEY_Y}};
+    ReleaseManifest manifest;
+    if (!ReadSignedManifest(ReadBytes(Tree() / "release_manifest"),
+                            ReadBytes(Tree() / "release_manifest.sig"), key, &manifest)) {
+      return ::testing::AssertionFailure() << "the signature does not hold";
+    }
+    if (!ListMatchesManifest(TreeList(), manifest)) {
+      return ::testing::AssertionFailure() << "the list does not name the manifest's files";
+    }
+    for (const auto& [path, digest] : manifest.entries) {
+      if (DigestOfBytes(ReadBytes(Tree() / path)) != digest) {
+        return ::testing::AssertionFailure() << path << " is not as signed";
+      }
+    }
+    return ::testing::AssertionSuccess();
+  }
+};
+
+TEST_F(SignedPublish, ASignedReleaseVerifiesAndAnUnchangedOneIsLeftAsItIs) {
+  SetBuild(u"a.dat", "a1");
+  SetBuild(u"locales\\b.txt", "b1");
+  SetBuild(kLauncherFileName, "launcher 1");
+  ASSERT_EQ(Run(Options()), ExitCode::kOk);
+  EXPECT_FALSE(fs::exists(Tree() / "release_manifest"));  // unsigned: as before
+
+  // Signing a tree that is otherwise up to date adds only the two files.
+  auto before = Snapshot();
+  ASSERT_EQ(Run(Signed()), ExitCode::kOk);
+  EXPECT_TRUE(TreeVerifies());
+  auto after = Snapshot();
+  EXPECT_EQ(after.size(), before.size() + 2);
+  for (const auto& [path, entry] : before) {
+    if (path.find("publish-manifest") == std::string::npos) {
+      EXPECT_EQ(after[path], entry) << path;
+    }
+  }
+  ASSERT_EQ(Run(Signed()), ExitCode::kOk);
+  EXPECT_EQ(Snapshot(), after);
+
+  SetBuild(u"a.dat", "a2");
+  RemoveBuild(kLauncherFileName);
+  ASSERT_EQ(Run(Signed()), ExitCode::kOk);
+  EXPECT_TRUE(TreeVerifies());
+}
+
+TEST_F(SignedPublish, StoppedBeforeEachRenameItNeverServesARecordItsManifestDoesNotVouchFor) {
+  SetBuild(u"a.dat", "a1");
+  ASSERT_EQ(Run(Signed()), ExitCode::kOk);
+  const std::string oldRecord = TreeRecord();
+  const fs::path stash = Tree().parent_path() / "stash";
+  SaveState(stash);
+
+  SetBuild(u"a.dat", "a2");
+  SetBuild(kPatcherFileName, "patcher 2");
+  int renames = 0;
+  auto counting = Signed();
+  counting.rename = InterruptAt(&renames, -1);
+  ASSERT_EQ(Run(counting), ExitCode::kOk);
+  ASSERT_GT(renames, 5);
+
+  for (int stop = 0; stop < renames; ++stop) {
+    SCOPED_TRACE("stopped before rename " + std::to_string(stop));
+    RestoreState(stash);
+    int count = 0;
+    auto interrupted = Signed();
+    interrupted.rename = InterruptAt(&count, stop);
+    ASSERT_EQ(Run(interrupted), ExitCode::kWriteFailed);
+    // A launcher that takes the new record meanwhile finds all of it signed.
+    if (TreeRecord() != oldRecord) {
+      EXPECT_TRUE(TreeVerifies());
+    }
+
+    ASSERT_EQ(Run(Signed()), ExitCode::kOk) << LastMessage();
+    EXPECT_TRUE(TreeVerifies());
+    EXPECT_EQ(TreeFile(u"a.dat"), "a2");
+  }
+}
+
+TEST_F(SignedPublish, AKeyThatIsNotAP256PrivateKeyIsRefusedBeforeAnythingIsWritten) {
+  for (const char* key : {"test-release.pub", "missing.key"}) {
+    SCOPED_TRACE(key);
+    auto options = Options();
+    options.signingKey = fs::path(LAUNCHER_TEST_KEYS) / key;
+    EXPECT_EQ(Run(options), ExitCode::kUsage);
+    EXPECT_NE(LastMessage().find("key"), std::string::npos);
+    EXPECT_FALSE(fs::exists(Tree()));
+  }
+}
+
+}  // namespace
