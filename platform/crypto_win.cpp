@@ -1,6 +1,7 @@
 #include "platform/crypto.h"
 
 #include "platform/system_library.h"
+#include "platform/unique_owner.h"
 
 // After windows.h (win32.h): bcrypt.h relies on its types.
 #include <bcrypt.h>
@@ -51,30 +52,33 @@ const BcryptApi* Bcrypt() {
 
 bool Succeeded(NTSTATUS status) { return status >= 0; }
 
-struct ProviderClose {
-  void operator()(void* provider) const { Bcrypt()->CloseAlgorithmProvider(provider, 0); }
+// Handles exist only once Bcrypt() has loaded.
+struct ProviderTraits : PointerTraits<void> {
+  static void Close(BCRYPT_ALG_HANDLE provider) { Bcrypt()->CloseAlgorithmProvider(provider, 0); }
 };
-struct HashDestroy {
-  void operator()(void* hash) const { Bcrypt()->DestroyHash(hash); }
+struct HashTraits : PointerTraits<void> {
+  static void Close(BCRYPT_HASH_HANDLE hash) { Bcrypt()->DestroyHash(hash); }
 };
-struct KeyDestroy {
-  void operator()(void* key) const { Bcrypt()->DestroyKey(key); }
+struct KeyTraits : PointerTraits<void> {
+  static void Close(BCRYPT_KEY_HANDLE key) { Bcrypt()->DestroyKey(key); }
 };
-using UniqueProvider = std::unique_ptr<void, ProviderClose>;
+using UniqueProvider = UniqueOwner<ProviderTraits>;
 
 UniqueProvider OpenProvider(const wchar_t* algorithm) {
-  BCRYPT_ALG_HANDLE provider = nullptr;
-  if (!Bcrypt() || !Succeeded(Bcrypt()->OpenAlgorithmProvider(&provider, algorithm, nullptr, 0))) {
-    return nullptr;
+  UniqueProvider provider;
+  // A failed call's handle is not one to close.
+  if (Bcrypt() &&
+      !Succeeded(Bcrypt()->OpenAlgorithmProvider(provider.Receive(), algorithm, nullptr, 0))) {
+    static_cast<void>(provider.release());
   }
-  return UniqueProvider(provider);
+  return provider;
 }
 
 }  // namespace
 
 struct Sha256::State {
   UniqueProvider provider;
-  std::unique_ptr<void, HashDestroy> hash;
+  UniqueOwner<HashTraits> hash;
   bool ok = false;
 };
 
@@ -82,12 +86,9 @@ Sha256::Sha256() : m_state(std::make_unique<State>()) {
   m_state->provider = OpenProvider(BCRYPT_SHA256_ALGORITHM);
   if (!m_state->provider) return;
   // Since Windows 7 CNG allocates the hash object itself when given none.
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  if (!Succeeded(Bcrypt()->CreateHash(m_state->provider.get(), &hash, nullptr, 0, nullptr, 0, 0))) {
-    return;
-  }
-  m_state->hash.reset(hash);
-  m_state->ok = true;
+  m_state->ok = Succeeded(Bcrypt()->CreateHash(m_state->provider.get(), m_state->hash.Receive(),
+                                                 nullptr, 0, nullptr, 0, 0));
+  if (!m_state->ok) static_cast<void>(m_state->hash.release());
 }
 
 Sha256::~Sha256() = default;
@@ -124,12 +125,12 @@ bool VerifyP256Sha256(const P256PublicKey& key, const Sha256Digest& digest,
   std::memcpy(blob, &header, sizeof header);
   std::memcpy(blob + sizeof header, key.x.data(), kP256CoordinateBytes);
   std::memcpy(blob + sizeof header + kP256CoordinateBytes, key.y.data(), kP256CoordinateBytes);
-  BCRYPT_KEY_HANDLE imported = nullptr;
-  if (!Succeeded(Bcrypt()->ImportKeyPair(provider.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &imported,
-                                         blob, sizeof blob, 0))) {
+  UniqueOwner<KeyTraits> publicKey;
+  if (!Succeeded(Bcrypt()->ImportKeyPair(provider.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB,
+                                         publicKey.Receive(), blob, sizeof blob, 0))) {
+    static_cast<void>(publicKey.release());
     return false;
   }
-  const std::unique_ptr<void, KeyDestroy> publicKey(imported);
   // CNG takes the signature as r followed by s, as it is kept.
   P256Signature copy = signature;
   Sha256Digest hashed = digest;

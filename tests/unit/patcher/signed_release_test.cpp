@@ -7,10 +7,10 @@
 
 #include "patcher/patcher_fetch.h"
 #include "patcher/release_check.h"
+#include "patcher/release_key.h"
 #include "patcher/version_check.h"
 #include "patcher/version_manager.h"
 #include "publish/signing.h"
-#include "patcher/release_key.h"
 #include "tests/unit/patcher/patcher_test.h"
 #include "ui/messages.h"
 
