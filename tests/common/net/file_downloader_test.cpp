@@ -104,16 +104,23 @@ struct CutCase {
 TEST_F(DownloaderTest, OnlyCutTransfersAreTriedAgainUpToTenMoreTimes) {
   const std::string body = LongBody();
   const size_t cutBytes = body.size() / 3;
+  platform::FileDigest whole{body.size(), {}};
+  platform::Sha256 hash;
+  ASSERT_TRUE(hash.Update(body.data(), body.size()) && hash.Finish(&whole.sha256));
   const std::vector<CutCase> cases = {{1, true, 2}, {10, true, 11}, {11, false, 11}};
   for (const CutCase& c : cases) {
     SCOPED_TRACE("cut transfers: " + std::to_string(c.cutTransfers));
     Serve("cut.bin", Response::Ok(body).CutShort(c.cutTransfers, cutBytes));
     server().ClearRequests();
-    EXPECT_EQ(downloader().DownloadFile(u"cut.bin", u"cut.bin"), c.result);
+    platform::FileDigest digest;
+    EXPECT_EQ(downloader().DownloadFile(u"cut.bin", u"cut.bin", &digest), c.result);
     EXPECT_EQ(RequestsFor("cut.bin"), c.attempts);
-    // Each attempt starts the file afresh: the complete body alone, or what
-    // the last cut attempt wrote.
+    // Each attempt starts the file and its hash afresh: the complete body
+    // alone, or what the last cut attempt wrote.
     EXPECT_EQ(ReadFile(u"cut.bin"), c.result ? body : body.substr(0, cutBytes));
+    if (c.result) {
+      EXPECT_EQ(digest, whole);
+    }
   }
 }
 
