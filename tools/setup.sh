@@ -6,7 +6,7 @@ repo_root=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev python3 curl ca-certificates
-  googletest libgtest-dev libgmock-dev libcurl4-openssl-dev libssl-dev
+  googletest libgtest-dev libgmock-dev libcurl4-openssl-dev libssl-dev openssl
   mingw-w64 gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386 xvfb xauth x11-utils imagemagick
   fonts-noto-cjk fonts-wqy-microhei dpkg-dev nginx-light
