@@ -8,7 +8,10 @@
 . "$(dirname "$0")/lib.sh"
 e2e_bound 150 "$@"
 e2e_begin interrupted_download "$1"
-readonly TRICKLE=4096:50  # bytes per piece : ms between pieces, about 8 s for the patcher
+# bytes per piece : ms between pieces, about 66 s for the patcher: the kill,
+# a Wine program of its own, must land before the download ends even when the
+# machine is loaded, and the launcher is ended long before that.
+readonly TRICKLE=1024:100
 readonly KILL_TIMEOUT_MS=10000
 install=$(e2e_path "$E2E_INSTALL")
 partial=$install/VelkarisPatcher32.vke.temp
