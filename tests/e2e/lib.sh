@@ -260,6 +260,18 @@ e2e_install_game_behind() {
   printf 'older strings\r\n' >"$folder/locales/zh_TW.txt"
 }
 
+# A fresh machine with the game installed one version behind (or, with
+# "current", up to date) in E2E_INSTALL, recorded in the registry.
+e2e_installed_machine() {
+  e2e_machine
+  if [ "${1:-}" = current ]; then
+    e2e_install_game "$E2E_INSTALL"
+  else
+    e2e_install_game_behind "$E2E_INSTALL"
+  fi
+  e2e_reg_set "$E2E_REGIONAL_KEY" "$E2E_INSTALL"
+}
+
 # The requests of a launcher that installs the sample release into an empty
 # folder: its own copy, the record, the list, the patcher, the listed files.
 e2e_expect_full_install_requests() {

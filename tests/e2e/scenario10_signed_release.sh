@@ -20,11 +20,6 @@ e2e_begin signed_release "$1"
 routes=$E2E_OUT/routes
 mkdir -p "$routes"
 install=$(e2e_path "$E2E_INSTALL")
-behind_machine() {
-  e2e_machine
-  e2e_install_game_behind "$E2E_INSTALL"
-  e2e_reg_set "$E2E_REGIONAL_KEY" "$E2E_INSTALL"
-}
 expect_nothing_moved() {
   e2e_expect_exit -1
   e2e_expect_no_patcher "$install"
@@ -35,7 +30,7 @@ expect_nothing_moved() {
 }
 
 # -- signed
-behind_machine
+e2e_installed_machine
 e2e_serve_release
 e2e_run signed "$E2E_INSTALL\\VelkarisLauncher.exe"
 e2e_expect_exit 0
@@ -55,7 +50,7 @@ done
 e2e_expect_behind_updated "$install" release_manifest release_manifest.sig
 
 # -- the fault server's own patcher
-behind_machine
+e2e_installed_machine
 printf 'MZ a patcher of their own\r\n' >"$routes/planted.vke"
 cat >"$routes/tampered.routes" <<'END'
 /UploadData/VelkarisPatcher32.vke 200 body=planted.vke
@@ -67,7 +62,7 @@ e2e_expect_requests <<<"$update_requests"
 expect_nothing_moved
 
 # -- a tree published without a key
-behind_machine
+e2e_installed_machine
 unsigned=$E2E_OUT/unsigned/UploadData
 bash "$E2E_REPO/tools/make-sample-release.sh" "$E2E_LAUNCHER" "$E2E_STAND_IN" "$unsigned"
 e2e_serve_release "$unsigned"

@@ -21,18 +21,6 @@ routes=$E2E_OUT/routes
 mkdir -p "$routes"
 install=$(e2e_path "$E2E_INSTALL")
 
-# A fresh machine with the game installed one version behind (or, with
-# "current", up to date), recorded in the registry.
-installed_machine() {
-  e2e_machine
-  if [ "${1:-}" = current ]; then
-    e2e_install_game "$E2E_INSTALL"
-  else
-    e2e_install_game_behind "$E2E_INSTALL"
-  fi
-  e2e_reg_set "$E2E_REGIONAL_KEY" "$E2E_INSTALL"
-}
-
 # The update stopped at a listed file or the patcher: nothing moved on.
 expect_update_stopped() {
   e2e_expect_exit -1
@@ -60,7 +48,7 @@ END
 }
 
 # -- unreachable
-installed_machine current
+e2e_installed_machine current
 e2e_serve_nothing
 e2e_run unreachable "$E2E_INSTALL\\VelkarisLauncher.exe" ok
 e2e_expect_exit -1
@@ -70,7 +58,7 @@ e2e_expect_bytes "$install/patcher_version" "$E2E_RELEASE_RECORD"
 e2e_expect_absent "$install/patcher_version_tmp"
 
 # -- a listed file answered 404
-installed_machine
+e2e_installed_machine
 cat >"$routes/entry-404.routes" <<'END'
 /UploadData/locales/zh_TW.txt 404
 END
@@ -86,7 +74,7 @@ END
 expect_update_stopped
 
 # -- the patcher answered with a redirect
-installed_machine
+e2e_installed_machine
 cat >"$routes/redirect.routes" <<'END'
 /UploadData/VelkarisPatcher32.vke 302 redirect=/UploadData/elsewhere/VelkarisPatcher32.vke
 /UploadData/elsewhere/VelkarisPatcher32.vke 200 body=../release/UploadData/VelkarisPatcher32.vke
@@ -95,7 +83,7 @@ e2e_serve_script "$routes/redirect.routes"
 run_stopped_after_patcher redirect Launcher
 
 # -- the patcher's first transfer cut short
-installed_machine
+e2e_installed_machine
 cat >"$routes/cut-once.routes" <<'END'
 /UploadData/VelkarisPatcher32.vke 200 body=../release/UploadData/VelkarisPatcher32.vke cut=1
 END
@@ -117,7 +105,7 @@ e2e_expect_patcher "$E2E_INSTALL"
 
 # -- a list entry naming a file outside the install folder, which the server
 # would hand out wherever the name leads
-installed_machine
+e2e_installed_machine
 unsafe=$E2E_OUT/unsafe-release
 cp -r "$(dirname "$E2E_RELEASE")" "$unsafe"
 printf '..\\escape.txt 1\r\n' >>"$unsafe/UploadData/patcher_files_version"
@@ -132,7 +120,7 @@ e2e_expect_absent "$(e2e_path 'C:\Corvane')/escape.txt" "$E2E_C/escape.txt"
 
 # -- a list entry beyond the longest name the list allows, the only entry
 # that changed; served, so a launcher that took it would fetch it and go on
-installed_machine
+e2e_installed_machine
 oversized=$(printf 'n%.0s' {1..1000})
 printf 'readme.txt 1\r\n%s 1\r\nlocales\\zh_TW.txt 1\r\n' "$oversized" \
   >"$routes/oversized-name.list"

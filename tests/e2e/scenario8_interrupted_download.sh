@@ -24,9 +24,7 @@ kill_during_patcher_download() {
     e2e_fail "the launcher could not be ended: $(cat "$E2E_RUN/terminate.jsonl")"
 }
 
-e2e_machine
-e2e_install_game_behind "$E2E_INSTALL"
-e2e_reg_set "$E2E_REGIONAL_KEY" "$E2E_INSTALL"
+e2e_installed_machine
 mkdir -p "$E2E_OUT/routes"
 cat >"$E2E_OUT/routes/slow-patcher.routes" <<END
 /UploadData/VelkarisPatcher32.vke 200 body=../release/UploadData/VelkarisPatcher32.vke trickle=$TRICKLE
