@@ -25,10 +25,6 @@ constexpr uint32_t kRenameRetryWaitMilliseconds = 1000;
 // Whether bytes fetched from a server path are the signed ones.
 using DigestCheck = bool (*)(std::u16string_view serverPath, const platform::FileDigest& digest);
 
-bool MatchesRun(std::u16string_view serverPath, const platform::FileDigest& digest) {
-  return MatchesRunManifest(serverPath, digest);
-}
-
 bool MatchesLauncherRelease(std::u16string_view, const platform::FileDigest& digest) {
   return LauncherCopyMatchesRelease(digest);
 }
@@ -52,7 +48,7 @@ bool DownloadListEntry(const std::u16string& name) {
   if (!IsSafeListName(name)) return false;
   std::u16string serverPath = name;
   std::replace(serverPath.begin(), serverPath.end(), u'\\', u'/');
-  return DownloadChecked(serverPath, name, MatchesRun);
+  return DownloadChecked(serverPath, name, MatchesRunManifest);
 }
 
 }  // namespace
@@ -88,7 +84,7 @@ bool UpdatePatcher() {
   CVPatcherVersionManager manager;
   if (!manager.CollectChangedFiles(&changed)) return false;
   const std::u16string temporary = std::u16string(kPatcherFileName) + kFetchSuffix;
-  if (!DownloadChecked(kPatcherFileName, temporary, MatchesRun)) {
+  if (!DownloadChecked(kPatcherFileName, temporary, MatchesRunManifest)) {
     ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, kLauncherCaption);
     return false;
   }

@@ -260,6 +260,22 @@ e2e_install_game_behind() {
   printf 'older strings\r\n' >"$folder/locales/zh_TW.txt"
 }
 
+# FOLDER (Unix path) still holds the record, list and patcher of an install
+# one version behind.
+e2e_expect_still_behind() {
+  e2e_expect_bytes "$1/patcher_version" "$E2E_BEHIND_RECORD"
+  e2e_expect_bytes "$1/patcher_files_version" "$E2E_BEHIND_LIST"
+  e2e_expect_bytes "$1/$E2E_PATCHER_NAME" "$E2E_OLD_PATCHER"
+}
+
+# A run that stopped an update of FOLDER: exit -1, no patcher started,
+# nothing moved on.
+e2e_expect_update_stopped() {
+  e2e_expect_exit -1
+  e2e_expect_no_patcher "$1"
+  e2e_expect_still_behind "$1"
+}
+
 # A fresh machine with the game installed one version behind (or, with
 # "current", up to date) in E2E_INSTALL, recorded in the registry.
 e2e_installed_machine() {

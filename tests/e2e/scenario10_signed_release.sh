@@ -21,11 +21,7 @@ routes=$E2E_OUT/routes
 mkdir -p "$routes"
 install=$(e2e_path "$E2E_INSTALL")
 expect_nothing_moved() {
-  e2e_expect_exit -1
-  e2e_expect_no_patcher "$install"
-  e2e_expect_bytes "$install/patcher_version" "$E2E_BEHIND_RECORD"
-  e2e_expect_bytes "$install/patcher_files_version" "$E2E_BEHIND_LIST"
-  e2e_expect_bytes "$install/VelkarisPatcher32.vke" "$E2E_OLD_PATCHER"
+  e2e_expect_update_stopped "$install"
   e2e_expect_absent "$install/VelkarisPatcher32.vke.temp" "$install/release_manifest"
 }
 

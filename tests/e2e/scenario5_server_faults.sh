@@ -21,15 +21,6 @@ routes=$E2E_OUT/routes
 mkdir -p "$routes"
 install=$(e2e_path "$E2E_INSTALL")
 
-# The update stopped at a listed file or the patcher: nothing moved on.
-expect_update_stopped() {
-  e2e_expect_exit -1
-  e2e_expect_no_patcher "$install"
-  e2e_expect_bytes "$install/patcher_version" "$E2E_BEHIND_RECORD"
-  e2e_expect_bytes "$install/patcher_files_version" "$E2E_BEHIND_LIST"
-  e2e_expect_bytes "$install/VelkarisPatcher32.vke" "$E2E_OLD_PATCHER"
-}
-
 # run_stopped_after_patcher LABEL CAPTION: a run stopped with the download
 # box of that caption, nothing requested after the patcher, nothing moved on
 # and nothing written outside the install folder.
@@ -43,7 +34,7 @@ GET /UploadData/patcher_version
 GET /UploadData/patcher_files_version
 GET /UploadData/VelkarisPatcher32.vke
 END
-  expect_update_stopped
+  e2e_expect_update_stopped "$install"
   e2e_expect_nothing_written_outside "$marker" Corvane/Velkaris
 }
 
@@ -71,7 +62,7 @@ GET /UploadData/patcher_files_version
 GET /UploadData/VelkarisPatcher32.vke
 GET /UploadData/locales/zh_TW.txt
 END
-expect_update_stopped
+e2e_expect_update_stopped "$install"
 
 # -- the patcher answered with a redirect
 e2e_installed_machine

@@ -40,9 +40,7 @@ GET /UploadData/patcher_version
 GET /UploadData/patcher_files_version
 GET /UploadData/VelkarisPatcher32.vke
 END
-e2e_expect_bytes "$install/patcher_version" "$E2E_BEHIND_RECORD"
-e2e_expect_bytes "$install/patcher_files_version" "$E2E_BEHIND_LIST"
-e2e_expect_bytes "$install/VelkarisPatcher32.vke" "$E2E_OLD_PATCHER"
+e2e_expect_still_behind "$install"
 [ -s "$partial" ] && [ "$(stat -c %s "$partial")" -lt "$(stat -c %s "$E2E_RELEASE/VelkarisPatcher32.vke")" ] ||
   e2e_fail "no partial patcher download was left to recover from"
 e2e_expect_no_patcher "$install"
