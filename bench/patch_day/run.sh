@@ -27,23 +27,20 @@ while [ $# -gt 0 ]; do
   esac
   shift 2
 done
-readonly CLIENT_SECONDS=300 SERVER_SECONDS=10 FILE_BYTES=$((4 << 20)) RATE_PER_PLAYER=1m
+readonly CLIENT_SECONDS=300 FILE_BYTES=$((4 << 20)) RATE_PER_PLAYER=1m
 command -v nginx >/dev/null || { echo "run.sh: nginx is missing" >&2 && exit 2; }
 # Every player holds a socket and a file; raise the limit as far as allowed.
 ulimit -n 65536 2>/dev/null || ulimit -n "$(ulimit -Hn)"
 
-build=$repo/build/bench
-cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLAUNCHER_SANITIZE=OFF >/dev/null
-cmake --build "$build" --target patch_day_client -j 2 >/dev/null
-client=$build/bench/patch_day_client
+(cd "$repo" && cmake --preset bench && cmake --build --preset bench --target patch_day_client) >/dev/null
+client=$repo/build/bench/bench/patch_day_client
+. "$repo/tools/serve.sh"
 
 work=$(mktemp -d "$temp/velkaris-patch-day.XXXXXX")
 server_pid=
 stop_server() {
   [ -n "$server_pid" ] || return 0
-  kill "$server_pid" 2>/dev/null || true
-  timeout "$SERVER_SECONDS" tail --pid="$server_pid" -f /dev/null || kill -9 "$server_pid" 2>/dev/null || true
-  wait "$server_pid" 2>/dev/null || true
+  serve_stop "$server_pid"
   server_pid=
 }
 trap 'stop_server; rm -rf "$work"' EXIT
@@ -57,20 +54,12 @@ chmod -R a+rX "$work"
 # serve NAME SED_SCRIPT: the template, edited by SED_SCRIPT, on the port.
 serve() {
   local run=$work/nginx-$1
-  mkdir -p "$run"
-  sed -e "s|@RUN_DIR@|$run|g" -e "s|@RELEASE_DIR@|$release|g" -e "s|@LISTEN@|127.0.0.1:$port|g" \
-    -e "s|^\( *\)autoindex off;|&\n\1limit_rate $RATE_PER_PLAYER;|" \
-    -e "$2" "$repo/deploy/nginx-download-server.conf.in" >"$run/nginx.conf"
+  serve_render "$repo/deploy/nginx-download-server.conf.in" "$run" \
+    "RELEASE_DIR=$release" "LISTEN=127.0.0.1:$port"
+  sed -i -e "s|^\( *\)autoindex off;|&\n\1limit_rate $RATE_PER_PLAYER;|" -e "$2" "$run/nginx.conf"
   grep -q "limit_rate $RATE_PER_PLAYER;" "$run/nginx.conf"
-  nginx -p "$run" -c "$run/nginx.conf" 2>>"$run/stderr" &
-  server_pid=$!
-  for _ in $(seq 1 100); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then return 0; fi
-    sleep 0.1
-  done
-  echo "run.sh: nginx did not listen on 127.0.0.1:$port" >&2
-  cat "$run/stderr" >&2
-  return 1
+  serve_start "$run" "127.0.0.1:$port"
+  server_pid=$SERVE_PID
 }
 
 # load TEMPLATE PATH PLAYERS BYTES: one storm, one table row.

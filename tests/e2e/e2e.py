@@ -11,7 +11,6 @@ into plain lines that a scenario compares with what it expects.
   e2e.py record FILE            the stand-in patcher's record, one field a line
   e2e.py links FILE             one line per shell link read back by the driver
   e2e.py port-free PORT SECS    wait until 127.0.0.1:PORT can be bound
-  e2e.py port-open PORT SECS    wait until something accepts on 127.0.0.1:PORT
   e2e.py written-outside ROOT MARKER KEEP...
                                 files below ROOT newer than MARKER, except
                                 below the folders KEEP (relative to ROOT)
@@ -120,24 +119,18 @@ def link_lines(path):
     return lines
 
 
-def wait_port(port, seconds, want_open):
+def wait_port_free(port, seconds):
     deadline = time.monotonic() + seconds
     while True:
         with socket.socket() as s:
-            if want_open:
-                s.settimeout(1)
-                ok = s.connect_ex(("127.0.0.1", port)) == 0
-            else:
-                s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-                try:
-                    s.bind(("127.0.0.1", port))
-                    ok = True
-                except OSError:
-                    ok = False
-        if ok:
-            return 0
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            try:
+                s.bind(("127.0.0.1", port))
+                return 0
+            except OSError:
+                pass
         if time.monotonic() >= deadline:
-            print(f"port {port} still {'closed' if want_open else 'taken'} after {seconds} s")
+            print(f"port {port} still taken after {seconds} s")
             return 1
         time.sleep(POLL_SECONDS)
 
@@ -158,9 +151,7 @@ def written_outside(root, marker, keep):
 def main(argv):
     command, args = argv[1], argv[2:]
     if command == "port-free":
-        return wait_port(int(args[0]), float(args[1]), want_open=False)
-    if command == "port-open":
-        return wait_port(int(args[0]), float(args[1]), want_open=True)
+        return wait_port_free(int(args[0]), float(args[1]))
     if command == "dialogs":
         lines = dialog_lines(args[0])
     elif command == "splash":

@@ -19,6 +19,7 @@ set -euo pipefail
 
 E2E_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 E2E_REPO=$(cd "$E2E_LIB_DIR/../.." && pwd)
+. "$E2E_REPO/tools/serve.sh"
 # Drive sizes: C: passes every free-space check (12 units of 4 GiB), D: meets
 # the question (7 units: 28,672), E: the refusal (5 units: 20,480).
 E2E_C_SIZE=48g
@@ -288,6 +289,13 @@ e2e_installed_machine() {
   e2e_reg_set "$E2E_REGIONAL_KEY" "$E2E_INSTALL"
 }
 
+# The requests of an update as far as the patcher: the record, the list, the
+# patcher, then each server PATH given (below /UploadData/), in order.
+e2e_expect_update_requests() {
+  printf 'GET /UploadData/%s\n' patcher_version patcher_files_version "$E2E_PATCHER_NAME" "$@" |
+    e2e_expect_requests
+}
+
 # The requests of a launcher that installs the sample release into an empty
 # folder: its own copy, the record, the list, the patcher, the listed files.
 e2e_expect_full_install_requests() {
@@ -366,27 +374,18 @@ e2e_port_free() {
     { echo "127.0.0.1:$E2E_PORT is taken by another program" >&2 && return 1; }
 }
 
-e2e_wait_listening() {
-  python3 "$E2E_LIB_DIR/e2e.py" port-open "$E2E_PORT" "$E2E_SERVER_SECONDS" &&
-    kill -0 "$E2E_SERVER_PID" 2>/dev/null ||
-    { echo "the server did not start listening on $E2E_HOST" >&2 && return 1; }
-}
-
 # nginx with the reference configuration, serving RELEASE_DIR (default: the
 # sample release) as /UploadData/.
 e2e_serve_release() {
   local release=${1:-$E2E_RELEASE} run=$E2E_OUT/nginx
   e2e_stop_server
   e2e_port_free
-  mkdir -p "$run"
-  sed -e "s|@RUN_DIR@|$run|g" -e "s|@RELEASE_DIR@|$release|g" -e "s|@LISTEN@|$E2E_HOST|g" \
-    "$E2E_REPO/deploy/nginx-download-server.conf.in" >"$run/nginx.conf"
-  : >"$run/access.log"
+  serve_render "$E2E_REPO/deploy/nginx-download-server.conf.in" "$run" \
+    "RELEASE_DIR=$release" "LISTEN=$E2E_HOST"
   chmod -R a+rX "$release"
-  nginx -p "$run" -c "$run/nginx.conf" &
-  E2E_SERVER_PID=$!
+  serve_start "$run" "$E2E_HOST"
+  E2E_SERVER_PID=$SERVE_PID
   E2E_REQUEST_LOG=$run/access.log
-  e2e_wait_listening
 }
 
 # The test server with the route script SCRIPT (body= files relative to its
@@ -401,7 +400,7 @@ e2e_serve_script() {
   "$server" --port "$E2E_PORT" --root "$release" --script "$script" --log "$E2E_REQUEST_LOG" \
     --max-seconds "$E2E_RUN_SECONDS" >"$E2E_OUT/test-server.out" 2>&1 &
   E2E_SERVER_PID=$!
-  e2e_wait_listening
+  serve_wait_listening "$E2E_HOST" "$E2E_SERVER_PID"
 }
 
 # No server at all: the port is checked free and stays so.
@@ -413,9 +412,7 @@ e2e_serve_nothing() {
 
 e2e_stop_server() {
   [ -n "$E2E_SERVER_PID" ] || return 0
-  kill "$E2E_SERVER_PID" 2>/dev/null || true
-  timeout "$E2E_SERVER_SECONDS" tail --pid="$E2E_SERVER_PID" -f /dev/null || kill -9 "$E2E_SERVER_PID" 2>/dev/null || true
-  wait "$E2E_SERVER_PID" 2>/dev/null || true
+  serve_stop "$E2E_SERVER_PID"
   E2E_SERVER_PID=
 }
 
