@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the download benchmark in build/bench (Release, no sanitizers) and
-# runs it; arguments go to the benchmark (--big-mib N --small-files N
-# --runs N --temp DIR). Needs the curl command-line tool and about 3 GiB of
+# Builds the download benchmark (preset bench: build/bench, Release, no
+# sanitizers) and runs it; arguments go to the benchmark (--big-mib N
+# --small-files N --runs N --temp DIR). Needs the curl command-line tool and about 3 GiB of
 # free memory and 1 GiB in the temporary folder.
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -13,6 +13,5 @@ if ! command -v curl >/dev/null; then
   echo "run.sh: the curl command-line tool is missing (apt-get install curl)" >&2
   exit 2
 fi
-cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLAUNCHER_SANITIZE=OFF >/dev/null
-cmake --build "$build" --target download_bench -j 2 >/dev/null
+(cd "$repo" && cmake --preset bench && cmake --build --preset bench --target download_bench) >/dev/null
 exec timeout "$TIME_LIMIT_SECONDS" "$build/bench/download_bench" "$@"
