@@ -54,13 +54,7 @@ e2e_reg_set "$E2E_REGIONAL_KEY" "$E2E_INSTALL"
 e2e_run install_release_a "$E2E_INSTALL\\$E2E_LAUNCHER_NAME"
 e2e_expect_exit 0
 e2e_expect_no_dialog
-e2e_expect_requests <<'END'
-GET /UploadData/patcher_version
-GET /UploadData/patcher_files_version
-GET /UploadData/VelkarisPatcher32.vke
-GET /UploadData/locales/en_US.txt
-GET /UploadData/readme.txt
-END
+e2e_expect_update_requests locales/en_US.txt readme.txt
 e2e_expect_patcher "$E2E_INSTALL"
 rm -f "$install/$E2E_RECORD_NAME"
 
@@ -76,13 +70,7 @@ e2e_expect_bytes "$tree/patcher_files_version" \
 e2e_run update_to_release_b "$E2E_INSTALL\\$E2E_LAUNCHER_NAME"
 e2e_expect_exit 0
 e2e_expect_no_dialog
-e2e_expect_requests <<'END'
-GET /UploadData/patcher_version
-GET /UploadData/patcher_files_version
-GET /UploadData/VelkarisPatcher32.vke
-GET /UploadData/locales/zh_TW.txt
-GET /UploadData/readme.txt
-END
+e2e_expect_update_requests locales/zh_TW.txt readme.txt
 e2e_expect_bytes "$install/patcher_version" '2\r\n0'
 for file in VelkarisPatcher32.vke patcher_files_version readme.txt locales/en_US.txt \
   locales/zh_TW.txt; do

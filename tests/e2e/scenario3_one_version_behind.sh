@@ -18,12 +18,7 @@ e2e_run behind "$E2E_INSTALL\\VelkarisLauncher.exe"
 
 e2e_expect_exit 0
 e2e_expect_no_dialog
-e2e_expect_requests <<'END'
-GET /UploadData/patcher_version
-GET /UploadData/patcher_files_version
-GET /UploadData/VelkarisPatcher32.vke
-GET /UploadData/locales/zh_TW.txt
-END
+e2e_expect_update_requests locales/zh_TW.txt
 for file in VelkarisPatcher32.vke patcher_files_version readme.txt locales/zh_TW.txt; do
   e2e_expect_same_file "$E2E_RELEASE/$file" "$install/$file"
 done

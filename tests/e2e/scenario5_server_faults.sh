@@ -29,11 +29,7 @@ run_stopped_after_patcher() {
   touch "$marker"
   e2e_run "$1" "$E2E_INSTALL\\VelkarisLauncher.exe" ok
   e2e_expect_dialogs <<<"$2 | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
-  e2e_expect_requests <<'END'
-GET /UploadData/patcher_version
-GET /UploadData/patcher_files_version
-GET /UploadData/VelkarisPatcher32.vke
-END
+  e2e_expect_update_requests
   e2e_expect_update_stopped "$install"
   e2e_expect_nothing_written_outside "$marker" Corvane/Velkaris
 }
@@ -56,12 +52,7 @@ END
 e2e_serve_script "$routes/entry-404.routes"
 e2e_run entry-404 "$E2E_INSTALL\\VelkarisLauncher.exe" ok
 e2e_expect_dialogs <<<"Launcher-ad | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
-e2e_expect_requests <<'END'
-GET /UploadData/patcher_version
-GET /UploadData/patcher_files_version
-GET /UploadData/VelkarisPatcher32.vke
-GET /UploadData/locales/zh_TW.txt
-END
+e2e_expect_update_requests locales/zh_TW.txt
 e2e_expect_update_stopped "$install"
 
 # -- the patcher answered with a redirect
@@ -82,13 +73,7 @@ e2e_serve_script "$routes/cut-once.routes"
 e2e_run cut-once "$E2E_INSTALL\\VelkarisLauncher.exe"
 e2e_expect_exit 0
 e2e_expect_no_dialog
-e2e_expect_requests <<'END'
-GET /UploadData/patcher_version
-GET /UploadData/patcher_files_version
-GET /UploadData/VelkarisPatcher32.vke
-GET /UploadData/VelkarisPatcher32.vke
-GET /UploadData/locales/zh_TW.txt
-END
+e2e_expect_update_requests VelkarisPatcher32.vke locales/zh_TW.txt
 e2e_expect_same_file "$E2E_RELEASE/VelkarisPatcher32.vke" "$install/VelkarisPatcher32.vke"
 e2e_expect_bytes "$install/patcher_version" "$E2E_BEHIND_UPDATED_RECORD"
 e2e_expect_absent "$install/VelkarisPatcher32.vke.temp"

@@ -20,11 +20,7 @@ e2e_reg_set "$E2E_REGIONAL_KEY" "$E2E_INSTALL"
 e2e_run missing "$E2E_INSTALL\\VelkarisLauncher.exe"
 e2e_expect_exit 0
 e2e_expect_no_dialog
-e2e_expect_requests <<'END'
-GET /UploadData/patcher_version
-GET /UploadData/patcher_files_version
-GET /UploadData/VelkarisPatcher32.vke
-END
+e2e_expect_update_requests
 e2e_expect_same_file "$E2E_RELEASE/VelkarisPatcher32.vke" "$install/VelkarisPatcher32.vke"
 e2e_expect_same_file "$E2E_RELEASE/patcher_files_version" "$install/patcher_files_version"
 e2e_expect_bytes "$install/patcher_version" "$E2E_RELEASE_RECORD"

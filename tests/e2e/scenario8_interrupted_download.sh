@@ -35,11 +35,7 @@ e2e_run killed "$E2E_INSTALL\\VelkarisLauncher.exe"
 E2E_BEFORE_WATCH=
 e2e_expect_exit 1  # the exit code TerminateProcess was given
 e2e_expect_no_dialog
-e2e_expect_requests <<'END'
-GET /UploadData/patcher_version
-GET /UploadData/patcher_files_version
-GET /UploadData/VelkarisPatcher32.vke
-END
+e2e_expect_update_requests
 e2e_expect_still_behind "$install"
 [ -s "$partial" ] && [ "$(stat -c %s "$partial")" -lt "$(stat -c %s "$E2E_RELEASE/VelkarisPatcher32.vke")" ] ||
   e2e_fail "no partial patcher download was left to recover from"
@@ -49,12 +45,7 @@ e2e_serve_release
 e2e_run again "$E2E_INSTALL\\VelkarisLauncher.exe"
 e2e_expect_exit 0
 e2e_expect_no_dialog
-e2e_expect_requests <<'END'
-GET /UploadData/patcher_version
-GET /UploadData/patcher_files_version
-GET /UploadData/VelkarisPatcher32.vke
-GET /UploadData/locales/zh_TW.txt
-END
+e2e_expect_update_requests locales/zh_TW.txt
 for file in VelkarisPatcher32.vke patcher_files_version locales/zh_TW.txt; do
   e2e_expect_same_file "$E2E_RELEASE/$file" "$install/$file"
 done
