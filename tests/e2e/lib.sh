@@ -56,6 +56,7 @@ E2E_FAILURES=0
 E2E_RUNS=0
 E2E_ARGS=()
 E2E_SERVER_PID=
+E2E_ORIGIN_PID=
 E2E_REQUEST_LOG=
 E2E_BEFORE_WATCH=
 
@@ -369,22 +370,49 @@ e2e_place_launcher() {
 
 # ---- servers on E2E_HOST ----
 
+# e2e_port_free [PORT]: E2E_PORT unless another is named.
 e2e_port_free() {
-  python3 "$E2E_LIB_DIR/e2e.py" port-free "$E2E_PORT" "$E2E_SERVER_SECONDS" ||
-    { echo "127.0.0.1:$E2E_PORT is taken by another program" >&2 && return 1; }
+  local port=${1:-$E2E_PORT}
+  python3 "$E2E_LIB_DIR/e2e.py" port-free "$port" "$E2E_SERVER_SECONDS" ||
+    { echo "127.0.0.1:$port is taken by another program" >&2 && return 1; }
 }
 
 # nginx with the reference configuration, serving RELEASE_DIR (default: the
 # sample release) as /UploadData/.
 e2e_serve_release() {
-  local release=${1:-$E2E_RELEASE} run=$E2E_OUT/nginx
   e2e_stop_server
   e2e_port_free
-  serve_render "$E2E_REPO/deploy/nginx-download-server.conf.in" "$run" \
-    "RELEASE_DIR=$release" "LISTEN=$E2E_HOST"
-  chmod -R a+rX "$release"
-  serve_start "$run" "$E2E_HOST"
+  e2e_start_origin "${1:-$E2E_RELEASE}" "$E2E_HOST"
   E2E_SERVER_PID=$SERVE_PID
+}
+
+# An edge cache (deploy/edge-cache.conf.in, copies kept FRESH seconds) on
+# E2E_HOST in front of the reference nginx serving RELEASE_DIR (default: the
+# sample release) on the next port. E2E_REQUEST_LOG is the edge's log,
+# E2E_ORIGIN_LOG the origin's.
+e2e_serve_behind_edge() {
+  local fresh=$1 origin=127.0.0.1:$((E2E_PORT + 1))
+  e2e_stop_server
+  e2e_port_free
+  e2e_port_free $((E2E_PORT + 1))
+  e2e_start_origin "${2:-$E2E_RELEASE}" "$origin"
+  E2E_ORIGIN_PID=$SERVE_PID
+  E2E_ORIGIN_LOG=$E2E_REQUEST_LOG
+  serve_render "$E2E_REPO/deploy/edge-cache.conf.in" "$E2E_OUT/edge" "LISTEN=$E2E_HOST" \
+    "ORIGIN=$origin" "FRESH=$fresh"
+  serve_start "$E2E_OUT/edge" "$E2E_HOST"
+  E2E_SERVER_PID=$SERVE_PID
+  E2E_REQUEST_LOG=$E2E_OUT/edge/access.log
+}
+
+# e2e_start_origin RELEASE_DIR ADDRESS: the reference nginx (SERVE_PID),
+# its log in E2E_REQUEST_LOG.
+e2e_start_origin() {
+  local release=$1 run=$E2E_OUT/nginx
+  serve_render "$E2E_REPO/deploy/nginx-download-server.conf.in" "$run" \
+    "RELEASE_DIR=$release" "LISTEN=$2"
+  chmod -R a+rX "$release"
+  serve_start "$run" "$2"
   E2E_REQUEST_LOG=$run/access.log
 }
 
@@ -411,9 +439,9 @@ e2e_serve_nothing() {
 }
 
 e2e_stop_server() {
-  [ -n "$E2E_SERVER_PID" ] || return 0
-  serve_stop "$E2E_SERVER_PID"
-  E2E_SERVER_PID=
+  local pid
+  for pid in $E2E_SERVER_PID $E2E_ORIGIN_PID; do serve_stop "$pid"; done
+  E2E_SERVER_PID= E2E_ORIGIN_PID=
 }
 
 # The native test server, built when this checkout has none yet (the Windows
