@@ -10,7 +10,7 @@
 #include "patcher/release_key.h"
 #include "patcher/version_check.h"
 #include "patcher/version_manager.h"
-#include "publish/signing.h"
+#include "tests/support/test_signer.h"
 #include "tests/unit/patcher/patcher_test.h"
 #include "ui/messages.h"
 
@@ -41,12 +41,7 @@ void Sign(const char* keyName, Release* release) {
   ReleaseManifest manifest;
   for (const auto& [path, bytes] : release->files) manifest.entries[path] = DigestOfBytes(bytes);
   release->manifest = FormatReleaseManifest(manifest);
-  publish::SigningKey key;
-  std::string problem;
-  ASSERT_TRUE(key.Load(KeyPath(keyName), &problem)) << problem;
-  platform::P256Signature signature{};
-  ASSERT_TRUE(key.Sign(release->manifest, &signature));
-  release->signature.assign(signature.begin(), signature.end());
+  ASSERT_TRUE(SignForTesting(release->manifest, KeyPath(keyName), &release->signature));
 }
 
 class SignedRelease : public PatcherTest {
