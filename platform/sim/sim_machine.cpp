@@ -192,6 +192,20 @@ bool DriveExists(const std::u16string& absolute) {
       g_machine.hostRoot / sim::Narrow(absolute.substr(0, 1)), error);
 }
 
+// A held file, or a folder with one below it: Windows deletes and renames
+// neither.
+bool IsHeldOpen(const std::u16string& path) {
+  const std::u16string absolute = g_machine.AbsolutePath(path);
+  for (const std::u16string& held : g_machine.filesHeldOpen) {
+    if (held == absolute ||
+        (held.size() > absolute.size() && held.compare(0, absolute.size(), absolute) == 0 &&
+         sim::IsSeparator(held[absolute.size()]))) {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::u16string AnsiPathToWide(const char* path) {
   std::u16string wide;
   for (const char* p = path; *p; ++p) wide.push_back(static_cast<unsigned char>(*p));
@@ -220,7 +234,7 @@ bool PathExists(const std::u16string& path) {
 }
 
 bool RemoveFile(const std::u16string& path) {
-  if (path.empty()) return false;
+  if (path.empty() || IsHeldOpen(path)) return false;
   const auto host = g_machine.HostPath(path);
   std::error_code error;
   if (!std::filesystem::is_regular_file(host, error)) return false;
@@ -273,6 +287,10 @@ std::u16string GetWorkingDirectory() { return g_machine.currentDirectory; }
 bool QueryDiskFreeSpace(const std::u16string& folder, DiskFreeSpace* space) {
   g_machine.freeSpaceQueries.push_back(folder);
   if (g_machine.failFreeSpace || folder.empty()) return false;
+  // Windows measures through the folder itself: a missing one, or a file,
+  // has no figures.
+  std::error_code error;
+  if (!std::filesystem::is_directory(g_machine.HostPath(folder), error)) return false;
   const std::u16string absolute = g_machine.AbsolutePath(folder);
   const auto byDrive = g_machine.freeSpaceByDrive.find(absolute.substr(0, 2));
   *space = byDrive != g_machine.freeSpaceByDrive.end() ? byDrive->second : g_machine.freeSpace;
@@ -297,6 +315,8 @@ int ShellFileOperation(ShellFileOp op, const char16_t* from, const char16_t* to,
   int result = 0;
   if (g_machine.failShellFileOps > 0) {
     --g_machine.failShellFileOps;
+    result = kShellOperationFailed;
+  } else if (IsHeldOpen(record.from)) {
     result = kShellOperationFailed;
   } else if (op == ShellFileOp::kDelete) {
     const auto host = g_machine.HostPath(record.from);
