@@ -27,20 +27,20 @@ bool DownloadListEntry(const std::u16string& name) {
   return FetchListedFile(serverPath, name);
 }
 
+// The box of a fetch that failed, unless the update is to start over.
+bool FailFetch(const char16_t* caption) {
+  if (!UpdateMayStartOver()) ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, caption);
+  return false;
+}
+
 bool FetchUpdate() {
   std::vector<std::u16string> changed;
   CVPatcherVersionManager manager;
   if (!manager.CollectChangedFiles(&changed)) return false;
   const std::u16string temporary = std::u16string(kPatcherFileName) + kFetchSuffix;
-  if (!FetchReleaseFile(kPatcherFileName, temporary)) {
-    ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, kLauncherCaption);
-    return false;
-  }
+  if (!FetchReleaseFile(kPatcherFileName, temporary)) return FailFetch(kLauncherCaption);
   for (const std::u16string& name : changed) {
-    if (!DownloadListEntry(name)) {
-      ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, kListEntryCaption);
-      return false;
-    }
+    if (!DownloadListEntry(name)) return FailFetch(kListEntryCaption);
   }
   return ReplaceWithRetry(temporary, kPatcherFileName, true) &&
          ReplaceWithRetry(kFileListCopyName, kFileListName, false);

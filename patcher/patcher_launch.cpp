@@ -4,6 +4,7 @@
 #include "patcher/patcher_fetch.h"
 #include "patcher/release_fetch.h"
 #include "patcher/release_files.h"
+#include "patcher/version_check.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "ui/message_box.h"
@@ -31,7 +32,7 @@ bool RunPatcher(std::u16string installFolder) {
   // one, is fetched again, once. The hold lasts until it has started.
   platform::HeldFile patcher;
   if (!HoldPatcher(&patcher)) {
-    if (!UpdatePatcher()) return false;
+    if (!UpdatePatcher() && !CheckAgainAfterSwitch()) return false;
     if (!HoldPatcher(&patcher)) {
       ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, kLauncherCaption);
       return false;

@@ -26,8 +26,12 @@ struct ReleaseRun {
   bool keepPending = false;
   // Names this run downloaded to and has not yet seen renamed into place.
   std::set<std::u16string> staged;
+  // A file of this update was not the one the manifest names.
+  bool mismatch = false;
 };
 ReleaseRun g_run;
+// The update started again once already in this run.
+bool g_startedOver = false;
 
 // The release kept from the last verified start.
 struct KeptRelease {
@@ -155,9 +159,10 @@ bool FetchPlainList(FileVersionMap* list, std::string* text) {
 bool FetchSignedList(FileVersionMap* list) {
   std::string text;
   g_run.staged.insert(kFileListCopyName);
-  return HaveRunManifest() && FetchPlainList(list, &text) &&
-         Matches(*g_run.manifest, kFileListName, DigestOfBytes(text)) &&
-         ListMatchesManifest(*list, *g_run.manifest);
+  if (!HaveRunManifest() || !FetchPlainList(list, &text)) return false;
+  g_run.mismatch = !Matches(*g_run.manifest, kFileListName, DigestOfBytes(text)) ||
+                   !ListMatchesManifest(*list, *g_run.manifest);
+  return !g_run.mismatch;
 }
 
 // Held to its manifest size and checked as it streams in; a download that
@@ -167,10 +172,10 @@ bool FetchSignedFile(const std::u16string& serverPath, const std::u16string& loc
   if (!HaveRunManifest()) return false;
   const platform::FileDigest* entry = Entry(*g_run.manifest, serverPath);
   platform::FileDigest digest;
-  if (entry != nullptr &&
-      Downloader().DownloadFile(serverPath, localName, entry->size, &digest) && digest == *entry) {
-    return true;
-  }
+  const bool fetched = entry != nullptr &&
+                       Downloader().DownloadFile(serverPath, localName, entry->size, &digest);
+  g_run.mismatch = entry == nullptr || (fetched && digest != *entry);
+  if (fetched && !g_run.mismatch) return true;
   platform::RemoveFile(localName);
   return false;
 }
@@ -267,4 +272,16 @@ FolderSecurity NewInstallFolderSecurity() {
   return Signed() ? FolderSecurity::kAdministratorsOnly : FolderSecurity::kInherited;
 }
 
-void ResetReleaseRun() { g_run = ReleaseRun{}; }
+bool UpdateMayStartOver() { return g_run.mismatch && !g_startedOver; }
+
+bool StartOver() {
+  if (!UpdateMayStartOver()) return false;
+  g_startedOver = true;
+  g_run = ReleaseRun{};
+  return true;
+}
+
+void ResetReleaseRun() {
+  g_run = ReleaseRun{};
+  g_startedOver = false;
+}

@@ -49,6 +49,15 @@ bool HoldPatcher(platform::HeldFile* held);
 // Who may change the folders the launcher creates for the install.
 FolderSecurity NewInstallFolderSecurity();
 
-// Forgets this run's record and manifest: the next fetch starts again from
-// the server's record.
+// A publish under way on the server switches files, list and record one by
+// one, so an update can meet a file of the next release: with a key, that
+// file fails its check. True, once a run, after such a failure: the update
+// may then start again from the record, and the failure needs no box.
+bool UpdateMayStartOver();
+// Takes that chance: false when there is none; else this run's record and
+// manifest are forgotten, and the next fetch starts from the server's record.
+bool StartOver();
+
+// Forgets everything this run fetched and checked; for tests, which run
+// many launches in one process.
 void ResetReleaseRun();

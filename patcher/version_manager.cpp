@@ -116,7 +116,7 @@ bool CVPatcherVersionManager::CollectChangedFiles(std::vector<std::u16string>* c
   FileVersionMap serverVersions;
   // A list beyond its limits is no list: refused like one that never arrived.
   if (!FetchFileList(&serverVersions)) {
-    ShowListDownloadFailed();
+    if (!UpdateMayStartOver()) ShowListDownloadFailed();
     return false;
   }
 

@@ -92,6 +92,9 @@ class SignedRelease : public PatcherTest {
     Write(u"VelkarisLauncher.exe", "local launcher");
     Write(u"a.dat", kOldEntry);
     machine().MakeFolders(std::u16string(kInstall) + u"\\locales");
+    Publish(release);
+  }
+  static void Publish(const Release& release) {
     for (const auto& [path, bytes] : release.files) Serve(path, bytes);
     Serve("release_manifest", release.manifest);
     Serve("release_manifest.sig", release.signature);
@@ -340,9 +343,7 @@ TEST_F(SignedRelease, AnOlderSignedReleaseIsRefused) {
     Prepare(release);
     ASSERT_TRUE(CheckAndStart());
     Write(u"patcher_version", localRecord);
-    for (const auto& [path, bytes] : older.files) Serve(path, bytes);
-    Serve("release_manifest", older.manifest);
-    Serve("release_manifest.sig", older.signature);
+    Publish(older);
     DownloadServer().ClearRequests();
     ResetReleaseRun();
     EXPECT_EXIT(CheckAndStart(), ::testing::ExitedWithCode(255), "");
@@ -350,6 +351,55 @@ TEST_F(SignedRelease, AnOlderSignedReleaseIsRefused) {
     EXPECT_EQ(Read(u"patcher_version"), localRecord);
     EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "new patcher");
     EXPECT_EQ(Read(u"release_manifest"), release.manifest);
+  }
+}
+
+// A publish switches a release's files one by one while players update. A
+// player who meets the next release's list starts over from the record once,
+// without a box; one who meets yet another release then fails as before.
+TEST_F(SignedRelease, AReleaseSwitchingUnderTheUpdateStartsItOverOnce) {
+  std::vector<Release> next(2);
+  for (size_t i = 0; i < next.size(); ++i) {
+    const std::string number = std::to_string(4 + i);
+    next[i].files["patcher_version"] = number + "\r\n0";
+    next[i].files["patcher_files_version"] = "a.dat " + number + "\r\nlocales\\b.dat 1\r\n";
+    next[i].files["VelkarisPatcher32.vke"] = "patcher " + number;
+    next[i].files["a.dat"] = "a" + number;
+    Sign("test-release.key", &next[i]);
+  }
+  for (const size_t switches : {1, 2}) {
+    SCOPED_TRACE(std::to_string(switches) + " switches");
+    Restart();
+    Release release;
+    Sign("test-release.key", &release);
+    Prepare(release);
+    size_t listRequests = 0;
+    // The request for the list meets the next release, its list already out.
+    DownloadServer().SetRequestObserver([&](const testhttp::RecordedRequest& request) {
+      if (request.target.find("patcher_files_version") == std::string::npos) return;
+      if (listRequests < switches) Publish(next[listRequests]);
+      ++listRequests;
+    });
+    const bool started = CheckAndStart();
+    DownloadServer().SetRequestObserver(nullptr);
+    const Paths round = {"patcher_version", "release_manifest", "release_manifest.sig",
+                         "patcher_files_version"};
+    Paths expected = round;
+    expected.insert(expected.end(), round.begin(), round.end());
+    if (switches == 1) {
+      EXPECT_TRUE(started);
+      EXPECT_TRUE(Boxes().empty());
+      expected.insert(expected.end(), {"VelkarisPatcher32.vke", "a.dat", "locales/b.dat"});
+      EXPECT_EQ(Read(u"patcher_version"), "4\r\n0");
+      EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "patcher 4");
+      EXPECT_EQ(Read(u"release_manifest"), next[0].manifest);
+    } else {
+      EXPECT_FALSE(started);
+      EXPECT_EQ(Boxes(), std::vector<Box>{SplashBox(u"patcher_files_version",
+                                                    g_messages.MsgPatcherVersionDownloadFailed)});
+      ExpectOldVersion();
+    }
+    EXPECT_EQ(Requests(), expected);
   }
 }
 
