@@ -24,6 +24,24 @@ bool RemoveFile(const std::u16string& path);
 bool RemoveFileAnsi(const char* path);
 // CreateDirectoryW with default security: kErrorSuccess or the error code.
 uint32_t MakeDirectory(const std::u16string& path);
+// CreateDirectoryW with a protected DACL, inherited by everything below it:
+// Administrators and SYSTEM full control, Users read and execute, nothing
+// taken from the parent. kErrorSuccess or the error code.
+uint32_t MakeProtectedDirectory(const std::u16string& path);
+
+// A file opened for reading with read sharing only (CreateFileW with
+// GENERIC_READ and FILE_SHARE_READ): while it is held, nobody can open it for
+// writing, rename or delete it, and it can still be started as a program.
+struct HeldFileTraits : PointerTraits<void> {
+  static void Close(void* file);
+};
+using HeldFile = UniqueOwner<HeldFileTraits>;
+// Empty when the file cannot be opened that way (missing, a folder, or
+// already open for writing elsewhere).
+HeldFile HoldFile(const std::u16string& path);
+// The next bytes from the file's position; *read is 0 at its end. False when
+// the read fails.
+bool ReadHeldFile(const HeldFile& file, void* buffer, size_t size, size_t* read);
 
 // Full path of the running executable (GetModuleFileNameW, kMaxPath units);
 // empty when it cannot be read or does not fit.

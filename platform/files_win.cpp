@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/win32.h"
@@ -36,6 +37,37 @@ bool RemoveFileAnsi(const char* path) { return ::DeleteFileA(path) != FALSE; }
 uint32_t MakeDirectory(const std::u16string& path) {
   if (::CreateDirectoryW(W(path), nullptr)) return kErrorSuccess;
   return ::GetLastError();
+}
+
+uint32_t MakeProtectedDirectory(const std::u16string& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          kProtectedFolderSddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+    return ::GetLastError();
+  }
+  const UniqueOwner<LocalMemoryTraits> owned(descriptor);
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+  if (::CreateDirectoryW(W(path), &attributes)) return kErrorSuccess;
+  return ::GetLastError();
+}
+
+void HeldFileTraits::Close(void* file) { KernelHandleTraits::Close(file); }
+
+HeldFile HoldFile(const std::u16string& path) {
+  // No write or delete sharing: the bytes read through this handle are the
+  // bytes that start, whatever another process tries meanwhile.
+  const HANDLE file = ::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  return HeldFile(file);
+}
+
+bool ReadHeldFile(const HeldFile& file, void* buffer, size_t size, size_t* read) {
+  DWORD got = 0;
+  const DWORD asked = static_cast<DWORD>(std::min<size_t>(size, MAXDWORD));
+  if (!::ReadFile(file.get(), buffer, asked, &got, nullptr)) return false;
+  *read = got;
+  return true;
 }
 
 std::u16string GetModuleFilePath() {

@@ -55,8 +55,8 @@ bool FormatSystemMessage(uint32_t code, std::string* text) {
       nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&buffer),
       0, nullptr);
   if (length == 0) return false;
+  const UniqueOwner<LocalMemoryTraits> owned(buffer);
   text->assign(buffer, length);
-  ::LocalFree(buffer);
   return true;
 }
 

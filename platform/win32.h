@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <sddl.h>
 #include <shlwapi.h>
 #include <tlhelp32.h>
 
@@ -59,6 +60,20 @@ template <typename T>
 struct CoTaskMemoryTraits : PointerTraits<T> {
   static void Close(T* memory) { ::CoTaskMemFree(memory); }
 };
+
+// Memory the system allocated with LocalAlloc for the caller (message
+// texts, security descriptors).
+struct LocalMemoryTraits : PointerTraits<void> {
+  static void Close(HLOCAL block) { ::LocalFree(block); }
+};
+
+// The install folder the launcher creates: protected from the parent's
+// entries, so that a folder below a drive root that every user may write to
+// is still writable only by administrators, who start the patcher from it.
+// Administrators and SYSTEM: full control; Users: read and execute; both
+// inherited by files and folders below.
+inline constexpr wchar_t kProtectedFolderSddl[] =
+    L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
 
 // A global memory block.
 struct GlobalMemoryTraits : PointerTraits<void> {

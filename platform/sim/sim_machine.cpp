@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -122,6 +124,10 @@ std::string Machine::ReadFile(const std::u16string& path) const {
   return content.str();
 }
 
+bool Machine::IsHeld(const std::u16string& windowsPath) const {
+  return heldFiles.count(AbsolutePath(windowsPath)) != 0;
+}
+
 bool Machine::Exists(const std::u16string& path) const {
   std::error_code error;
   return std::filesystem::exists(HostPath(path), error);
@@ -192,6 +198,25 @@ bool DriveExists(const std::u16string& absolute) {
       g_machine.hostRoot / sim::Narrow(absolute.substr(0, 1)), error);
 }
 
+bool IsAtOrBelow(const std::u16string& held, const std::u16string& absolute) {
+  return held == absolute ||
+         (held.size() > absolute.size() && held.compare(0, absolute.size(), absolute) == 0 &&
+          sim::IsSeparator(held[absolute.size()]));
+}
+
+// A held file, or a folder with one below it: Windows deletes and renames
+// neither.
+bool IsHeldOpen(const std::u16string& path) {
+  const std::u16string absolute = g_machine.AbsolutePath(path);
+  for (const std::u16string& held : g_machine.filesHeldOpen) {
+    if (IsAtOrBelow(held, absolute)) return true;
+  }
+  for (const auto& [held, holds] : g_machine.heldFiles) {
+    if (IsAtOrBelow(held, absolute)) return true;
+  }
+  return false;
+}
+
 std::u16string AnsiPathToWide(const char* path) {
   std::u16string wide;
   for (const char* p = path; *p; ++p) wide.push_back(static_cast<unsigned char>(*p));
@@ -202,6 +227,8 @@ std::u16string AnsiPathToWide(const char* path) {
 
 UniqueFile OpenFile(const std::u16string& path, const char* mode) {
   if (path.empty()) return {};
+  const bool writes = std::strpbrk(mode, "wa+") != nullptr;
+  if (writes && g_machine.IsHeld(path)) return {};
   const auto host = g_machine.HostPath(path);
   // Windows opens no folder as a file; glibc opens one for reading.
   std::error_code error;
@@ -220,7 +247,7 @@ bool PathExists(const std::u16string& path) {
 }
 
 bool RemoveFile(const std::u16string& path) {
-  if (path.empty()) return false;
+  if (path.empty() || IsHeldOpen(path)) return false;
   const auto host = g_machine.HostPath(path);
   std::error_code error;
   if (!std::filesystem::is_regular_file(host, error)) return false;
@@ -228,6 +255,39 @@ bool RemoveFile(const std::u16string& path) {
 }
 
 bool RemoveFileAnsi(const char* path) { return RemoveFile(AnsiPathToWide(path)); }
+
+uint32_t MakeProtectedDirectory(const std::u16string& path) {
+  const uint32_t result = MakeDirectory(path);
+  if (result == kErrorSuccess) g_machine.protectedFolders.insert(g_machine.AbsolutePath(path));
+  return result;
+}
+
+namespace {
+struct SimHeldFile {
+  std::u16string path;
+  UniqueFile stream;
+};
+}  // namespace
+
+void HeldFileTraits::Close(void* file) {
+  const std::unique_ptr<SimHeldFile> held(static_cast<SimHeldFile*>(file));
+  const auto entry = g_machine.heldFiles.find(held->path);
+  if (entry != g_machine.heldFiles.end() && --entry->second == 0) g_machine.heldFiles.erase(entry);
+}
+
+HeldFile HoldFile(const std::u16string& path) {
+  UniqueFile stream = OpenFile(path, "rb");
+  if (!stream) return {};
+  auto held = std::make_unique<SimHeldFile>(SimHeldFile{g_machine.AbsolutePath(path), std::move(stream)});
+  ++g_machine.heldFiles[held->path];
+  return HeldFile(held.release());
+}
+
+bool ReadHeldFile(const HeldFile& file, void* buffer, size_t size, size_t* read) {
+  std::FILE* stream = static_cast<SimHeldFile*>(file.get())->stream.get();
+  *read = std::fread(buffer, 1, size, stream);
+  return !std::ferror(stream);
+}
 
 uint32_t MakeDirectory(const std::u16string& path) {
   if (path.empty()) return kErrorPathNotFound;
@@ -273,6 +333,10 @@ std::u16string GetWorkingDirectory() { return g_machine.currentDirectory; }
 bool QueryDiskFreeSpace(const std::u16string& folder, DiskFreeSpace* space) {
   g_machine.freeSpaceQueries.push_back(folder);
   if (g_machine.failFreeSpace || folder.empty()) return false;
+  // Windows measures through the folder itself: a missing one, or a file,
+  // has no figures.
+  std::error_code error;
+  if (!std::filesystem::is_directory(g_machine.HostPath(folder), error)) return false;
   const std::u16string absolute = g_machine.AbsolutePath(folder);
   const auto byDrive = g_machine.freeSpaceByDrive.find(absolute.substr(0, 2));
   *space = byDrive != g_machine.freeSpaceByDrive.end() ? byDrive->second : g_machine.freeSpace;
@@ -297,6 +361,8 @@ int ShellFileOperation(ShellFileOp op, const char16_t* from, const char16_t* to,
   int result = 0;
   if (g_machine.failShellFileOps > 0) {
     --g_machine.failShellFileOps;
+    result = kShellOperationFailed;
+  } else if (IsHeldOpen(record.from) || (to && IsHeldOpen(record.to))) {
     result = kShellOperationFailed;
   } else if (op == ShellFileOp::kDelete) {
     const auto host = g_machine.HostPath(record.from);
