@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "publish/list_names.h"
+#include "publish/verify.h"
 
 namespace publish {
 
@@ -168,7 +169,7 @@ int RunPublishTool(const Arguments& args, std::FILE* out, std::FILE* err) {
   options.out = quiet ? nullptr : out;
   options.progress = quiet ? nullptr : err;
   Failure failure;
-  if (!Publish(options, &failure)) {
+  if (!(options.verify ? Verify(options, &failure) : Publish(options, &failure))) {
     std::fprintf(err, "velkaris-publish: %s\n", failure.message.c_str());
     return static_cast<int>(failure.code);
   }

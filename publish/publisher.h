@@ -26,13 +26,13 @@
 namespace publish {
 
 struct PublishOptions {
-  std::filesystem::path buildFolder;  // unused by verify
+  std::filesystem::path buildFolder;
   std::filesystem::path releaseTree;
   std::filesystem::path manifest;    // empty: DefaultManifestPath(releaseTree)
   std::filesystem::path signingKey;  // empty: the release is not signed
   bool dryRun = false;
   bool prune = false;
-  bool verify = false;            // compare the tree with the manifest, write nothing
+  bool verify = false;            // the command is --verify (verify.h), not a publish
   bool rebuildManifest = false;   // take the tree over as it stands, ignoring the manifest
   std::optional<int32_t> second;  // the record's second number; kept when unset
   std::FILE* out = nullptr;       // the plan and the outcome; null: silent

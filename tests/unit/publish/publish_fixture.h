@@ -14,6 +14,7 @@
 #include "patcher/version_files.h"
 #include "publish/list_names.h"
 #include "publish/publisher.h"
+#include "publish/verify.h"
 
 namespace fs = std::filesystem;
 using Names = std::vector<std::u16string>;
@@ -102,7 +103,9 @@ class PublishTest : public ::testing::Test {
   }
   publish::ExitCode Run(publish::PublishOptions options) {
     publish::Failure failure;
-    const bool ok = publish::Publish(options, &failure);
+    // As the tool runs it.
+    const bool ok =
+        options.verify ? publish::Verify(options, &failure) : publish::Publish(options, &failure);
     EXPECT_EQ(ok, failure.code == publish::ExitCode::kOk) << failure.message;
     m_lastMessage = failure.message;
     return failure.code;
