@@ -62,7 +62,8 @@ Options:
   --signing-key KEY   sign the release with KEY, the operator's P-256 private
                       key in PEM: writes release_manifest (server path, size
                       and SHA-256 of the record, the list, the patcher, the
-                      launcher and every listed file) and release_manifest.sig
+                      launcher when the build holds it, and every listed
+                      file) and release_manifest.sig
                       after the files and before the list and the record;
                       launchers built with LAUNCHER_RELEASE_KEY set to its
                       public half take nothing else. Without it nothing is

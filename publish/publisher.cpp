@@ -115,7 +115,8 @@ bool StageCopies(const Plan& plan, const Paths& paths, const PublishOptions& opt
 // The signed manifest of the plan's release, with `target`'s hashes; fails
 // while the content of a file still to copy is unknown.
 bool SignedText(const Plan& plan, const Manifest& target, std::string* text, Failure* failure) {
-  return ReleaseManifestText(target, plan.recordText, plan.listText, text, failure);
+  return ReleaseManifestText(target, plan.launcher.has_value(), plan.recordText, plan.listText,
+                             text, failure);
 }
 
 // Signed anew unless the tree serves this very manifest already; content
