@@ -103,6 +103,47 @@ std::vector<const PlannedFile*> Plan::Copies() const {
   return copies;
 }
 
+bool Plan::Does(Step step) const {
+  switch (step) {
+    case Step::kFiles:
+      return !Copies().empty();
+    case Step::kList:
+      return signing == Signing::kAnew || writeList;
+    case Step::kRecord:
+      return writeRecord;
+    case Step::kPrune:
+      return !prune.empty();
+  }
+  return false;
+}
+
+bool Plan::SettlesBefore(Step step) const {
+  if (settleSeconds == 0 || !Does(step)) return false;
+  // What the interrupted run that this one completes wrote may be seconds old.
+  const bool filesBefore = interrupted || Does(Step::kFiles);
+  switch (step) {
+    case Step::kFiles:
+      return false;
+    case Step::kList:
+      return filesBefore;
+    case Step::kRecord:
+      return filesBefore || Does(Step::kList);
+    case Step::kPrune:
+      // Only an older list names the files to delete; the wait before the
+      // record has let it go already.
+      return (writeList || interrupted) && !Does(Step::kRecord);
+  }
+  return false;
+}
+
+uint64_t Plan::SettleTotal() const {
+  uint64_t total = 0;
+  for (const Step step : {Step::kList, Step::kRecord, Step::kPrune}) {
+    if (SettlesBefore(step)) total += settleSeconds;
+  }
+  return total;
+}
+
 std::vector<SourceFile*> FilesToHashFirst(BuildContent* build, const Manifest& baseline,
                                           const TreeCopies& copies) {
   std::vector<SourceFile*> first;
@@ -124,6 +165,7 @@ bool MakePlan(const PlanInput& input, Plan* plan, Failure* failure) {
   const TreeCopies& copies = *input.copies;
   *plan = Plan();
   plan->interrupted = !baseline.complete;
+  plan->settleSeconds = input.settleSeconds;
   plan->shown = *input.shown;
   Manifest& target = plan->target;
   target.launcher = baseline.launcher;

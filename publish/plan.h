@@ -32,6 +32,17 @@ enum class Signing {
   kAnew,      // written after the files, before the list
 };
 
+// The steps that change what players can fetch, in this order. Behind edge
+// caches that keep copies for up to --settle seconds, a step that follows
+// another waits that long first, so that no cache pairs a record with an
+// older list, or a list with older files.
+enum class Step {
+  kFiles,   // the burst of renames
+  kList,    // release_manifest and its signature, then patcher_files_version
+  kRecord,  // patcher_version
+  kPrune,   // deleting what the list no longer names
+};
+
 struct PlannedFile {
   std::u16string name;
   Change change = Change::kUnchanged;
@@ -57,12 +68,19 @@ struct Plan {
   std::vector<std::string> notes;     // things an operator should know
   // Decided by the publisher, which holds the key.
   Signing signing = Signing::kUnsigned;
+  uint32_t settleSeconds = 0;  // 0: no waits
 
   // Anything to write into the tree (not counting the manifest).
   bool TouchesTree() const;
   // Files to copy, in order: accompanying files, the patcher, the launcher.
   std::vector<const PlannedFile*> Copies() const;
   uint64_t CopyBytes() const;
+  // Whether `step` writes anything.
+  bool Does(Step step) const;
+  // Whether `step` waits settleSeconds before it writes.
+  bool SettlesBefore(Step step) const;
+  // All the waits of the run, in seconds.
+  uint64_t SettleTotal() const;
 };
 
 // The build files whose content must be read before planning: those that
@@ -80,6 +98,7 @@ struct PlanInput {
   const std::set<std::u16string>* present = nullptr;  // PresentNames; only --prune reads it
   std::optional<int32_t> second;  // the record's second number, when set
   bool prune = false;
+  uint32_t settleSeconds = 0;
 };
 
 bool MakePlan(const PlanInput& input, Plan* plan, Failure* failure);

@@ -10,4 +10,7 @@ namespace publish {
 // and the new ones.
 std::string DescribePlan(const Plan& plan);
 
+// The line printed while the publish waits for edge caches before `step`.
+std::string WaitText(const Plan& plan, Step step);
+
 }  // namespace publish

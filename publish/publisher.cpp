@@ -1,7 +1,9 @@
 #include "publish/publisher.h"
 
+#include <chrono>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "publish/baseline.h"
@@ -130,6 +132,13 @@ Signing DecideSigning(const Plan& plan, const fs::path& tree, const SigningKey* 
              : Signing::kAnew;
 }
 
+// Until no edge cache can hold a copy older than what was written before.
+void Settle(const Plan& plan, Step step, const PublishOptions& options) {
+  if (!plan.SettlesBefore(step)) return;
+  Say(options.out, WaitText(plan, step));
+  options.sleep(plan.settleSeconds);
+}
+
 bool ChangeTree(const Plan& plan, const Paths& paths, const PublishOptions& options,
                 const SigningKey& key, Manifest* target, Failure* failure) {
   if (!CheckSpace(plan, paths, failure) || !CreateFolders(paths.tree, failure)) return false;
@@ -149,7 +158,10 @@ bool ChangeTree(const Plan& plan, const Paths& paths, const PublishOptions& opti
     if (!file.SwitchIntoPlace(options.rename, failure)) return false;
   }
   // Before the list and the record: a launcher that reads the new record
-  // finds the manifest that vouches for it.
+  // finds the manifest that vouches for it, behind caches too (the wait
+  // before the record). A launcher takes a manifest only with its own
+  // record, so the new one never meets an older list in use.
+  Settle(plan, Step::kList, options);
   std::string signedText;
   if (plan.signing == Signing::kAnew &&
       (!SignedText(plan, *target, &signedText, failure) ||
@@ -160,11 +172,13 @@ bool ChangeTree(const Plan& plan, const Paths& paths, const PublishOptions& opti
       !WriteIntoPlace(paths.tree / kFileListName, plan.listText, options.rename, failure)) {
     return false;
   }
+  Settle(plan, Step::kRecord, options);
   if (plan.writeRecord &&
       !WriteIntoPlace(paths.tree / kVersionRecordName, plan.recordText, options.rename, failure)) {
     return false;
   }
   // Only now that the new list is live does no player need these files.
+  Settle(plan, Step::kPrune, options);
   for (const std::u16string& name : plan.prune) {
     std::error_code error;
     const fs::path path = PathBelow(paths.tree, name);
@@ -196,8 +210,9 @@ bool PlanPublish(const Paths& paths, const PublishOptions& options, const Signin
   }
   const std::set<std::u16string> present =
       options.prune ? PresentNames(paths.tree, baseline, shown) : std::set<std::u16string>();
-  const PlanInput input{build,   &baseline, fromManifest,   &shown,
-                        &copies, &present,  options.second, options.prune};
+  const PlanInput input{build,          &baseline,     fromManifest,
+                        &shown,         &copies,       &present,
+                        options.second, options.prune, options.settleSeconds};
   if (!MakePlan(input, plan, failure)) return false;
   plan->notes = std::move(notes);
   plan->signing = DecideSigning(*plan, paths.tree, key);
@@ -205,6 +220,8 @@ bool PlanPublish(const Paths& paths, const PublishOptions& options, const Signin
 }
 
 }  // namespace
+
+void SleepSeconds(uint32_t seconds) { std::this_thread::sleep_for(std::chrono::seconds(seconds)); }
 
 bool Publish(const PublishOptions& options, Failure* failure) {
   Paths paths;

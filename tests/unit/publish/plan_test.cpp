@@ -30,27 +30,29 @@ struct Outcome {
   Change change;
   uint32_t number;
   bool copy;
-  bool released;  // the record's first number rises
+  bool released;     // the record's first number rises
+  uint64_t settled;  // seconds waited in all with --settle 30
 };
 
 TEST(MakePlan, EachOutcomeOfAFileAgainstTheLastReleaseAndTheTree) {
   const ManifestFile listed{2, true, Content('b'), std::nullopt};
   const ManifestFile older{2, true, Content('o'), std::nullopt};
   const Outcome outcomes[] = {
-      {"never published", std::nullopt, false, std::nullopt, true, Change::kNew, 1, true, true},
+      {"never published", std::nullopt, false, std::nullopt, true, Change::kNew, 1, true, true, 60},
       {"back after its removal", ManifestFile{3, false, std::nullopt, std::nullopt}, false,
-       std::nullopt, true, Change::kNew, 4, true, true},
-      {"changed", older, false, 'o', true, Change::kChanged, 3, true, true},
+       std::nullopt, true, Change::kNew, 4, true, true, 60},
+      {"changed", older, false, 'o', true, Change::kChanged, 3, true, true, 60},
       {"changed, the tree holds it already", older, false, 'b', true, Change::kChanged, 3, false,
-       true},
+       true, 30},
       {"content unknown (taken over without a copy)",
        ManifestFile{2, true, std::nullopt, std::nullopt}, false, std::nullopt, true,
-       Change::kChanged, 3, true, true},
-      {"unchanged", listed, false, 'b', true, Change::kUnchanged, 2, false, false},
-      {"copy missing", listed, false, std::nullopt, true, Change::kRestored, 2, true, false},
-      {"copy edited by hand", listed, false, 'x', true, Change::kRepaired, 3, true, true},
-      {"copy not yet in place", listed, true, 'o', true, Change::kRewritten, 2, true, false},
-      {"gone from the build", listed, false, 'b', false, Change::kRemoved, 2, false, false},
+       Change::kChanged, 3, true, true, 60},
+      {"unchanged", listed, false, 'b', true, Change::kUnchanged, 2, false, false, 0},
+      {"copy missing", listed, false, std::nullopt, true, Change::kRestored, 2, true, false, 0},
+      {"copy edited by hand", listed, false, 'x', true, Change::kRepaired, 3, true, true, 60},
+      {"copy not yet in place", listed, true, 'o', true, Change::kRewritten, 2, true, false, 0},
+      // Pruned only once no cache can serve the list that still names it.
+      {"gone from the build", listed, false, 'b', false, Change::kRemoved, 2, false, false, 30},
   };
   for (const Outcome& o : outcomes) {
     SCOPED_TRACE(o.what);
@@ -80,8 +82,8 @@ TEST(MakePlan, EachOutcomeOfAFileAgainstTheLastReleaseAndTheTree) {
       present.insert(u"a.dat");
     }
 
-    const publish::PlanInput input{&build,  &baseline, true,         &shown,
-                                   &copies, &present,  std::nullopt, true};
+    const publish::PlanInput input{&build,   &baseline,    true, &shown, &copies,
+                                   &present, std::nullopt, true, 30};
     publish::Plan plan;
     publish::Failure failure;
     ASSERT_TRUE(publish::MakePlan(input, &plan, &failure)) << failure.message;
@@ -98,6 +100,7 @@ TEST(MakePlan, EachOutcomeOfAFileAgainstTheLastReleaseAndTheTree) {
       EXPECT_EQ(plan.target.files[u"a.dat"].hash, Content('b'));
     }
     EXPECT_EQ(plan.prune, o.inBuild ? Names{} : Names{u"a.dat"});
+    EXPECT_EQ(plan.SettleTotal(), o.settled);
   }
 }
 

@@ -99,6 +99,7 @@ class PublishTest : public ::testing::Test {
     publish::PublishOptions options;
     options.buildFolder = Build();
     options.releaseTree = Tree();
+    options.sleep = [](uint32_t) { ADD_FAILURE() << "a real wait"; };
     return options;
   }
   publish::ExitCode Run(publish::PublishOptions options) {
