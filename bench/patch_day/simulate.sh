@@ -16,14 +16,15 @@
 #   2. the same with a launcher built with the test release key;
 #   3. unsigned, without --settle, the edges keeping copies LONG_FRESH s.
 # Usage: bash bench/patch_day/simulate.sh [--players N] [--at-once N]
-#        [--fresh S] [--long-fresh S] [--spread S] [--port N] [--temp DIR]
+#        [--fresh S] [--long-fresh S] [--settle S] [--spread S] [--port N]
+#        [--temp DIR]    (defaults 2000, 500, 2, 10, FRESH+1, 30, 18400)
 # The players' folders need about PLAYERS x 4.4 MiB in the temporary
 # folder (default /dev/shm, a memory file system, else TMPDIR), removed
-# after each run. Results: build/bench/patch-day/ (summary of each run as
-# JSON, the table in table.md).
+# after each run. Results: build/bench/patch-day/ (each run's summary as
+# JSON and the servers' logs, the table in table.md).
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-players=2000 at_once=500 fresh=2 long_fresh=10 spread=30 port=18400
+players=2000 at_once=500 fresh=2 long_fresh=10 spread=30 port=18400 settle=
 temp=${TMPDIR:-/tmp}
 [ -w /dev/shm ] && temp=/dev/shm
 while [ $# -gt 0 ]; do
@@ -32,6 +33,7 @@ while [ $# -gt 0 ]; do
     --at-once) at_once=$2 ;;
     --fresh) fresh=$2 ;;
     --long-fresh) long_fresh=$2 ;;
+    --settle) settle=$2 ;;
     --spread) spread=$2 ;;
     --port) port=$2 ;;
     --temp) temp=$2 ;;
@@ -39,8 +41,8 @@ while [ $# -gt 0 ]; do
   esac
   shift 2
 done
-# One run: installs, storm, second start, accounting (about a minute).
-readonly RUN_SECONDS=240
+# One run: installs, storm, second start, accounting (about two minutes).
+readonly RUN_SECONDS=300
 # Each player's line at the edges: an ordinary player's download speed,
 # so that a storm's downloads overlap as they do on patch day.
 readonly PLAYER_RATE=1m
@@ -103,13 +105,17 @@ run_once() {
     --players "$players" --at-once "$at_once" --spread "$spread" --fresh "$fresh" \
     --settle "$settle" -- "$tool" --quiet "${signing[@]}" "${settling[@]}" "$work/builds/C" "$tree"
   stop_servers
+  cp "$dir/origin/access.log" "$results/$label/origin.log"
+  for edge in 1 2; do cp "$dir/edge$edge/access.log" "$results/$label/edge$edge.log"; done
   rm -rf "$dir"
 }
 
 started=$SECONDS
 echo "patch-day simulation: nginx $(nginx -v 2>&1 | sed 's|.*/||'), $(nproc) cores, loopback, $players players"
-run_once unsigned-settle no "$fresh" $((fresh + 1))
-run_once signed-settle yes "$fresh" $((fresh + 1))
+settle=${settle:-$((fresh + 1))}
+run_once unsigned-settle no "$fresh" "$settle"
+run_once signed-settle yes "$fresh" "$settle"
 run_once unsigned-no-settle no "$long_fresh" 0
-python3 "$simulate" table "$results"/*/summary.json | tee "$results/table.md"
+python3 "$simulate" table "$results"/{unsigned-settle,signed-settle,unsigned-no-settle}/summary.json |
+  tee "$results/table.md"
 echo "whole simulation: $((SECONDS - started)) s"
