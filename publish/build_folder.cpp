@@ -109,6 +109,13 @@ void FindCaseClashes(const std::vector<SourceFile>& files, std::vector<std::stri
 
 }  // namespace
 
+std::vector<SourceFile*> AllFiles(BuildContent* build) {
+  std::vector<SourceFile*> files = {&build->patcher};
+  if (build->launcher) files.push_back(&*build->launcher);
+  for (SourceFile& file : build->files) files.push_back(&file);
+  return files;
+}
+
 bool IsWithin(const fs::path& inner, const fs::path& outer) {
   auto innerPart = inner.begin();
   for (const fs::path& outerPart : outer) {

@@ -28,6 +28,10 @@ struct BuildContent {
   std::vector<SourceFile> files;  // in the list's order
 };
 
+// The patcher, the launcher copy when there is one, then the accompanying
+// files.
+std::vector<SourceFile*> AllFiles(BuildContent* build);
+
 // Finds the files and checks every name; all refused names are reported
 // together (kUnsafeName), each with its reason. A link is followed only to a
 // file inside the folder. Hashes are not computed.

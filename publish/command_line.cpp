@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "publish/list_names.h"
+#include "publish/verify.h"
 
 namespace publish {
 
@@ -10,9 +11,10 @@ namespace {
 
 constexpr size_t kPositionalCount = 2;
 
-bool ParseSecond(const std::string& text, int32_t* second) {
+template <typename Number>
+bool ParseWhole(const std::string& text, Number* number) {
   const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, *second);
+  const auto [stop, error] = std::from_chars(text.data(), end, *number);
   return !text.empty() && error == std::errc() && stop == end;
 }
 
@@ -51,6 +53,13 @@ Options:
   --prune             delete from the tree the files the list no longer names,
                       once the new list is live
   --second N          set patcher_version's second number (default: keep it)
+  --settle T          for edge caches that keep copies up to T seconds: wait
+                      T seconds after the files go into place before the
+                      list (and release_manifest), and T seconds after the
+                      list before the record, so no cache pairs a record
+                      with an older list, or a list with older files; the
+                      plan shows the whole wait. T is 0 (no wait) to )" +
+         std::to_string(kMaxSettleSeconds) + R"(
   --manifest FILE     the tool's record of content hashes; default: beside the
                       tree, RELEASE_TREE.publish-manifest (never inside the
                       served tree); its lock is FILE.lock
@@ -61,7 +70,8 @@ Options:
   --signing-key KEY   sign the release with KEY, the operator's P-256 private
                       key in PEM: writes release_manifest (server path, size
                       and SHA-256 of the record, the list, the patcher, the
-                      launcher and every listed file) and release_manifest.sig
+                      launcher when the build holds it, and every listed
+                      file) and release_manifest.sig
                       after the files and before the list and the record;
                       launchers built with LAUNCHER_RELEASE_KEY set to its
                       public half take nothing else. Without it nothing is
@@ -99,6 +109,7 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
   *quiet = false;
   *help = false;
   std::vector<std::filesystem::path> positional;
+  bool settles = false;
   for (size_t i = 0; i < args.size(); ++i) {
     // Options are ASCII; anything else never matches one.
     const std::string arg = PrintablePath(args[i]);
@@ -121,13 +132,22 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
       options->signingKey = args[++i];
     } else if (arg == "--second" && hasValue) {
       int32_t second = 0;
-      if (!ParseSecond(PrintablePath(args[++i]), &second)) {
+      if (!ParseWhole(PrintablePath(args[++i]), &second)) {
         *problem = "--second needs a whole number from -2147483648 to 2147483647";
         return false;
       }
       options->second = second;
+    } else if (arg == "--settle" && hasValue) {
+      settles = true;
+      if (!ParseWhole(PrintablePath(args[++i]), &options->settleSeconds) ||
+          options->settleSeconds > kMaxSettleSeconds) {
+        *problem = "--settle needs a whole number of seconds from 0 to " +
+                   std::to_string(kMaxSettleSeconds);
+        return false;
+      }
     } else if (arg.rfind("--", 0) == 0) {
-      const bool takesValue = arg == "--manifest" || arg == "--second" || arg == "--signing-key";
+      const bool takesValue =
+          arg == "--manifest" || arg == "--second" || arg == "--signing-key" || arg == "--settle";
       *problem = hasValue || !takesValue ? "unknown option " + arg : arg + " needs a value";
       return false;
     } else {
@@ -137,7 +157,7 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
   if (*help) return true;
   if (options->verify) {
     if (positional.size() != 1 || options->dryRun || options->prune || options->second ||
-        options->rebuildManifest || !options->signingKey.empty()) {
+        options->rebuildManifest || !options->signingKey.empty() || settles) {
       *problem = "--verify takes RELEASE_TREE alone (and --manifest)";
       return false;
     }
@@ -169,7 +189,7 @@ int RunPublishTool(const Arguments& args, std::FILE* out, std::FILE* err) {
   options.out = quiet ? nullptr : out;
   options.progress = quiet ? nullptr : err;
   Failure failure;
-  if (!Publish(options, &failure)) {
+  if (!(options.verify ? Verify(options, &failure) : Publish(options, &failure))) {
     std::fprintf(err, "velkaris-publish: %s\n", failure.message.c_str());
     return static_cast<int>(failure.code);
   }

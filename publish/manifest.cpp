@@ -133,7 +133,27 @@ bool ParseEntry(const std::vector<std::string_view>& fields, Manifest* manifest,
   return false;
 }
 
+// The slot of the patcher or the launcher; null for any other name.
+template <typename AnyManifest>
+auto ExecutableSlot(AnyManifest& manifest, const std::u16string& name)
+    -> decltype(&manifest.patcher) {
+  if (name == kPatcherFileName) return &manifest.patcher;
+  if (name == kLauncherFileName) return &manifest.launcher;
+  return nullptr;
+}
+
 }  // namespace
+
+const ManifestFile* FindFile(const Manifest& manifest, const std::u16string& name) {
+  if (const auto* slot = ExecutableSlot(manifest, name)) return *slot ? &**slot : nullptr;
+  const auto found = manifest.files.find(name);
+  return found == manifest.files.end() ? nullptr : &found->second;
+}
+
+ManifestFile& FileEntry(Manifest* manifest, const std::u16string& name) {
+  if (auto* slot = ExecutableSlot(*manifest, name)) return *slot ? **slot : slot->emplace();
+  return manifest->files[name];
+}
 
 std::string FormatManifest(const Manifest& manifest) {
   std::string text(kHeader);

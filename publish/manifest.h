@@ -57,6 +57,12 @@ struct Manifest {
   bool operator==(const Manifest&) const = default;
 };
 
+// The entry of a published name: the patcher's and the launcher's under
+// their own names, any other in `files`; null when the manifest has none.
+const ManifestFile* FindFile(const Manifest& manifest, const std::u16string& name);
+// The same entry, made empty when missing.
+ManifestFile& FileEntry(Manifest* manifest, const std::u16string& name);
+
 std::string FormatManifest(const Manifest& manifest);
 
 enum class ManifestRead {

@@ -1,20 +1,19 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
-#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "patcher/version_files.h"
 #include "publish/build_folder.h"
 #include "publish/failure.h"
 #include "publish/manifest.h"
-#include "publish/progress.h"
+#include "publish/tree_copies.h"
 
-// What one publish does to a release tree, worked out before anything is
-// written: the dry run prints it, the real run carries it out.
+// What one publish does to a release tree, worked out from what was read of
+// the build, the last release and the tree before anything is written: the
+// dry run prints it, the real run carries it out. Planning reads nothing.
 namespace publish {
 
 enum class Change {
@@ -27,21 +26,22 @@ enum class Change {
   kRemoved,    // listed before, not in the build: dropped from the list
 };
 
-// The version files as players see them now.
-struct TreeVersions {
-  bool hasRecord = false;
-  int32_t first = 0;
-  int32_t second = 0;
-  FileVersionMap list;
+enum class Signing {
+  kUnsigned,  // no signing key
+  kInPlace,   // the tree serves this release's signed manifest already
+  kAnew,      // written after the files, before the list
 };
 
-// A published file's copy in the tree now.
-struct TreeCopy {
-  FileStamp stamp;
-  Sha256Digest hash{};
+// The steps that change what players can fetch, in this order. Behind edge
+// caches that keep copies for up to --settle seconds, a step that follows
+// another waits that long first, so that no cache pairs a record with an
+// older list, or a list with older files.
+enum class Step {
+  kFiles,   // the burst of renames
+  kList,    // release_manifest and its signature, then patcher_files_version
+  kRecord,  // patcher_version
+  kPrune,   // deleting what the list no longer names
 };
-// By name (the patcher and the launcher under their own); absent: no copy.
-using TreeCopies = std::map<std::u16string, TreeCopy>;
 
 struct PlannedFile {
   std::u16string name;
@@ -58,42 +58,30 @@ struct Plan {
   bool interrupted = false;  // the baseline is an interrupted publish
   bool writeManifest = false;
   PlannedFile patcher;
-  std::optional<PlannedFile> launcher;
-  std::vector<PlannedFile> files;  // listed now or dropped now, by name
+  std::optional<PlannedFile> launcher;  // set when the build holds one
+  std::vector<PlannedFile> files;       // listed now or dropped now, by name
   std::string listText;
   std::string recordText;
   bool writeList = false;
   bool writeRecord = false;
   std::vector<std::u16string> prune;  // files of dropped names to delete
   std::vector<std::string> notes;     // things an operator should know
+  // Decided by the publisher, which holds the key.
+  Signing signing = Signing::kUnsigned;
+  uint32_t settleSeconds = 0;  // 0: no waits
 
   // Anything to write into the tree (not counting the manifest).
   bool TouchesTree() const;
   // Files to copy, in order: accompanying files, the patcher, the launcher.
   std::vector<const PlannedFile*> Copies() const;
   uint64_t CopyBytes() const;
+  // Whether `step` writes anything.
+  bool Does(Step step) const;
+  // Whether `step` waits settleSeconds before it writes.
+  bool SettlesBefore(Step step) const;
+  // All the waits of the run, in seconds.
+  uint64_t SettleTotal() const;
 };
-
-// The last release as the manifest records it, or, without a manifest or
-// when `rebuild` is set, as the tree itself shows it (its version files and
-// the hashes of its files).
-bool LoadBaseline(const std::filesystem::path& tree, const std::filesystem::path& manifestPath,
-                  bool rebuild, std::FILE* progressOut, Manifest* baseline, bool* fromManifest,
-                  std::vector<std::string>* notes, Failure* failure);
-
-bool ReadTreeVersions(const std::filesystem::path& tree, TreeVersions* versions, Failure* failure);
-
-// The tree's copies of `names` (those present), each read and hashed.
-bool HashTreeCopies(const std::filesystem::path& tree, const std::vector<std::u16string>& names,
-                    std::FILE* progressOut, TreeCopies* copies, Failure* failure);
-// The tree's copies of those of `names` whose content the manifest knows;
-// a copy that still shows the stamp under which the manifest recorded its
-// hash is not read again.
-bool CheckTreeCopies(const std::filesystem::path& tree, const Manifest& baseline,
-                     const std::vector<std::u16string>& names, std::FILE* progressOut,
-                     TreeCopies* copies, Failure* failure);
-// The patcher, the launcher and every listed name.
-std::vector<std::u16string> PublishedNames(const Manifest& manifest);
 
 // The build files whose content must be read before planning: those that
 // may equal what the manifest or the tree holds. Every other one differs
@@ -105,22 +93,14 @@ struct PlanInput {
   const BuildContent* build = nullptr;
   const Manifest* baseline = nullptr;
   bool baselineFromManifest = false;
-  const TreeVersions* shown = nullptr;
-  const TreeCopies* copies = nullptr;
-  std::filesystem::path tree;
+  const TreeVersions* shown = nullptr;                // with the version files' bytes
+  const TreeCopies* copies = nullptr;                 // of the build's names
+  const std::set<std::u16string>* present = nullptr;  // PresentNames; only --prune reads it
   std::optional<int32_t> second;  // the record's second number, when set
   bool prune = false;
+  uint32_t settleSeconds = 0;
 };
 
 bool MakePlan(const PlanInput& input, Plan* plan, Failure* failure);
-
-// The plan for an operator: what changes, with the numbers players see now
-// and the new ones.
-std::string DescribePlan(const Plan& plan);
-
-// Every way the tree differs from the manifest, one line each; `copies`
-// from HashTreeCopies of PublishedNames.
-std::vector<std::string> TreeDifferences(const Manifest& manifest, const TreeVersions& shown,
-                                         const TreeCopies& copies);
 
 }  // namespace publish

@@ -11,6 +11,12 @@ constexpr uint64_t kMebibyte = uint64_t{1} << 20;
 
 }  // namespace
 
+void Say(std::FILE* out, const std::string& text) {
+  if (out == nullptr) return;
+  std::fputs(text.c_str(), out);
+  std::fflush(out);
+}
+
 Progress::Progress(std::FILE* out, std::string activity, size_t files, uint64_t bytes)
     : m_out(out),
       m_activity(std::move(activity)),

@@ -8,6 +8,9 @@
 
 namespace publish {
 
+// Text for the operator, at once; `out` null: silent.
+void Say(std::FILE* out, const std::string& text);
+
 // A line now and then for a step over many files, so an operator watching a
 // large tree sees it move; a step that ends within a second prints nothing.
 class Progress {

@@ -1,14 +1,20 @@
 #include "publish/publisher.h"
 
-#include <algorithm>
+#include <chrono>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "publish/baseline.h"
 #include "publish/build_folder.h"
 #include "publish/file_io.h"
 #include "publish/list_names.h"
 #include "publish/plan.h"
+#include "publish/plan_text.h"
 #include "publish/release_signing.h"
+#include "publish/tree_copies.h"
+#include "publish/tree_lock.h"
 
 namespace publish {
 
@@ -18,31 +24,13 @@ namespace fs = std::filesystem;
 
 constexpr uint64_t kMebibyte = uint64_t{1} << 20;
 
-struct Paths {
+struct Paths : TreePaths {
   fs::path build;
-  fs::path tree;
-  fs::path manifest;
 };
 
-// Absolute, with links resolved as far as the path exists, so that two
-// names for one folder are recognised.
-fs::path Resolved(const fs::path& path) {
-  std::error_code error;
-  const fs::path absolute = fs::absolute(path, error).lexically_normal();
-  const fs::path canonical = fs::weakly_canonical(absolute, error);
-  return error ? absolute : canonical;
-}
-
 bool ResolvePaths(const PublishOptions& options, Paths* paths, Failure* failure) {
-  paths->tree = Resolved(options.releaseTree);
-  paths->manifest =
-      options.manifest.empty() ? DefaultManifestPath(paths->tree) : Resolved(options.manifest);
-  if (paths->manifest.empty()) {
-    return Fail(failure, ExitCode::kUsage,
-                "the release tree has no name to put its manifest beside; give --manifest");
-  }
-  if (options.verify) return true;
-  paths->build = Resolved(options.buildFolder);
+  if (!ResolveTreePaths(options.releaseTree, options.manifest, paths, failure)) return false;
+  paths->build = ResolvedPath(options.buildFolder);
   if (IsWithin(paths->build, paths->tree) || IsWithin(paths->tree, paths->build)) {
     return Fail(failure, ExitCode::kUsage,
                 "the build folder and the release tree must not overlap");
@@ -54,27 +42,6 @@ bool ResolvePaths(const PublishOptions& options, Paths* paths, Failure* failure)
                 "keep the manifest outside the release tree and the build folder");
   }
   return true;
-}
-
-// Runs that write take the lock, creating it; the others only respect a
-// lock that exists, so that they write nothing at all.
-bool TakeLock(const Paths& paths, bool writes, FileLock* lock, Failure* failure) {
-  const fs::path path = LockPath(paths.manifest);
-  if (writes && !CreateFolders(path.parent_path(), failure)) return false;
-  switch (lock->Take(path, writes)) {
-    case FileLock::Result::kLocked:
-    case FileLock::Result::kMissing:
-      return true;
-    case FileLock::Result::kHeld:
-      return Fail(failure, ExitCode::kLockHeld,
-                  "another run is publishing into " + PrintablePath(paths.tree) + " (it holds " +
-                      PrintablePath(path) + "); try again when it has finished");
-    case FileLock::Result::kFailed:
-      break;
-  }
-  return Fail(failure, ExitCode::kWriteFailed,
-              "cannot take the lock " + PrintablePath(path) + ": " +
-                  std::error_code(errno, std::generic_category()).message());
 }
 
 bool HashSources(const std::vector<SourceFile*>& sources, std::FILE* progressOut,
@@ -136,10 +103,7 @@ bool StageCopies(const Plan& plan, const Paths& paths, const PublishOptions& opt
     staged->emplace_back(PathBelow(paths.tree, copy->name));
     Sha256Digest copied{};
     if (!StageCopy(*copy->source, &staged->back(), &progress, &copied, failure)) return false;
-    ManifestFile& entry = copy->name == kPatcherFileName    ? *target->patcher
-                          : copy->name == kLauncherFileName ? *target->launcher
-                                                        : target->files[copy->name];
-    entry.hash = copied;
+    FileEntry(target, copy->name).hash = copied;
     progress.FileDone();
   }
   progress.Finish();
@@ -150,8 +114,33 @@ bool StageCopies(const Plan& plan, const Paths& paths, const PublishOptions& opt
   return true;
 }
 
+// The signed manifest of the plan's release, with `target`'s hashes; fails
+// while the content of a file still to copy is unknown.
+bool SignedText(const Plan& plan, const Manifest& target, std::string* text, Failure* failure) {
+  return ReleaseManifestText(target, plan.launcher.has_value(), plan.recordText, plan.listText,
+                             text, failure);
+}
+
+// Signed anew unless the tree serves this very manifest already; content
+// first known while copying means there is copying to do anyway.
+Signing DecideSigning(const Plan& plan, const fs::path& tree, const SigningKey* key) {
+  if (key == nullptr) return Signing::kUnsigned;
+  std::string text;
+  Failure unknown;
+  return SignedText(plan, plan.target, &text, &unknown) && SignedManifestInPlace(tree, text, *key)
+             ? Signing::kInPlace
+             : Signing::kAnew;
+}
+
+// Until no edge cache can hold a copy older than what was written before.
+void Settle(const Plan& plan, Step step, const PublishOptions& options) {
+  if (!plan.SettlesBefore(step)) return;
+  Say(options.out, WaitText(plan, step));
+  options.sleep(plan.settleSeconds);
+}
+
 bool ChangeTree(const Plan& plan, const Paths& paths, const PublishOptions& options,
-                const SigningKey* signingKey, Manifest* target, Failure* failure) {
+                const SigningKey& key, Manifest* target, Failure* failure) {
   if (!CheckSpace(plan, paths, failure) || !CreateFolders(paths.tree, failure)) return false;
   RemoveStaleTemporaries(paths.tree);
 
@@ -169,23 +158,27 @@ bool ChangeTree(const Plan& plan, const Paths& paths, const PublishOptions& opti
     if (!file.SwitchIntoPlace(options.rename, failure)) return false;
   }
   // Before the list and the record: a launcher that reads the new record
-  // finds the manifest that vouches for it.
+  // finds the manifest that vouches for it, behind caches too (the wait
+  // before the record). A launcher takes a manifest only with its own
+  // record, so the new one never meets an older list in use.
+  Settle(plan, Step::kList, options);
   std::string signedText;
-  if (signingKey != nullptr &&
-      (!ReleaseManifestText(*target, plan.recordText, plan.listText, &signedText, failure) ||
-       (!SignedManifestInPlace(paths.tree, signedText, *signingKey) &&
-        !WriteSignedManifest(paths.tree, signedText, *signingKey, options.rename, failure)))) {
+  if (plan.signing == Signing::kAnew &&
+      (!SignedText(plan, *target, &signedText, failure) ||
+       !WriteSignedManifest(paths.tree, signedText, key, options.rename, failure))) {
     return false;
   }
   if (plan.writeList &&
       !WriteIntoPlace(paths.tree / kFileListName, plan.listText, options.rename, failure)) {
     return false;
   }
+  Settle(plan, Step::kRecord, options);
   if (plan.writeRecord &&
       !WriteIntoPlace(paths.tree / kVersionRecordName, plan.recordText, options.rename, failure)) {
     return false;
   }
   // Only now that the new list is live does no player need these files.
+  Settle(plan, Step::kPrune, options);
   for (const std::u16string& name : plan.prune) {
     std::error_code error;
     const fs::path path = PathBelow(paths.tree, name);
@@ -195,112 +188,71 @@ bool ChangeTree(const Plan& plan, const Paths& paths, const PublishOptions& opti
   return true;
 }
 
-void Say(std::FILE* out, const std::string& text) {
-  if (out == nullptr) return;
-  std::fputs(text.c_str(), out);
-  std::fflush(out);
-}
-
-bool Verify(const Paths& paths, const PublishOptions& options, Failure* failure) {
-  Manifest manifest;
+// Reads the build, the last release and the tree, and plans.
+bool PlanPublish(const Paths& paths, const PublishOptions& options, const SigningKey* key,
+                 BuildContent* build, Plan* plan, Failure* failure) {
+  Manifest baseline;
   bool fromManifest = false;
   std::vector<std::string> notes;
-  if (!LoadBaseline(paths.tree, paths.manifest, false, options.progress, &manifest, &fromManifest,
-                    &notes, failure)) {
-    return false;
-  }
-  if (!fromManifest) {
-    return Fail(failure, ExitCode::kTreeUnreadable,
-                "there is no manifest " + PrintablePath(paths.manifest) + " to verify against");
-  }
   TreeVersions shown;
-  TreeCopies copies;
-  if (!ReadTreeVersions(paths.tree, &shown, failure) ||
-      !HashTreeCopies(paths.tree, PublishedNames(manifest), options.progress, &copies, failure)) {
+  if (!ScanBuildFolder(paths.build, build, failure) ||
+      !LoadBaseline(paths.tree, paths.manifest, options.rebuildManifest, options.progress,
+                    &baseline, &fromManifest, &notes, failure) ||
+      !ReadTreeVersions(paths.tree, &shown, failure)) {
     return false;
   }
-  const std::vector<std::string> differences = TreeDifferences(manifest, shown, copies);
-  std::string text = "velkaris-publish: " + PrintablePath(paths.tree) + " against " +
-                     PrintablePath(paths.manifest) + "\n";
-  for (const std::string& line : differences) text += "  " + line + "\n";
-  if (differences.empty()) {
-    Say(options.out, text + "the tree is as the manifest records it\n");
-    return true;
+  std::vector<std::u16string> names;
+  for (const SourceFile* file : AllFiles(build)) names.push_back(file->name);
+  TreeCopies copies;
+  if (!CheckTreeCopies(paths.tree, baseline, names, options.progress, &copies, failure) ||
+      !HashSources(FilesToHashFirst(build, baseline, copies), options.progress, failure)) {
+    return false;
   }
-  Say(options.out, text);
-  return Fail(
-      failure, ExitCode::kTreeDiffers,
-      std::to_string(differences.size()) + " difference(s) between the tree and the manifest");
+  const std::set<std::u16string> present =
+      options.prune ? PresentNames(paths.tree, baseline, shown) : std::set<std::u16string>();
+  const PlanInput input{build,          &baseline,     fromManifest,
+                        &shown,         &copies,       &present,
+                        options.second, options.prune, options.settleSeconds};
+  if (!MakePlan(input, plan, failure)) return false;
+  plan->notes = std::move(notes);
+  plan->signing = DecideSigning(*plan, paths.tree, key);
+  return true;
 }
 
 }  // namespace
 
+void SleepSeconds(uint32_t seconds) { std::this_thread::sleep_for(std::chrono::seconds(seconds)); }
+
 bool Publish(const PublishOptions& options, Failure* failure) {
   Paths paths;
   if (!ResolvePaths(options, &paths, failure)) return false;
-  const bool writes = !options.dryRun && !options.verify;
   FileLock lock;
-  if (!TakeLock(paths, writes, &lock, failure)) return false;
-  if (options.verify) return Verify(paths, options, failure);
+  if (!TakeTreeLock(paths, !options.dryRun, &lock, failure)) return false;
 
   SigningKey key;
   std::string keyProblem;
   if (!options.signingKey.empty() && !key.Load(options.signingKey, &keyProblem)) {
     return Fail(failure, ExitCode::kUsage, keyProblem);
   }
-  const SigningKey* signingKey = options.signingKey.empty() ? nullptr : &key;
   BuildContent build;
-  Manifest baseline;
-  bool fromManifest = false;
-  std::vector<std::string> notes;
-  TreeVersions shown;
-  if (!ScanBuildFolder(paths.build, &build, failure) ||
-      !LoadBaseline(paths.tree, paths.manifest, options.rebuildManifest, options.progress,
-                    &baseline, &fromManifest, &notes, failure) ||
-      !ReadTreeVersions(paths.tree, &shown, failure)) {
-    return false;
-  }
-  std::vector<std::u16string> names = {build.patcher.name};
-  if (build.launcher) names.push_back(build.launcher->name);
-  for (const SourceFile& file : build.files) names.push_back(file.name);
-  TreeCopies copies;
-  if (!CheckTreeCopies(paths.tree, baseline, names, options.progress, &copies, failure) ||
-      !HashSources(FilesToHashFirst(&build, baseline, copies), options.progress, failure)) {
-    return false;
-  }
   Plan plan;
-  const PlanInput input{&build,  &baseline,  fromManifest,   &shown,
-                        &copies, paths.tree, options.second, options.prune};
-  if (!MakePlan(input, &plan, failure)) return false;
-  plan.notes = std::move(notes);
-  // Signed anew unless the tree serves this very manifest already; content
-  // first known while copying means there is copying to do anyway.
-  std::string signedText;
-  Failure unknown;
-  const bool signNeeded =
-      signingKey != nullptr &&
-      (!ReleaseManifestText(plan.target, plan.recordText, plan.listText, &signedText, &unknown) ||
-       !SignedManifestInPlace(paths.tree, signedText, key));
-
+  if (!PlanPublish(paths, options, options.signingKey.empty() ? nullptr : &key, &build, &plan,
+                   failure)) {
+    return false;
+  }
   Say(options.out, "velkaris-publish: " + PrintablePath(paths.build) + " -> " +
                        PrintablePath(paths.tree) + "\n  manifest " + PrintablePath(paths.manifest) +
-                       "\n" + DescribePlan(plan) +
-                       (signingKey == nullptr ? ""
-                        : signNeeded          ? "  release_manifest: signed anew\n"
-                                              : "  release_manifest: signed, as in the tree\n"));
+                       "\n" + DescribePlan(plan));
   if (options.dryRun) {
     Say(options.out, "dry run: nothing was written\n");
     return true;
   }
-  if (!plan.TouchesTree() && !plan.writeManifest && !signNeeded) {
+  if (!plan.TouchesTree() && !plan.writeManifest) {
     Say(options.out, "nothing to publish: the release tree is up to date\n");
     return true;
   }
   Manifest target = plan.target;
-  if ((plan.TouchesTree() || signNeeded) &&
-      !ChangeTree(plan, paths, options, signingKey, &target, failure)) {
-    return false;
-  }
+  if (plan.TouchesTree() && !ChangeTree(plan, paths, options, key, &target, failure)) return false;
   if (!WriteIntoPlace(paths.manifest, FormatManifest(target), options.rename, failure))
     return false;
   Say(options.out, "published: patcher_version " + std::to_string(target.first) + "\n");

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 #include "publish/failure.h"
@@ -20,24 +21,35 @@
 //      then "patcher_files_version", then "patcher_version";
 //   5. with --prune, the files of names dropped from the list;
 //   6. the manifest, marked "complete".
+// With --settle, a step of 4 and 5 first waits until edge caches can hold
+// nothing older than the step before it (Plan::SettlesBefore).
 // Stopped anywhere, the next run starts from the manifest's target and
 // finishes the job without raising any number twice. One run at a time:
 // each holds the lock beside the manifest.
 namespace publish {
 
+// A day: beyond any edge cache's freshness worth waiting for.
+inline constexpr uint32_t kMaxSettleSeconds = 86400;
+
+// Waits; replaceable so that tests run on a fake clock.
+using SleepFunction = std::function<void(uint32_t seconds)>;
+void SleepSeconds(uint32_t seconds);
+
 struct PublishOptions {
-  std::filesystem::path buildFolder;  // unused by verify
+  std::filesystem::path buildFolder;
   std::filesystem::path releaseTree;
   std::filesystem::path manifest;    // empty: DefaultManifestPath(releaseTree)
   std::filesystem::path signingKey;  // empty: the release is not signed
   bool dryRun = false;
   bool prune = false;
-  bool verify = false;            // compare the tree with the manifest, write nothing
+  bool verify = false;            // the command is --verify (verify.h), not a publish
   bool rebuildManifest = false;   // take the tree over as it stands, ignoring the manifest
   std::optional<int32_t> second;  // the record's second number; kept when unset
+  uint32_t settleSeconds = 0;     // the edge caches' freshness; 0: no waits
   std::FILE* out = nullptr;       // the plan and the outcome; null: silent
   std::FILE* progress = nullptr;  // progress lines; null: silent
   RenameFunction rename = RenameFile;
+  SleepFunction sleep = SleepSeconds;
 };
 
 bool Publish(const PublishOptions& options, Failure* failure);

@@ -23,7 +23,7 @@ bool AddEntry(std::u16string_view name, const ManifestFile& file, ReleaseManifes
 
 }  // namespace
 
-bool ReleaseManifestText(const Manifest& target, std::string_view recordText,
+bool ReleaseManifestText(const Manifest& target, bool launcherInBuild, std::string_view recordText,
                          std::string_view listText, std::string* text, Failure* failure) {
   ReleaseManifest manifest;
   std::string recordPath;
@@ -35,10 +35,11 @@ bool ReleaseManifestText(const Manifest& target, std::string_view recordText,
   if (!AddEntry(kPatcherFileName, target.patcher.value_or(ManifestFile{}), &manifest, failure)) {
     return false;
   }
-  // A launcher copy whose content the tool no longer knows is left out:
-  // launchers built with the key then refuse to fetch it.
-  if (target.launcher && target.launcher->hash && target.launcher->stamp &&
-      !AddEntry(kLauncherFileName, *target.launcher, &manifest, failure)) {
+  // Any other launcher entry may hold a hash taken from the served tree
+  // (a tree taken over), which anyone who can write there chose. Launchers
+  // built with the key refuse to fetch a copy the manifest does not name.
+  if (launcherInBuild &&
+      !AddEntry(kLauncherFileName, target.launcher.value_or(ManifestFile{}), &manifest, failure)) {
     return false;
   }
   for (const auto& [name, file] : target.files) {

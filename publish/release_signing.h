@@ -11,15 +11,16 @@
 #include "publish/signing.h"
 
 // The signed release manifest of a tree, written beside its record: what a
-// launcher built with the key takes. Its content comes from the tool's own
-// record of what it copied from the build (hashes and sizes), never from
-// reading the served tree, so a tree that someone else changed on the
-// server is not signed as it stands.
+// launcher built with the key takes. Its content is this build's (hashes
+// and sizes taken from it, or while copying it), never what was read from
+// the served tree, so a tree that someone else changed on the server is not
+// signed as it stands.
 namespace publish {
 
 // The text of the signed manifest for `target` with its record and list;
-// fails when the content of a file to sign is not known.
-bool ReleaseManifestText(const Manifest& target, std::string_view recordText,
+// fails when the content of a file to sign is not known. The launcher copy
+// is named only when `launcherInBuild`.
+bool ReleaseManifestText(const Manifest& target, bool launcherInBuild, std::string_view recordText,
                          std::string_view listText, std::string* text, Failure* failure);
 
 // True when the tree already serves exactly `text`, signed by `key`.

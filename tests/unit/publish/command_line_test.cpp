@@ -14,7 +14,8 @@ struct ArgumentCase {
 TEST(CommandLine, AcceptsTheDocumentedFormsAndNamesWhatIsWrong) {
   const ArgumentCase cases[] = {
       {{"build", "tree"}, nullptr},
-      {{"--dry-run", "build", "--prune", "tree", "--second", "-3", "--manifest", "m", "--quiet"},
+      {{"--dry-run", "build", "--prune", "tree", "--second", "-3", "--manifest", "m", "--quiet",
+        "--settle", "30"},
        nullptr},
       {{"build"}, "BUILD_FOLDER and RELEASE_TREE"},
       {{"build", "tree", "extra"}, "BUILD_FOLDER and RELEASE_TREE"},
@@ -23,6 +24,12 @@ TEST(CommandLine, AcceptsTheDocumentedFormsAndNamesWhatIsWrong) {
       {{"build", "tree", "--second", "2147483648"}, "whole number"},
       {{"build", "tree", "--second", "7x"}, "whole number"},
       {{"build", "tree", "--manifest"}, "--manifest needs a value"},
+      {{"build", "tree", "--settle", "86400"}, nullptr},
+      {{"build", "tree", "--settle", "86401"}, "from 0 to 86400"},
+      {{"build", "tree", "--settle", "-1"}, "from 0 to 86400"},
+      {{"build", "tree", "--settle", "1.5"}, "from 0 to 86400"},
+      {{"build", "tree", "--settle"}, "--settle needs a value"},
+      {{"--verify", "tree", "--settle", "0"}, "--verify takes RELEASE_TREE alone"},
   };
   for (const ArgumentCase& c : cases) {
     publish::PublishOptions options;
@@ -43,6 +50,7 @@ TEST(CommandLine, AcceptsTheDocumentedFormsAndNamesWhatIsWrong) {
   ASSERT_TRUE(publish::ParseCommandLine(cases[1].args, &options, &quiet, &help, &problem));
   EXPECT_TRUE(options.dryRun && options.prune && quiet && !help);
   EXPECT_EQ(options.second, -3);
+  EXPECT_EQ(options.settleSeconds, 30u);
   EXPECT_EQ(options.manifest, "m");
   EXPECT_EQ(options.buildFolder, "build");
   EXPECT_EQ(options.releaseTree, "tree");

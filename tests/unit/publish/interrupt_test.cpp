@@ -41,11 +41,38 @@ TEST_F(InterruptedPublish, StoppedBeforeEachRenameAndRepeatedItEndsAsAnUninterru
   pruning.prune = true;
   // The order of the renames: the manifest's journal, the four copies in
   // one burst, each already staged when the first moves, the list, the
-  // record, the manifest.
+  // record, the manifest. With --settle, the waits between them (on a fake
+  // clock); a run that completes a stopped one waits before its first step.
+  const std::string journal = "UploadData.publish-manifest";
+  const char* list = "patcher_files_version";
+  const char* record = "patcher_version";
+  const std::vector<std::string> burst = {journal, "a.dat", "d.dat", "e.dat",
+                                          "VelkarisPatcher32.vke"};
+  const auto then = [](std::vector<std::string> before, std::vector<std::string> after) {
+    before.insert(before.end(), after.begin(), after.end());
+    return before;
+  };
+  const struct {
+    const char* what;
+    uint32_t settle;
+    bool sign;
+    int stopAt;  // a run stopped before this rename comes first; -1: none
+    std::vector<std::string> order;
+    const char* firstWait;  // what the first wait printed is for
+  } orders[] = {
+      {"as ever", 0, false, -1, then(burst, {list, record, journal}), nullptr},
+      {"settling", 30, false, -1, then(burst, {"wait 30", list, "wait 30", record, journal}), list},
+      {"settling, signed", 30, true, -1,
+       then(burst, {"wait 30", "release_manifest", "release_manifest.sig", list, "wait 30", record,
+                    journal}),
+       "release_manifest and patcher_files_version"},
+      {"after a stop", 30, false, 5, {journal, "wait 30", list, "wait 30", record, journal}, list},
+  };
   std::vector<std::string> renamed;
+  bool stopped = false;
   auto counting = pruning;
   counting.rename = [&](const fs::path& from, const fs::path& to) {
-    if (renamed.size() == 1) {
+    if (renamed.size() == 1 && !stopped) {
       for (const char* staged : {"a.dat", "d.dat", "e.dat", "VelkarisPatcher32.vke"}) {
         EXPECT_TRUE(fs::exists(publish::TemporaryPath(Tree() / staged))) << staged;
       }
@@ -53,14 +80,33 @@ TEST_F(InterruptedPublish, StoppedBeforeEachRenameAndRepeatedItEndsAsAnUninterru
     renamed.push_back(to.filename().string());
     return publish::RenameFile(from, to);
   };
-  ASSERT_EQ(Run(counting), ExitCode::kOk);
-  EXPECT_EQ(renamed,
-            (std::vector<std::string>{"UploadData.publish-manifest", "a.dat", "d.dat", "e.dat",
-                                      "VelkarisPatcher32.vke", "patcher_files_version",
-                                      "patcher_version", "UploadData.publish-manifest"}));
+  counting.sleep = [&](uint32_t seconds) { renamed.push_back("wait " + std::to_string(seconds)); };
+  for (const auto& row : orders) {
+    SCOPED_TRACE(row.what);
+    RestoreState(stash);
+    stopped = row.stopAt >= 0;
+    if (stopped) {
+      int count = 0;
+      auto interrupted = pruning;
+      interrupted.rename = InterruptAt(&count, row.stopAt);
+      ASSERT_EQ(Run(interrupted), ExitCode::kWriteFailed);
+    }
+    renamed.clear();
+    counting.settleSeconds = row.settle;
+    counting.signingKey = row.sign ? fs::path(LAUNCHER_TEST_KEYS) / "test-release.key" : "";
+    std::string printed;
+    ASSERT_EQ(Run(counting, &printed), ExitCode::kOk) << LastMessage();
+    EXPECT_EQ(renamed, row.order);
+    const size_t wait = printed.find("settling: waiting ");
+    EXPECT_EQ(wait != printed.npos, row.firstWait != nullptr) << printed;
+    if (row.firstWait != nullptr) {
+      EXPECT_EQ(printed.substr(wait, printed.find('\n', wait) - wait),
+                "settling: waiting 30 s for edge caches before " + std::string(row.firstWait));
+    }
+  }
   EXPECT_FALSE(fs::exists(Tree() / "b.dat"));
   const auto reference = Contents();
-  const int renames = static_cast<int>(renamed.size());
+  const int renames = static_cast<int>(orders[0].order.size());
 
   for (int stop = 0; stop < renames; ++stop) {
     SCOPED_TRACE("stopped before rename " + std::to_string(stop));

@@ -14,6 +14,7 @@
 #include "patcher/version_files.h"
 #include "publish/list_names.h"
 #include "publish/publisher.h"
+#include "publish/verify.h"
 
 namespace fs = std::filesystem;
 using Names = std::vector<std::u16string>;
@@ -98,11 +99,14 @@ class PublishTest : public ::testing::Test {
     publish::PublishOptions options;
     options.buildFolder = Build();
     options.releaseTree = Tree();
+    options.sleep = [](uint32_t) { ADD_FAILURE() << "a real wait"; };
     return options;
   }
   publish::ExitCode Run(publish::PublishOptions options) {
     publish::Failure failure;
-    const bool ok = publish::Publish(options, &failure);
+    // As the tool runs it.
+    const bool ok =
+        options.verify ? publish::Verify(options, &failure) : publish::Publish(options, &failure);
     EXPECT_EQ(ok, failure.code == publish::ExitCode::kOk) << failure.message;
     m_lastMessage = failure.message;
     return failure.code;

@@ -147,11 +147,15 @@ TEST_F(PublishTest, ADryRunPrintsThePlanAndChangesNothing) {
 
   auto options = Options();
   options.dryRun = true;
+  options.settleSeconds = 30;  // shown, never waited for
   std::string printed;
   ASSERT_EQ(Run(options, &printed), ExitCode::kOk);
   EXPECT_EQ(Snapshot(), published);
-  for (const char* line : {"patcher_version: 1 -> 2", "changed a.dat 1 -> 2", "removed b.dat 1",
-                           "new c.dat - -> 1", "dry run: nothing was written"}) {
+  for (const char* line :
+       {"patcher_version: 1 -> 2", "changed a.dat 1 -> 2", "removed b.dat 1", "new c.dat - -> 1",
+        "settling for edge caches: 60 s in all (30 s before patcher_files_version, 30 s before "
+        "patcher_version)",
+        "dry run: nothing was written"}) {
     EXPECT_NE(printed.find(line), std::string::npos) << line << " in\n" << printed;
   }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "patcher/release_manifest.h"
@@ -36,6 +37,11 @@ class SignedPublish : public PublishTest {
       }
     }
     return ::testing::AssertionSuccess();
+  }
+  bool SignsTheLauncher() const {
+    ReleaseManifest manifest;
+    return ParseReleaseManifest(ReadBytes(Tree() / "release_manifest"), &manifest) &&
+           manifest.entries.count("VelkarisLauncher.exe") != 0;
   }
 };
 
@@ -96,6 +102,35 @@ TEST_F(SignedPublish, StoppedBeforeEachRenameItNeverServesARecordItsManifestDoes
     ASSERT_EQ(Run(Signed()), ExitCode::kOk) << LastMessage();
     EXPECT_TRUE(TreeVerifies());
     EXPECT_EQ(TreeFile(u"a.dat"), "a2");
+  }
+}
+
+TEST_F(SignedPublish, OnlyTheBuildsOwnLauncherIsSignedNeverACopyFoundOnTheServer) {
+  const struct {
+    const char* what;
+    std::function<void(publish::PublishOptions*)> arrange;
+  } cases[] = {
+      {"with the manifest", [](publish::PublishOptions*) {}},
+      {"the tree taken over without it",
+       [this](publish::PublishOptions*) { fs::remove(Manifest()); }},
+      {"--rebuild-manifest", [](publish::PublishOptions* o) { o->rebuildManifest = true; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(Tree());
+    fs::remove(Manifest());
+    SetBuild(kLauncherFileName, "launcher 1");
+    ASSERT_EQ(Run(Signed()), ExitCode::kOk);
+    EXPECT_TRUE(SignsTheLauncher());
+
+    // The next build has no launcher; someone put one on the server.
+    RemoveBuild(kLauncherFileName);
+    WriteBytes(Tree() / "VelkarisLauncher.exe", "planted");
+    auto options = Signed();
+    c.arrange(&options);
+    ASSERT_EQ(Run(options), ExitCode::kOk) << LastMessage();
+    EXPECT_TRUE(TreeVerifies());
+    EXPECT_FALSE(SignsTheLauncher());
   }
 }
 

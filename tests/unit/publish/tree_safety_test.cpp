@@ -36,7 +36,7 @@ TEST_F(PublishTest, ASecondRunOnTheSameTreeStopsAtOnceAndTheFirstFinishesWhole) 
       auto verify = Options();
       verify.verify = true;
       publish::Failure failure;
-      EXPECT_FALSE(publish::Publish(verify, &failure));
+      EXPECT_FALSE(publish::Verify(verify, &failure));
       others.emplace_back(failure.code, failure.message);
     }
     return publish::RenameFile(from, to);

@@ -1,0 +1,105 @@
+#include "publish/tree_copies.h"
+
+#include "publish/build_folder.h"
+#include "publish/file_ops.h"
+#include "publish/list_names.h"
+#include "publish/progress.h"
+
+namespace publish {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The bytes of a version file; none when it is missing.
+bool ReadVersionFile(const fs::path& path, size_t limit, std::optional<std::string>* text,
+                     Failure* failure) {
+  std::string bytes;
+  const SmallFile read = ReadSmallFile(path, limit, &bytes, failure);
+  if (read == SmallFile::kFailed) return false;
+  if (read == SmallFile::kRead) *text = std::move(bytes);
+  return true;
+}
+
+// The stamp of a regular file below the tree; false when there is none.
+bool StampBelow(const fs::path& tree, const std::u16string& name, FileStamp* stamp) {
+  std::error_code error;
+  const fs::path path = PathBelow(tree, name);
+  return fs::is_regular_file(path, error) && ReadStamp(path, stamp);
+}
+
+}  // namespace
+
+bool ReadTreeVersions(const fs::path& tree, TreeVersions* versions, Failure* failure) {
+  *versions = TreeVersions();
+  if (!ReadVersionFile(tree / kVersionRecordName, kMaxRecordBytes, &versions->recordText,
+                       failure) ||
+      !ReadVersionFile(tree / kFileListName, kMaxListBytes, &versions->listText, failure)) {
+    return false;
+  }
+  ParseVersionRecord(versions->recordText.value_or(""), &versions->first, &versions->second);
+  if (!ParseFileVersions(versions->listText.value_or(""), &versions->list)) {
+    return Fail(failure, ExitCode::kTreeUnreadable,
+                "the tree's file version list holds more entries than the launcher reads");
+  }
+  return true;
+}
+
+bool HashTreeCopies(const fs::path& tree, const std::vector<std::u16string>& names,
+                    std::FILE* progressOut, TreeCopies* copies, Failure* failure) {
+  std::vector<const std::u16string*> present;
+  uint64_t bytes = 0;
+  for (const std::u16string& name : names) {
+    TreeCopy copy;
+    if (!StampBelow(tree, name, &copy.stamp)) continue;
+    bytes += copy.stamp.size;
+    present.push_back(&name);
+    (*copies)[name] = copy;
+  }
+  Progress progress(progressOut, "reading the release tree", present.size(), bytes);
+  for (const std::u16string* name : present) {
+    if (!HashFile(PathBelow(tree, *name), ExitCode::kTreeUnreadable, &progress,
+                  &(*copies)[*name].hash, failure)) {
+      return false;
+    }
+    progress.FileDone();
+  }
+  progress.Finish();
+  return true;
+}
+
+bool CheckTreeCopies(const fs::path& tree, const Manifest& baseline,
+                     const std::vector<std::u16string>& names, std::FILE* progressOut,
+                     TreeCopies* copies, Failure* failure) {
+  copies->clear();
+  std::vector<std::u16string> toHash;
+  for (const std::u16string& name : names) {
+    const ManifestFile* known = FindFile(baseline, name);
+    TreeCopy copy;
+    if (known == nullptr || !known->hash || !StampBelow(tree, name, &copy.stamp)) continue;
+    if (known->stamp == copy.stamp) {
+      copy.hash = *known->hash;
+      copies->emplace(name, copy);
+    } else {
+      toHash.push_back(name);
+    }
+  }
+  return HashTreeCopies(tree, toHash, progressOut, copies, failure);
+}
+
+std::set<std::u16string> PresentNames(const fs::path& tree, const Manifest& baseline,
+                                      const TreeVersions& shown) {
+  std::set<std::u16string> names;
+  for (const auto& [name, file] : baseline.files) names.insert(name);
+  for (const auto& [name, number] : shown.list) {
+    if (ListNameProblem(name).empty()) names.insert(name);
+  }
+  std::set<std::u16string> present;
+  for (const std::u16string& name : names) {
+    std::error_code error;
+    if (fs::exists(PathBelow(tree, name), error)) present.insert(name);
+  }
+  return present;
+}
+
+}  // namespace publish
