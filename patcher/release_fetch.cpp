@@ -5,9 +5,9 @@
 #include <set>
 
 #include "net/file_downloader.h"
-#include "patcher/release_files.h"
+#include "release/release_files.h"
 #include "patcher/release_key.h"
-#include "patcher/release_manifest.h"
+#include "release/release_manifest.h"
 #include "platform/crypto.h"
 #include "platform/system.h"
 

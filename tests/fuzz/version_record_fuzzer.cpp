@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "patcher/version_files.h"
+#include "release/version_files.h"
 #include "tests/fuzz/fuzz_stream.h"
 
 namespace {
