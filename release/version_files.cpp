@@ -185,11 +185,6 @@ bool ParseVersionRecord(std::string_view text, int32_t* first, int32_t* second) 
   return ScanVersionRecord(in, first, second);
 }
 
-bool ReadVersionRecord(std::FILE* file, int32_t* first, int32_t* second) {
-  ByteSource in(file, kMaxRecordBytes);
-  return ScanVersionRecord(in, first, second);
-}
-
 std::string FormatVersionRecord(int32_t first, int32_t second) {
   return std::to_string(first) + "\r\n" + std::to_string(second);
 }
