@@ -105,6 +105,17 @@ e2e_begin() {
   chmod -R a+rX "$E2E_OUT"
 }
 
+# e2e_signed_launcher BUILD_DIR: the launcher built with the test release
+# key (into BUILD_DIR/signed-launcher) is the one the next e2e_begin installs
+# and publishes, and the sample release is signed with the key's private
+# half.
+e2e_signed_launcher() {
+  local build=$1/signed-launcher
+  bash "$E2E_LIB_DIR/build_launcher.sh" "$1" "$build" "$E2E_REPO/tests/keys/test-release.pub"
+  E2E_LAUNCHER_EXE=$build/VelkarisLauncher.exe
+  E2E_SIGNING_KEY=$E2E_REPO/tests/keys/test-release.key
+}
+
 e2e_end() {
   local seconds=$(($(date +%s) - E2E_STARTED))
   if [ "$E2E_FAILURES" -ne 0 ]; then
