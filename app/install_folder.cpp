@@ -5,6 +5,7 @@
 
 #include "app/preflight.h"
 #include "fs/file_services.h"
+#include "patcher/release_fetch.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
@@ -114,7 +115,7 @@ bool ChooseInstallFolder(const std::u16string& initialFolder, std::u16string* ch
     const int answer = ShowCatalogueMessage(path + g_messages.MsgConfirmInstallPathSuffix,
                                             kLauncherCaption, platform::kMbYesNo);
     if (answer != platform::kIdYes) continue;
-    if (driveRoot) CreateDirectoryTree(path);
+    if (driveRoot) CreateDirectoryTree(path, NewInstallFolderSecurity());
     *chosen = path;
     return true;
   }
@@ -137,7 +138,7 @@ bool ResolveInstallFolder(const std::u16string& moduleFolder, InstallFolder* res
     }
     folder = moduleFolder;
   } else {
-    CreateDirectoryTree(kDefaultInstallFolder);
+    CreateDirectoryTree(kDefaultInstallFolder, NewInstallFolderSecurity());
     platform::RegistryKey key;
     if (platform::OpenMachineKey(kRegionalKey, &key)) {
       folder = RecordedFolder(key);

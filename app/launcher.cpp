@@ -57,23 +57,23 @@ int RunLauncher(platform::InstanceHandle instance, const char16_t* commandLine) 
   WaitForSplash(instance);
 
   std::u16string moduleFolder;
-  if (!EnterModuleFolder(&moduleFolder)) return kExitFailed;
+  if (!EnterModuleFolder(&moduleFolder)) return platform::kExitFailed;
   const uint64_t startTime = platform::SystemTimeAsFileTime();
-  if (!CheckLauncherDriveSpace()) return kExitFailed;
-  if (!CheckRunningProcesses()) return kExitFailed;
+  if (!CheckLauncherDriveSpace()) return platform::kExitFailed;
+  if (!CheckRunningProcesses()) return platform::kExitFailed;
 
   InstallFolder install;
-  if (!ResolveInstallFolder(moduleFolder, &install)) return kExitFailed;
-  if (!EnsureLauncherCopy(install.folder)) return kExitFailed;
+  if (!ResolveInstallFolder(moduleFolder, &install)) return platform::kExitFailed;
+  if (!EnsureLauncherCopy(install.folder)) return platform::kExitFailed;
   if (install.changed) OfferShortcuts(install.folder);
 
   const bool patcherReady = CheckPatcherVersion();
   // No copy of the server's record survives the run, whatever the check did.
   DropServerRecordCopy();
-  if (!patcherReady) return kExitFailed;
+  if (!patcherReady) return platform::kExitFailed;
 
   g_launcherArgs = LauncherArguments(commandLine);
-  if (!RunPatcher(install.folder)) return kExitFailed;
+  if (!RunPatcher(install.folder)) return platform::kExitFailed;
 
   platform::Sleep(LingerMilliseconds(startTime, platform::SystemTimeAsFileTime()));
   return kExitPatcherStarted;

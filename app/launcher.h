@@ -6,7 +6,6 @@
 #include "platform/types.h"
 
 inline constexpr int kExitPatcherStarted = 0;
-inline constexpr int kExitFailed = -1;
 
 // One whole run of the launcher on the main thread, from the splash to the
 // patcher's start; returns the process exit code. commandLine is the full

@@ -2,6 +2,7 @@
 #include <new>
 
 #include "app/launcher.h"
+#include "platform/system.h"
 #include "platform/system_library.h"
 #include "platform/win32.h"
 
@@ -17,6 +18,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   } catch (const std::bad_alloc&) {
     // The last resort when the 32-bit address space runs out anywhere in the
     // flow: a failed run, not the runtime's abort.
-    return kExitFailed;
+    return platform::kExitFailed;
   }
 }

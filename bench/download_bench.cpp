@@ -243,7 +243,7 @@ int RunFetch(const std::string& baseUrl, const fs::path& hostRoot, const fs::pat
     if (blank == std::string::npos) return 2;
     platform::FileDigest digest;
     if (!downloader.DownloadFile(Widen(line.substr(0, blank)), Widen(line.substr(blank + 1)),
-                                 hashed ? &digest : nullptr)) {
+                                 kUnboundedDownload, hashed ? &digest : nullptr)) {
       return 1;
     }
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -23,6 +24,10 @@ constexpr uint16_t kShellOperationFlags = platform::kFofSilent | platform::kFofN
 
 // The part of a Win32 error code that an HRESULT carries.
 constexpr uint32_t kHresultCodeMask = 0xFFFF;
+
+constexpr int kRenameRetries = 5;
+constexpr uint32_t kRenameRetryWaitMilliseconds = 1000;
+constexpr size_t kReadChunkBytes = 64 * 1024;
 
 constexpr size_t kLocalConversionUnits = 512;
 constexpr size_t kFallbackInlineUnits = 128;
@@ -100,18 +105,55 @@ bool RenamePath(const std::u16string& from, const std::u16string& to) {
                                       target.data(), kShellOperationFlags) == 0;
 }
 
-bool CreateDirectoryTree(const std::u16string& path) {
+bool MoveIntoPlace(const std::u16string& temporaryName, const std::u16string& finalName,
+                   bool deleteFirst) {
+  if (deleteFirst) DeletePath(finalName);
+  if (RenamePath(temporaryName, finalName)) return true;
+  // A file still held open (an antivirus scan, the old patcher ending) is
+  // usually released within a few seconds.
+  for (int retry = 0; retry < kRenameRetries; ++retry) {
+    platform::Sleep(kRenameRetryWaitMilliseconds);
+    DeletePath(finalName);
+    if (RenamePath(temporaryName, finalName)) return true;
+  }
+  return false;
+}
+
+bool ReadWholeFile(const std::u16string& path, size_t limit, std::string* bytes) {
+  const platform::UniqueFile file = platform::OpenFile(path, "rb");
+  if (!file) return false;
+  bytes->clear();
+  std::array<char, kReadChunkBytes> chunk;
+  while (bytes->size() <= limit) {
+    const size_t read = std::fread(chunk.data(), 1, chunk.size(), file.get());
+    if (read == 0) break;
+    bytes->append(chunk.data(), read);
+  }
+  return !std::ferror(file.get()) && bytes->size() <= limit;
+}
+
+bool WriteWholeFile(const std::u16string& path, std::string_view bytes) {
+  platform::UniqueFile file = platform::OpenFile(path, "wb");
+  if (!file) return false;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return false;
+  // The close writes the last buffered bytes: its failure is a failed write.
+  return std::fclose(file.release()) == 0;
+}
+
+bool CreateDirectoryTree(const std::u16string& path, FolderSecurity security) {
   if (path.size() >= platform::kMaxPath) return false;
+  const auto makeFolder = security == FolderSecurity::kAdministratorsOnly
+                              ? platform::MakeProtectedDirectory
+                              : platform::MakeDirectory;
   // A missing parent is the only failure that matters on the way: existing
   // folders, a bare drive prefix and folders the user may not create are
   // passed over.
   for (size_t i = 0; i < path.size(); ++i) {
-    if (path[i] == u'\\' &&
-        platform::MakeDirectory(path.substr(0, i)) == platform::kErrorPathNotFound) {
+    if (path[i] == u'\\' && makeFolder(path.substr(0, i)) == platform::kErrorPathNotFound) {
       return false;
     }
   }
-  return platform::MakeDirectory(path) != platform::kErrorPathNotFound;
+  return makeFolder(path) != platform::kErrorPathNotFound;
 }
 
 int32_t HresultFromWin32(uint32_t code) {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 // Small services around the file system. None shows a message.
 
@@ -11,8 +13,22 @@
 bool DeletePath(const std::u16string& path);
 // Renames a file, silently.
 bool RenamePath(const std::u16string& from, const std::u16string& to);
+// Renames temporaryName onto finalName, deleting finalName first when asked,
+// retrying five times a second apart while the rename fails.
+bool MoveIntoPlace(const std::u16string& temporaryName, const std::u16string& finalName,
+                   bool deleteFirst);
+
+// The whole file, when it holds at most `limit` bytes.
+bool ReadWholeFile(const std::u16string& path, size_t limit, std::string* bytes);
+// Replaces the file with `bytes`; false unless every byte reached it.
+bool WriteWholeFile(const std::u16string& path, std::string_view bytes);
+
+// Who may change the folders CreateDirectoryTree creates: whoever the
+// parent lets (its inherited entries), or administrators only.
+enum class FolderSecurity { kInherited, kAdministratorsOnly };
 // Creates every missing folder along a path; only "\" separates folders.
-bool CreateDirectoryTree(const std::u16string& path);
+bool CreateDirectoryTree(const std::u16string& path,
+                         FolderSecurity security = FolderSecurity::kInherited);
 
 // Raised only by the fallback conversion of AnsiToWide, carrying an HRESULT.
 struct TextConversionError {

@@ -18,8 +18,6 @@ namespace {
 constexpr int kAnsiPathBytes = 1024;
 // Only a transfer cut short is tried again, this many more times at most.
 constexpr int kMaxFurtherAttempts = 10;
-// Below this rate for the stall limit counts as no data at all.
-constexpr long kStallBytesPerSecond = 1;
 // libcurl's default receive buffer of 16 KiB costs six times the system
 // calls of the curl tool's 100 KiB on a large patcher file.
 constexpr long kReceiveBufferBytes = 100 * 1024;
@@ -58,18 +56,21 @@ void FileDownloader::AimInstanceForTesting(std::string url) { Instance().baseUrl
 
 bool FileDownloader::DownloadFile(const std::u16string& serverPath,
                                   const std::u16string& localPath) {
-  return DownloadFile(serverPath, localPath, nullptr);
+  return DownloadFile(serverPath, localPath, kUnboundedDownload, nullptr);
 }
 
 bool FileDownloader::DownloadFile(const std::u16string& serverPath,
-                                  const std::u16string& localPath, platform::FileDigest* digest) {
+                                  const std::u16string& localPath, uint64_t byteLimit,
+                                  platform::FileDigest* digest) {
   AnsiPath serverPathAnsi;
   AnsiPath localPathAnsi;
   if (!ToAnsi(serverPath, &serverPathAnsi) || !ToAnsi(localPath, &localPathAnsi)) return false;
   m_writeContext.hashing = digest != nullptr;
+  m_writeContext.byteLimit = byteLimit;
   const bool downloaded =
       DownloadWithRetry(kNoSubPath, serverPathAnsi.data(), localPathAnsi.data());
   m_writeContext.hashing = false;
+  m_writeContext.byteLimit = kUnboundedDownload;
   if (downloaded && digest != nullptr) *digest = m_digest;
   return downloaded;
 }
@@ -91,6 +92,7 @@ int FileDownloader::DownloadOnce(const char* subPath, const char* serverPath,
   m_writeContext.hash.reset();
   if (m_writeContext.hashing) m_writeContext.hash = std::make_unique<platform::Sha256>();
   m_writeContext.bytes = 0;
+  m_writeContext.overLimit = false;
   const std::string url = baseUrl + subPath + serverPath;
 
   // A fresh handle per attempt: nothing, not even the connection, carries over.
@@ -100,10 +102,16 @@ int FileDownloader::DownloadOnce(const char* subPath, const char* serverPath,
   curl_easy_setopt(transfer.get(), CURLOPT_WRITEDATA, &m_writeContext);
   curl_easy_setopt(transfer.get(), CURLOPT_WRITEFUNCTION, &WriteToFile);
   curl_easy_setopt(transfer.get(), CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
-  // A server that accepts and then stays silent must not hold the splash,
-  // which has no close button, and with it every later start, for good.
-  curl_easy_setopt(transfer.get(), CURLOPT_LOW_SPEED_LIMIT, kStallBytesPerSecond);
+  // A server that stays silent, or sends a byte now and then, must not hold
+  // the splash, which has no close button, and with it every later start.
+  curl_easy_setopt(transfer.get(), CURLOPT_LOW_SPEED_LIMIT, kMinimumBytesPerSecond);
   curl_easy_setopt(transfer.get(), CURLOPT_LOW_SPEED_TIME, m_stallSeconds);
+  // A body announced beyond its bound is refused before it starts; one that
+  // runs past it unannounced is refused by WriteToFile.
+  if (m_writeContext.byteLimit != kUnboundedDownload) {
+    curl_easy_setopt(transfer.get(), CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(m_writeContext.byteLimit));
+  }
   // The player's environment must not steer an elevated launcher to another
   // server: an empty proxy makes libcurl ignore http_proxy and the like.
   curl_easy_setopt(transfer.get(), CURLOPT_PROXY, "");
@@ -111,6 +119,9 @@ int FileDownloader::DownloadOnce(const char* subPath, const char* serverPath,
   const CURLcode result = curl_easy_perform(transfer.get());
   if (result != CURLE_OK) {
     m_writeContext.stream.reset();
+    // Nothing of a body beyond its bound stays on disk: an endless one
+    // would otherwise fill the drive on the next attempt or the next start.
+    if (m_writeContext.overLimit) platform::RemoveFileAnsi(localPath);
     return result;
   }
   long status = 0;
@@ -137,6 +148,11 @@ int FileDownloader::DownloadOnce(const char* subPath, const char* serverPath,
 
 size_t WriteToFile(char* data, size_t itemSize, size_t itemCount, void* userData) {
   auto* context = static_cast<WriteContext*>(userData);
+  const uint64_t incoming = uint64_t{itemSize} * itemCount;
+  if (incoming > context->byteLimit - context->bytes) {
+    context->overLimit = true;
+    return 0;
+  }
   if (!context->stream) {
     if (!context->localFileName) return 0;
     context->stream = platform::OpenFileAnsi(context->localFileName, "wb");

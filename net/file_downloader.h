@@ -16,9 +16,15 @@ inline constexpr int kDownloadOk = 0;
 inline constexpr int kDownloadPartialFile = 18;  // CURLE_PARTIAL_FILE: tried again
 inline constexpr int DownloadRefused = 90;       // no handle, or a status other than 2xx
 
+// A download with no bound on its size: a file whose size nothing states.
+inline constexpr uint64_t kUnboundedDownload = UINT64_MAX;
+
 struct WriteContext {
   const char* localFileName = nullptr;  // ANSI; not owned
   platform::UniqueFile stream;          // opened on the first body data
+  // The body's bound; a body that grows past it is refused at once.
+  uint64_t byteLimit = kUnboundedDownload;
+  bool overLimit = false;
   // Set while a download is asked for its digest: the body is hashed as
   // it is written, anew on every attempt.
   bool hashing = false;
@@ -28,8 +34,10 @@ struct WriteContext {
 
 class FileDownloader {
  public:
-  // An attempt that receives no data for this long is given up.
+  // An attempt that receives less than kMinimumBytesPerSecond on average
+  // over this long is given up: a silent server, or one that trickles.
   static constexpr long kDefaultStallSeconds = 60;
+  static constexpr long kMinimumBytesPerSecond = 1024;
 
   // The one downloader of the process, aimed at the configured server.
   static FileDownloader& Instance();
@@ -43,12 +51,15 @@ class FileDownloader {
   FileDownloader& operator=(const FileDownloader&) = delete;
 
   // Fetches serverPath (relative to the base URL, "/" between folders, sent
-  // unescaped) into localPath. True when the body is in place.
+  // unescaped) into localPath, whatever its size. True when the body is in
+  // place.
   bool DownloadFile(const std::u16string& serverPath, const std::u16string& localPath);
-  // The same, with the size and SHA-256 of the bytes in place, taken while
-  // they stream to disk so the file is never read twice.
+  // The same for a body of at most byteLimit bytes: a larger one fails at
+  // once, without a second attempt, and leaves no file at localPath. With a
+  // digest, the size and SHA-256 of the bytes in place, taken while they
+  // stream to disk so the file is never read twice.
   bool DownloadFile(const std::u16string& serverPath, const std::u16string& localPath,
-                    platform::FileDigest* digest);
+                    uint64_t byteLimit, platform::FileDigest* digest);
 
   // One download, and one attempt of it, in the system's ANSI code page;
   // subPath goes between the base URL and the server path.

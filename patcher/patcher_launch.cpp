@@ -2,8 +2,9 @@
 
 #include "fs/file_services.h"
 #include "patcher/patcher_fetch.h"
-#include "patcher/release_check.h"
+#include "patcher/release_fetch.h"
 #include "patcher/release_files.h"
+#include "patcher/version_check.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "ui/message_box.h"
@@ -27,12 +28,16 @@ std::u16string SystemErrorTextWide(uint32_t code) {
 }  // namespace
 
 bool RunPatcher(std::u16string installFolder) {
-  // Without a release key only presence counts. With one, the install
-  // folder's files may have been replaced by any local user since, so a
-  // patcher that is not the signed one is fetched again like a missing one.
-  const bool patcherPresent = static_cast<bool>(platform::OpenFile(kPatcherFileName, "rb"));
-  const bool patcherGood = patcherPresent && (!ReleaseSigned() || PatcherMatchesRelease());
-  if (!patcherGood && !UpdatePatcher()) return false;
+  // A patcher that is missing, or (with a release key) is not the signed
+  // one, is fetched again, once. The hold lasts until it has started.
+  platform::HeldFile patcher;
+  if (!HoldPatcher(&patcher)) {
+    if (!UpdatePatcher() && !CheckAgainAfterSwitch()) return false;
+    if (!HoldPatcher(&patcher)) {
+      ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, kLauncherCaption);
+      return false;
+    }
+  }
 
   // The program part is quoted: an install folder with blanks would
   // otherwise start a program named after its first word, with

@@ -17,6 +17,10 @@ inline constexpr char16_t kLocalesFolderName[] = u"locales";
 // the install folder once the update they describe is in place.
 inline constexpr char16_t kReleaseManifestName[] = u"release_manifest";
 inline constexpr char16_t kReleaseSignatureName[] = u"release_manifest.sig";
+// The server's record that the kept manifest vouches for, kept beside it:
+// the local record keeps the player's own second number, so its bytes are
+// not the signed ones.
+inline constexpr char16_t kReleaseRecordName[] = u"release_record";
 
 // Where the launcher downloads the server's record and list before it reads
 // them; the list copy is renamed onto the list once the update is in place.
@@ -24,5 +28,7 @@ inline constexpr char16_t kVersionRecordCopyName[] = u"patcher_version_tmp";
 inline constexpr char16_t kFileListCopyName[] = u"patcher_files_version_tmp";
 inline constexpr char16_t kReleaseManifestCopyName[] = u"release_manifest_tmp";
 inline constexpr char16_t kReleaseSignatureCopyName[] = u"release_manifest.sig_tmp";
-// Appended to an executable's name for the download a rename puts in place.
+inline constexpr char16_t kReleaseRecordCopyName[] = u"release_record_tmp";
+// Appended to a file's name for the download a rename puts in place: the
+// executables always, with a release key every listed file too.
 inline constexpr char16_t kFetchSuffix[] = u".temp";

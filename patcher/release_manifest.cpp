@@ -101,7 +101,8 @@ bool IsReleaseManifestName(std::u16string_view name) {
   if (!ServerPathOfListName(name, &path)) return false;
   const std::string folded = Folded(path);
   return folded == Folded(PathOf(kReleaseManifestName)) ||
-         folded == Folded(PathOf(kReleaseSignatureName));
+         folded == Folded(PathOf(kReleaseSignatureName)) ||
+         folded == Folded(PathOf(kReleaseRecordName));
 }
 
 std::string FormatReleaseManifest(const ReleaseManifest& manifest) {

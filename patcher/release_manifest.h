@@ -37,8 +37,9 @@ struct ReleaseManifest {
 // The server path of a list name: "\" becomes "/". False for a character
 // above 255, which no server path can hold.
 bool ServerPathOfListName(std::u16string_view name, std::string* serverPath);
-// True for the names of the manifest and its signature, in any ASCII case
-// (the install folder's file system ignores it).
+// True for the names the launcher keeps a verified release under (the
+// manifest, its signature and the record), in any ASCII case (the install
+// folder's file system ignores it).
 bool IsReleaseManifestName(std::u16string_view name);
 
 // The manifest's text, entries in server-path order.

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "patcher/patcher_fetch.h"
+#include "patcher/release_fetch.h"
 #include "patcher/release_files.h"
 #include "patcher/version_manager.h"
 #include "platform/files.h"
@@ -36,9 +37,13 @@ bool CheckPatcherVersion() {
   if (state == VersionStateSame) return true;
   // Recorded only once the update is on disk, so the record never runs ahead
   // of the files.
-  if (!UpdatePatcher()) return false;
+  if (!UpdatePatcher()) return CheckAgainAfterSwitch();
   if (!manager.ModifyVersion()) return FailStep(kModifyStep);
   return true;
 }
+
+// A publish under way switches a release's files one by one; an honest one
+// then costs a player one more round of requests, not an error.
+bool CheckAgainAfterSwitch() { return StartOver() && CheckPatcherVersion(); }
 
 void DropServerRecordCopy() { platform::RemoveFile(kVersionRecordCopyName); }

@@ -231,3 +231,13 @@ bool IsSafeListName(std::u16string_view name) {
     start = end + 1;
   }
 }
+
+std::vector<std::u16string> SelectChangedFiles(const FileVersionMap& server,
+                                               const FileVersionMap& local) {
+  std::vector<std::u16string> changed;
+  for (const auto& [name, serverNumber] : server) {
+    const auto found = local.find(name);
+    if (found == local.end() || found->second < serverNumber) changed.push_back(name);
+  }
+  return changed;
+}

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The text formats of the version files, shared by the launcher and the
 // tools that publish a release. Pure: no file system, no platform.
@@ -56,6 +57,11 @@ bool ReadFileVersions(std::FILE* file, FileVersionMap* map);
 // white space, 0x1A or a character above 255, or a list beyond its limits;
 // *text is then unspecified.
 bool FormatFileVersions(const FileVersionMap& map, std::string* text);
+
+// The names a player fetches: every name of the server's list that the local
+// list lacks or gives a lower number, in the server list's order.
+std::vector<std::u16string> SelectChangedFiles(const FileVersionMap& server,
+                                               const FileVersionMap& local);
 
 // A list name that names a file below the install folder and nothing else:
 // at most kMaxListNameLength characters of printable ASCII, relative, "\" or

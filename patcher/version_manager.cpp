@@ -1,7 +1,9 @@
 #include "patcher/version_manager.h"
 
-#include "net/file_downloader.h"
-#include "patcher/release_check.h"
+#include <array>
+
+#include "fs/file_services.h"
+#include "patcher/release_fetch.h"
 #include "patcher/release_files.h"
 #include "platform/files.h"
 #include "platform/shell.h"
@@ -18,8 +20,6 @@ constexpr char16_t kModifyFailed[] = u"failed to modify patcher version.";
 constexpr char16_t kRecordDownloadFailed[] = u"Failed to download patcher version information.";
 constexpr char16_t kRecordReadFailed[] = u"Failed to read patcher version information.";
 
-constexpr int kExitFailed = -1;
-
 // The manager's own English notes have no owner window.
 void ShowManagerMessage(const char16_t* text) {
   platform::ShowMessageBox(nullptr, text, kLauncherCaption, platform::kMbOk);
@@ -29,32 +29,29 @@ void ShowManagerMessage(const char16_t* text) {
 // on every build. A write that does not reach the file counts as failed, up
 // to its close, which writes the last buffered bytes.
 bool WriteLocalRecord(int32_t first, int32_t second) {
-  platform::UniqueFile file = platform::OpenFile(kVersionRecordName, "wb");
+  return WriteWholeFile(kVersionRecordName, FormatVersionRecord(first, second));
+}
+
+// The player's own record: its two numbers are read from its start, however
+// long it has grown. Only the server's copy is held to the record's bound.
+bool ReadLocalRecord(int32_t* first, int32_t* second) {
+  const platform::UniqueFile file = platform::OpenFile(kVersionRecordName, "rb");
   if (!file) return false;
-  const std::string text = FormatVersionRecord(first, second);
-  if (std::fwrite(text.data(), 1, text.size(), file.get()) != text.size()) return false;
-  return std::fclose(file.release()) == 0;
+  std::array<char, kMaxRecordBytes> head;
+  const size_t read = std::fread(head.data(), 1, head.size(), file.get());
+  return !std::ferror(file.get()) &&
+         ParseVersionRecord(std::string_view(head.data(), read), first, second);
 }
 
 void ShowListDownloadFailed() {
   ShowCatalogueMessage(g_messages.MsgPatcherVersionDownloadFailed, kListCaption);
 }
 
-// With a release key the list must be the signed one and name exactly the
-// manifest's files before anything is selected from it.
-bool ListIsSigned(const platform::FileDigest& digest) {
-  if (!MatchesRunManifest(kFileListName, digest)) return false;
-  platform::UniqueFile file = platform::OpenFile(kFileListCopyName, "rb");
-  if (!file) return false;
-  FileVersionMap list;
-  return ReadFileVersions(file.get(), &list) && ListMatchesManifest(list, *RunManifest());
-}
-
 }  // namespace
 
 void FailServerRecordDownload() {
   ShowManagerMessage(kRecordDownloadFailed);
-  platform::ExitProcessNow(kExitFailed);
+  platform::ExitProcessNow(platform::kExitFailed);
 }
 
 bool CVPatcherVersionManager::InitVersionFiles() {
@@ -69,40 +66,25 @@ bool CVPatcherVersionManager::InitVersionFiles() {
 int32_t CVPatcherVersionManager::GetVersionState() {
   if (m_determined) return m_state;
   if (!DownloadVersionInfo()) return VersionStateFailed;
-  // A local record beyond the size limit is as unreadable as a missing one.
-  const platform::UniqueFile local = platform::OpenFile(kVersionRecordName, "rb");
-  if (!local || !ReadVersionRecord(local.get(), &m_localVersion, &m_localSecond)) {
-    return VersionStateFailed;
-  }
+  if (!ReadLocalRecord(&m_localVersion, &m_localSecond)) return VersionStateFailed;
   // Any difference counts, a lower server version too: the server decides.
-  const int32_t state = m_serverVersion != m_localVersion ? VersionStateChanged : VersionStateSame;
-  // The signed manifest comes right after the record whenever it will be
-  // needed: for an update, or for a patcher that is missing.
-  if (ReleaseSigned() && (state == VersionStateChanged || !platform::PathExists(kPatcherFileName)) &&
-      !FetchRunManifest()) {
-    FailServerRecordDownload();
-  }
-  m_state = state;
+  m_state = m_serverVersion != m_localVersion ? VersionStateChanged : VersionStateSame;
   m_determined = true;
   return m_state;
 }
 
 bool CVPatcherVersionManager::DownloadVersionInfo() {
-  platform::FileDigest record;
-  if (!FileDownloader::Instance().DownloadFile(kVersionRecordName, kVersionRecordCopyName,
-                                               ReleaseSigned() ? &record : nullptr)) {
-    FailServerRecordDownload();
+  std::string text;
+  switch (FetchServerRecord(&text)) {
+    case RecordFetch::kFailed:
+      FailServerRecordDownload();
+    case RecordFetch::kUnreadable:
+      ShowManagerMessage(kRecordReadFailed);
+      return false;
+    case RecordFetch::kFetched:
+      break;
   }
-  if (ReleaseSigned()) NoteServerRecord(record);
-  platform::UniqueFile copy = platform::OpenFile(kVersionRecordCopyName, "rb");
-  if (!copy) {
-    ShowManagerMessage(kRecordReadFailed);
-    return false;
-  }
-  const bool withinLimit = ReadVersionRecord(copy.get(), &m_serverVersion, &m_serverSecond);
-  copy.reset();
-  platform::RemoveFile(kVersionRecordCopyName);
-  if (!withinLimit) FailServerRecordDownload();
+  ParseVersionRecord(text, &m_serverVersion, &m_serverSecond);
   return true;
 }
 
@@ -131,20 +113,10 @@ bool CVPatcherVersionManager::LoadFileVersions(FileVersionMap* map, std::FILE* f
 }
 
 bool CVPatcherVersionManager::CollectChangedFiles(std::vector<std::u16string>* changed) {
-  platform::FileDigest digest;
-  const bool downloaded = FileDownloader::Instance().DownloadFile(
-      kFileListName, kFileListCopyName, ReleaseSigned() ? &digest : nullptr);
-  if (!downloaded || (ReleaseSigned() && !ListIsSigned(digest))) {
-    if (downloaded) platform::RemoveFile(kFileListCopyName);
-    ShowListDownloadFailed();
-    return false;
-  }
-  platform::UniqueFile serverList = platform::OpenFile(kFileListCopyName, "rb");
-  if (!serverList) return false;
   FileVersionMap serverVersions;
   // A list beyond its limits is no list: refused like one that never arrived.
-  if (!LoadFileVersions(&serverVersions, serverList.release())) {
-    ShowListDownloadFailed();
+  if (!FetchFileList(&serverVersions)) {
+    if (!UpdateMayStartOver()) ShowListDownloadFailed();
     return false;
   }
 
@@ -154,9 +126,7 @@ bool CVPatcherVersionManager::CollectChangedFiles(std::vector<std::u16string>* c
     LoadFileVersions(&localVersions, localList.release());
   }
 
-  for (const auto& [name, serverNumber] : serverVersions) {
-    const auto local = localVersions.find(name);
-    if (local == localVersions.end() || local->second < serverNumber) changed->push_back(name);
-  }
+  const std::vector<std::u16string> selected = SelectChangedFiles(serverVersions, localVersions);
+  changed->insert(changed->end(), selected.begin(), selected.end());
   return true;
 }

@@ -27,6 +27,8 @@ bool FormatSystemMessage(uint32_t code, std::string* text);
 using ThreadProc = unsigned (*)(void* arg);
 bool StartThread(ThreadProc fn, void* arg);
 
+// The process's exit code after a failure or a cancellation.
+inline constexpr int kExitFailed = -1;
 // Ends the process at once with the given exit code; nothing else runs.
 [[noreturn]] void ExitProcessNow(int exitCode);
 

@@ -113,7 +113,7 @@ TEST_F(DownloaderTest, OnlyCutTransfersAreTriedAgainUpToTenMoreTimes) {
     Serve("cut.bin", Response::Ok(body).CutShort(c.cutTransfers, cutBytes));
     server().ClearRequests();
     platform::FileDigest digest;
-    EXPECT_EQ(downloader().DownloadFile(u"cut.bin", u"cut.bin", &digest), c.result);
+    EXPECT_EQ(downloader().DownloadFile(u"cut.bin", u"cut.bin", kUnboundedDownload, &digest), c.result);
     EXPECT_EQ(RequestsFor("cut.bin"), c.attempts);
     // Each attempt starts the file and its hash afresh: the complete body
     // alone, or what the last cut attempt wrote.
@@ -255,13 +255,16 @@ TEST_F(StallTest, DataThenSilenceIsGivenUpAndKeepsWhatArrived) {
   EXPECT_EQ(ReadFile(u"stops.bin"), kBody.substr(0, 1));
 }
 
-TEST_F(StallTest, ASlowButSteadyTransferIsNotCut) {
-  constexpr size_t kChunkBytes = 2;
-  constexpr int kChunkDelayMs = 250;
-  const std::string body = "twelve bytes";  // six chunks over about 1.5 s
-  Serve("slow.bin", Response::Ok(body).Trickle(kChunkBytes, kChunkDelayMs));
-  EXPECT_TRUE(downloader().DownloadFile(u"slow.bin", u"slow.bin"));
-  EXPECT_EQ(ReadFile(u"slow.bin"), body);
+// Above the minimum rate a transfer goes on however long it takes; below
+// it, a byte now and then no longer holds the launcher for days.
+TEST_F(StallTest, OnlyATransferBelowTheMinimumRateIsCut) {
+  constexpr int kChunkDelayMs = 100;
+  const std::string body(8 * 1024, 'b');  // about 4 KiB a second for 2 s
+  Serve("steady.bin", Response::Ok(body).Trickle(body.size() / 20, kChunkDelayMs));
+  EXPECT_TRUE(downloader().DownloadFile(u"steady.bin", u"steady.bin"));
+  EXPECT_EQ(ReadFile(u"steady.bin"), body);
+  Serve("trickle.bin", Response::Ok(body).Trickle(2, kChunkDelayMs));
+  EXPECT_EQ(TimedAttempt("trickle.bin", "trickle.bin"), CURLE_OPERATION_TIMEDOUT);
 }
 
 }  // namespace

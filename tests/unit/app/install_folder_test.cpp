@@ -1,9 +1,12 @@
 #include "app/install_folder.h"
 
+#include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "patcher/release_key.h"
 #include "platform/registry.h"
 #include "tests/support/splash_owner_test.h"
 #include "ui/messages.h"
@@ -126,6 +129,34 @@ TEST_F(InstallFolderTest, DriveRootGetsAGameFolderWithItsBackslash) {
   EXPECT_TRUE(machine().Exists(u"D:\\Velkaris"));
   ASSERT_EQ(machine().transcript.size(), 2u);
   ExpectMessage(machine().transcript[1], Confirmation(u"D:\\Velkaris\\"), platform::kMbYesNo);
+}
+
+// The elevated patcher starts from the install folder: with a release key,
+// a folder the launcher creates for it lets only administrators plant files.
+// One that exists is left as found: its owner may have reasons the launcher
+// cannot know, and other programs may rely on them.
+TEST_F(InstallFolderTest, WithAReleaseKeyTheFoldersItCreatesAreForAdministratorsOnly) {
+  const platform::P256PublicKey key{};
+  for (const bool keyed : {false, true}) {
+    for (const bool defaultExists : {false, true}) {
+      SCOPED_TRACE(std::string(keyed ? "key" : "no key") + (defaultExists ? ", default exists" : ""));
+      std::filesystem::remove_all(root());
+      machine().Reset(root());
+      UseReleaseKeyForTesting(keyed ? &key : nullptr);
+      if (defaultExists) machine().MakeFolders(kDefaultInstallFolder);
+      machine().MakeFolders(u"D:\\");
+      machine().answers = {DialogAnswer::Folder(u"D:\\"), DialogAnswer::Button(platform::kIdYes)};
+      InstallFolder result;
+      ASSERT_TRUE(ResolveInstallFolder(kModuleFolder, &result));
+      std::set<std::u16string> expected;
+      if (keyed) {
+        expected = {u"D:\\Velkaris"};
+        if (!defaultExists) expected.insert({u"C:\\Corvane", kDefaultInstallFolder});
+      }
+      EXPECT_EQ(machine().protectedFolders, expected);
+    }
+  }
+  UseReleaseKeyForTesting(nullptr);
 }
 
 TEST_F(InstallFolderTest, NoToTheQuestionOpensAFreshDialog) {

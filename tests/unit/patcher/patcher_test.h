@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "net/file_downloader.h"
 #include "patcher/patcher_launch.h"
+#include "patcher/release_fetch.h"
 #include "platform/files.h"
 #include "platform/sim/sim_machine.h"
 #include "tests/support/download_server.h"
@@ -50,6 +52,7 @@ class PatcherTest : public SimTest {
     SimTest::SetUp();
     ClearProxyEnvironment();
     ASSERT_TRUE(platform::SetWorkingDirectory(kInstall));
+    ResetReleaseRun();
     g_splashWindow = Splash();
     g_launcherArgs = u"";
     DownloadServer().SetRequestObserver(nullptr);
@@ -58,6 +61,7 @@ class PatcherTest : public SimTest {
     DownloadServer().SetDocumentRoot({});
   }
   void TearDown() override {
+    FileDownloader::Instance().SetStallSeconds(FileDownloader::kDefaultStallSeconds);
     DownloadServer().SetRequestObserver(nullptr);
     g_splashWindow = nullptr;
     SimTest::TearDown();
@@ -70,6 +74,9 @@ class PatcherTest : public SimTest {
 
   static void Serve(const std::string& serverPath, const std::string& body) {
     DownloadServer().SetRoute(kUploadPrefix + serverPath, testhttp::Response::Ok(body));
+  }
+  static void Serve(const std::string& serverPath, const testhttp::Response& response) {
+    DownloadServer().SetRoute(kUploadPrefix + serverPath, response);
   }
   static void Unpublish(const std::string& serverPath) {
     DownloadServer().RemoveRoute(kUploadPrefix + serverPath);

@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "patcher/patcher_fetch.h"
-#include "patcher/release_check.h"
+#include "patcher/release_fetch.h"
 #include "patcher/release_key.h"
+#include "patcher/release_manifest.h"
 #include "patcher/version_check.h"
+#include "patcher/version_files.h"
 #include "patcher/version_manager.h"
 #include "publish/signing.h"
 #include "tests/unit/patcher/patcher_test.h"
@@ -16,9 +19,30 @@
 
 namespace {
 
+using testhttp::Response;
+
 constexpr char kOldPatcher[] = "old patcher";
 constexpr char kOldRecord[] = "2\r\n0";
 constexpr char kOldList[] = "a.dat 1\r\n";
+constexpr char kOldEntry[] = "a1";
+constexpr long kStallSeconds = 1;  // libcurl measures in whole seconds
+constexpr int kHoldMs = 30000;     // far beyond the stall limit
+
+// Every name a failed update must not leave behind.
+constexpr const char16_t* kStagingNames[] = {
+    u"patcher_version_tmp",       u"patcher_files_version_tmp", u"release_manifest_tmp",
+    u"release_manifest.sig_tmp",  u"release_record_tmp",        u"VelkarisPatcher32.vke.temp",
+    u"VelkarisLauncher.exe.temp", u"a.dat.temp",                u"locales\\b.dat.temp"};
+
+// A body sent in chunks, its size announced nowhere, so that only the
+// download's own count can stop it.
+Response Unannounced(const std::string& body) {
+  char size[32];
+  std::snprintf(size, sizeof size, "%zx", body.size());
+  return Response::Ok(std::string(size) + "\r\n" + body + "\r\n0\r\n\r\n")
+      .WithHeader("Transfer-Encoding", "chunked")
+      .WithHeader("Content-Length", "1");
+}
 
 // What the server holds: files by server path, the manifest over them and
 // its signature.
@@ -65,15 +89,22 @@ class SignedRelease : public PatcherTest {
     Write(u"patcher_version", kOldRecord);
     Write(u"patcher_files_version", kOldList);
     Write(u"VelkarisPatcher32.vke", kOldPatcher);
+    Write(u"VelkarisLauncher.exe", "local launcher");
+    Write(u"a.dat", kOldEntry);
     machine().MakeFolders(std::u16string(kInstall) + u"\\locales");
+    Publish(release);
+  }
+  static void Publish(const Release& release) {
     for (const auto& [path, bytes] : release.files) Serve(path, bytes);
     Serve("release_manifest", release.manifest);
     Serve("release_manifest.sig", release.signature);
   }
-  // The version check and the start, as the main flow runs them.
+  // The launcher copy, the version check and the start, as the main flow
+  // runs them.
   static bool CheckAndStart() {
-    const bool result = CheckPatcherVersion() && RunPatcher(kInstall);
-    platform::RemoveFile(u"patcher_version_tmp");
+    const bool result =
+        EnsureLauncherCopy(kInstall) && CheckPatcherVersion() && RunPatcher(kInstall);
+    DropServerRecordCopy();
     return result;
   }
   // What a refused release leaves: the old version, no copy of the server's
@@ -82,9 +113,10 @@ class SignedRelease : public PatcherTest {
     EXPECT_EQ(Read(u"patcher_version"), kOldRecord);
     EXPECT_EQ(Read(u"patcher_files_version"), kOldList);
     EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), kOldPatcher);
-    for (const char16_t* name : {u"VelkarisPatcher32.vke.temp", u"patcher_files_version_tmp",
-                                 u"release_manifest_tmp", u"release_manifest.sig_tmp",
-                                 u"release_manifest", u"release_manifest.sig"}) {
+    EXPECT_EQ(Read(u"a.dat"), kOldEntry);
+    EXPECT_FALSE(Exists(u"locales\\b.dat"));
+    for (const char16_t* name : kStagingNames) EXPECT_FALSE(Exists(name)) << Utf8(name);
+    for (const char16_t* name : {u"release_manifest", u"release_manifest.sig", u"release_record"}) {
       EXPECT_FALSE(Exists(name)) << Utf8(name);
     }
     EXPECT_TRUE(machine().startedProcesses.empty());
@@ -107,7 +139,8 @@ TEST_F(SignedRelease, ASignedReleaseInstallsAndItsManifestIsKept) {
   EXPECT_EQ(Read(u"locales\\b.dat"), "b1");
   EXPECT_EQ(Read(u"release_manifest"), release.manifest);
   EXPECT_EQ(Read(u"release_manifest.sig"), release.signature);
-  EXPECT_FALSE(Exists(u"release_manifest_tmp"));
+  EXPECT_EQ(Read(u"release_record"), release.files["patcher_version"]);
+  for (const char16_t* name : kStagingNames) EXPECT_FALSE(Exists(name)) << Utf8(name);
   EXPECT_EQ(machine().startedProcesses.size(), 1u);
 
   // Up to date: only the record is asked, the patcher checked against the
@@ -115,13 +148,15 @@ TEST_F(SignedRelease, ASignedReleaseInstallsAndItsManifestIsKept) {
   Write(u"VelkarisPatcher32.vke", "planted");
   DownloadServer().ClearRequests();
   machine().startedProcesses.clear();
+  ResetReleaseRun();
   EXPECT_TRUE(CheckAndStart());
-  EXPECT_EQ(Requests(), (Paths{"patcher_version", "release_manifest", "release_manifest.sig",
-                               "patcher_files_version", "VelkarisPatcher32.vke"}));
+  EXPECT_EQ(Requests(),
+            (Paths{"patcher_version", "patcher_files_version", "VelkarisPatcher32.vke"}));
   EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "new patcher");
   EXPECT_EQ(machine().startedProcesses.size(), 1u);
 
   DownloadServer().ClearRequests();
+  ResetReleaseRun();
   EXPECT_TRUE(CheckAndStart());
   EXPECT_EQ(Requests(), Paths{"patcher_version"});
 }
@@ -136,7 +171,7 @@ TEST_F(SignedRelease, AManifestThatDoesNotVouchForTheRecordIsRefused) {
          Sign("test-release.key", r);
          r->signature.pop_back();
        }},
-      {"signature one byte long", 
+      {"signature one byte long",
        [](Release* r) {
          Sign("test-release.key", r);
          r->signature += '\0';
@@ -162,6 +197,7 @@ TEST_F(SignedRelease, AManifestThatDoesNotVouchForTheRecordIsRefused) {
          Sign("test-release.key", r);
          r->manifest.clear();
        }},
+      {"published without a key", [](Release*) {}},
   };
   for (const auto& [what, make] : cases) {
     SCOPED_TRACE(what);
@@ -170,15 +206,201 @@ TEST_F(SignedRelease, AManifestThatDoesNotVouchForTheRecordIsRefused) {
     make(&release);
     Prepare(release);
     if (release.manifest.empty()) Unpublish("release_manifest");
-    CVPatcherVersionManager manager;
-    ASSERT_TRUE(manager.DownloadVersionInfo());
-    EXPECT_FALSE(FetchRunManifest());
+    if (release.signature.empty()) Unpublish("release_manifest.sig");
+    EXPECT_EXIT(CheckAndStart(), ::testing::ExitedWithCode(255), "");
     ExpectOldVersion();
   }
-  Restart();
-  Prepare(Release{});
-  EXPECT_EXIT(CheckAndStart(), ::testing::ExitedWithCode(255), "");
-  ExpectOldVersion();
+}
+
+// Every way a transfer can fail, for every file a signed launcher fetches:
+// the server sends bytes of its own, or more than the file's bound, or too
+// slowly. Afterwards no byte that was not checked lies at a name the launcher
+// or the patcher uses, no staging copy is left, and the install is as it was.
+TEST_F(SignedRelease, AFailedTransferLeavesNothingUncheckedOnDisk) {
+  using MakeFault = std::function<Response(const std::string& body, size_t bound)>;
+  const auto forged = [](std::string body) {
+    body.front() ^= 1;
+    return body;
+  };
+  const std::vector<std::pair<const char*, MakeFault>> faults = {
+      {"cut short",
+       [&](const std::string& body, size_t) {
+         return Response::Ok(forged(body)).CutShort(Response::kEveryRequest);
+       }},
+      {"reset", [](const std::string& body, size_t) { return Response::Ok(body).Reset(); }},
+      {"stalled",
+       [](const std::string& body, size_t) {
+         return Response::Ok(body).HeadersThenSilence(Response::kEveryRequest, kHoldMs);
+       }},
+      {"oversized",
+       [](const std::string& body, size_t bound) {
+         return Unannounced(body + std::string(bound + 1 - body.size(), ' '));
+       }},
+      {"too slow",
+       [&](const std::string& body, size_t) { return Response::Ok(forged(body)).Trickle(1, 900); }},
+  };
+  struct File {
+    const char* path;
+    size_t bound;  // 0: its size in the manifest
+    int exitCode;  // the record's failures end the process at once
+  };
+  const File files[] = {
+      {"patcher_version", kMaxRecordBytes, 255},
+      {"release_manifest", kMaxReleaseManifestBytes, 255},
+      {"patcher_files_version", kMaxListBytes, 1},
+      {"VelkarisPatcher32.vke", 0, 1},
+      {"a.dat", 0, 1},
+      {"VelkarisLauncher.exe", 0, 1},
+  };
+  for (const File& file : files) {
+    for (const auto& [fault, make] : faults) {
+      SCOPED_TRACE(std::string(file.path) + ", " + fault);
+      Restart();
+      FileDownloader::Instance().SetStallSeconds(kStallSeconds);
+      Release release;
+      Sign("test-release.key", &release);
+      Prepare(release);
+      const bool launcher = std::string(file.path) == "VelkarisLauncher.exe";
+      if (launcher) platform::RemoveFile(u"VelkarisLauncher.exe");
+      const std::string& body =
+          file.path == std::string("release_manifest") ? release.manifest : release.files[file.path];
+      Serve(file.path, make(body, file.bound != 0 ? file.bound : body.size()));
+      EXPECT_EXIT(std::_Exit(CheckAndStart() ? 0 : 1), ::testing::ExitedWithCode(file.exitCode),
+                  "");
+      ExpectOldVersion();
+      EXPECT_EQ(Exists(u"VelkarisLauncher.exe"), !launcher);
+    }
+  }
+}
+
+// The release kept from the last verified start, in every state it can be
+// found in: only a good one spares the manifest's fetch; whatever the state,
+// the patcher starts and the server's release is what is kept afterwards.
+TEST_F(SignedRelease, TheKeptReleaseIsTrustedOnlyWhenItVouchesForTheServersRecord) {
+  Release older;
+  older.files["patcher_version"] = kOldRecord;
+  Sign("test-release.key", &older);
+  Release otherKey;
+  Sign("other-release.key", &otherKey);
+  const std::vector<std::pair<const char*, std::function<void()>>> states = {
+      {"missing",
+       [] {
+         for (const char16_t* name : {u"release_manifest", u"release_manifest.sig", u"release_record"}) {
+           platform::RemoveFile(name);
+         }
+       }},
+      {"tampered", [] { Write(u"release_manifest", Read(u"release_manifest") + "\n"); }},
+      {"another key",
+       [&] {
+         Write(u"release_manifest", otherKey.manifest);
+         Write(u"release_manifest.sig", otherKey.signature);
+       }},
+      {"older record",
+       [&] {
+         Write(u"release_manifest", older.manifest);
+         Write(u"release_manifest.sig", older.signature);
+         Write(u"release_record", kOldRecord);
+       }},
+      {"good", [] {}},
+  };
+  for (const auto& [state, make] : states) {
+    SCOPED_TRACE(state);
+    Restart();
+    Release release;
+    Sign("test-release.key", &release);
+    Prepare(release);
+    ASSERT_TRUE(CheckAndStart());
+    make();
+    DownloadServer().ClearRequests();
+    machine().startedProcesses.clear();
+    ResetReleaseRun();
+    EXPECT_TRUE(CheckAndStart());
+    const bool good = std::string(state) == "good";
+    const Paths expected = good ? Paths{"patcher_version"}
+                                : Paths{"patcher_version", "release_manifest",
+                                        "release_manifest.sig"};
+    EXPECT_EQ(Requests(), expected);
+    EXPECT_EQ(machine().startedProcesses.size(), 1u);
+    EXPECT_EQ(Read(u"release_manifest"), release.manifest);
+    EXPECT_EQ(Read(u"release_manifest.sig"), release.signature);
+    EXPECT_EQ(Read(u"release_record"), release.files["patcher_version"]);
+  }
+}
+
+// An older signed release served after a newer one (a replay) is refused
+// like a record that cannot be had, whatever the local record says: it
+// holds the player's own second number, so only the kept copy counts.
+TEST_F(SignedRelease, AnOlderSignedReleaseIsRefused) {
+  Release older;
+  older.files["patcher_version"] = kOldRecord;
+  older.files["VelkarisPatcher32.vke"] = kOldPatcher;
+  Sign("test-release.key", &older);
+  for (const char* localRecord : {"3\r\n0", "0\r\n0", "9\r\n7"}) {
+    SCOPED_TRACE(localRecord);
+    Restart();
+    Release release;
+    Sign("test-release.key", &release);
+    Prepare(release);
+    ASSERT_TRUE(CheckAndStart());
+    Write(u"patcher_version", localRecord);
+    Publish(older);
+    DownloadServer().ClearRequests();
+    ResetReleaseRun();
+    EXPECT_EXIT(CheckAndStart(), ::testing::ExitedWithCode(255), "");
+    EXPECT_EQ(Requests(), Paths{"patcher_version"});
+    EXPECT_EQ(Read(u"patcher_version"), localRecord);
+    EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "new patcher");
+    EXPECT_EQ(Read(u"release_manifest"), release.manifest);
+  }
+}
+
+// A publish switches a release's files one by one while players update. A
+// player who meets the next release's list starts over from the record once,
+// without a box; one who meets yet another release then fails as before.
+TEST_F(SignedRelease, AReleaseSwitchingUnderTheUpdateStartsItOverOnce) {
+  std::vector<Release> next(2);
+  for (size_t i = 0; i < next.size(); ++i) {
+    const std::string number = std::to_string(4 + i);
+    next[i].files["patcher_version"] = number + "\r\n0";
+    next[i].files["patcher_files_version"] = "a.dat " + number + "\r\nlocales\\b.dat 1\r\n";
+    next[i].files["VelkarisPatcher32.vke"] = "patcher " + number;
+    next[i].files["a.dat"] = "a" + number;
+    Sign("test-release.key", &next[i]);
+  }
+  for (const size_t switches : {1, 2}) {
+    SCOPED_TRACE(std::to_string(switches) + " switches");
+    Restart();
+    Release release;
+    Sign("test-release.key", &release);
+    Prepare(release);
+    size_t listRequests = 0;
+    // The request for the list meets the next release, its list already out.
+    DownloadServer().SetRequestObserver([&](const testhttp::RecordedRequest& request) {
+      if (request.target.find("patcher_files_version") == std::string::npos) return;
+      if (listRequests < switches) Publish(next[listRequests]);
+      ++listRequests;
+    });
+    const bool started = CheckAndStart();
+    DownloadServer().SetRequestObserver(nullptr);
+    const Paths round = {"patcher_version", "release_manifest", "release_manifest.sig",
+                         "patcher_files_version"};
+    Paths expected = round;
+    expected.insert(expected.end(), round.begin(), round.end());
+    if (switches == 1) {
+      EXPECT_TRUE(started);
+      EXPECT_TRUE(Boxes().empty());
+      expected.insert(expected.end(), {"VelkarisPatcher32.vke", "a.dat", "locales/b.dat"});
+      EXPECT_EQ(Read(u"patcher_version"), "4\r\n0");
+      EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "patcher 4");
+      EXPECT_EQ(Read(u"release_manifest"), next[0].manifest);
+    } else {
+      EXPECT_FALSE(started);
+      EXPECT_EQ(Boxes(), std::vector<Box>{SplashBox(u"patcher_files_version",
+                                                    g_messages.MsgPatcherVersionDownloadFailed)});
+      ExpectOldVersion();
+    }
+    EXPECT_EQ(Requests(), expected);
+  }
 }
 
 // One flipped byte in a file the manifest covers: that file's own box,
@@ -194,7 +416,7 @@ TEST_F(SignedRelease, AFlippedByteInACoveredFileIsRefusedWithThatFilesBox) {
        SplashBox(u"patcher_files_version", g_messages.MsgPatcherVersionDownloadFailed)},
       {"VelkarisPatcher32.vke", u"VelkarisPatcher32.vke.temp",
        SplashBox(u"Launcher", g_messages.MsgUpdateDownloadFailed)},
-      {"locales/b.dat", u"locales\\b.dat",
+      {"locales/b.dat", u"locales\\b.dat.temp",
        SplashBox(u"Launcher-ad", g_messages.MsgUpdateDownloadFailed)},
   };
   for (const Case& c : cases) {
@@ -219,6 +441,7 @@ TEST_F(SignedRelease, AFlippedByteInACoveredFileIsRefusedWithThatFilesBox) {
   Sign("test-release.key", &release);
   release.files["VelkarisLauncher.exe"].back() ^= 1;
   Prepare(release);
+  platform::RemoveFile(u"VelkarisLauncher.exe");
   EXPECT_FALSE(EnsureLauncherCopy(kInstall));
   EXPECT_EQ(Boxes(),
             std::vector<Box>{SplashBox(u"Launcher-ex", g_messages.MsgUpdateDownloadFailed)});

@@ -47,7 +47,7 @@ TEST_F(VersionManager, InitReportsAnUncreatableRecordAndFailsSilentlyOnAnUncreat
 
 struct StateCase {
   const char* server;
-  const char* local;
+  std::string local;
   int32_t state;
   const char* written;  // by ModifyVersion
 };
@@ -60,6 +60,9 @@ TEST_F(VersionManager, StateComparesOnlyTheFirstNumbersAndModifyKeepsTheLocalSec
       {"8", "7", VersionStateChanged, "8\r\n0"},      // a missing second number stays 0
       {"", "7\r\n1", VersionStateChanged, "0\r\n1"},  // an empty record: version 0
       {"-1 0", "4294967295 5", VersionStateSame, "-1\r\n5"},
+      // The player's own record is read whatever its size; its second
+      // number survives.
+      {"9\r\n0", "8\r\n4" + std::string(8192, ' '), VersionStateChanged, "9\r\n4"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.server);

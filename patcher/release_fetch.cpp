@@ -1,0 +1,287 @@
+#include "patcher/release_fetch.h"
+
+#include <array>
+#include <optional>
+#include <set>
+
+#include "net/file_downloader.h"
+#include "patcher/release_files.h"
+#include "patcher/release_key.h"
+#include "patcher/release_manifest.h"
+#include "platform/crypto.h"
+
+namespace {
+
+constexpr size_t kHashChunkBytes = 64 * 1024;
+
+// What this run fetched and checked, with a release key.
+struct ReleaseRun {
+  // The server's record, and the signed manifest that vouches for it with
+  // the bytes it was read from.
+  std::optional<std::string> record;
+  std::optional<ReleaseManifest> manifest;
+  std::string manifestText;
+  std::string signature;
+  // The kept files are not yet this release's.
+  bool keepPending = false;
+  // Names this run downloaded to and has not yet seen renamed into place.
+  std::set<std::u16string> staged;
+  // A file of this update was not the one the manifest names.
+  bool mismatch = false;
+};
+ReleaseRun g_run;
+// The update started again once already in this run.
+bool g_startedOver = false;
+
+// The release kept from the last verified start.
+struct KeptRelease {
+  std::optional<ReleaseManifest> manifest;
+  std::string manifestText;
+  std::string signature;
+  std::string record;  // empty unless its bytes are the manifest's record
+};
+
+bool Signed() { return ReleaseKey() != nullptr; }
+
+FileDownloader& Downloader() { return FileDownloader::Instance(); }
+
+const platform::FileDigest* Entry(const ReleaseManifest& manifest, std::u16string_view name) {
+  std::string path;
+  if (!ServerPathOfListName(name, &path)) return nullptr;
+  const auto entry = manifest.entries.find(path);
+  return entry == manifest.entries.end() ? nullptr : &entry->second;
+}
+
+bool Matches(const ReleaseManifest& manifest, std::u16string_view name,
+             const platform::FileDigest& digest) {
+  const platform::FileDigest* entry = Entry(manifest, name);
+  return entry != nullptr && *entry == digest;
+}
+
+int32_t FirstNumber(std::string_view record) {
+  int32_t first = 0;
+  int32_t second = 0;
+  ParseVersionRecord(record, &first, &second);
+  return first;
+}
+
+// A bounded download read back whole; the copy does not outlive the call.
+bool DownloadToMemory(const std::u16string& serverPath, const std::u16string& copyName,
+                      size_t limit, std::string* bytes) {
+  const bool read = Downloader().DownloadFile(serverPath, copyName, limit, nullptr) &&
+                    ReadWholeFile(copyName, limit, bytes);
+  platform::RemoveFile(copyName);
+  return read;
+}
+
+bool ReadWithReleaseKey(const std::string& text, const std::string& signature,
+                        ReleaseManifest* manifest) {
+  return ReadSignedManifest(text, signature, *ReleaseKey(), manifest);
+}
+
+KeptRelease ReadKeptRelease() {
+  KeptRelease kept;
+  ReleaseManifest manifest;
+  if (!ReadWholeFile(kReleaseManifestName, kMaxReleaseManifestBytes, &kept.manifestText) ||
+      !ReadWholeFile(kReleaseSignatureName, platform::kP256SignatureBytes, &kept.signature) ||
+      !ReadWithReleaseKey(kept.manifestText, kept.signature, &manifest)) {
+    return {};
+  }
+  // The local record holds the player's own second number; only the kept
+  // copy of the signed one tells which release this install was on.
+  if (!ReadWholeFile(kReleaseRecordName, kMaxRecordBytes, &kept.record) ||
+      !Matches(manifest, kVersionRecordName, DigestOfBytes(kept.record))) {
+    kept.record.clear();
+  }
+  kept.manifest = std::move(manifest);
+  return kept;
+}
+
+RecordFetch FetchPlainRecord(std::string* text) {
+  if (!Downloader().DownloadFile(kVersionRecordName, kVersionRecordCopyName, kMaxRecordBytes,
+                                 nullptr)) {
+    return RecordFetch::kFailed;
+  }
+  const bool read = ReadWholeFile(kVersionRecordCopyName, kMaxRecordBytes, text);
+  platform::RemoveFile(kVersionRecordCopyName);
+  return read ? RecordFetch::kFetched : RecordFetch::kUnreadable;
+}
+
+// The record, then the manifest that vouches for it: the kept one when it
+// does, else the server's. A record older than the kept release is refused:
+// an old signed release replayed would take players back to its patcher.
+RecordFetch FetchSignedRecord() {
+  std::string record;
+  const RecordFetch fetched = FetchPlainRecord(&record);
+  if (fetched != RecordFetch::kFetched) {
+    platform::RemoveFile(kVersionRecordCopyName);
+    return fetched;
+  }
+  KeptRelease kept = ReadKeptRelease();
+  if (!kept.record.empty() && FirstNumber(record) < FirstNumber(kept.record)) {
+    return RecordFetch::kFailed;
+  }
+  const platform::FileDigest digest = DigestOfBytes(record);
+  ReleaseRun run;
+  if (kept.manifest && Matches(*kept.manifest, kVersionRecordName, digest)) {
+    run.manifest = std::move(kept.manifest);
+    run.manifestText = std::move(kept.manifestText);
+    run.signature = std::move(kept.signature);
+    run.keepPending = kept.record != record;
+  } else {
+    ReleaseManifest manifest;
+    if (!DownloadToMemory(kReleaseManifestName, kReleaseManifestCopyName,
+                          kMaxReleaseManifestBytes, &run.manifestText) ||
+        !DownloadToMemory(kReleaseSignatureName, kReleaseSignatureCopyName,
+                          platform::kP256SignatureBytes, &run.signature) ||
+        !ReadWithReleaseKey(run.manifestText, run.signature, &manifest) ||
+        !Matches(manifest, kVersionRecordName, digest)) {
+      return RecordFetch::kFailed;
+    }
+    run.manifest = std::move(manifest);
+    run.keepPending = true;
+  }
+  run.record = std::move(record);
+  run.staged = std::move(g_run.staged);
+  g_run = std::move(run);
+  return RecordFetch::kFetched;
+}
+
+bool HaveRunManifest() {
+  return g_run.manifest.has_value() || FetchSignedRecord() == RecordFetch::kFetched;
+}
+
+bool FetchPlainList(FileVersionMap* list, std::string* text) {
+  return Downloader().DownloadFile(kFileListName, kFileListCopyName, kMaxListBytes, nullptr) &&
+         ReadWholeFile(kFileListCopyName, kMaxListBytes, text) && ParseFileVersions(*text, list);
+}
+
+bool FetchSignedList(FileVersionMap* list) {
+  std::string text;
+  g_run.staged.insert(kFileListCopyName);
+  if (!HaveRunManifest() || !FetchPlainList(list, &text)) return false;
+  g_run.mismatch = !Matches(*g_run.manifest, kFileListName, DigestOfBytes(text)) ||
+                   !ListMatchesManifest(*list, *g_run.manifest);
+  return !g_run.mismatch;
+}
+
+// Held to its manifest size and checked as it streams in; a download that
+// fails either leaves nothing behind.
+bool FetchSignedFile(const std::u16string& serverPath, const std::u16string& localName) {
+  g_run.staged.insert(localName);
+  if (!HaveRunManifest()) return false;
+  const platform::FileDigest* entry = Entry(*g_run.manifest, serverPath);
+  platform::FileDigest digest;
+  const bool fetched = entry != nullptr &&
+                       Downloader().DownloadFile(serverPath, localName, entry->size, &digest);
+  g_run.mismatch = entry == nullptr || (fetched && digest != *entry);
+  if (fetched && !g_run.mismatch) return true;
+  platform::RemoveFile(localName);
+  return false;
+}
+
+// The file's size and SHA-256, read through the handle; false past `limit`
+// bytes, which cannot be the signed file.
+bool HashHeldFile(const platform::HeldFile& file, uint64_t limit, platform::FileDigest* digest) {
+  platform::Sha256 hash;
+  std::array<char, kHashChunkBytes> chunk;
+  digest->size = 0;
+  for (;;) {
+    size_t read = 0;
+    if (!platform::ReadHeldFile(file, chunk.data(), chunk.size(), &read)) return false;
+    if (read == 0) break;
+    digest->size += read;
+    if (digest->size > limit || !hash.Update(chunk.data(), read)) return false;
+  }
+  return hash.Finish(&digest->sha256);
+}
+
+bool Keep(const std::u16string& copyName, const std::u16string& name, std::string_view bytes) {
+  if (WriteWholeFile(copyName, bytes) && MoveIntoPlace(copyName, name, true)) return true;
+  platform::RemoveFile(copyName);
+  return false;
+}
+
+// The release whose patcher was just found good, kept for the next starts:
+// they need fetch no manifest, and no older release will be taken.
+void KeepRunRelease() {
+  if (!g_run.keepPending) return;
+  g_run.keepPending = !(Keep(kReleaseManifestCopyName, kReleaseManifestName, g_run.manifestText) &&
+                        Keep(kReleaseSignatureCopyName, kReleaseSignatureName, g_run.signature) &&
+                        Keep(kReleaseRecordCopyName, kReleaseRecordName, *g_run.record));
+}
+
+}  // namespace
+
+RecordFetch FetchServerRecord(std::string* text) {
+  if (!Signed()) return FetchPlainRecord(text);
+  // One record a run: everything this run fetches is checked against the
+  // manifest that vouches for it.
+  if (!g_run.record) {
+    const RecordFetch fetched = FetchSignedRecord();
+    if (fetched != RecordFetch::kFetched) return fetched;
+  }
+  *text = *g_run.record;
+  return RecordFetch::kFetched;
+}
+
+bool FetchFileList(FileVersionMap* list) {
+  std::string text;
+  if (!Signed()) return FetchPlainList(list, &text);
+  if (FetchSignedList(list)) return true;
+  platform::RemoveFile(kFileListCopyName);
+  list->clear();
+  return false;
+}
+
+bool FetchReleaseFile(const std::u16string& serverPath, const std::u16string& localName) {
+  if (!Signed()) return Downloader().DownloadFile(serverPath, localName);
+  return FetchSignedFile(serverPath, localName);
+}
+
+bool FetchListedFile(const std::u16string& serverPath, const std::u16string& name) {
+  if (!Signed()) return Downloader().DownloadFile(serverPath, name);
+  const std::u16string staging = name + kFetchSuffix;
+  if (!FetchSignedFile(serverPath, staging)) return false;
+  if (MoveIntoPlace(staging, name, true)) return true;
+  platform::RemoveFile(staging);
+  return false;
+}
+
+void AbandonUpdate() {
+  for (const std::u16string& name : g_run.staged) platform::RemoveFile(name);
+  g_run.staged.clear();
+}
+
+bool HoldPatcher(platform::HeldFile* held) {
+  if (!Signed()) return static_cast<bool>(platform::OpenFile(kPatcherFileName, "rb"));
+  if (!HaveRunManifest()) return false;
+  const platform::FileDigest* entry = Entry(*g_run.manifest, kPatcherFileName);
+  platform::HeldFile patcher = platform::HoldFile(kPatcherFileName);
+  platform::FileDigest digest;
+  if (entry == nullptr || !patcher || !HashHeldFile(patcher, entry->size, &digest) ||
+      digest != *entry) {
+    return false;
+  }
+  KeepRunRelease();
+  *held = std::move(patcher);
+  return true;
+}
+
+FolderSecurity NewInstallFolderSecurity() {
+  return Signed() ? FolderSecurity::kAdministratorsOnly : FolderSecurity::kInherited;
+}
+
+bool UpdateMayStartOver() { return g_run.mismatch && !g_startedOver; }
+
+bool StartOver() {
+  if (!UpdateMayStartOver()) return false;
+  g_startedOver = true;
+  g_run = ReleaseRun{};
+  return true;
+}
+
+void ResetReleaseRun() {
+  g_run = ReleaseRun{};
+  g_startedOver = false;
+}
