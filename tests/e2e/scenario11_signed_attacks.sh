@@ -167,7 +167,10 @@ e2e_driver wait-process tamperer.exe running $((E2E_SERVER_SECONDS * 1000)) >/de
 e2e_run local-tamper "$E2E_INSTALL\\VelkarisLauncher.exe"
 e2e_expect_exit 0
 e2e_expect_no_dialog
+# The overwritten patcher fails the check at its start: the update's list
+# and patcher once more.
 e2e_expect_requests <<<"$update_requests
+GET /UploadData/patcher_files_version
 GET /UploadData/VelkarisPatcher32.vke"
 e2e_expect_patcher "$E2E_INSTALL"
 wait "$tamperer_pid" || e2e_fail "tamperer.exe ended with exit code $?"
