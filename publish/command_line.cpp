@@ -75,7 +75,8 @@ Release keys (the native build signs; the Windows build refuses a key):
 Keep release.key off the download server, readable by the publisher only,
 with an offline copy. A new key needs a new launcher build, and installed
 launchers replace their own copy only when it is missing: keep signing with
-the old key until the launchers built with it are gone (README, "Keys").
+the old key until the launchers built with it are gone
+(docs/signed-releases.md, "Keys").
 
 Exit codes:
   0   published, nothing to publish, or (--verify) the tree matches

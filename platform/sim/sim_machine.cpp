@@ -198,6 +198,25 @@ bool DriveExists(const std::u16string& absolute) {
       g_machine.hostRoot / sim::Narrow(absolute.substr(0, 1)), error);
 }
 
+bool IsAtOrBelow(const std::u16string& held, const std::u16string& absolute) {
+  return held == absolute ||
+         (held.size() > absolute.size() && held.compare(0, absolute.size(), absolute) == 0 &&
+          sim::IsSeparator(held[absolute.size()]));
+}
+
+// A held file, or a folder with one below it: Windows deletes and renames
+// neither.
+bool IsHeldOpen(const std::u16string& path) {
+  const std::u16string absolute = g_machine.AbsolutePath(path);
+  for (const std::u16string& held : g_machine.filesHeldOpen) {
+    if (IsAtOrBelow(held, absolute)) return true;
+  }
+  for (const auto& [held, holds] : g_machine.heldFiles) {
+    if (IsAtOrBelow(held, absolute)) return true;
+  }
+  return false;
+}
+
 std::u16string AnsiPathToWide(const char* path) {
   std::u16string wide;
   for (const char* p = path; *p; ++p) wide.push_back(static_cast<unsigned char>(*p));
@@ -228,7 +247,7 @@ bool PathExists(const std::u16string& path) {
 }
 
 bool RemoveFile(const std::u16string& path) {
-  if (path.empty() || g_machine.IsHeld(path)) return false;
+  if (path.empty() || IsHeldOpen(path)) return false;
   const auto host = g_machine.HostPath(path);
   std::error_code error;
   if (!std::filesystem::is_regular_file(host, error)) return false;
@@ -314,6 +333,10 @@ std::u16string GetWorkingDirectory() { return g_machine.currentDirectory; }
 bool QueryDiskFreeSpace(const std::u16string& folder, DiskFreeSpace* space) {
   g_machine.freeSpaceQueries.push_back(folder);
   if (g_machine.failFreeSpace || folder.empty()) return false;
+  // Windows measures through the folder itself: a missing one, or a file,
+  // has no figures.
+  std::error_code error;
+  if (!std::filesystem::is_directory(g_machine.HostPath(folder), error)) return false;
   const std::u16string absolute = g_machine.AbsolutePath(folder);
   const auto byDrive = g_machine.freeSpaceByDrive.find(absolute.substr(0, 2));
   *space = byDrive != g_machine.freeSpaceByDrive.end() ? byDrive->second : g_machine.freeSpace;
@@ -339,7 +362,7 @@ int ShellFileOperation(ShellFileOp op, const char16_t* from, const char16_t* to,
   if (g_machine.failShellFileOps > 0) {
     --g_machine.failShellFileOps;
     result = kShellOperationFailed;
-  } else if (g_machine.IsHeld(record.from) || (to && g_machine.IsHeld(record.to))) {
+  } else if (IsHeldOpen(record.from) || (to && IsHeldOpen(record.to))) {
     result = kShellOperationFailed;
   } else if (op == ShellFileOp::kDelete) {
     const auto host = g_machine.HostPath(record.from);

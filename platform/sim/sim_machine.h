@@ -156,6 +156,9 @@ struct Machine {
 
   std::vector<ShellFileOpRecord> shellFileOps;
   int failShellFileOps = 0;  // this many next operations fail with 0x7C
+  // Absolute paths of files another program holds open without sharing
+  // deletion: neither they nor a folder above them can be deleted or renamed.
+  std::set<std::u16string> filesHeldOpen;
 
   // ANSI code page of the machine: bytes 0-255 are the characters of the
   // same value (Latin-1); a wider character becomes "?", as Windows does.

@@ -31,6 +31,25 @@ uintptr_t OpenHandle(const std::u16string& key) {
 
 const std::u16string& KeyOf(const RegistryKey& key) { return OpenKeys().at(key.get() - 1); }
 
+using Values = std::map<std::u16string, sim::RegistryValue>;
+
+// Value names compare case-insensitively, as key names do.
+Values::iterator FindValue(Values& values, const std::u16string& name) {
+  const std::u16string lower = LowerAscii(name);
+  for (auto it = values.begin(); it != values.end(); ++it) {
+    if (LowerAscii(it->first) == lower) return it;
+  }
+  return values.end();
+}
+
+bool IsText(uint32_t type) { return type == kRegSz || type == kRegExpandSz; }
+
+char16_t UnitAt(const uint8_t* data, uint32_t index) {
+  char16_t unit = 0;
+  std::memcpy(&unit, data + index * sizeof(char16_t), sizeof(unit));
+  return unit;
+}
+
 // The simulated browse dialog's window handle.
 int g_browseDialog;
 
@@ -59,27 +78,41 @@ bool CreateMachineKey(const std::u16string& subKey, const std::u16string& classN
 
 bool QueryValue(const RegistryKey& key, const std::u16string& name, uint32_t* type,
                 uint8_t* data, uint32_t* bytes) {
-  const auto& values = M().registry[KeyOf(key)];
-  const auto it = values.find(name);
+  auto& values = M().registry[KeyOf(key)];
+  const auto it = FindValue(values, name);
   if (it == values.end()) return false;
   const auto& stored = it->second;
-  if (stored.data.size() > *bytes) {
-    *bytes = static_cast<uint32_t>(stored.data.size());  // ERROR_MORE_DATA
-    return false;
+  const auto size = static_cast<uint32_t>(stored.data.size());
+  if (size > *bytes) return false;  // ERROR_MORE_DATA, and nothing reported
+  std::memcpy(data, stored.data.data(), size);
+  // A text stored without its terminator gets one behind it where the
+  // buffer has room; the size returned leaves it out.
+  if (IsText(stored.type) && size >= sizeof(char16_t) && size + sizeof(char16_t) <= *bytes &&
+      UnitAt(data + size - sizeof(char16_t), 0) != u'\0') {
+    std::memset(data + size, 0, sizeof(char16_t));
   }
-  std::memcpy(data, stored.data.data(), stored.data.size());
   *type = stored.type;
-  *bytes = static_cast<uint32_t>(stored.data.size());
+  *bytes = size;
   return true;
 }
 
 bool SetValue(const RegistryKey& key, const std::u16string& name, uint32_t type,
               const uint8_t* data, uint32_t bytes) {
   if (M().failRegistryWrite) return false;
+  // A text counted without the terminator that follows it in memory is
+  // stored with it: Windows looks at the unit past the count.
+  const uint32_t units = bytes / uint32_t{sizeof(char16_t)};
+  if (IsText(type) && units > 0 && UnitAt(data, units - 1) != u'\0' &&
+      UnitAt(data, units) == u'\0') {
+    bytes += uint32_t{sizeof(char16_t)};
+  }
   sim::RegistryValue value;
   value.type = type;
   value.data.assign(data, data + bytes);
-  M().registry[KeyOf(key)][name] = value;
+  auto& values = M().registry[KeyOf(key)];
+  const auto it = FindValue(values, name);
+  // A value written again keeps the name it was first written under.
+  (it != values.end() ? it->second : values[name]) = value;
   std::u16string shown(reinterpret_cast<const char16_t*>(data), bytes / sizeof(char16_t));
   while (!shown.empty() && shown.back() == u'\0') shown.pop_back();
   M().registryWrites.push_back(KeyOf(key) + u"\\" + name + u"=" + shown);

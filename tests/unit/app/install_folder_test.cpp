@@ -186,6 +186,7 @@ TEST_F(InstallFolderTest, GivingUpInTheChooserCancelsWithNothingRecorded) {
       // The space refusal ends the choice; the dialog does not come back.
       {"drive too small", {DialogAnswer::Folder(u"D:\\Games")}, true, 2},
   };
+  machine().MakeFolders(u"D:\\Games");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     machine().transcript.clear();

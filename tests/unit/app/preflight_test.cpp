@@ -119,6 +119,8 @@ TEST_F(PreflightTest, InstallDriveIsRefusedQuestionedOrPassed) {
       {{1, 35839, kClustersPerStep}, platform::kIdNo, Outcome::kAsked, false},
       {FourKiBClusters(9), 0, Outcome::kSilent, true},          // 36,864
   };
+  // Only a folder that exists is measured.
+  machine().MakeFolders(u"D:\\Games");
   for (const Case& c : cases) {
     SCOPED_TRACE(FreeSpaceFigure(c.space));
     machine().transcript.clear();
@@ -141,6 +143,7 @@ TEST_F(PreflightTest, InstallDriveIsRefusedQuestionedOrPassed) {
 }
 
 TEST_F(PreflightTest, InstallDriveWithAFailedQueryIsRefused) {
+  machine().MakeFolders(u"D:\\Games");
   machine().failFreeSpace = true;
   EXPECT_FALSE(CheckInstallDriveSpace(u"D:\\Games"));
   ExpectOnlyMessage(g_messages.MsgDiskSpaceInsufficient, u"Launcher", platform::kMbOk);

@@ -96,38 +96,6 @@ TEST_F(InstallFolderWinTest, RecordRoundTripsThroughTheMachineRegistry) {
   EXPECT_TRUE(result.changed);
 }
 
-// The legacy record is carried over only when it can be read; the changed
-// flag then tells whether it was (it differs from the module folder).
-TEST_F(InstallFolderWinTest, LegacyValueIsReadOnlyWhenItIsATerminatedTextThatFits) {
-  const std::wstring longest = L"C:\\" + std::wstring(256, L'a');  // 259 code units
-  const std::wstring tooLong = longest + L"b";
-  struct Case {
-    const char* what;
-    DWORD type;
-    std::wstring text;
-    DWORD bytes;  // as stored
-    bool carried;
-  };
-  const Case cases[] = {
-      {"259 code units", REG_SZ, longest, 2 * 259 + 2, true},
-      {"260 code units", REG_SZ, tooLong, 2 * 260 + 2, false},
-      // Fills the buffer with no room for a terminator. (A shorter
-      // unterminated text comes back terminated from Wine's registry.)
-      {"260 code units, unterminated", REG_SZ, tooLong, 2 * 260, false},
-      {"expandable text", REG_EXPAND_SZ, L"D:\\Old", 2 * 6 + 2, true},
-      {"binary", REG_BINARY, L"D:\\Old", 2 * 6 + 2, false},
-      {"short text", REG_SZ, L"D:\\Old", 2 * 6 + 2, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    SetText(kRegionalKeyW, Wide(m_module));
-    SetRawValue(kLegacyKeyW, c.type, c.text.c_str(), c.bytes);
-    InstallFolder result;
-    ASSERT_TRUE(ResolveInstallFolder(m_module, &result));
-    EXPECT_EQ(result.changed, c.carried);
-  }
-}
-
 TEST(ChooseInstallFolderWinTest, DialogPreselectsTheInitialFolderAndTheChoiceIsConfirmed) {
   TempFolder initial;
   DWORD sectorsPerCluster = 0;

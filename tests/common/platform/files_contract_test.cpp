@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/files.h"
+#include "tests/support/platform_contract.h"
+
+namespace {
+
+using FilesContractTest = PlatformContractTest;
+
+// What the shell operations of the file services ask for: final, silent,
+// no questions.
+constexpr uint16_t kShellFlags = platform::kFofSilent | platform::kFofNoConfirmation |
+                                 platform::kFofNoConfirmMkdir | platform::kFofNoErrorUi;
+
+// A one-entry path list: the text and the string's own NUL make the two.
+std::u16string PathList(const std::u16string& path) { return path + u'\0'; }
+
+TEST_F(FilesContractTest, FilesOpenOnlyWhereAFileIsOrMayBe) {
+  WriteFile(u"file", "content");
+  ASSERT_EQ(platform::MakeDirectory(u"folder"), platform::kErrorSuccess);
+  struct Case {
+    const char* what;
+    const char16_t* path;
+    const char* mode;
+    bool opens;
+  };
+  const Case cases[] = {
+      {"a file, for reading", u"file", "rb", true},
+      {"a file, by a path with a slash and a parent step", u"folder/../file", "rb", true},
+      {"a missing file", u"missing", "rb", false},
+      {"a folder, for reading", u"folder", "rb", false},
+      {"a folder, for writing", u"folder", "wb", false},
+      {"a new file", u"folder\\new", "wb", true},
+      {"a new file in a missing folder", u"missing\\new", "wb", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(static_cast<bool>(platform::OpenFile(c.path, c.mode)), c.opens);
+  }
+  EXPECT_TRUE(platform::OpenFileAnsi("file", "rb"));
+  EXPECT_FALSE(platform::OpenFileAnsi("folder", "rb"));
+  EXPECT_EQ(ReadFile(u"file"), "content");
+  EXPECT_TRUE(Exists(u"folder\\new"));
+}
+
+TEST_F(FilesContractTest, PathsAreFoundRemovedAndMadeWithTheirErrorCodes) {
+  WriteFile(u"file", "x");
+  WriteFile(u"held", "x");
+  HoldOpen(u"held");
+  ASSERT_EQ(platform::MakeDirectory(u"folder"), platform::kErrorSuccess);
+
+  EXPECT_TRUE(platform::PathExists(u"file"));
+  EXPECT_TRUE(platform::PathExists(u"folder"));
+  EXPECT_FALSE(platform::PathExists(u"missing"));
+
+  struct Removal {
+    const char16_t* path;
+    bool removed;
+    bool remains;
+  };
+  const Removal removals[] = {{u"missing", false, false},
+                              {u"folder", false, true},
+                              {u"held", false, true},
+                              {u"file", true, false}};
+  for (const Removal& r : removals) {
+    SCOPED_TRACE(testing::PrintToString(std::u16string(r.path)));
+    EXPECT_EQ(platform::RemoveFile(r.path), r.removed);
+    EXPECT_EQ(platform::PathExists(r.path), r.remains);
+  }
+
+  struct Creation {
+    const char16_t* path;
+    uint32_t error;
+  };
+  const Creation creations[] = {
+      {u"folder\\new", platform::kErrorSuccess},
+      {u"folder", platform::kErrorAlreadyExists},
+      {u"held", platform::kErrorAlreadyExists},
+      {u"missing\\new", platform::kErrorPathNotFound},
+  };
+  for (const Creation& c : creations) {
+    SCOPED_TRACE(testing::PrintToString(std::u16string(c.path)));
+    EXPECT_EQ(platform::MakeDirectory(c.path), c.error);
+  }
+}
+
+TEST_F(FilesContractTest, ShellOperationsRenameAndDeleteWhatNoOneHolds) {
+  using Op = platform::ShellFileOp;
+  struct Case {
+    const char* what;
+    Op op;
+    const char16_t* from;
+    const char16_t* to;  // null for a deletion
+    bool succeeds;
+    bool fromRemains;
+    // The content found at `to` afterwards ("" for a folder); null: nothing.
+    const char* toHolds;
+  };
+  const Case cases[] = {
+      {"delete a file", Op::kDelete, u"file", nullptr, true, false, nullptr},
+      {"delete a folder and its contents", Op::kDelete, u"folder", nullptr, true, false, nullptr},
+      {"delete a missing name", Op::kDelete, u"missing", nullptr, false, false, nullptr},
+      {"delete a file held open", Op::kDelete, u"held", nullptr, false, true, nullptr},
+      {"rename a file", Op::kRename, u"fresh", u"renamed", true, false, "fresh"},
+      {"rename a folder", Op::kRename, u"folder", u"renamed", true, false, ""},
+      {"rename onto an existing file", Op::kRename, u"fresh", u"file", false, true, "old"},
+      {"rename a missing name", Op::kRename, u"missing", u"renamed", false, false, nullptr},
+      {"rename a file held open", Op::kRename, u"held", u"renamed", false, true, nullptr},
+      {"rename into a missing folder", Op::kRename, u"fresh", u"missing\\renamed", false, true,
+       nullptr},
+  };
+  int row = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Each row in a folder of its own, reached by relative paths.
+    const std::u16string base = u"row" + std::u16string(1, char16_t(u'a' + row++)) + u"\\";
+    ASSERT_EQ(platform::MakeDirectory(base), platform::kErrorSuccess);
+    ASSERT_EQ(platform::MakeDirectory(base + u"folder"), platform::kErrorSuccess);
+    WriteFile(base + u"folder\\inner", "");
+    WriteFile(base + u"file", "old");
+    WriteFile(base + u"fresh", "fresh");
+    WriteFile(base + u"held", "held");
+    HoldOpen(base + u"held");
+
+    const std::u16string from = PathList(base + c.from);
+    const std::u16string to = c.to ? PathList(base + c.to) : std::u16string();
+    const int result = platform::ShellFileOperation(c.op, from.c_str(),
+                                                    c.to ? to.c_str() : nullptr, kShellFlags);
+    EXPECT_EQ(result == 0, c.succeeds) << "result " << result;
+    EXPECT_EQ(Exists(base + c.from), c.fromRemains);
+    if (c.to) {
+      EXPECT_EQ(Exists(base + c.to), c.toHolds != nullptr);
+      if (c.toHolds && *c.toHolds) {
+        EXPECT_EQ(ReadFile(base + c.to), c.toHolds);
+      }
+    }
+  }
+}
+
+TEST_F(FilesContractTest, FreeSpaceIsMeasuredForFoldersThatExist) {
+  WriteFile(u"file", "x");
+  const std::u16string work = platform::GetWorkingDirectory();
+  struct Case {
+    const char* what;
+    std::u16string folder;
+    bool measured;
+  };
+  const Case cases[] = {
+      {"the work folder", work, true},
+      {"the current folder, relative", u".", true},
+      {"its drive root", work.substr(0, 3), true},
+      {"a missing folder", u"missing", false},
+      {"a file", u"file", false},
+      {"a missing drive", u"Q:\\Nowhere", false},
+      {"no folder", u"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    platform::DiskFreeSpace space;
+    ASSERT_EQ(platform::QueryDiskFreeSpace(c.folder, &space), c.measured);
+    if (c.measured) {
+      EXPECT_GT(space.sectorsPerCluster, 0u);
+      EXPECT_GT(space.bytesPerSector, 0u);
+    }
+  }
+}
+
+}  // namespace

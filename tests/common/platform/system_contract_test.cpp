@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/system.h"
+#include "tests/support/platform_contract.h"
+
+namespace {
+
+using SystemContractTest = PlatformContractTest;
+
+constexpr uint64_t kFileTimeUnitsPerMillisecond = 10000;
+// 2020-01-01 and 2100-01-01 as file times: any clock that is set reads
+// between them.
+constexpr uint64_t kYear2020 = 132223104000000000ULL;
+constexpr uint64_t kYear2100 = 157766880000000000ULL;
+// The system clock moves in ticks of up to 15.625 ms on Windows.
+constexpr uint64_t kClockTickUnits = 156250;
+
+TEST_F(SystemContractTest, ProcessesAreListedByTheirFileNames) {
+  std::vector<std::u16string> names;
+  ASSERT_TRUE(platform::ListProcessNames(&names));
+  struct Case {
+    std::u16string name;
+    bool listed;
+  };
+  const Case cases[] = {
+      {OwnProcessName(), true},
+      {u"Velkaris32.exe", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.name));
+    EXPECT_EQ(std::count(names.begin(), names.end(), c.name), c.listed ? 1 : 0);
+  }
+  for (const std::u16string& name : names) {
+    EXPECT_EQ(name.find_first_of(u"\\/"), std::u16string::npos) << testing::PrintToString(name);
+  }
+}
+
+TEST_F(SystemContractTest, TheClockReadsTheDateAndMovesOnWithEverySleep) {
+  for (const uint32_t milliseconds : {0u, 1u, 100u}) {
+    SCOPED_TRACE(milliseconds);
+    const uint64_t before = platform::SystemTimeAsFileTime();
+    platform::Sleep(milliseconds);
+    const uint64_t after = platform::SystemTimeAsFileTime();
+    EXPECT_GT(before, kYear2020);
+    EXPECT_LT(after, kYear2100);
+    // Never back, and at least the time slept but for one tick of the clock.
+    EXPECT_GE(after, before);
+    EXPECT_GE(after - before + kClockTickUnits, milliseconds * kFileTimeUnitsPerMillisecond);
+  }
+}
+
+TEST_F(SystemContractTest, SystemLibrariesLoadFromTheSystemFolder) {
+  if (!MachineLoadsLibraries()) GTEST_SKIP() << "the simulated machine loads no DLLs";
+  using Load = LibraryLoad;
+  struct Case {
+    const char16_t* dll;
+    const char* procedure;
+    Load load;
+  };
+  const Case cases[] = {
+      {u"bcrypt.dll", "BCryptVerifySignature", Load::kResolved},
+      {u"gdiplus.dll", "GdipDrawImageRectI", Load::kResolved},
+      {u"bcrypt.dll", "NoSuchProcedure", Load::kLoaded},
+      {u"nosuchlibrary.dll", "NoSuchProcedure", Load::kNotLoaded},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::u16string(c.dll)));
+    EXPECT_EQ(LoadFromSystemFolder(c.dll, c.procedure), c.load);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,33 @@
+#include "tests/support/platform_contract.h"
+
+#include <filesystem>
+
+#include "platform/sim/sim_machine.h"
+
+void PlatformContractTest::SetUp() {
+  WorkFolderTest::SetUp();
+  sim::Current().processes = {OwnProcessName()};
+}
+
+// Nothing to undo: the next work folder resets the whole machine, registry
+// and held files included.
+void PlatformContractTest::TearDown() { WorkFolderTest::TearDown(); }
+
+void PlatformContractTest::HoldOpen(const std::u16string& path) {
+  sim::Machine& machine = sim::Current();
+  machine.filesHeldOpen.insert(machine.AbsolutePath(path));
+}
+
+std::u16string PlatformContractTest::OwnProcessName() {
+  std::error_code error;
+  const std::string name =
+      std::filesystem::read_symlink("/proc/self/exe", error).filename().string();
+  return std::u16string(name.begin(), name.end()) + u".exe";
+}
+
+bool PlatformContractTest::MachineLoadsLibraries() { return false; }
+
+PlatformContractTest::LibraryLoad PlatformContractTest::LoadFromSystemFolder(
+    const std::u16string&, const char*) {
+  return LibraryLoad::kNotLoaded;
+}
