@@ -336,9 +336,11 @@ e2e_expect_behind_updated() {
   local install=$1
   shift
   e2e_expect_bytes "$install/patcher_version" "$E2E_BEHIND_UPDATED_RECORD"
-  printf '%s\n' Tov/ Tov/pad00000.meta VelkarisLauncher.exe VelkarisPatcher32.vke locales/ \
-    locales/zh_TW.txt patcher_files_version patcher_version readme.txt stand_in_record.bin "$@" |
-    LC_ALL=C sort | e2e_expect_tree "$install"
+  # Not the last command of a pipeline: that runs in a subshell, whose
+  # failure count would be lost.
+  e2e_expect_tree "$install" < <(printf '%s\n' Tov/ Tov/pad00000.meta VelkarisLauncher.exe \
+    VelkarisPatcher32.vke locales/ locales/zh_TW.txt patcher_files_version patcher_version \
+    readme.txt stand_in_record.bin "$@" | LC_ALL=C sort)
   e2e_expect_patcher "$E2E_INSTALL"
 }
 
