@@ -24,6 +24,9 @@ e2e_bound 480 "$@"
 e2e_signed_launcher "$1"
 e2e_begin signed_attacks "$1"
 readonly APPENDED_BYTES=256M
+# More than the sockets on both sides buffer: what a server can send of a
+# file before it learns that the client is gone.
+readonly BUFFERED_BYTES=$((16 << 20))
 # zh_TW.txt in pieces of 4 bytes 500 ms apart (about 4.5 s): the window in
 # which the local program finds the patcher downloaded and overwrites it.
 readonly TRICKLE=4:500
@@ -142,6 +145,10 @@ e2e_expect_dialogs <<<"Launcher | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK 
 e2e_expect_requests <<<"${update_requests%$'\n'*}"
 e2e_expect_update_stopped "$install"
 expect_no_staging
+# Cut off at its signed size: the server sent no more than the sockets could
+# buffer, far from the whole file.
+sent=$(awk '/VelkarisPatcher32\.vke/ { print $NF }' "$E2E_REQUEST_LOG")
+[ "${sent:-0}" -lt "$BUFFERED_BYTES" ] || e2e_fail "the server sent $sent bytes of the oversized patcher"
 e2e_same "files over 1 MiB written" "" \
   "$(find "$E2E_C" -type f -newer "$marker" -size +1M -printf '%P %s\n')"
 rm -rf "$(dirname "$oversized")"
