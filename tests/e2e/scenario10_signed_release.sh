@@ -11,10 +11,7 @@
 # Usage: scenario10_signed_release.sh WINDOWS_BUILD_DIR
 . "$(dirname "$0")/lib.sh"
 e2e_bound 420 "$@"
-signed_build=$1/signed-launcher
-bash "$E2E_LIB_DIR/build_launcher.sh" "$1" "$signed_build" "$E2E_REPO/tests/keys/test-release.pub"
-E2E_LAUNCHER_EXE=$signed_build/VelkarisLauncher.exe
-E2E_SIGNING_KEY=$E2E_REPO/tests/keys/test-release.key
+e2e_signed_launcher "$1"
 e2e_begin signed_release "$1"
 
 routes=$E2E_OUT/routes
@@ -42,8 +39,9 @@ for file in VelkarisPatcher32.vke patcher_files_version locales/zh_TW.txt releas
   release_manifest.sig; do
   e2e_expect_same_file "$E2E_RELEASE/$file" "$install/$file"
 done
-# The signed manifest is kept for the checks before every later start.
-e2e_expect_behind_updated "$install" release_manifest release_manifest.sig
+# The signed manifest is kept for the checks before every later start, with
+# the record it vouched for.
+e2e_expect_behind_updated "$install" release_manifest release_manifest.sig release_record
 
 # -- the fault server's own patcher
 e2e_installed_machine
