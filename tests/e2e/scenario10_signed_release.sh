@@ -4,8 +4,9 @@
 #   signed          the release signed with that key: the manifest and its
 #                   signature come right after the record, the update goes
 #                   through (every file checked by CNG), the patcher starts;
-#   tampered        the server hands out a patcher of its own: refused with
-#                   the patcher's box, nothing started, nothing moved on;
+#   tampered        the server hands out a patcher of its own: after waiting
+#                   for a release that might be switching, refused with the
+#                   patcher's box, nothing started, nothing moved on;
 #   unsigned        a tree published without a key: refused as a record
 #                   that cannot be had, nothing changed.
 # Usage: scenario10_signed_release.sh WINDOWS_BUILD_DIR
@@ -49,10 +50,18 @@ printf 'MZ a patcher of their own\r\n' >"$routes/planted.vke"
 cat >"$routes/tampered.routes" <<'END'
 /UploadData/VelkarisPatcher32.vke 200 body=planted.vke
 END
+# A publish under way looks the same at first: the launcher asks for the
+# record every 5 s for 2 minutes, starts over once, and only then gives up.
+E2E_RUN_SECONDS=200
 e2e_serve_script "$routes/tampered.routes"
 e2e_run tampered "$E2E_INSTALL\\VelkarisLauncher.exe" ok
+E2E_RUN_SECONDS=60
 e2e_expect_dialogs <<<"Launcher | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
-e2e_expect_requests <<<"$update_requests"
+record_polls=$(for _ in $(seq 25); do echo 'GET /UploadData/patcher_version'; done)
+e2e_expect_requests <<<"$update_requests
+$record_polls
+${update_requests#*patcher_version
+}"
 expect_nothing_moved
 
 # -- a tree published without a key
