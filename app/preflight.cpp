@@ -3,7 +3,7 @@
 #include <limits>
 #include <vector>
 
-#include "patcher/release_files.h"
+#include "release/release_files.h"
 #include "platform/shell.h"
 #include "platform/system.h"
 #include "ui/message_box.h"

@@ -1,6 +1,6 @@
 #include "app/shortcut.h"
 
-#include "patcher/release_files.h"
+#include "release/release_files.h"
 #include "platform/shell.h"
 #include "platform/types.h"
 #include "ui/messages.h"

@@ -5,8 +5,8 @@
 
 #include "fs/file_services.h"
 #include "patcher/release_fetch.h"
-#include "patcher/release_files.h"
-#include "patcher/version_files.h"
+#include "release/release_files.h"
+#include "release/version_files.h"
 #include "patcher/version_manager.h"
 #include "platform/files.h"
 #include "ui/message_box.h"

@@ -3,7 +3,7 @@
 #include "fs/file_services.h"
 #include "patcher/patcher_fetch.h"
 #include "patcher/release_fetch.h"
-#include "patcher/release_files.h"
+#include "release/release_files.h"
 #include "patcher/version_check.h"
 #include "platform/files.h"
 #include "platform/system.h"

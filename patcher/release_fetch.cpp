@@ -5,14 +5,20 @@
 #include <set>
 
 #include "net/file_downloader.h"
-#include "patcher/release_files.h"
+#include "release/release_files.h"
 #include "patcher/release_key.h"
-#include "patcher/release_manifest.h"
+#include "release/release_manifest.h"
 #include "platform/crypto.h"
+#include "platform/system.h"
 
 namespace {
 
 constexpr size_t kHashChunkBytes = 64 * 1024;
+// A publish writes the record last, up to a few minutes after the files
+// (edge caches hold copies meanwhile): a switching release is waited for this
+// many times, this long apart, before its mismatch counts as a failure.
+constexpr int kSwitchPolls = 24;
+constexpr uint32_t kSwitchPollMilliseconds = 5000;
 
 // What this run fetched and checked, with a release key.
 struct ReleaseRun {
@@ -28,6 +34,8 @@ struct ReleaseRun {
   std::set<std::u16string> staged;
   // A file of this update was not the one the manifest names.
   bool mismatch = false;
+  // The record the next fetch of it checks instead of fetching it again.
+  std::string polledRecord;
 };
 ReleaseRun g_run;
 // The update started again once already in this run.
@@ -107,40 +115,65 @@ RecordFetch FetchPlainRecord(std::string* text) {
   return read ? RecordFetch::kFetched : RecordFetch::kUnreadable;
 }
 
-// The record, then the manifest that vouches for it: the kept one when it
-// does, else the server's. A record older than the kept release is refused:
-// an old signed release replayed would take players back to its patcher.
-RecordFetch FetchSignedRecord() {
-  std::string record;
-  const RecordFetch fetched = FetchPlainRecord(&record);
-  if (fetched != RecordFetch::kFetched) {
-    platform::RemoveFile(kVersionRecordCopyName);
-    return fetched;
+enum class Pairing { kVouched, kOtherRecord, kRefused };
+
+// The manifest that vouches for `record`: the kept one when it does, else
+// the server's. kOtherRecord: a good signature over a manifest of another
+// record, as while a publish is under way.
+Pairing PairWithManifest(const std::string& record, KeptRelease kept, ReleaseRun* run) {
+  const platform::FileDigest digest = DigestOfBytes(record);
+  if (kept.manifest && Matches(*kept.manifest, kVersionRecordName, digest)) {
+    run->manifest = std::move(kept.manifest);
+    run->manifestText = std::move(kept.manifestText);
+    run->signature = std::move(kept.signature);
+    run->keepPending = kept.record != record;
+    return Pairing::kVouched;
   }
-  KeptRelease kept = ReadKeptRelease();
+  ReleaseManifest manifest;
+  if (!DownloadToMemory(kReleaseManifestName, kReleaseManifestCopyName, kMaxReleaseManifestBytes,
+                        &run->manifestText) ||
+      !DownloadToMemory(kReleaseSignatureName, kReleaseSignatureCopyName,
+                        platform::kP256SignatureBytes, &run->signature) ||
+      !ReadWithReleaseKey(run->manifestText, run->signature, &manifest)) {
+    return Pairing::kRefused;
+  }
+  if (!Matches(manifest, kVersionRecordName, digest)) return Pairing::kOtherRecord;
+  run->manifest = std::move(manifest);
+  run->keepPending = true;
+  return Pairing::kVouched;
+}
+
+bool FetchRecordCopy(std::string* record) {
+  if (FetchPlainRecord(record) == RecordFetch::kFetched) return true;
+  platform::RemoveFile(kVersionRecordCopyName);
+  return false;
+}
+
+// The record, then the manifest that vouches for it. A record older than
+// the kept release is refused: an old signed release replayed would take
+// players back to its patcher. `record` may hold a record fetched already.
+RecordFetch FetchSignedRecord(std::string record = {}) {
+  if (record.empty()) {
+    const RecordFetch fetched = FetchPlainRecord(&record);
+    if (fetched != RecordFetch::kFetched) {
+      platform::RemoveFile(kVersionRecordCopyName);
+      return fetched;
+    }
+  }
+  const KeptRelease kept = ReadKeptRelease();
   if (!kept.record.empty() && FirstNumber(record) < FirstNumber(kept.record)) {
     return RecordFetch::kFailed;
   }
-  const platform::FileDigest digest = DigestOfBytes(record);
   ReleaseRun run;
-  if (kept.manifest && Matches(*kept.manifest, kVersionRecordName, digest)) {
-    run.manifest = std::move(kept.manifest);
-    run.manifestText = std::move(kept.manifestText);
-    run.signature = std::move(kept.signature);
-    run.keepPending = kept.record != record;
-  } else {
-    ReleaseManifest manifest;
-    if (!DownloadToMemory(kReleaseManifestName, kReleaseManifestCopyName,
-                          kMaxReleaseManifestBytes, &run.manifestText) ||
-        !DownloadToMemory(kReleaseSignatureName, kReleaseSignatureCopyName,
-                          platform::kP256SignatureBytes, &run.signature) ||
-        !ReadWithReleaseKey(run.manifestText, run.signature, &manifest) ||
-        !Matches(manifest, kVersionRecordName, digest)) {
-      return RecordFetch::kFailed;
-    }
-    run.manifest = std::move(manifest);
-    run.keepPending = true;
+  Pairing pairing = PairWithManifest(record, kept, &run);
+  // Record and manifest of two releases: one of them is about to switch.
+  for (int poll = 0; pairing == Pairing::kOtherRecord && poll < kSwitchPolls; ++poll) {
+    platform::Sleep(kSwitchPollMilliseconds);
+    if (!FetchRecordCopy(&record)) return RecordFetch::kFailed;
+    run = ReleaseRun{};
+    pairing = PairWithManifest(record, kept, &run);
   }
+  if (pairing != Pairing::kVouched) return RecordFetch::kFailed;
   run.record = std::move(record);
   run.staged = std::move(g_run.staged);
   g_run = std::move(run);
@@ -148,7 +181,8 @@ RecordFetch FetchSignedRecord() {
 }
 
 bool HaveRunManifest() {
-  return g_run.manifest.has_value() || FetchSignedRecord() == RecordFetch::kFetched;
+  return g_run.manifest.has_value() ||
+         FetchSignedRecord(std::move(g_run.polledRecord)) == RecordFetch::kFetched;
 }
 
 bool FetchPlainList(FileVersionMap* list, std::string* text) {
@@ -218,7 +252,7 @@ RecordFetch FetchServerRecord(std::string* text) {
   // One record a run: everything this run fetches is checked against the
   // manifest that vouches for it.
   if (!g_run.record) {
-    const RecordFetch fetched = FetchSignedRecord();
+    const RecordFetch fetched = FetchSignedRecord(std::move(g_run.polledRecord));
     if (fetched != RecordFetch::kFetched) return fetched;
   }
   *text = *g_run.record;
@@ -277,7 +311,19 @@ bool UpdateMayStartOver() { return g_run.mismatch && !g_startedOver; }
 bool StartOver() {
   if (!UpdateMayStartOver()) return false;
   g_startedOver = true;
+  const std::string stale = *g_run.record;
   g_run = ReleaseRun{};
+  // The next release's files come before its record: the update starts
+  // over once the record has moved on, or, when it never does, fails as
+  // it would have.
+  for (int poll = 0; poll <= kSwitchPolls; ++poll) {
+    if (poll > 0) platform::Sleep(kSwitchPollMilliseconds);
+    if (!FetchRecordCopy(&g_run.polledRecord)) {
+      g_run.polledRecord.clear();
+      break;
+    }
+    if (g_run.polledRecord != stale) break;
+  }
   return true;
 }
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "fs/file_services.h"
-#include "patcher/version_files.h"
+#include "release/version_files.h"
 #include "platform/files.h"
 
 // How the update flow fetches a release and readies the patcher. The flow

@@ -4,7 +4,7 @@
 
 #include "fs/file_services.h"
 #include "patcher/release_fetch.h"
-#include "patcher/release_files.h"
+#include "release/release_files.h"
 #include "platform/files.h"
 #include "platform/shell.h"
 #include "platform/system.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "patcher/version_files.h"
+#include "release/version_files.h"
 
 // The version files in the install folder (the current directory):
 // "patcher_version" holds "first\r\nsecond"; "patcher_files_version" lists

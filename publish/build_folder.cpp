@@ -99,7 +99,7 @@ bool ScanFolder(Scan* scan, const fs::path& folder, Failure* failure) {
 void FindCaseClashes(const std::vector<SourceFile>& files, std::vector<std::string>* refused) {
   std::map<std::u16string, const SourceFile*> byFolded;
   for (const SourceFile& file : files) {
-    const auto [seen, added] = byFolded.try_emplace(FoldCase(file.name), &file);
+    const auto [seen, added] = byFolded.try_emplace(FoldAscii(file.name), &file);
     if (!added) {
       refused->push_back(Printable(file.name) + ": is the same file as " +
                          Printable(seen->second->name) + " on Windows (names differ only in case)");

@@ -8,7 +8,8 @@
 
 #include "publish/failure.h"
 #include "publish/manifest.h"
-#include "publish/sha256.h"
+#include "platform/crypto.h"
+#include "release/release_manifest.h"
 
 // The folder with a new patcher build: "VelkarisPatcher32.vke", optionally
 // the launcher copy "VelkarisLauncher.exe", and the accompanying files, all
@@ -19,7 +20,7 @@ struct SourceFile {
   std::u16string name;  // list name, or the executable's own name
   std::filesystem::path path;
   FileStamp stamp;                   // size and modification time when scanned
-  std::optional<Sha256Digest> hash;  // once read
+  std::optional<platform::Sha256Digest> hash;  // once read
 };
 
 struct BuildContent {

@@ -30,14 +30,14 @@ std::error_code LastError() { return std::error_code(errno, std::generic_categor
 // Reads `source` to its end, hashing it and, when `copy` is set, writing
 // each piece there. Read errors fail with `readError`.
 bool Stream(const fs::path& source, ExitCode readError, std::FILE* copy, const fs::path& copyPath,
-            Progress* progress, Sha256Digest* digest, Failure* failure) {
+            Progress* progress, platform::Sha256Digest* digest, Failure* failure) {
   const UniqueFile in = OpenFile(source, "rb");
   if (!in) {
     return Fail(failure, readError,
                 "cannot open " + PrintablePath(source) + ": " + LastError().message());
   }
   std::vector<char> chunk(kChunkBytes);
-  Sha256 hash;
+  platform::Sha256 hash;
   uint64_t written = 0;
   for (;;) {
     const size_t read = std::fread(chunk.data(), 1, chunk.size(), in.get());
@@ -86,7 +86,7 @@ bool FailWrite(Failure* failure, const std::string& what, std::error_code error)
   return Fail(failure, code, what + ": " + error.message());
 }
 
-bool HashFile(const fs::path& path, ExitCode readError, Progress* progress, Sha256Digest* digest,
+bool HashFile(const fs::path& path, ExitCode readError, Progress* progress, platform::Sha256Digest* digest,
               Failure* failure) {
   return Stream(path, readError, nullptr, {}, progress, digest, failure);
 }
@@ -168,7 +168,7 @@ bool StageBytes(std::string_view bytes, StagedFile* staged, Failure* failure) {
 }
 
 bool StageCopy(const SourceFile& source, StagedFile* staged, Progress* progress,
-               Sha256Digest* copied, Failure* failure) {
+               platform::Sha256Digest* copied, Failure* failure) {
   if (!CreateFolders(staged->Target().parent_path(), failure)) return false;
   const fs::path& temporary = staged->Temporary();
   UniqueFile out = OpenFile(temporary, "wb");

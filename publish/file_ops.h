@@ -10,7 +10,8 @@
 #include "publish/build_folder.h"
 #include "publish/failure.h"
 #include "publish/progress.h"
-#include "publish/sha256.h"
+#include "platform/crypto.h"
+#include "release/release_manifest.h"
 
 // Reading, hashing and replacing files with the care a live release tree
 // needs: every new content goes to a temporary name beside its final one,
@@ -27,7 +28,7 @@ std::error_code RenameFile(const std::filesystem::path& from, const std::filesys
 
 // The SHA-256 of a file's content; a read error fails with `readError`.
 bool HashFile(const std::filesystem::path& path, ExitCode readError, Progress* progress,
-              Sha256Digest* digest, Failure* failure);
+              platform::Sha256Digest* digest, Failure* failure);
 
 enum class SmallFile { kRead, kMissing, kFailed };
 // The whole content of a file of at most `limit` bytes; kFailed (with
@@ -68,7 +69,7 @@ bool StageBytes(std::string_view bytes, StagedFile* staged, Failure* failure);
 // that changed since it was scanned (or hashed) fails with kBuildUnreadable.
 // The data reaches the disk at SyncStagedFiles.
 bool StageCopy(const SourceFile& source, StagedFile* staged, Progress* progress,
-               Sha256Digest* copied, Failure* failure);
+               platform::Sha256Digest* copied, Failure* failure);
 
 // StageBytes, then the rename.
 bool WriteIntoPlace(const std::filesystem::path& target, std::string_view bytes,

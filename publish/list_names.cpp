@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <type_traits>
 
-#include "patcher/version_files.h"
+#include "release/version_files.h"
 
 namespace publish {
 
@@ -18,19 +18,22 @@ constexpr size_t kEscapeBuffer = 16;
 // Subfolders the launcher can write into: "locales" only, one level deep.
 constexpr size_t kMaxParts = 2;
 
-// Names the launcher writes in the install folder for itself, folded.
-constexpr std::u16string_view kReservedNames[] = {
-    u"PATCHER_VERSION",           u"PATCHER_VERSION_TMP",       u"PATCHER_FILES_VERSION",
-    u"PATCHER_FILES_VERSION_TMP", u"VELKARISPATCHER32.VKE",     u"VELKARISPATCHER32.VKE.TEMP",
-    u"VELKARISLAUNCHER.EXE",      u"VELKARISLAUNCHER.EXE.TEMP", u"LOCALES",
-    u"RELEASE_MANIFEST",          u"RELEASE_MANIFEST.SIG",      u"RELEASE_MANIFEST_TMP",
-    u"RELEASE_MANIFEST.SIG_TMP",
-};
+// A name the launcher gives a file of its own, in any ASCII case.
+bool IsLauncherOwnName(std::u16string_view name) {
+  const std::u16string folded = FoldAscii(name);
+  for (const char16_t* own : kLauncherOwnNames) {
+    if (folded == FoldAscii(std::u16string_view(own))) return true;
+  }
+  for (const char16_t* executable : kExecutableNames) {
+    if (folded == FoldAscii(std::u16string(executable) + kFetchSuffix)) return true;
+  }
+  return false;
+}
 
 bool EndsWithFolded(std::u16string_view name, std::string_view suffix) {
   if (name.size() < suffix.size()) return false;
-  const std::u16string tail = FoldCase(name.substr(name.size() - suffix.size()));
-  const std::u16string foldedSuffix = FoldCase(std::u16string(suffix.begin(), suffix.end()));
+  const std::u16string tail = FoldAscii(name.substr(name.size() - suffix.size()));
+  const std::u16string foldedSuffix = FoldAscii(std::u16string(suffix.begin(), suffix.end()));
   return tail == foldedSuffix;
 }
 
@@ -78,15 +81,11 @@ std::string ListNameProblem(std::u16string_view name) {
   const size_t parts =
       1 + static_cast<size_t>(std::count(name.begin(), name.end(), kListSeparator));
   if (parts > kMaxParts || (parts == kMaxParts &&
-                            FoldCase(name.substr(0, firstSeparator)) != FoldCase(kLocalesFolderName))) {
+                            FoldAscii(name.substr(0, firstSeparator)) !=
+                                FoldAscii(std::u16string_view(kLocalesFolderName)))) {
     return "lies in a folder other than \"locales\", the only one the launcher creates";
   }
-  if (parts == 1) {
-    const std::u16string folded = FoldCase(name);
-    for (std::u16string_view reserved : kReservedNames) {
-      if (folded == reserved) return "is a name the launcher uses for its own files";
-    }
-  }
+  if (parts == 1 && IsLauncherOwnName(name)) return "is a name the launcher uses for its own files";
   if (EndsWithFolded(name, kTemporarySuffix)) {
     return std::string("ends in \"") + kTemporarySuffix + "\", the tool's temporary names";
   }
@@ -127,14 +126,6 @@ std::filesystem::path TemporaryPath(const std::filesystem::path& path) {
   std::filesystem::path temporary = path;
   temporary += kTemporarySuffix;
   return temporary;
-}
-
-std::u16string FoldCase(std::u16string_view name) {
-  std::u16string folded(name);
-  for (char16_t& c : folded) {
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  }
-  return folded;
 }
 
 std::string Printable(std::u16string_view name) { return PrintableUnits(name); }

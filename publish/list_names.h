@@ -4,10 +4,10 @@
 #include <string>
 #include <string_view>
 
-#include "patcher/release_files.h"
+#include "release/release_files.h"
 
 // Names in the file version list; the release's own file names are the
-// launcher's (patcher/release_files.h). A list name is a path relative to
+// launcher's (release/release_files.h). A list name is a path relative to
 // the install folder with "\" between its parts; the launcher fetches it
 // from the server path with "/" in their place.
 namespace publish {
@@ -30,9 +30,6 @@ bool ListNameFromPath(const std::filesystem::path& relative, std::u16string* nam
 std::filesystem::path PathBelow(const std::filesystem::path& root, std::u16string_view name);
 // `path` with kTemporarySuffix appended.
 std::filesystem::path TemporaryPath(const std::filesystem::path& path);
-
-// Windows takes names that differ only in ASCII case for the same file.
-std::u16string FoldCase(std::u16string_view name);
 
 // For messages: printable ASCII as it is, control characters as \xNN, other
 // UTF-16 units as \uNNNN; a POSIX path's other bytes as they are, so that

@@ -23,9 +23,9 @@ std::string Narrow(std::u16string_view name) {
   return std::string(name.begin(), name.end());
 }
 
-Sha256Digest TextDigest(std::string_view text) {
-  Sha256 hash;
-  Sha256Digest digest{};
+platform::Sha256Digest TextDigest(std::string_view text) {
+  platform::Sha256 hash;
+  platform::Sha256Digest digest{};
   // A failing digest leaves zeros, which no real manifest's closing line holds.
   if (!hash.Update(text.data(), text.size()) || !hash.Finish(&digest)) digest.fill(0);
   return digest;
@@ -54,12 +54,12 @@ bool ParseName(std::string_view text, std::u16string* name) {
   return ListNameProblem(*name).empty();
 }
 
-bool ParseHash(std::string_view text, std::optional<Sha256Digest>* hash) {
+bool ParseHash(std::string_view text, std::optional<platform::Sha256Digest>* hash) {
   if (text == kUnknown) {
     hash->reset();
     return true;
   }
-  Sha256Digest digest{};
+  platform::Sha256Digest digest{};
   if (!FromHex(text, &digest)) return false;
   *hash = digest;
   return true;
@@ -83,7 +83,7 @@ std::string FormatStamp(const std::optional<FileStamp>& stamp) {
   return std::to_string(stamp->size) + kStampSeparator + std::to_string(stamp->time);
 }
 
-std::string FormatHash(const std::optional<Sha256Digest>& hash) {
+std::string FormatHash(const std::optional<platform::Sha256Digest>& hash) {
   return hash ? ToHex(*hash) : std::string(kUnknown);
 }
 
@@ -105,7 +105,7 @@ bool ParseEntry(const std::vector<std::string_view>& fields, Manifest* manifest,
   ManifestFile file;
   if ((keyword == "patcher" || keyword == "launcher") && count == 3) {
     auto& executable = keyword == "patcher" ? manifest->patcher : manifest->launcher;
-    Sha256Digest digest{};
+    platform::Sha256Digest digest{};
     if (executable || !FromHex(fields[1], &digest) || !ParseStamp(fields[2], &file.stamp))
       return false;
     file.hash = digest;

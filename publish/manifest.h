@@ -8,7 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "publish/sha256.h"
+#include "platform/crypto.h"
+#include "release/release_manifest.h"
 
 // The tool's own record of a release tree: what each published name holds
 // (its SHA-256) under which number. It lives outside the served tree and is
@@ -39,7 +40,7 @@ struct ManifestFile {
   // False: dropped from the list; the number is kept so that a file that
   // comes back is numbered past anything a player may still hold.
   bool listed = true;
-  std::optional<Sha256Digest> hash;
+  std::optional<platform::Sha256Digest> hash;
   std::optional<FileStamp> stamp;
   bool operator==(const ManifestFile&) const = default;
 };

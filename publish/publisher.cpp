@@ -50,7 +50,7 @@ bool HashSources(const std::vector<SourceFile*>& sources, std::FILE* progressOut
   for (const SourceFile* source : sources) bytes += source->stamp.size;
   Progress progress(progressOut, "hashing the build", sources.size(), bytes);
   for (SourceFile* source : sources) {
-    Sha256Digest digest{};
+    platform::Sha256Digest digest{};
     if (!HashFile(source->path, ExitCode::kBuildUnreadable, &progress, &digest, failure)) {
       return false;
     }
@@ -101,7 +101,7 @@ bool StageCopies(const Plan& plan, const Paths& paths, const PublishOptions& opt
   Progress progress(options.progress, "copying", copies.size(), plan.CopyBytes());
   for (const PlannedFile* copy : copies) {
     staged->emplace_back(PathBelow(paths.tree, copy->name));
-    Sha256Digest copied{};
+    platform::Sha256Digest copied{};
     if (!StageCopy(*copy->source, &staged->back(), &progress, &copied, failure)) return false;
     FileEntry(target, copy->name).hash = copied;
     progress.FileDone();

@@ -1,6 +1,6 @@
 #include "publish/release_signing.h"
 
-#include "patcher/release_files.h"
+#include "release/release_files.h"
 #include "publish/list_names.h"
 
 namespace publish {

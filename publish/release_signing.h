@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "patcher/release_manifest.h"
+#include "release/release_manifest.h"
 #include "publish/failure.h"
 #include "publish/file_ops.h"
 #include "publish/manifest.h"

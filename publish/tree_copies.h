@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "patcher/version_files.h"
+#include "release/version_files.h"
 #include "publish/failure.h"
 #include "publish/manifest.h"
 
@@ -29,7 +29,7 @@ struct TreeVersions {
 // A published file's copy in the tree now.
 struct TreeCopy {
   FileStamp stamp;
-  Sha256Digest hash{};
+  platform::Sha256Digest hash{};
 };
 // By name (the patcher and the launcher under their own); absent: no copy.
 using TreeCopies = std::map<std::u16string, TreeCopy>;

@@ -107,6 +107,17 @@ e2e_begin() {
   chmod -R a+rX "$E2E_OUT"
 }
 
+# e2e_signed_launcher BUILD_DIR: the launcher built with the test release
+# key (into BUILD_DIR/signed-launcher) is the one the next e2e_begin installs
+# and publishes, and the sample release is signed with the key's private
+# half.
+e2e_signed_launcher() {
+  local build=$1/signed-launcher
+  bash "$E2E_LIB_DIR/build_launcher.sh" "$1" "$build" "$E2E_REPO/tests/keys/test-release.pub"
+  E2E_LAUNCHER_EXE=$build/VelkarisLauncher.exe
+  E2E_SIGNING_KEY=$E2E_REPO/tests/keys/test-release.key
+}
+
 e2e_end() {
   local seconds=$(($(date +%s) - E2E_STARTED))
   if [ "$E2E_FAILURES" -ne 0 ]; then
@@ -334,9 +345,11 @@ e2e_expect_behind_updated() {
   local install=$1
   shift
   e2e_expect_bytes "$install/patcher_version" "$E2E_BEHIND_UPDATED_RECORD"
-  printf '%s\n' Tov/ Tov/pad00000.meta VelkarisLauncher.exe VelkarisPatcher32.vke locales/ \
-    locales/zh_TW.txt patcher_files_version patcher_version readme.txt stand_in_record.bin "$@" |
-    LC_ALL=C sort | e2e_expect_tree "$install"
+  # Not the last command of a pipeline: that runs in a subshell, whose
+  # failure count would be lost.
+  e2e_expect_tree "$install" < <(printf '%s\n' Tov/ Tov/pad00000.meta VelkarisLauncher.exe \
+    VelkarisPatcher32.vke locales/ locales/zh_TW.txt patcher_files_version patcher_version \
+    readme.txt stand_in_record.bin "$@" | LC_ALL=C sort)
   e2e_expect_patcher "$E2E_INSTALL"
 }
 

@@ -4,17 +4,15 @@
 #   signed          the release signed with that key: the manifest and its
 #                   signature come right after the record, the update goes
 #                   through (every file checked by CNG), the patcher starts;
-#   tampered        the server hands out a patcher of its own: refused with
-#                   the patcher's box, nothing started, nothing moved on;
+#   tampered        the server hands out a patcher of its own: after waiting
+#                   for a release that might be switching, refused with the
+#                   patcher's box, nothing started, nothing moved on;
 #   unsigned        a tree published without a key: refused as a record
 #                   that cannot be had, nothing changed.
 # Usage: scenario10_signed_release.sh WINDOWS_BUILD_DIR
 . "$(dirname "$0")/lib.sh"
 e2e_bound 420 "$@"
-signed_build=$1/signed-launcher
-bash "$E2E_LIB_DIR/build_launcher.sh" "$1" "$signed_build" "$E2E_REPO/tests/keys/test-release.pub"
-E2E_LAUNCHER_EXE=$signed_build/VelkarisLauncher.exe
-E2E_SIGNING_KEY=$E2E_REPO/tests/keys/test-release.key
+e2e_signed_launcher "$1"
 e2e_begin signed_release "$1"
 
 routes=$E2E_OUT/routes
@@ -42,8 +40,9 @@ for file in VelkarisPatcher32.vke patcher_files_version locales/zh_TW.txt releas
   release_manifest.sig; do
   e2e_expect_same_file "$E2E_RELEASE/$file" "$install/$file"
 done
-# The signed manifest is kept for the checks before every later start.
-e2e_expect_behind_updated "$install" release_manifest release_manifest.sig
+# The signed manifest is kept for the checks before every later start, with
+# the record it vouched for.
+e2e_expect_behind_updated "$install" release_manifest release_manifest.sig release_record
 
 # -- the fault server's own patcher
 e2e_installed_machine
@@ -51,10 +50,18 @@ printf 'MZ a patcher of their own\r\n' >"$routes/planted.vke"
 cat >"$routes/tampered.routes" <<'END'
 /UploadData/VelkarisPatcher32.vke 200 body=planted.vke
 END
+# A publish under way looks the same at first: the launcher asks for the
+# record every 5 s for 2 minutes, starts over once, and only then gives up.
+E2E_RUN_SECONDS=200
 e2e_serve_script "$routes/tampered.routes"
 e2e_run tampered "$E2E_INSTALL\\VelkarisLauncher.exe" ok
+E2E_RUN_SECONDS=60
 e2e_expect_dialogs <<<"Launcher | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
-e2e_expect_requests <<<"$update_requests"
+record_polls=$(for _ in $(seq 25); do echo 'GET /UploadData/patcher_version'; done)
+e2e_expect_requests <<<"$update_requests
+$record_polls
+${update_requests#*patcher_version
+}"
 expect_nothing_moved
 
 # -- a tree published without a key

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "patcher/version_files.h"
+#include "release/version_files.h"
 #include "tests/fuzz/fuzz_stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

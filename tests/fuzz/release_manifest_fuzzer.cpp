@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "patcher/release_manifest.h"
+#include "release/release_manifest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

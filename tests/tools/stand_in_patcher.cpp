@@ -1,7 +1,10 @@
 // Stands in for the patcher in the Windows tests: records how it was started
 // in "stand_in_record.bin" beside itself, then exits. The record is UTF-16,
 // each field ended by a NUL: the command line, the current directory, then
-// the arguments as CommandLineToArgvW splits them.
+// the arguments as CommandLineToArgvW splits them. While a file
+// "stand_in_wait" lies beside it (at most 30 s), it waits before recording:
+// a test that must find the started patcher still running places that file
+// and deletes it when done.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -14,6 +17,9 @@ namespace {
 constexpr DWORD kPathUnits = 1024;
 constexpr wchar_t kRecordName[] = L"stand_in_record.bin";
 constexpr wchar_t kPartialName[] = L"stand_in_record.part";
+constexpr wchar_t kWaitName[] = L"stand_in_wait";
+constexpr DWORD kWaitPollMs = 20;
+constexpr DWORD kLongestWaitMs = 30000;
 
 std::wstring ModuleFolder() {
   wchar_t path[kPathUnits] = {};
@@ -46,9 +52,16 @@ int wmain() {
     ::LocalFree(args);
   }
 
+  const std::wstring folder = ModuleFolder();
+  const std::wstring wait = folder + kWaitName;
+  for (DWORD waited = 0;
+       waited < kLongestWaitMs && ::GetFileAttributesW(wait.c_str()) != INVALID_FILE_ATTRIBUTES;
+       waited += kWaitPollMs) {
+    ::Sleep(kWaitPollMs);
+  }
+
   // Written under another name and then renamed, so a test never reads half
   // a record.
-  const std::wstring folder = ModuleFolder();
   const std::wstring partial = folder + kPartialName;
   std::unique_ptr<FILE, int (*)(FILE*)> file(::_wfopen(partial.c_str(), L"wb"), &std::fclose);
   if (!file) return 1;

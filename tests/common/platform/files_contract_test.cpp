@@ -139,6 +139,36 @@ TEST_F(FilesContractTest, ShellOperationsRenameAndDeleteWhatNoOneHolds) {
   }
 }
 
+// The patcher is hashed through this hold and started while it lasts: no
+// one may write, rename or delete it meanwhile, and reading stays open.
+TEST_F(FilesContractTest, AHeldFileCanOnlyBeReadUntilItIsLetGo) {
+  WriteFile(u"patcher", "signed bytes");
+  ASSERT_EQ(platform::MakeDirectory(u"folder"), platform::kErrorSuccess);
+  EXPECT_FALSE(platform::HoldFile(u"missing"));
+  EXPECT_FALSE(platform::HoldFile(u"folder"));
+  {
+    const platform::HeldFile held = platform::HoldFile(u"patcher");
+    ASSERT_TRUE(held);
+    std::string bytes(64, '\0');
+    size_t read = 0;
+    ASSERT_TRUE(platform::ReadHeldFile(held, bytes.data(), bytes.size(), &read));
+    EXPECT_EQ(bytes.substr(0, read), "signed bytes");
+    EXPECT_TRUE(platform::OpenFile(u"patcher", "rb"));
+    for (const char* mode : {"wb", "ab", "r+b"}) {
+      EXPECT_FALSE(platform::OpenFile(u"patcher", mode)) << mode;
+    }
+    EXPECT_FALSE(platform::RemoveFile(u"patcher"));
+    const std::u16string from = PathList(u"patcher");
+    const std::u16string to = PathList(u"renamed");
+    EXPECT_NE(platform::ShellFileOperation(platform::ShellFileOp::kRename, from.c_str(), to.c_str(),
+                                           kShellFlags),
+              0);
+    EXPECT_EQ(ReadFile(u"patcher"), "signed bytes");
+  }
+  EXPECT_TRUE(platform::OpenFile(u"patcher", "ab"));
+  EXPECT_TRUE(platform::RemoveFile(u"patcher"));
+}
+
 TEST_F(FilesContractTest, FreeSpaceIsMeasuredForFoldersThatExist) {
   WriteFile(u"file", "x");
   const std::u16string work = platform::GetWorkingDirectory();

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "patcher/version_files.h"
+#include "release/version_files.h"
 #include "tests/unit/patcher/patcher_test.h"
 #include "ui/messages.h"
 

@@ -14,8 +14,8 @@ TEST(Manifest, ReadsBackWhatItWrites) {
   manifest.complete = false;
   manifest.first = -7;
   manifest.second = 2147483647;
-  publish::Sha256Digest digest{};
-  ASSERT_TRUE(publish::FromHex(kHash, &digest));
+  platform::Sha256Digest digest{};
+  ASSERT_TRUE(FromHex(kHash, &digest));
   manifest.patcher = publish::ManifestFile{0, true, digest, publish::FileStamp{12, -5}};
   manifest.files[u"locales\\a.txt"] = {4294967295u, true, digest, publish::FileStamp{0, 1}};
   manifest.files[u"b.dat"] = {3, true, std::nullopt, std::nullopt};
@@ -32,11 +32,11 @@ TEST(Manifest, ReadsBackWhatItWrites) {
 
 // `body` with the closing line the tool writes after it.
 std::string Sealed(const std::string& body) {
-  publish::Sha256 hash;
-  publish::Sha256Digest digest{};
+  platform::Sha256 hash;
+  platform::Sha256Digest digest{};
   EXPECT_TRUE(hash.Update(body.data(), body.size()) && hash.Finish(&digest));
   return body + "end " + std::to_string(std::count(body.begin(), body.end(), '\n')) + " " +
-         publish::ToHex(digest) + "\n";
+         ToHex(digest) + "\n";
 }
 
 TEST(Manifest, RefusesDamageAndUnsafeNamesNamingTheLine) {

@@ -11,11 +11,11 @@ namespace {
 
 using publish::Change;
 using publish::ManifestFile;
-using publish::Sha256Digest;
+using platform::Sha256Digest;
 using Names = std::vector<std::u16string>;
 
-Sha256Digest Content(char c) {
-  Sha256Digest digest{};
+platform::Sha256Digest Content(char c) {
+  platform::Sha256Digest digest{};
   digest.fill(static_cast<uint8_t>(c));
   return digest;
 }

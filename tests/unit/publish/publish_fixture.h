@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "patcher/version_files.h"
+#include "release/version_files.h"
 #include "publish/list_names.h"
 #include "publish/publisher.h"
 #include "publish/verify.h"
@@ -29,10 +29,8 @@ inline void WriteBytes(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// A player's install folder as the launcher keeps it. The launcher's own
-// selection (CVPatcherVersionManager::CollectChangedFiles) downloads the
-// list before comparing, so its rule is reproduced here on the shared
-// reader and map: fetch a listed name that is new or whose number rose.
+// A player's install folder as the launcher keeps it, updated by the
+// launcher's own rule for which listed files to fetch.
 struct Client {
   int32_t first = 0;
   int32_t second = 0;
@@ -49,9 +47,7 @@ struct Client {
     if (serverFirst == first) return;
     FileVersionMap server;
     ParseFileVersions(ReadBytes(tree / kFileListName), &server);
-    for (const auto& [name, number] : server) {
-      const auto local = list.find(name);
-      if (local != list.end() && local->second >= number) continue;
+    for (const std::u16string& name : SelectChangedFiles(server, list)) {
       fetched.push_back(name);
       files[name] = ReadBytes(publish::PathBelow(tree, name));
     }

@@ -1,4 +1,5 @@
-#include "publish/sha256.h"
+#include "platform/crypto.h"
+#include "release/release_manifest.h"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +11,11 @@
 namespace {
 
 std::string Hash(const std::string& bytes) {
-  publish::Sha256 hash;
-  publish::Sha256Digest digest{};
+  platform::Sha256 hash;
+  platform::Sha256Digest digest{};
   EXPECT_TRUE(hash.Update(bytes.data(), bytes.size()));
   EXPECT_TRUE(hash.Finish(&digest));
-  return publish::ToHex(digest);
+  return ToHex(digest);
 }
 
 TEST(Sha256, MatchesTheStandardsTestVectors) {
@@ -28,12 +29,12 @@ TEST_F(PublishTest, AFileIsHashedWholeAcrossItsReadChunks) {
   const std::string million(1000000, 'a');
   const std::string bytes = million + million + "tail";  // beyond two 1 MiB chunks
   WriteBytes(Build() / "big.dat", bytes);
-  publish::Sha256Digest digest{};
+  platform::Sha256Digest digest{};
   publish::Failure failure;
   ASSERT_TRUE(publish::HashFile(Build() / "big.dat", publish::ExitCode::kBuildUnreadable, nullptr,
                                 &digest, &failure))
       << failure.message;
-  EXPECT_EQ(publish::ToHex(digest), Hash(bytes));
+  EXPECT_EQ(ToHex(digest), Hash(bytes));
   EXPECT_EQ(Hash(million), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "patcher/release_manifest.h"
+#include "release/release_manifest.h"
 #include "tests/unit/publish/publish_fixture.h"
 
 namespace {

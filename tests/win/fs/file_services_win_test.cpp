@@ -1,12 +1,13 @@
 #include "fs/file_services.h"
 
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "platform/files.h"
+#include "platform/win32.h"
 #include "tests/support/win_test_helpers.h"
 
 namespace {
@@ -94,6 +95,30 @@ TEST_F(FileServicesWinTest, RenamePathOntoAnExistingNameLeavesBothFiles) {
   EXPECT_FALSE(RenamePath(m_base + u"\\file.temp", m_base + u"\\file"));
   EXPECT_TRUE(FileExists(m_base + u"\\file.temp"));
   EXPECT_TRUE(FileExists(m_base + u"\\file"));
+}
+
+// Wine creates the folder but keeps no folder's DACL (reading it back gives
+// Wine's default), so the descriptor the folder is made with is checked in
+// memory: protected from the parent and exactly the entries written.
+TEST_F(FileServicesWinTest, ProtectedDirectoryIsMadeWithTheProtectedDescriptor) {
+  using LocalMemory = platform::UniqueOwner<platform::LocalMemoryTraits>;
+  LocalMemory descriptor;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      platform::kProtectedFolderSddl, SDDL_REVISION_1, descriptor.Receive(), nullptr));
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(::GetSecurityDescriptorControl(descriptor.get(), &control, &revision));
+  EXPECT_TRUE(control & SE_DACL_PROTECTED);
+  LocalMemory text;
+  ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+      descriptor.get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+      reinterpret_cast<wchar_t**>(text.Receive()), nullptr));
+  EXPECT_STREQ(static_cast<const wchar_t*>(text.get()), platform::kProtectedFolderSddl);
+
+  const std::u16string folder = m_base + u"\\Velkaris";
+  EXPECT_EQ(platform::MakeProtectedDirectory(folder), platform::kErrorSuccess);
+  EXPECT_TRUE(FileExists(folder));
+  EXPECT_EQ(platform::MakeProtectedDirectory(folder), platform::kErrorAlreadyExists);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "fs/file_services.h"
 #include "platform/files.h"
+#include "platform/system.h"
 #include "tests/support/win_test_helpers.h"
 #include "tests/support/work_folder.h"
 #include "ui/messages.h"
@@ -21,6 +22,7 @@
 namespace {
 
 constexpr wchar_t kStandIn[] = L"stand_in_patcher.exe";
+constexpr wchar_t kTamperer[] = L"tamperer.exe";
 constexpr wchar_t kRecord[] = L"stand_in_record.bin";
 constexpr wchar_t kPatcher[] = L"VelkarisPatcher32.vke";
 constexpr DWORD kPathUnits = 1024;
@@ -68,6 +70,30 @@ std::vector<std::wstring> ReadRecord(const std::wstring& path) {
   }
   fields.pop_back();  // begun after the last field's NUL
   return fields;
+}
+
+// What another process gets when it opens `path` for writing, sharing
+// everything: 0 when it could, else the system's error code.
+DWORD OtherProcessOpensForWriting(const std::wstring& path) {
+  std::wstring commandLine = L"\"" + TestProgramFolder();
+  commandLine.append(kTamperer).append(L"\" try \"").append(path).append(L"\"");
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started = {};
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &started)) {
+    ADD_FAILURE() << "tamperer.exe must lie beside the test program: " << ::GetLastError();
+    return ERROR_SUCCESS;
+  }
+  const platform::UniqueHandle process(started.hProcess);
+  const platform::UniqueHandle thread(started.hThread);
+  const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(kWaitLimit);
+  DWORD code = ERROR_SUCCESS;
+  if (::WaitForSingleObject(process.get(), static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0 ||
+      !::GetExitCodeProcess(process.get(), &code)) {
+    ADD_FAILURE() << "tamperer.exe did not end";
+  }
+  return code;
 }
 
 struct ShownBox {
@@ -175,6 +201,36 @@ TEST_F(PatcherStart, StartsThePatcherInTheInstallFolderWithTheArgumentsItWasGive
   EXPECT_EQ(record[1], m_install);
   EXPECT_EQ(std::vector<std::wstring>(record.begin() + 2, record.end()),
             (std::vector<std::wstring>{program, L"-x", L"1", L"two words", L"C:\\a\\b"}));
+}
+
+// The launcher checks the patcher through a held handle and starts it while
+// holding it: meanwhile no other process may change or replace the bytes
+// checked, and the start itself is not refused.
+TEST_F(PatcherStart, AHeldPatcherRefusesEveryChangeAndStillStarts) {
+  const std::wstring patcher = m_install + L"\\" + kPatcher;
+  const std::wstring other = m_install + L"\\other.vke";
+  InstallStandIn(patcher);
+  InstallStandIn(other);
+  ASSERT_EQ(OtherProcessOpensForWriting(patcher), static_cast<DWORD>(ERROR_SUCCESS))
+      << "writable before it is held";
+
+  const platform::HeldFile held = platform::HoldFile(U16(patcher));
+  ASSERT_TRUE(held);
+  std::string bytes;
+  char buffer[4096];
+  size_t read = 0;
+  while (platform::ReadHeldFile(held, buffer, sizeof(buffer), &read) && read > 0) {
+    bytes.append(buffer, read);
+  }
+  EXPECT_EQ(bytes, ReadFile(U16(patcher)));
+  EXPECT_EQ(OtherProcessOpensForWriting(patcher), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(::MoveFileExW(other.c_str(), patcher.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_FALSE(::DeleteFileW(patcher.c_str()));
+
+  const std::u16string commandLine = U16(L"\"" + patcher + L"\"");
+  uint32_t error = 0;
+  ASSERT_TRUE(platform::StartProcess(commandLine, &error)) << error;
+  EXPECT_EQ(WaitForRecord().size(), 3u);  // command line, directory, argument 0
 }
 
 TEST_F(PatcherStart, AFileThatIsNotAProgramShowsTheSystemsTextForTheError) {

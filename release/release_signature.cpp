@@ -1,6 +1,6 @@
 // The parts of the manifest code that need the platform's cryptography,
 // kept apart so the reader alone can be fuzzed.
-#include "patcher/release_manifest.h"
+#include "release/release_manifest.h"
 
 #include <algorithm>
 

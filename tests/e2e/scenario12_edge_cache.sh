@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Scenario 11, behind an edge cache: the reference edge
+# Scenario 12, behind an edge cache: the reference edge
 # (deploy/edge-cache.conf.in, copies kept 1 s) on the launcher's server
 # address, in front of the reference nginx. An install one version behind
 # updates through it as it does without one: every request reaches the
@@ -7,7 +7,7 @@
 # updated once the edge's copies are past their time, gets the same bodies
 # from the edge: it revalidates each copy and the origin answers 304 with
 # no body.
-# Usage: scenario11_edge_cache.sh WINDOWS_BUILD_DIR
+# Usage: scenario12_edge_cache.sh WINDOWS_BUILD_DIR
 . "$(dirname "$0")/lib.sh"
 e2e_bound 150 "$@"
 e2e_begin edge_cache "$1"

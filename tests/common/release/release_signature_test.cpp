@@ -4,7 +4,7 @@
 #include <iterator>
 #include <string>
 
-#include "patcher/release_manifest.h"
+#include "release/release_manifest.h"
 
 // The same check natively (OpenSSL) and under Wine (CNG): a manifest signed
 // with OpenSSL by the test key, as the publishing tool signs.

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <string_view>
+
 // The names of a release's files, the same on the download server (below
 // its base URL) and in the install folder. The launcher and the publishing
 // tool both name them from here. Pure: no platform, nothing to link.
@@ -32,3 +35,31 @@ inline constexpr char16_t kReleaseRecordCopyName[] = u"release_record_tmp";
 // Appended to a file's name for the download a rename puts in place: the
 // executables always, with a release key every listed file too.
 inline constexpr char16_t kFetchSuffix[] = u".temp";
+
+// Every name the launcher gives a file of its own in the install folder;
+// with kFetchSuffix, the executables' downloads too. No listed file may
+// take one.
+inline constexpr const char16_t* kLauncherOwnNames[] = {
+    kLauncherFileName,        kPatcherFileName,          kVersionRecordName,
+    kFileListName,            kLocalesFolderName,        kReleaseManifestName,
+    kReleaseSignatureName,    kReleaseRecordName,        kVersionRecordCopyName,
+    kFileListCopyName,        kReleaseManifestCopyName,  kReleaseSignatureCopyName,
+    kReleaseRecordCopyName};
+inline constexpr const char16_t* kExecutableNames[] = {kLauncherFileName, kPatcherFileName};
+
+// Windows takes names that differ only in ASCII case for the same file;
+// names compare folded to lower case.
+template <typename Char>
+std::basic_string<Char> FoldAscii(std::basic_string_view<Char> text) {
+  std::basic_string<Char> folded(text);
+  for (Char& c : folded) {
+    if (c >= Char{'A'} && c <= Char{'Z'}) c = static_cast<Char>(c - Char{'A'} + Char{'a'});
+  }
+  return folded;
+}
+inline std::string FoldAscii(const std::string& text) {
+  return FoldAscii(std::string_view(text));
+}
+inline std::u16string FoldAscii(const std::u16string& text) {
+  return FoldAscii(std::u16string_view(text));
+}

@@ -1,4 +1,4 @@
-#include "patcher/release_manifest.h"
+#include "release/release_manifest.h"
 
 #include <array>
 #include <charconv>
@@ -34,13 +34,6 @@ int HexValue(char c) {
   return kNotHex;
 }
 
-char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string Folded(std::string_view text) {
-  std::string folded(text);
-  for (char& c : folded) c = FoldAscii(c);
-  return folded;
-}
 
 bool IsPathByte(char c) { return c >= kFirstPathByte && c <= kLastPathByte && c != '\\'; }
 
@@ -99,10 +92,10 @@ bool ServerPathOfListName(std::u16string_view name, std::string* serverPath) {
 bool IsReleaseManifestName(std::u16string_view name) {
   std::string path;
   if (!ServerPathOfListName(name, &path)) return false;
-  const std::string folded = Folded(path);
-  return folded == Folded(PathOf(kReleaseManifestName)) ||
-         folded == Folded(PathOf(kReleaseSignatureName)) ||
-         folded == Folded(PathOf(kReleaseRecordName));
+  const std::string folded = FoldAscii(path);
+  return folded == FoldAscii(PathOf(kReleaseManifestName)) ||
+         folded == FoldAscii(PathOf(kReleaseSignatureName)) ||
+         folded == FoldAscii(PathOf(kReleaseRecordName));
 }
 
 std::string FormatReleaseManifest(const ReleaseManifest& manifest) {
@@ -127,7 +120,7 @@ bool ParseReleaseManifest(std::string_view text, ReleaseManifest* manifest) {
     platform::FileDigest digest;
     if (!ParseLine(text.substr(start, end - start), &path, &digest)) return false;
     std::u16string name(path.begin(), path.end());
-    if (IsReleaseManifestName(name) || !folded.insert(Folded(path)).second) return false;
+    if (IsReleaseManifestName(name) || !folded.insert(FoldAscii(path)).second) return false;
     manifest->entries.emplace(std::move(path), digest);
     start = end + 1;
   }

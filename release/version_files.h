@@ -39,7 +39,6 @@ using FileVersionMap = std::map<std::u16string, uint32_t>;
 // False, with both fields unchanged, when the record holds more than
 // kMaxRecordBytes bytes.
 bool ParseVersionRecord(std::string_view text, int32_t* first, int32_t* second);
-bool ReadVersionRecord(std::FILE* file, int32_t* first, int32_t* second);
 // "first\r\nsecond": CR LF whatever the platform, no line end at the end.
 std::string FormatVersionRecord(int32_t first, int32_t second);
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "patcher/release_files.h"
-#include "patcher/version_files.h"
+#include "release/release_files.h"
+#include "release/version_files.h"
 #include "platform/crypto.h"
 
 // The signed release manifest: what the operator published, so that a

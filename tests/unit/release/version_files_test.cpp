@@ -1,4 +1,4 @@
-#include "patcher/version_files.h"
+#include "release/version_files.h"
 
 #include <gtest/gtest.h>
 

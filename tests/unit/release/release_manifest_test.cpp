@@ -1,4 +1,4 @@
-#include "patcher/release_manifest.h"
+#include "release/release_manifest.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "patcher/version_files.h"
+#include "release/version_files.h"
 
 #include <array>
 #include <cstddef>
@@ -182,11 +182,6 @@ bool IsSafeComponent(std::u16string_view component) {
 
 bool ParseVersionRecord(std::string_view text, int32_t* first, int32_t* second) {
   ByteSource in(text, kMaxRecordBytes);
-  return ScanVersionRecord(in, first, second);
-}
-
-bool ReadVersionRecord(std::FILE* file, int32_t* first, int32_t* second) {
-  ByteSource in(file, kMaxRecordBytes);
   return ScanVersionRecord(in, first, second);
 }
 

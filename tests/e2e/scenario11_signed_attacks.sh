@@ -1,0 +1,192 @@
+#!/usr/bin/env bash
+# Scenario 11, a launcher built with a release key (tests/keys) against what
+# a server on the path or a program on the machine can do:
+#   kept-manifest   an up-to-date install without a kept manifest, started
+#                   twice: the first start fetches the record, the manifest
+#                   and its signature and keeps them, the second the record
+#                   alone; the patcher starts both times;
+#   rollback        that install takes a newer release; the older one served
+#                   again is refused like a record that cannot be had, and
+#                   nothing changes;
+#   foreign-cut     a listed file answered with other bytes and cut short,
+#                   every attempt: "Launcher-ad", no trace of those bytes;
+#                   then the old record served again (a freeze): the patcher
+#                   starts, the listed file still the signed one;
+#   oversized       the patcher with 256 MiB appended: the patcher's box at
+#                   once, nothing large left on disk;
+#   local-tamper    a program on the machine overwrites the downloaded
+#                   patcher, and tries again as the launcher starts it: the
+#                   patcher is fetched again, the genuine one starts, and the
+#                   second write is refused until the patcher has ended.
+# Usage: scenario11_signed_attacks.sh WINDOWS_BUILD_DIR
+. "$(dirname "$0")/lib.sh"
+e2e_bound 480 "$@"
+e2e_signed_launcher "$1"
+e2e_begin signed_attacks "$1"
+readonly APPENDED_BYTES=256M
+# More than the sockets on both sides buffer: what a server can send of a
+# file before it learns that the client is gone.
+readonly BUFFERED_BYTES=$((16 << 20))
+# zh_TW.txt in pieces of 4 bytes 500 ms apart (about 4.5 s): the window in
+# which the local program finds the patcher downloaded and overwrites it.
+readonly TRICKLE=4:500
+
+routes=$E2E_OUT/routes
+mkdir -p "$routes"
+install=$(e2e_path "$E2E_INSTALL")
+record_requests='GET /UploadData/patcher_version
+GET /UploadData/release_manifest
+GET /UploadData/release_manifest.sig'
+update_requests="$record_requests
+GET /UploadData/patcher_files_version
+GET /UploadData/VelkarisPatcher32.vke
+GET /UploadData/locales/zh_TW.txt"
+
+# A newer signed release: the sample release's files with new
+# "locales\zh_TW.txt" strings, published into a copy of its tree.
+newer=$E2E_OUT/newer/UploadData
+mkdir -p "$E2E_OUT/newer/build/locales"
+cp -r "$E2E_RELEASE" "$newer"
+cp "$E2E_RELEASE.publish-manifest" "$newer.publish-manifest"
+cp "$E2E_RELEASE"/{VelkarisLauncher.exe,VelkarisPatcher32.vke,readme.txt} "$E2E_OUT/newer/build/"
+printf 'zh-TW strings of the newer release\r\n' >"$E2E_OUT/newer/build/locales/zh_TW.txt"
+"$E2E_REPO/build/native/publish/velkaris-publish" --quiet --signing-key "$E2E_SIGNING_KEY" \
+  "$E2E_OUT/newer/build" "$newer"
+e2e_expect_bytes "$newer/patcher_version" '4\r\n0'
+
+# Every file below the install folder with its hash.
+install_digest() { (cd "$install" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum); }
+
+expect_no_staging() {
+  e2e_same "staging files left" "" "$(cd "$install" && find . -name '*.temp' -o -name '*_tmp')"
+}
+
+# The signed patcher started, then its record removed for the next run.
+expect_patcher_started() {
+  e2e_expect_patcher "$E2E_INSTALL"
+  rm -f "$install/$E2E_RECORD_NAME"
+}
+
+# -- kept-manifest: an up-to-date install without a kept manifest
+e2e_installed_machine current
+e2e_serve_release
+e2e_run first-start "$E2E_INSTALL\\VelkarisLauncher.exe"
+e2e_expect_exit 0
+e2e_expect_no_dialog
+e2e_expect_requests <<<"$record_requests"
+for file in release_manifest release_manifest.sig; do
+  e2e_expect_same_file "$E2E_RELEASE/$file" "$install/$file"
+done
+e2e_expect_same_file "$E2E_RELEASE/patcher_version" "$install/release_record"
+expect_patcher_started
+e2e_run second-start "$E2E_INSTALL\\VelkarisLauncher.exe"
+e2e_expect_exit 0
+e2e_expect_no_dialog
+e2e_expect_requests <<<'GET /UploadData/patcher_version'
+expect_patcher_started
+
+# -- rollback: the same install takes the newer release, then is served the
+# older one again
+e2e_serve_release "$newer"
+e2e_run newer "$E2E_INSTALL\\VelkarisLauncher.exe"
+e2e_expect_exit 0
+e2e_expect_no_dialog
+e2e_expect_requests <<<"$update_requests"
+for file in locales/zh_TW.txt patcher_files_version release_manifest release_manifest.sig; do
+  e2e_expect_same_file "$newer/$file" "$install/$file"
+done
+expect_patcher_started
+before=$(install_digest)
+e2e_serve_release
+e2e_run rollback "$E2E_INSTALL\\VelkarisLauncher.exe" ok
+e2e_expect_exit -1
+e2e_expect_dialogs <<<"Launcher | Failed to download patcher version information. | owner: none | OK | ok"
+e2e_expect_requests <<<'GET /UploadData/patcher_version'
+e2e_expect_no_patcher "$install"
+e2e_same "the install folder's files" "$before" "$(install_digest)"
+
+# -- foreign-cut: the newer release, its listed file answered with other
+# bytes (fewer than the signed size) and cut short every time; one attempt
+# and ten more
+e2e_installed_machine current
+printf 'planted strings, never signed\r\n' >"$routes/foreign.txt"
+cat >"$routes/foreign-cut.routes" <<'END'
+/UploadData/locales/zh_TW.txt 200 body=foreign.txt cut=99:16
+END
+e2e_serve_script "$routes/foreign-cut.routes" "$newer"
+e2e_run foreign-cut "$E2E_INSTALL\\VelkarisLauncher.exe" ok
+e2e_expect_exit -1
+e2e_expect_dialogs <<<"Launcher-ad | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
+e2e_expect_requests <<<"$update_requests$(printf '\nGET /UploadData/locales/zh_TW.txt%.0s' {1..10})"
+e2e_expect_no_patcher "$install"
+e2e_expect_same_file "$E2E_RELEASE/locales/zh_TW.txt" "$install/locales/zh_TW.txt"
+e2e_expect_bytes "$install/patcher_version" "$E2E_RELEASE_RECORD"
+expect_no_staging
+e2e_serve_release
+e2e_run freeze "$E2E_INSTALL\\VelkarisLauncher.exe"
+e2e_expect_exit 0
+e2e_expect_no_dialog
+e2e_expect_requests <<<"$record_requests"
+e2e_expect_same_file "$E2E_RELEASE/locales/zh_TW.txt" "$install/locales/zh_TW.txt"
+expect_no_staging
+expect_patcher_started
+
+# -- oversized: the signed patcher with zero bytes appended (a sparse file)
+e2e_installed_machine
+oversized=$E2E_OUT/oversized/UploadData
+mkdir -p "$(dirname "$oversized")"
+cp -r "$E2E_RELEASE" "$oversized"
+truncate -s "+$APPENDED_BYTES" "$oversized/VelkarisPatcher32.vke"
+e2e_serve_release "$oversized"
+marker=$E2E_OUT/before-oversized
+touch "$marker"
+e2e_run oversized "$E2E_INSTALL\\VelkarisLauncher.exe" ok
+e2e_expect_dialogs <<<"Launcher | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
+e2e_expect_requests <<<"${update_requests%$'\n'*}"
+e2e_expect_update_stopped "$install"
+expect_no_staging
+# Cut off at its signed size: the server sent no more than the sockets could
+# buffer, far from the whole file.
+sent=$(awk '/VelkarisPatcher32\.vke/ { print $NF }' "$E2E_REQUEST_LOG")
+[ "${sent:-0}" -lt "$BUFFERED_BYTES" ] || e2e_fail "the server sent $sent bytes of the oversized patcher"
+e2e_same "files over 1 MiB written" "" \
+  "$(find "$E2E_C" -type f -newer "$marker" -size +1M -printf '%P %s\n')"
+rm -rf "$(dirname "$oversized")"
+
+# -- local-tamper: tamperer.exe overwrites the patcher once its download is
+# complete (during the slow listed file), then again once the launcher has
+# kept the manifest, which it does only for a patcher that matched; the
+# stand-in patcher waits until that write has been refused.
+e2e_installed_machine
+cat >"$routes/slow-entry.routes" <<END
+/UploadData/locales/zh_TW.txt 200 body=../release/UploadData/locales/zh_TW.txt trickle=$TRICKLE
+END
+e2e_serve_script "$routes/slow-entry.routes"
+: >"$install/stand_in_wait"
+tamperer=$E2E_OUT/tamperer.out
+timeout -k 5 "$E2E_RUN_SECONDS" "$WINE" "$E2E_BUILD/tests/tamperer.exe" overwrite \
+  $((E2E_RUN_SECONDS * 1000)) "$E2E_INSTALL\\VelkarisPatcher32.vke" \
+  "$(e2e_zpath "$E2E_RELEASE/VelkarisPatcher32.vke")" "$E2E_INSTALL\\release_record" \
+  "$E2E_INSTALL\\stand_in_wait" </dev/null >"$tamperer" 2>&1 &
+tamperer_pid=$!
+e2e_driver wait-process tamperer.exe running $((E2E_SERVER_SECONDS * 1000)) >/dev/null ||
+  e2e_fail "tamperer.exe did not start"
+e2e_run local-tamper "$E2E_INSTALL\\VelkarisLauncher.exe"
+e2e_expect_exit 0
+e2e_expect_no_dialog
+# The overwritten patcher fails the check at its start: the update's list
+# and patcher once more.
+e2e_expect_requests <<<"$update_requests
+GET /UploadData/patcher_files_version
+GET /UploadData/VelkarisPatcher32.vke"
+e2e_expect_patcher "$E2E_INSTALL"
+wait "$tamperer_pid" || e2e_fail "tamperer.exe ended with exit code $?"
+e2e_same "tamperer.exe's writes" "overwrote VelkarisPatcher32.vke.temp
+refused VelkarisPatcher32.vke
+overwrote VelkarisPatcher32.vke" "$(tr -d '\r' <"$tamperer")"
+# Its second write went through once the patcher had ended: refused only
+# while the launcher held the file and the patcher ran from it.
+e2e_expect_same_file "$E2E_BUILD/tests/tamperer.exe" "$install/VelkarisPatcher32.vke"
+e2e_expect_bytes "$install/patcher_version" "$E2E_BEHIND_UPDATED_RECORD"
+expect_no_staging
+e2e_end
