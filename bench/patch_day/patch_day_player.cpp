@@ -1,9 +1,10 @@
 // Patch-day players: each one an install folder on disk brought up to the
 // server's release by the launcher's own update code, called as the exe's
 // main flow calls it (CheckPatcherVersion, DropServerRecordCopy, RunPatcher)
-// against the simulated machine. A process runs its players one after the
-// other, each in a child process of its own: the flow keeps its state in
-// the process and may end it (ExitProcessNow), as it ends the exe.
+// against the simulated machine, its waits in real time. A process runs
+// its players one after the other, each in a child process of its own:
+// the flow keeps its state in the process and may end it (ExitProcessNow),
+// as it ends the exe.
 //
 // Usage: patch_day_player [--signed] BASE_URL RESULTS PLAYER...
 //   BASE_URL  the server's http://host:port/UploadData/
@@ -78,12 +79,20 @@ std::string OneLine(const std::u16string& text) {
   return line;
 }
 
+// The flow's waits (a signed launcher waiting for a switching release)
+// take real time, as in the exe: the servers must move on meanwhile.
+void SleepForReal(sim::Machine& machine) {
+  const int64_t milliseconds = machine.sleeps.back();
+  SleepUntil(Now() + milliseconds * kNanosecondsPerMillisecond);
+}
+
 // The exe's main flow from the version check on, in a fresh child process.
 [[noreturn]] void RunPlayer(const std::filesystem::path& root, const std::string& baseUrl,
                             bool releaseSigned) {
   sim::Machine& machine = sim::Current();
   machine.Reset(root);
   machine.currentDirectory = kInstallFolder;
+  machine.onSleep = SleepForReal;
   FileDownloader::AimInstanceForTesting(baseUrl);
   if (releaseSigned) UseReleaseKeyForTesting(&kTestKey);
   const bool ready = CheckPatcherVersion();

@@ -41,8 +41,9 @@ while [ $# -gt 0 ]; do
   esac
   shift 2
 done
-# One run: installs, storm, second start, accounting (about two minutes).
-readonly RUN_SECONDS=300
+# One run: installs, storm, second start, accounting (about two minutes;
+# two rounds of at most 4 minutes each).
+readonly RUN_SECONDS=600
 # Each player's line at the edges: an ordinary player's download speed,
 # so that a storm's downloads overlap as they do on patch day.
 readonly PLAYER_RATE=1m
