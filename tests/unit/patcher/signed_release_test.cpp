@@ -125,10 +125,14 @@ TEST_F(SignedRelease, ASignedReleaseInstallsAndItsManifestIsKept) {
   Release release;
   Sign("test-release.key", &release);
   Prepare(release);
+  // A fresh copy of the launcher is checked against the manifest that
+  // vouches for the server's record, fetched once for the whole run.
+  platform::RemoveFile(u"VelkarisLauncher.exe");
   EXPECT_TRUE(CheckAndStart());
   EXPECT_EQ(Requests(), (Paths{"patcher_version", "release_manifest", "release_manifest.sig",
-                               "patcher_files_version", "VelkarisPatcher32.vke", "a.dat",
-                               "locales/b.dat"}));
+                               "VelkarisLauncher.exe", "patcher_files_version",
+                               "VelkarisPatcher32.vke", "a.dat", "locales/b.dat"}));
+  EXPECT_EQ(Read(u"VelkarisLauncher.exe"), "server launcher");
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "new patcher");
   EXPECT_EQ(Read(u"locales\\b.dat"), "b1");
