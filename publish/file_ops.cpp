@@ -167,7 +167,7 @@ bool StageBytes(std::string_view bytes, StagedFile* staged, Failure* failure) {
   return FinishFile(std::move(out), staged->Temporary(), failure);
 }
 
-bool StageCopy(const SourceFile& source, StagedFile* staged, Progress* progress,
+bool StageCopy(const SourceFile& source, int64_t time, StagedFile* staged, Progress* progress,
                platform::Sha256Digest* copied, Failure* failure) {
   if (!CreateFolders(staged->Target().parent_path(), failure)) return false;
   const fs::path& temporary = staged->Temporary();
@@ -188,8 +188,7 @@ bool StageCopy(const SourceFile& source, StagedFile* staged, Progress* progress,
   if (!FinishFile(std::move(out), temporary, failure)) return false;
   // Mirrors published from one build then show players the same validators.
   std::error_code error;
-  fs::last_write_time(temporary,
-                      fs::file_time_type(fs::file_time_type::duration(source.stamp.time)), error);
+  fs::last_write_time(temporary, fs::file_time_type(fs::file_time_type::duration(time)), error);
   if (error) return FailWrite(failure, "cannot set the time of " + PrintablePath(temporary), error);
   return true;
 }

@@ -65,10 +65,10 @@ bool CreateFolders(const std::filesystem::path& folder, Failure* failure);
 bool StageBytes(std::string_view bytes, StagedFile* staged, Failure* failure);
 
 // Copies `source` under the temporary name of staged->Target(), hashing it
-// on the way into *copied, with the source's modification time. A source
-// that changed since it was scanned (or hashed) fails with kBuildUnreadable.
-// The data reaches the disk at SyncStagedFiles.
-bool StageCopy(const SourceFile& source, StagedFile* staged, Progress* progress,
+// on the way into *copied, with the modification time `time` (the file
+// system's ticks). A source that changed since it was scanned (or hashed)
+// fails with kBuildUnreadable. The data reaches the disk at SyncStagedFiles.
+bool StageCopy(const SourceFile& source, int64_t time, StagedFile* staged, Progress* progress,
                platform::Sha256Digest* copied, Failure* failure);
 
 // StageBytes, then the rename.

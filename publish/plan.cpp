@@ -1,6 +1,8 @@
 #include "publish/plan.h"
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <limits>
 
 #include "publish/list_names.h"
@@ -10,6 +12,25 @@ namespace publish {
 namespace {
 
 constexpr uint32_t kFirstFileNumber = 1;
+constexpr int64_t kTicksPerSecond =
+    std::chrono::duration_cast<std::filesystem::file_time_type::duration>(std::chrono::seconds(1))
+        .count();
+
+int64_t WholeSeconds(int64_t ticks) {
+  return ticks / kTicksPerSecond - (ticks % kTicksPerSecond < 0 ? 1 : 0);
+}
+
+// Servers and caches revalidate a copy by its size and its modification time
+// in whole seconds. New bytes under the validators of the copy they replace
+// would be answered "not modified", and an edge would keep the old bytes for
+// good: such a copy takes the next second instead of the build's time.
+int64_t CopyTime(const FileStamp& build, const TreeCopy* copy) {
+  if (copy == nullptr || copy->stamp.size != build.size ||
+      WholeSeconds(copy->stamp.time) != WholeSeconds(build.time)) {
+    return build.time;
+  }
+  return (WholeSeconds(copy->stamp.time) + 1) * kTicksPerSecond;
+}
 constexpr uint32_t kMaxFileNumber = std::numeric_limits<uint32_t>::max();
 
 bool Writes(Change change) { return change != Change::kUnchanged && change != Change::kRemoved; }
@@ -52,9 +73,11 @@ PlannedFile PlanFile(const SourceFile& source, const Manifest& baseline, const T
   planned.copy =
       Writes(planned.change) && !(copy != nullptr && source.hash && copy->hash == *source.hash);
   planned.newNumber = known == nullptr ? kFirstFileNumber : known->number;
+  planned.copyTime = CopyTime(source.stamp, copy);
   entry->listed = true;
   entry->hash = source.hash;
-  entry->stamp = planned.copy || copy == nullptr ? source.stamp : copy->stamp;
+  entry->stamp = planned.copy || copy == nullptr ? FileStamp{source.stamp.size, planned.copyTime}
+                                                 : copy->stamp;
   return planned;
 }
 

@@ -50,6 +50,9 @@ struct PlannedFile {
   uint32_t newNumber = 0;
   const SourceFile* source = nullptr;  // null when removed
   bool copy = false;                   // false when the tree already holds the content
+  // The copy's modification time: the build file's, unless the tree's copy
+  // would then keep its validators (below).
+  int64_t copyTime = 0;
 };
 
 struct Plan {

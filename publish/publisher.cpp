@@ -102,7 +102,9 @@ bool StageCopies(const Plan& plan, const Paths& paths, const PublishOptions& opt
   for (const PlannedFile* copy : copies) {
     staged->emplace_back(PathBelow(paths.tree, copy->name));
     platform::Sha256Digest copied{};
-    if (!StageCopy(*copy->source, &staged->back(), &progress, &copied, failure)) return false;
+    if (!StageCopy(*copy->source, copy->copyTime, &staged->back(), &progress, &copied, failure)) {
+      return false;
+    }
     FileEntry(target, copy->name).hash = copied;
     progress.FileDone();
   }

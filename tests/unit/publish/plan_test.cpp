@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
@@ -98,6 +100,16 @@ TEST(MakePlan, EachOutcomeOfAFileAgainstTheLastReleaseAndTheTree) {
     // What the tool records and signs is the build's content, never the tree's.
     if (o.inBuild) {
       EXPECT_EQ(plan.target.files[u"a.dat"].hash, Content('b'));
+    }
+    // A copy over one of the same size and second moves on a second, so
+    // that caches revalidating it see new validators.
+    if (o.copy) {
+      const int64_t oneSecond =
+          std::chrono::duration_cast<std::filesystem::file_time_type::duration>(
+              std::chrono::seconds(1))
+              .count();
+      EXPECT_EQ(file.copyTime, o.inTree ? oneSecond : stamp.time);
+      EXPECT_EQ(plan.target.files[u"a.dat"].stamp, (publish::FileStamp{1, file.copyTime}));
     }
     EXPECT_EQ(plan.prune, o.inBuild ? Names{} : Names{u"a.dat"});
     EXPECT_EQ(plan.SettleTotal(), o.settled);
