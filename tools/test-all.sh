@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Every test: the portable logic natively against the simulated machine
-# (AddressSanitizer and UBSan), a short fuzzing run of the version-file
+# (AddressSanitizer and UBSan), a short fuzzing run of the release formats'
 # readers, then the Windows build under Wine on a virtual 1920x1080 screen
 # (its own tests, checks of the real exe and the end-to-end scenarios).
 set -euo pipefail
@@ -13,7 +13,7 @@ cmake --preset native -DLAUNCHER_WERROR=ON >/dev/null
 cmake --build --preset native
 ctest --preset native
 
-echo "== fuzzing the version-file readers (log: build/fuzz.log)"
+echo "== fuzzing the readers of the version files and the release manifest (log: build/fuzz.log)"
 if ! bash tools/run-fuzz.sh >build/fuzz.log 2>&1; then
   tail -n 40 build/fuzz.log
   exit 1
