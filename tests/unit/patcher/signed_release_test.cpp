@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -9,11 +9,11 @@
 #include "patcher/patcher_fetch.h"
 #include "patcher/release_fetch.h"
 #include "patcher/release_key.h"
-#include "release/release_manifest.h"
 #include "patcher/version_check.h"
-#include "release/version_files.h"
 #include "patcher/version_manager.h"
-#include "tests/support/test_signer.h"
+#include "publish/signing.h"
+#include "release/release_manifest.h"
+#include "release/version_files.h"
 #include "tests/unit/patcher/patcher_test.h"
 #include "ui/messages.h"
 
@@ -65,7 +65,12 @@ void Sign(const char* keyName, Release* release) {
   ReleaseManifest manifest;
   for (const auto& [path, bytes] : release->files) manifest.entries[path] = DigestOfBytes(bytes);
   release->manifest = FormatReleaseManifest(manifest);
-  ASSERT_TRUE(SignForTesting(release->manifest, KeyPath(keyName), &release->signature));
+  publish::SigningKey key;
+  std::string problem;
+  ASSERT_TRUE(key.Load(KeyPath(keyName), &problem)) << problem;
+  platform::P256Signature signature{};
+  ASSERT_TRUE(key.Sign(release->manifest, &signature));
+  release->signature.assign(signature.begin(), signature.end());
 }
 
 class SignedRelease : public PatcherTest {
