@@ -124,10 +124,6 @@ std::string Machine::ReadFile(const std::u16string& path) const {
   return content.str();
 }
 
-bool Machine::IsHeld(const std::u16string& windowsPath) const {
-  return heldFiles.count(AbsolutePath(windowsPath)) != 0;
-}
-
 bool Machine::Exists(const std::u16string& path) const {
   std::error_code error;
   return std::filesystem::exists(HostPath(path), error);
@@ -198,21 +194,16 @@ bool DriveExists(const std::u16string& absolute) {
       g_machine.hostRoot / sim::Narrow(absolute.substr(0, 1)), error);
 }
 
-bool IsAtOrBelow(const std::u16string& held, const std::u16string& absolute) {
-  return held == absolute ||
-         (held.size() > absolute.size() && held.compare(0, absolute.size(), absolute) == 0 &&
-          sim::IsSeparator(held[absolute.size()]));
-}
-
 // A held file, or a folder with one below it: Windows deletes and renames
-// neither.
+// neither, nor opens a held file for writing.
 bool IsHeldOpen(const std::u16string& path) {
   const std::u16string absolute = g_machine.AbsolutePath(path);
-  for (const std::u16string& held : g_machine.filesHeldOpen) {
-    if (IsAtOrBelow(held, absolute)) return true;
-  }
   for (const auto& [held, holds] : g_machine.heldFiles) {
-    if (IsAtOrBelow(held, absolute)) return true;
+    if (held == absolute ||
+        (held.size() > absolute.size() && held.compare(0, absolute.size(), absolute) == 0 &&
+         sim::IsSeparator(held[absolute.size()]))) {
+      return true;
+    }
   }
   return false;
 }
@@ -228,7 +219,7 @@ std::u16string AnsiPathToWide(const char* path) {
 UniqueFile OpenFile(const std::u16string& path, const char* mode) {
   if (path.empty()) return {};
   const bool writes = std::strpbrk(mode, "wa+") != nullptr;
-  if (writes && g_machine.IsHeld(path)) return {};
+  if (writes && IsHeldOpen(path)) return {};
   const auto host = g_machine.HostPath(path);
   // Windows opens no folder as a file; glibc opens one for reading.
   std::error_code error;

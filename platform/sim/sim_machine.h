@@ -150,15 +150,12 @@ struct Machine {
   // Folders made by MakeProtectedDirectory, as absolute paths.
   std::set<std::u16string> protectedFolders;
   // Files held open by HoldFile (absolute path, number of holds): while
-  // held, none can be opened for writing, deleted or renamed.
+  // held, none can be opened for writing, deleted or renamed, nor can a
+  // folder above one.
   std::map<std::u16string, int> heldFiles;
-  bool IsHeld(const std::u16string& windowsPath) const;
 
   std::vector<ShellFileOpRecord> shellFileOps;
   int failShellFileOps = 0;  // this many next operations fail with 0x7C
-  // Absolute paths of files another program holds open without sharing
-  // deletion: neither they nor a folder above them can be deleted or renamed.
-  std::set<std::u16string> filesHeldOpen;
 
   // ANSI code page of the machine: bytes 0-255 are the characters of the
   // same value (Latin-1); a wider character becomes "?", as Windows does.

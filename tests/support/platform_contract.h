@@ -1,7 +1,11 @@
 #pragma once
 
-#include <string>
+#include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
 #include "tests/support/work_folder.h"
 
 // Base fixture of the platform contract: the same rows run against the
@@ -17,9 +21,12 @@ class PlatformContractTest : public WorkFolderTest {
   // starts and removed when it ends.
   static constexpr char16_t kContractKey[] = u"Software\\VelkarisContract";
 
-  // Another program holds the file open, sharing reads and writes but not
-  // deletion, until the test ends.
-  static void HoldOpen(const std::u16string& path);
+  // The file is held open as the launcher holds the patcher (reading
+  // shared, nothing else) until the test ends.
+  void HoldOpen(const std::u16string& path) {
+    m_held.push_back(platform::HoldFile(path));
+    ASSERT_TRUE(m_held.back()) << "cannot hold the file open";
+  }
   // File name of the running test program, which Windows lists among the
   // processes (the simulated machine is told so).
   static std::u16string OwnProcessName();
@@ -30,4 +37,8 @@ class PlatformContractTest : public WorkFolderTest {
   static bool MachineLoadsLibraries();
   // The DLL loaded from the system folder, and `procedure` found in it.
   static LibraryLoad LoadFromSystemFolder(const std::u16string& dll, const char* procedure);
+
+ private:
+  // Let go before the work folder goes.
+  std::vector<platform::HeldFile> m_held;
 };

@@ -9,13 +9,11 @@ void PlatformContractTest::SetUp() {
   sim::Current().processes = {OwnProcessName()};
 }
 
-// Nothing to undo: the next work folder resets the whole machine, registry
-// and held files included.
-void PlatformContractTest::TearDown() { WorkFolderTest::TearDown(); }
-
-void PlatformContractTest::HoldOpen(const std::u16string& path) {
-  sim::Machine& machine = sim::Current();
-  machine.filesHeldOpen.insert(machine.AbsolutePath(path));
+// Nothing else to undo: the next work folder resets the whole machine,
+// registry included.
+void PlatformContractTest::TearDown() {
+  m_held.clear();
+  WorkFolderTest::TearDown();
 }
 
 std::u16string PlatformContractTest::OwnProcessName() {

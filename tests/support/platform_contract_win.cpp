@@ -1,14 +1,7 @@
 #include "tests/support/platform_contract.h"
 
-#include <vector>
-
 #include "platform/system_library.h"
 #include "platform/win32.h"
-
-namespace {
-// Handles of HoldOpen, closed before the work folder goes.
-std::vector<platform::UniqueHandle> g_heldFiles;
-}  // namespace
 
 void PlatformContractTest::SetUp() {
   WorkFolderTest::SetUp();
@@ -16,17 +9,9 @@ void PlatformContractTest::SetUp() {
 }
 
 void PlatformContractTest::TearDown() {
-  g_heldFiles.clear();
+  m_held.clear();
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, platform::W(kContractKey));
   WorkFolderTest::TearDown();
-}
-
-void PlatformContractTest::HoldOpen(const std::u16string& path) {
-  platform::UniqueHandle file(::CreateFileW(platform::W(path), GENERIC_READ,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(file) << "cannot hold the file open, error " << ::GetLastError();
-  g_heldFiles.push_back(std::move(file));
 }
 
 std::u16string PlatformContractTest::OwnProcessName() {
