@@ -20,14 +20,18 @@ constexpr size_t kHashChunkBytes = 64 * 1024;
 constexpr int kSwitchPolls = 24;
 constexpr uint32_t kSwitchPollMilliseconds = 5000;
 
+// A manifest whose signature was checked, with the bytes it was read from.
+struct VerifiedManifest {
+  ReleaseManifest manifest;
+  std::string text;
+  std::string signature;
+};
+
 // What this run fetched and checked, with a release key.
 struct ReleaseRun {
-  // The server's record, and the signed manifest that vouches for it with
-  // the bytes it was read from.
+  // The server's record, and the manifest that vouches for it; set together.
   std::optional<std::string> record;
-  std::optional<ReleaseManifest> manifest;
-  std::string manifestText;
-  std::string signature;
+  std::optional<VerifiedManifest> verified;
   // The kept files are not yet this release's.
   bool keepPending = false;
   // Names this run downloaded to and has not yet seen renamed into place.
@@ -43,9 +47,7 @@ bool g_startedOver = false;
 
 // The release kept from the last verified start.
 struct KeptRelease {
-  std::optional<ReleaseManifest> manifest;
-  std::string manifestText;
-  std::string signature;
+  std::optional<VerifiedManifest> verified;
   std::string record;  // empty unless its bytes are the manifest's record
 };
 
@@ -82,26 +84,26 @@ bool DownloadToMemory(const std::u16string& serverPath, const std::u16string& co
   return read;
 }
 
-bool ReadWithReleaseKey(const std::string& text, const std::string& signature,
-                        ReleaseManifest* manifest) {
-  return ReadSignedManifest(text, signature, *ReleaseKey(), manifest);
+bool Verify(VerifiedManifest* verified) {
+  return ReadSignedManifest(verified->text, verified->signature, *ReleaseKey(),
+                            &verified->manifest);
 }
 
 KeptRelease ReadKeptRelease() {
   KeptRelease kept;
-  ReleaseManifest manifest;
-  if (!ReadWholeFile(kReleaseManifestName, kMaxReleaseManifestBytes, &kept.manifestText) ||
-      !ReadWholeFile(kReleaseSignatureName, platform::kP256SignatureBytes, &kept.signature) ||
-      !ReadWithReleaseKey(kept.manifestText, kept.signature, &manifest)) {
+  VerifiedManifest verified;
+  if (!ReadWholeFile(kReleaseManifestName, kMaxReleaseManifestBytes, &verified.text) ||
+      !ReadWholeFile(kReleaseSignatureName, platform::kP256SignatureBytes, &verified.signature) ||
+      !Verify(&verified)) {
     return {};
   }
   // The local record holds the player's own second number; only the kept
   // copy of the signed one tells which release this install was on.
   if (!ReadWholeFile(kReleaseRecordName, kMaxRecordBytes, &kept.record) ||
-      !Matches(manifest, kVersionRecordName, DigestOfBytes(kept.record))) {
+      !Matches(verified.manifest, kVersionRecordName, DigestOfBytes(kept.record))) {
     kept.record.clear();
   }
-  kept.manifest = std::move(manifest);
+  kept.verified = std::move(verified);
   return kept;
 }
 
@@ -122,23 +124,21 @@ enum class Pairing { kVouched, kOtherRecord, kRefused };
 // record, as while a publish is under way.
 Pairing PairWithManifest(const std::string& record, KeptRelease kept, ReleaseRun* run) {
   const platform::FileDigest digest = DigestOfBytes(record);
-  if (kept.manifest && Matches(*kept.manifest, kVersionRecordName, digest)) {
-    run->manifest = std::move(kept.manifest);
-    run->manifestText = std::move(kept.manifestText);
-    run->signature = std::move(kept.signature);
+  if (kept.verified && Matches(kept.verified->manifest, kVersionRecordName, digest)) {
+    run->verified = std::move(kept.verified);
     run->keepPending = kept.record != record;
     return Pairing::kVouched;
   }
-  ReleaseManifest manifest;
+  VerifiedManifest fetched;
   if (!DownloadToMemory(kReleaseManifestName, kReleaseManifestCopyName, kMaxReleaseManifestBytes,
-                        &run->manifestText) ||
+                        &fetched.text) ||
       !DownloadToMemory(kReleaseSignatureName, kReleaseSignatureCopyName,
-                        platform::kP256SignatureBytes, &run->signature) ||
-      !ReadWithReleaseKey(run->manifestText, run->signature, &manifest)) {
+                        platform::kP256SignatureBytes, &fetched.signature) ||
+      !Verify(&fetched)) {
     return Pairing::kRefused;
   }
-  if (!Matches(manifest, kVersionRecordName, digest)) return Pairing::kOtherRecord;
-  run->manifest = std::move(manifest);
+  if (!Matches(fetched.manifest, kVersionRecordName, digest)) return Pairing::kOtherRecord;
+  run->verified = std::move(fetched);
   run->keepPending = true;
   return Pairing::kVouched;
 }
@@ -180,9 +180,16 @@ RecordFetch FetchSignedRecord(std::string record = {}) {
   return RecordFetch::kFetched;
 }
 
-bool HaveRunManifest() {
-  return g_run.manifest.has_value() ||
-         FetchSignedRecord(std::move(g_run.polledRecord)) == RecordFetch::kFetched;
+// One record a run: everything this run fetches is checked against the
+// manifest that vouches for it.
+RecordFetch FetchRunRecord() {
+  if (g_run.record) return RecordFetch::kFetched;
+  return FetchSignedRecord(std::move(g_run.polledRecord));
+}
+
+// The manifest of this run's record, fetched first when need be.
+const ReleaseManifest* RunManifest() {
+  return FetchRunRecord() == RecordFetch::kFetched ? &g_run.verified->manifest : nullptr;
 }
 
 bool FetchPlainList(FileVersionMap* list, std::string* text) {
@@ -193,9 +200,10 @@ bool FetchPlainList(FileVersionMap* list, std::string* text) {
 bool FetchSignedList(FileVersionMap* list) {
   std::string text;
   g_run.staged.insert(kFileListCopyName);
-  if (!HaveRunManifest() || !FetchPlainList(list, &text)) return false;
-  g_run.mismatch = !Matches(*g_run.manifest, kFileListName, DigestOfBytes(text)) ||
-                   !ListMatchesManifest(*list, *g_run.manifest);
+  const ReleaseManifest* manifest = RunManifest();
+  if (manifest == nullptr || !FetchPlainList(list, &text)) return false;
+  g_run.mismatch = !Matches(*manifest, kFileListName, DigestOfBytes(text)) ||
+                   !ListMatchesManifest(*list, *manifest);
   return !g_run.mismatch;
 }
 
@@ -203,8 +211,9 @@ bool FetchSignedList(FileVersionMap* list) {
 // fails either leaves nothing behind.
 bool FetchSignedFile(const std::u16string& serverPath, const std::u16string& localName) {
   g_run.staged.insert(localName);
-  if (!HaveRunManifest()) return false;
-  const platform::FileDigest* entry = Entry(*g_run.manifest, serverPath);
+  const ReleaseManifest* manifest = RunManifest();
+  if (manifest == nullptr) return false;
+  const platform::FileDigest* entry = Entry(*manifest, serverPath);
   platform::FileDigest digest;
   const bool fetched = entry != nullptr &&
                        Downloader().DownloadFile(serverPath, localName, entry->size, &digest);
@@ -240,8 +249,9 @@ bool Keep(const std::u16string& copyName, const std::u16string& name, std::strin
 // they need fetch no manifest, and no older release will be taken.
 void KeepRunRelease() {
   if (!g_run.keepPending) return;
-  g_run.keepPending = !(Keep(kReleaseManifestCopyName, kReleaseManifestName, g_run.manifestText) &&
-                        Keep(kReleaseSignatureCopyName, kReleaseSignatureName, g_run.signature) &&
+  const VerifiedManifest& verified = *g_run.verified;
+  g_run.keepPending = !(Keep(kReleaseManifestCopyName, kReleaseManifestName, verified.text) &&
+                        Keep(kReleaseSignatureCopyName, kReleaseSignatureName, verified.signature) &&
                         Keep(kReleaseRecordCopyName, kReleaseRecordName, *g_run.record));
 }
 
@@ -249,23 +259,15 @@ void KeepRunRelease() {
 
 RecordFetch FetchServerRecord(std::string* text) {
   if (!Signed()) return FetchPlainRecord(text);
-  // One record a run: everything this run fetches is checked against the
-  // manifest that vouches for it.
-  if (!g_run.record) {
-    const RecordFetch fetched = FetchSignedRecord(std::move(g_run.polledRecord));
-    if (fetched != RecordFetch::kFetched) return fetched;
-  }
-  *text = *g_run.record;
-  return RecordFetch::kFetched;
+  const RecordFetch fetched = FetchRunRecord();
+  if (fetched == RecordFetch::kFetched) *text = *g_run.record;
+  return fetched;
 }
 
 bool FetchFileList(FileVersionMap* list) {
   std::string text;
   if (!Signed()) return FetchPlainList(list, &text);
-  if (FetchSignedList(list)) return true;
-  platform::RemoveFile(kFileListCopyName);
-  list->clear();
-  return false;
+  return FetchSignedList(list);
 }
 
 bool FetchReleaseFile(const std::u16string& serverPath, const std::u16string& localName) {
@@ -276,10 +278,7 @@ bool FetchReleaseFile(const std::u16string& serverPath, const std::u16string& lo
 bool FetchListedFile(const std::u16string& serverPath, const std::u16string& name) {
   if (!Signed()) return Downloader().DownloadFile(serverPath, name);
   const std::u16string staging = name + kFetchSuffix;
-  if (!FetchSignedFile(serverPath, staging)) return false;
-  if (MoveIntoPlace(staging, name, true)) return true;
-  platform::RemoveFile(staging);
-  return false;
+  return FetchSignedFile(serverPath, staging) && MoveIntoPlace(staging, name, true);
 }
 
 void AbandonUpdate() {
@@ -289,8 +288,9 @@ void AbandonUpdate() {
 
 bool HoldPatcher(platform::HeldFile* held) {
   if (!Signed()) return static_cast<bool>(platform::OpenFile(kPatcherFileName, "rb"));
-  if (!HaveRunManifest()) return false;
-  const platform::FileDigest* entry = Entry(*g_run.manifest, kPatcherFileName);
+  const ReleaseManifest* manifest = RunManifest();
+  if (manifest == nullptr) return false;
+  const platform::FileDigest* entry = Entry(*manifest, kPatcherFileName);
   platform::HeldFile patcher = platform::HoldFile(kPatcherFileName);
   platform::FileDigest digest;
   if (entry == nullptr || !patcher || !HashHeldFile(patcher, entry->size, &digest) ||
