@@ -3,9 +3,9 @@
 #include <limits>
 #include <vector>
 
-#include "release/release_files.h"
 #include "platform/shell.h"
 #include "platform/system.h"
+#include "release/release_files.h"
 #include "ui/message_box.h"
 #include "ui/messages.h"
 

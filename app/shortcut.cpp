@@ -1,8 +1,8 @@
 #include "app/shortcut.h"
 
-#include "release/release_files.h"
 #include "platform/shell.h"
 #include "platform/types.h"
+#include "release/release_files.h"
 #include "ui/messages.h"
 
 namespace {

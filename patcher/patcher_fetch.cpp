@@ -5,10 +5,10 @@
 
 #include "fs/file_services.h"
 #include "patcher/release_fetch.h"
-#include "release/release_files.h"
-#include "release/version_files.h"
 #include "patcher/version_manager.h"
 #include "platform/files.h"
+#include "release/release_files.h"
+#include "release/version_files.h"
 #include "ui/message_box.h"
 #include "ui/messages.h"
 

@@ -3,10 +3,10 @@
 #include "fs/file_services.h"
 #include "patcher/patcher_fetch.h"
 #include "patcher/release_fetch.h"
-#include "release/release_files.h"
 #include "patcher/version_check.h"
 #include "platform/files.h"
 #include "platform/system.h"
+#include "release/release_files.h"
 #include "ui/message_box.h"
 #include "ui/messages.h"
 

@@ -5,11 +5,11 @@
 #include <set>
 
 #include "net/file_downloader.h"
-#include "release/release_files.h"
 #include "patcher/release_key.h"
-#include "release/release_manifest.h"
 #include "platform/crypto.h"
 #include "platform/system.h"
+#include "release/release_files.h"
+#include "release/release_manifest.h"
 
 namespace {
 

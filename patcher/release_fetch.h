@@ -3,8 +3,8 @@
 #include <string>
 
 #include "fs/file_services.h"
-#include "release/version_files.h"
 #include "platform/files.h"
+#include "release/version_files.h"
 
 // How the update flow fetches a release and readies the patcher. The flow
 // says what it fetches; this layer decides how. Every transfer has a bound:

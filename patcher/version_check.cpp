@@ -4,9 +4,9 @@
 
 #include "patcher/patcher_fetch.h"
 #include "patcher/release_fetch.h"
-#include "release/release_files.h"
 #include "patcher/version_manager.h"
 #include "platform/files.h"
+#include "release/release_files.h"
 #include "ui/message_box.h"
 #include "ui/messages.h"
 

@@ -4,10 +4,10 @@
 
 #include "fs/file_services.h"
 #include "patcher/release_fetch.h"
-#include "release/release_files.h"
 #include "platform/files.h"
 #include "platform/shell.h"
 #include "platform/system.h"
+#include "release/release_files.h"
 #include "ui/message_box.h"
 #include "ui/messages.h"
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/crypto.h"
 #include "publish/failure.h"
 #include "publish/manifest.h"
-#include "platform/crypto.h"
 #include "release/release_manifest.h"
 
 // The folder with a new patcher build: "VelkarisPatcher32.vke", optionally

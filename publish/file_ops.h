@@ -7,10 +7,10 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/crypto.h"
 #include "publish/build_folder.h"
 #include "publish/failure.h"
 #include "publish/progress.h"
-#include "platform/crypto.h"
 #include "release/release_manifest.h"
 
 // Reading, hashing and replacing files with the care a live release tree

@@ -1,7 +1,7 @@
 #include "publish/release_signing.h"
 
-#include "release/release_files.h"
 #include "publish/list_names.h"
+#include "release/release_files.h"
 
 namespace publish {
 

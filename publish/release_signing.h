@@ -4,11 +4,11 @@
 #include <string>
 #include <string_view>
 
-#include "release/release_manifest.h"
 #include "publish/failure.h"
 #include "publish/file_ops.h"
 #include "publish/manifest.h"
 #include "publish/signing.h"
+#include "release/release_manifest.h"
 
 // The signed release manifest of a tree, written beside its record: what a
 // launcher built with the key takes. Its content is this build's (hashes

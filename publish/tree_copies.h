@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "release/version_files.h"
 #include "publish/failure.h"
 #include "publish/manifest.h"
+#include "release/version_files.h"
 
 // What the served release tree holds now, read (and hashed) once here so
 // that planning and checking work on what was read and read nothing.

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/crypto.h"
 #include "release/release_files.h"
 #include "release/version_files.h"
-#include "platform/crypto.h"
 
 // The signed release manifest: what the operator published, so that a
 // launcher built with a release key takes nothing else. Pure: no file

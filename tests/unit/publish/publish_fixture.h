@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "release/version_files.h"
 #include "publish/list_names.h"
 #include "publish/publisher.h"
 #include "publish/verify.h"
+#include "release/version_files.h"
 
 namespace fs = std::filesystem;
 using Names = std::vector<std::u16string>;

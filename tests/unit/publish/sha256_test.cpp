@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "tests/unit/publish/publish_fixture.h"
 #include "publish/file_ops.h"
+#include "tests/unit/publish/publish_fixture.h"
 
 namespace {
 
