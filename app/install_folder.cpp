@@ -5,7 +5,7 @@
 
 #include "app/preflight.h"
 #include "fs/file_services.h"
-#include "patcher/release_fetch.h"
+#include "patcher/release_key.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/shell.h"

@@ -5,6 +5,7 @@
 #include "app/shortcut.h"
 #include "patcher/patcher_fetch.h"
 #include "patcher/patcher_launch.h"
+#include "patcher/release_run.h"
 #include "patcher/version_check.h"
 #include "platform/shell.h"
 #include "platform/system.h"
@@ -64,16 +65,18 @@ int RunLauncher(platform::InstanceHandle instance, const char16_t* commandLine) 
 
   InstallFolder install;
   if (!ResolveInstallFolder(moduleFolder, &install)) return platform::kExitFailed;
-  if (!EnsureLauncherCopy(install.folder)) return platform::kExitFailed;
+  // What this run fetches and checks, from the launcher copy to the start.
+  ReleaseRun run;
+  if (!EnsureLauncherCopy(run, install.folder)) return platform::kExitFailed;
   if (install.changed) OfferShortcuts(install.folder);
 
-  const bool patcherReady = CheckPatcherVersion();
+  const bool patcherReady = CheckPatcherVersion(run);
   // No copy of the server's record survives the run, whatever the check did.
   DropServerRecordCopy();
   if (!patcherReady) return platform::kExitFailed;
 
   g_launcherArgs = LauncherArguments(commandLine);
-  if (!RunPatcher(install.folder)) return platform::kExitFailed;
+  if (!RunPatcher(run, install.folder)) return platform::kExitFailed;
 
   platform::Sleep(LingerMilliseconds(startTime, platform::SystemTimeAsFileTime()));
   return kExitPatcherStarted;

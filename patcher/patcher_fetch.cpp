@@ -20,30 +20,37 @@ constexpr char16_t kLauncherCopyCaption[] = u"Launcher-ex";
 // One entry of the server's list. The name is written relative to the
 // install folder by a process with administrator rights, so a name that
 // could reach outside it is refused like a download that failed.
-bool DownloadListEntry(const std::u16string& name) {
-  if (!IsSafeListName(name)) return false;
+FetchResult DownloadListEntry(ReleaseRun& run, StagedFiles& staged, const std::u16string& name) {
+  if (!IsSafeListName(name)) return FetchResult::kFailed;
   std::u16string serverPath = name;
   std::replace(serverPath.begin(), serverPath.end(), u'\\', u'/');
-  return FetchListedFile(serverPath, name);
+  return FetchListedFile(run, staged, serverPath, name);
 }
 
-// The box of a fetch that failed, unless the update is to start over.
-bool FailFetch(const char16_t* caption) {
-  if (!UpdateMayStartOver()) ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, caption);
-  return false;
-}
-
-bool FetchUpdate() {
-  std::vector<std::u16string> changed;
-  CVPatcherVersionManager manager;
-  if (!manager.CollectChangedFiles(&changed)) return false;
-  const std::u16string temporary = std::u16string(kPatcherFileName) + kFetchSuffix;
-  if (!FetchReleaseFile(kPatcherFileName, temporary)) return FailFetch(kLauncherCaption);
-  for (const std::u16string& name : changed) {
-    if (!DownloadListEntry(name)) return FailFetch(kListEntryCaption);
+// The box of a fetch that failed; one that met another release has none,
+// since the update may start over.
+FetchResult Report(FetchResult fetched, const char16_t* caption) {
+  if (fetched == FetchResult::kFailed) {
+    ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, caption);
   }
-  return ReplaceWithRetry(temporary, kPatcherFileName, true) &&
-         ReplaceWithRetry(kFileListCopyName, kFileListName, false);
+  return fetched;
+}
+
+FetchResult FetchUpdate(ReleaseRun& run, StagedFiles& staged) {
+  std::vector<std::u16string> changed;
+  CVPatcherVersionManager manager(run);
+  const FetchResult list = manager.CollectChangedFiles(staged, &changed);
+  if (list != FetchResult::kFetched) return list;
+  const std::u16string temporary = std::u16string(kPatcherFileName) + kFetchSuffix;
+  const FetchResult patcher = FetchReleaseFile(run, staged, kPatcherFileName, temporary);
+  if (patcher != FetchResult::kFetched) return Report(patcher, kLauncherCaption);
+  for (const std::u16string& name : changed) {
+    const FetchResult entry = DownloadListEntry(run, staged, name);
+    if (entry != FetchResult::kFetched) return Report(entry, kListEntryCaption);
+  }
+  const bool placed = ReplaceWithRetry(temporary, kPatcherFileName, true) &&
+                      ReplaceWithRetry(kFileListCopyName, kFileListName, false);
+  return placed ? FetchResult::kFetched : FetchResult::kFailed;
 }
 
 }  // namespace
@@ -55,18 +62,22 @@ bool ReplaceWithRetry(const std::u16string& temporaryName, const std::u16string&
   return false;
 }
 
-bool EnsureLauncherCopy(std::u16string installFolder) {
+bool EnsureLauncherCopy(ReleaseRun& run, std::u16string installFolder) {
   if (platform::OpenFile(installFolder + u"/" + kLauncherFileName, "rb")) return true;
   const std::u16string temporary = std::u16string(kLauncherFileName) + kFetchSuffix;
-  if (!FetchReleaseFile(kLauncherFileName, temporary)) {
+  StagedFiles staged;
+  if (FetchReleaseFile(run, staged, kLauncherFileName, temporary) != FetchResult::kFetched) {
     ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, kLauncherCopyCaption);
     return false;
   }
-  return ReplaceWithRetry(temporary, kLauncherFileName, true);
+  if (!ReplaceWithRetry(temporary, kLauncherFileName, true)) return false;
+  staged.Release();
+  return true;
 }
 
-bool UpdatePatcher() {
-  if (FetchUpdate()) return true;
-  AbandonUpdate();
-  return false;
+FetchResult UpdatePatcher(ReleaseRun& run) {
+  StagedFiles staged;
+  const FetchResult fetched = FetchUpdate(run, staged);
+  if (fetched == FetchResult::kFetched) staged.Release();
+  return fetched;
 }

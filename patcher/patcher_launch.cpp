@@ -1,7 +1,6 @@
 #include "patcher/patcher_launch.h"
 
 #include "fs/file_services.h"
-#include "patcher/patcher_fetch.h"
 #include "patcher/release_fetch.h"
 #include "patcher/version_check.h"
 #include "platform/files.h"
@@ -27,13 +26,13 @@ std::u16string SystemErrorTextWide(uint32_t code) {
 
 }  // namespace
 
-bool RunPatcher(std::u16string installFolder) {
+bool RunPatcher(ReleaseRun& run, std::u16string installFolder) {
   // A patcher that is missing, or (with a release key) is not the signed
   // one, is fetched again, once. The hold lasts until it has started.
   platform::HeldFile patcher;
-  if (!HoldPatcher(&patcher)) {
-    if (!UpdatePatcher() && !CheckAgainAfterSwitch()) return false;
-    if (!HoldPatcher(&patcher)) {
+  if (!HoldPatcher(run, &patcher)) {
+    if (!FetchPatcherAgain(run)) return false;
+    if (!HoldUpdatedPatcher(run, &patcher)) {
       ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, kLauncherCaption);
       return false;
     }

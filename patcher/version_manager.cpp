@@ -4,6 +4,7 @@
 
 #include "fs/file_services.h"
 #include "patcher/release_fetch.h"
+#include "patcher/release_record.h"
 #include "platform/files.h"
 #include "platform/shell.h"
 #include "platform/system.h"
@@ -32,15 +33,17 @@ bool WriteLocalRecord(int32_t first, int32_t second) {
   return WriteWholeFile(kVersionRecordName, FormatVersionRecord(first, second));
 }
 
-// The player's own record: its two numbers are read from its start, however
-// long it has grown. Only the server's copy is held to the record's bound.
+// The player's own record: its two numbers are read from its first
+// kMaxRecordBytes, however long it has grown (only the server's copy is held
+// to that bound). False only when it cannot be opened; a read that fails
+// leaves unread numbers as they were, as a scan would.
 bool ReadLocalRecord(int32_t* first, int32_t* second) {
   const platform::UniqueFile file = platform::OpenFile(kVersionRecordName, "rb");
   if (!file) return false;
   std::array<char, kMaxRecordBytes> head;
   const size_t read = std::fread(head.data(), 1, head.size(), file.get());
-  return !std::ferror(file.get()) &&
-         ParseVersionRecord(std::string_view(head.data(), read), first, second);
+  ParseVersionRecord(std::string_view(head.data(), read), first, second);
+  return true;
 }
 
 void ShowListDownloadFailed() {
@@ -75,14 +78,15 @@ int32_t CVPatcherVersionManager::GetVersionState() {
 
 bool CVPatcherVersionManager::DownloadVersionInfo() {
   std::string text;
-  switch (FetchServerRecord(&text)) {
-    case RecordFetch::kFailed:
-      FailServerRecordDownload();
-    case RecordFetch::kUnreadable:
+  switch (FetchServerRecord(m_run, &text)) {
+    case FetchResult::kFetched:
+      break;
+    case FetchResult::kUnreadable:
       ShowManagerMessage(kRecordReadFailed);
       return false;
-    case RecordFetch::kFetched:
-      break;
+    case FetchResult::kFailed:
+    case FetchResult::kSwitched:
+      FailServerRecordDownload();
   }
   ParseVersionRecord(text, &m_serverVersion, &m_serverSecond);
   return true;
@@ -112,13 +116,14 @@ bool CVPatcherVersionManager::LoadFileVersions(FileVersionMap* map, std::FILE* f
   return ReadFileVersions(owned.get(), map);
 }
 
-bool CVPatcherVersionManager::CollectChangedFiles(std::vector<std::u16string>* changed) {
+FetchResult CVPatcherVersionManager::CollectChangedFiles(StagedFiles& staged,
+                                                         std::vector<std::u16string>* changed) {
   FileVersionMap serverVersions;
-  // A list beyond its limits is no list: refused like one that never arrived.
-  if (!FetchFileList(&serverVersions)) {
-    if (!UpdateMayStartOver()) ShowListDownloadFailed();
-    return false;
-  }
+  // A list beyond its limits is no list: refused like one that never
+  // arrived. A copy that cannot be read back ends the update silently.
+  const FetchResult fetched = FetchFileList(m_run, staged, &serverVersions);
+  if (fetched == FetchResult::kFailed) ShowListDownloadFailed();
+  if (fetched != FetchResult::kFetched) return fetched;
 
   // Without a readable local list every listed file counts as changed.
   FileVersionMap localVersions;
@@ -128,5 +133,5 @@ bool CVPatcherVersionManager::CollectChangedFiles(std::vector<std::u16string>* c
 
   const std::vector<std::u16string> selected = SelectChangedFiles(serverVersions, localVersions);
   changed->insert(changed->end(), selected.begin(), selected.end());
-  return true;
+  return FetchResult::kFetched;
 }

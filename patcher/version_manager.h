@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "patcher/release_run.h"
+#include "patcher/staged_files.h"
 #include "release/version_files.h"
 
 // The version files in the install folder (the current directory):
@@ -20,9 +22,10 @@ inline constexpr int32_t VersionStateChanged = 1;
 // the process ends at once with -1.
 [[noreturn]] void FailServerRecordDownload();
 
+// One per version check, fetching through the run it is made for.
 class CVPatcherVersionManager {
  public:
-  CVPatcherVersionManager() = default;
+  explicit CVPatcherVersionManager(ReleaseRun& run) : m_run(run) {}
   virtual ~CVPatcherVersionManager() = default;
 
   static bool InitVersionFiles();
@@ -32,9 +35,12 @@ class CVPatcherVersionManager {
   bool RestoreVersion();
   // False when the list is beyond the reader's limits; *map is then empty.
   static bool LoadFileVersions(FileVersionMap* map, std::FILE* file);
-  bool CollectChangedFiles(std::vector<std::u16string>* changed);
+  // Appends the names to fetch; the server's list copy, for the update to
+  // move into place, is one of its staged files.
+  FetchResult CollectChangedFiles(StagedFiles& staged, std::vector<std::u16string>* changed);
 
  private:
+  ReleaseRun& m_run;
   int32_t m_serverVersion = 0;
   int32_t m_serverSecond = 0;
   int32_t m_localVersion = 0;

@@ -89,6 +89,13 @@ bool ServerPathOfListName(std::u16string_view name, std::string* serverPath) {
   return true;
 }
 
+const platform::FileDigest* FindEntry(const ReleaseManifest& manifest, std::u16string_view name) {
+  std::string path;
+  if (!ServerPathOfListName(name, &path)) return nullptr;
+  const auto entry = manifest.entries.find(path);
+  return entry == manifest.entries.end() ? nullptr : &entry->second;
+}
+
 bool IsReleaseManifestName(std::u16string_view name) {
   std::string path;
   if (!ServerPathOfListName(name, &path)) return false;

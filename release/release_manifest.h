@@ -37,6 +37,9 @@ struct ReleaseManifest {
 // The server path of a list name: "\" becomes "/". False for a character
 // above 255, which no server path can hold.
 bool ServerPathOfListName(std::u16string_view name, std::string* serverPath);
+// The entry of a list name or server path ("\\" or "/" between folders),
+// or null.
+const platform::FileDigest* FindEntry(const ReleaseManifest& manifest, std::u16string_view name);
 // True for the names the launcher keeps a verified release under (the
 // manifest, its signature and the record), in any ASCII case (the install
 // folder's file system ignores it).

@@ -95,9 +95,10 @@ void SleepForReal(sim::Machine& machine) {
   machine.onSleep = SleepForReal;
   FileDownloader::AimInstanceForTesting(baseUrl);
   if (releaseSigned) UseReleaseKeyForTesting(&kTestKey);
-  const bool ready = CheckPatcherVersion();
+  ReleaseRun run;
+  const bool ready = CheckPatcherVersion(run);
   DropServerRecordCopy();
-  const bool started = ready && RunPatcher(kInstallFolder);
+  const bool started = ready && RunPatcher(run, kInstallFolder);
   std::ofstream boxes(root / kBoxesFile, std::ios::app);
   for (const sim::DialogRecord& box : machine.transcript) {
     boxes << OneLine(box.caption) << " | " << OneLine(box.text) << "\n";

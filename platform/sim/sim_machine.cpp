@@ -224,6 +224,12 @@ UniqueFile OpenFile(const std::u16string& path, const char* mode) {
   // Windows opens no folder as a file; glibc opens one for reading.
   std::error_code error;
   if (std::filesystem::is_directory(host, error)) return {};
+  const auto fault = g_machine.readFaults.find(g_machine.AbsolutePath(path));
+  if (!writes && fault != g_machine.readFaults.end()) {
+    if (fault->second == sim::Machine::ReadFault::kOpen) return {};
+    // A stream open for appending only: every read of it fails.
+    return UniqueFile(std::fopen(host.c_str(), "ab"));
+  }
   return UniqueFile(std::fopen(host.c_str(), mode));
 }
 

@@ -154,6 +154,12 @@ struct Machine {
   // folder above one.
   std::map<std::u16string, int> heldFiles;
 
+  // Files that cannot be read, by absolute path: opening one for reading
+  // fails (kOpen), or succeeds and every read then fails (kRead), as on a
+  // damaged disk.
+  enum class ReadFault { kOpen, kRead };
+  std::map<std::u16string, ReadFault> readFaults;
+
   std::vector<ShellFileOpRecord> shellFileOps;
   int failShellFileOps = 0;  // this many next operations fail with 0x7C
 

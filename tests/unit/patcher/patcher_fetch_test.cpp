@@ -43,7 +43,7 @@ TEST_F(PatcherFetch, APresentLauncherCopyIsNeverFetched) {
   Serve("VelkarisLauncher.exe", "server launcher");
   machine().WriteFile(u"C:\\Games\\X\\VelkarisLauncher.exe", "local launcher");
   // The presence test looks in the folder given, not in the current one.
-  EXPECT_TRUE(EnsureLauncherCopy(u"C:\\Games\\X"));
+  EXPECT_TRUE(EnsureLauncherCopy(run, u"C:\\Games\\X"));
   EXPECT_TRUE(Requests().empty());
   EXPECT_EQ(machine().ReadFile(u"C:\\Games\\X\\VelkarisLauncher.exe"), "local launcher");
 }
@@ -51,13 +51,13 @@ TEST_F(PatcherFetch, APresentLauncherCopyIsNeverFetched) {
 TEST_F(PatcherFetch, AMissingLauncherCopyIsFetchedOverALeftoverTemporary) {
   Serve("VelkarisLauncher.exe", "server launcher");
   Write(u"VelkarisLauncher.exe.temp", "left over by an earlier run, and longer");
-  EXPECT_TRUE(EnsureLauncherCopy(kInstall));
+  EXPECT_TRUE(EnsureLauncherCopy(run, kInstall));
   EXPECT_EQ(Requests(), Paths{"VelkarisLauncher.exe"});
   EXPECT_EQ(Read(u"VelkarisLauncher.exe"), "server launcher");
   EXPECT_FALSE(Exists(u"VelkarisLauncher.exe.temp"));
 
   Restart();
-  EXPECT_FALSE(EnsureLauncherCopy(kInstall));
+  EXPECT_FALSE(EnsureLauncherCopy(run, kInstall));
   EXPECT_EQ(Boxes(), std::vector<Box>{DownloadFailed(u"Launcher-ex")});
 }
 
@@ -65,7 +65,7 @@ TEST_F(PatcherFetch, UpdateFetchesListPatcherAndRisenEntriesThenMovesThemIntoPla
   PublishRelease("locales\\a.pak 2\r\nb.dat 1\r\nc.dat 5\r\n");
   Serve("locales/a.pak", "pak");
   Serve("c.dat", "c");
-  EXPECT_TRUE(UpdatePatcher());
+  EXPECT_EQ(UpdatePatcher(run), FetchResult::kFetched);
   EXPECT_EQ(Requests(),
             (Paths{"patcher_files_version", "VelkarisPatcher32.vke", "c.dat", "locales/a.pak"}));
   EXPECT_EQ(Read(u"locales\\a.pak"), "pak");
@@ -80,7 +80,7 @@ TEST_F(PatcherFetch, UpdateFetchesListPatcherAndRisenEntriesThenMovesThemIntoPla
 
   Restart();
   PublishRelease("b.dat 1\r\n");  // nothing rose: the patcher still comes
-  EXPECT_TRUE(UpdatePatcher());
+  EXPECT_EQ(UpdatePatcher(run), FetchResult::kFetched);
   EXPECT_EQ(Requests(), (Paths{"patcher_files_version", "VelkarisPatcher32.vke"}));
   EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "new patcher");
 }
@@ -113,7 +113,7 @@ TEST_F(PatcherFetch, AnInterruptedUpdateLeavesTheOldPatcherAndListInPlace) {
     Serve("m.dat", "m");
     Serve("z.dat", "z");
     Unpublish(c.unpublished);
-    EXPECT_FALSE(UpdatePatcher());
+    EXPECT_EQ(UpdatePatcher(run), FetchResult::kFailed);
     EXPECT_EQ(Requests(), c.requests);
     EXPECT_EQ(Boxes(), std::vector<Box>{c.box});
     EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "old patcher");
@@ -132,7 +132,7 @@ TEST_F(PatcherFetch, UnsafeListNamesAreRefusedUnrequested) {
     Restart();
     PublishRelease(name + " 1\r\nz.dat 1\r\n");
     Serve("z.dat", "z");
-    EXPECT_FALSE(UpdatePatcher());
+    EXPECT_EQ(UpdatePatcher(run), FetchResult::kFailed);
     EXPECT_EQ(Requests(), (Paths{"patcher_files_version", "VelkarisPatcher32.vke"}));
     EXPECT_EQ(Boxes(), std::vector<Box>{DownloadFailed(u"Launcher-ad")});
     EXPECT_FALSE(machine().Exists(u"C:\\x.dll"));

@@ -32,7 +32,7 @@ TEST_F(PatcherLaunch, StartsThePatcherQuotedWithTheLaunchersArgumentsUnchanged) 
   for (const auto& c : cases) {
     machine().startedProcesses.clear();
     g_launcherArgs = c.args;
-    EXPECT_TRUE(RunPatcher(c.folder));
+    EXPECT_TRUE(RunPatcher(run, c.folder));
     EXPECT_EQ(machine().startedProcesses, std::vector<std::u16string>{c.commandLine});
   }
   EXPECT_TRUE(Requests().empty());
@@ -45,16 +45,24 @@ TEST_F(PatcherLaunch, AMissingPatcherIsFetchedByAFullUpdateFirst) {
   Serve("patcher_files_version", "a.dat 1\r\nb.dat 1\r\n");
   Serve("VelkarisPatcher32.vke", "patcher");
   Serve("b.dat", "b");
-  EXPECT_TRUE(RunPatcher(kInstall));
+  EXPECT_TRUE(RunPatcher(run, kInstall));
   EXPECT_EQ(Requests(), (Paths{"patcher_files_version", "VelkarisPatcher32.vke", "b.dat"}));
   EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "patcher");
   EXPECT_EQ(Read(u"patcher_version"), "7\r\n2");
   EXPECT_EQ(machine().startedProcesses.size(), 1u);
+
+  // Once fetched it is started as it is, without a second look: the start
+  // itself tells whether it is there.
+  machine().startedProcesses.clear();
+  machine().readFaults[Local(u"VelkarisPatcher32.vke")] = sim::Machine::ReadFault::kOpen;
+  EXPECT_TRUE(RunPatcher(run, kInstall));
+  EXPECT_EQ(machine().startedProcesses.size(), 1u);
+  EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(PatcherLaunch, AMissingPatcherThatCannotBeFetchedIsNotStarted) {
   Serve("patcher_files_version", "");
-  EXPECT_FALSE(RunPatcher(kInstall));
+  EXPECT_FALSE(RunPatcher(run, kInstall));
   EXPECT_TRUE(machine().startedProcesses.empty());
   EXPECT_EQ(Boxes(), std::vector<Box>{SplashBox(u"Launcher", g_messages.MsgUpdateDownloadFailed)});
 }
@@ -76,7 +84,7 @@ TEST_F(PatcherLaunch, AFailedStartShowsTheSystemsTextAsItIs) {
     machine().transcript.clear();
     machine().systemMessages.clear();
     if (c.systemText) machine().systemMessages[kBadExeFormat] = c.systemText;
-    EXPECT_FALSE(RunPatcher(kInstall));
+    EXPECT_FALSE(RunPatcher(run, kInstall));
     EXPECT_EQ(Boxes(), std::vector<Box>{SplashBox(
                            u"Launcher", std::u16string(g_messages.MsgUpdateVersionDownloadFailed) +
                                             u"\r\n errCode : " + c.shown)});

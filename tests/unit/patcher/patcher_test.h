@@ -9,7 +9,7 @@
 
 #include "net/file_downloader.h"
 #include "patcher/patcher_launch.h"
-#include "patcher/release_fetch.h"
+#include "patcher/release_run.h"
 #include "platform/files.h"
 #include "platform/sim/sim_machine.h"
 #include "tests/support/download_server.h"
@@ -52,7 +52,7 @@ class PatcherTest : public SimTest {
     SimTest::SetUp();
     ClearProxyEnvironment();
     ASSERT_TRUE(platform::SetWorkingDirectory(kInstall));
-    ResetReleaseRun();
+    run = ReleaseRun{};
     g_splashWindow = Splash();
     g_launcherArgs = u"";
     DownloadServer().SetRequestObserver(nullptr);
@@ -108,6 +108,9 @@ class PatcherTest : public SimTest {
     std::filesystem::create_symlink("missing-folder/target", hostPath);
   }
 
+  // What the run under test has fetched and checked.
+  ReleaseRun run;
+
   static std::vector<Box> Boxes() {
     std::vector<Box> boxes;
     for (const auto& record : machine().transcript) {
@@ -115,10 +118,11 @@ class PatcherTest : public SimTest {
     }
     return boxes;
   }
- private:
-  static constexpr char kUploadPrefix[] = "/UploadData/";
-
+  // The Windows path of a file of the install folder.
   static std::u16string Local(const std::u16string& name) {
     return std::u16string(kInstall) + u"\\" + name;
   }
+
+ private:
+  static constexpr char kUploadPrefix[] = "/UploadData/";
 };

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "patcher/patcher_fetch.h"
-#include "patcher/release_fetch.h"
 #include "patcher/release_key.h"
 #include "patcher/version_check.h"
 #include "patcher/version_manager.h"
@@ -101,9 +100,11 @@ class SignedRelease : public PatcherTest {
   }
   // The launcher copy, the version check and the start, as the main flow
   // runs them.
+  // A run of its own, as every start of the launcher has.
   static bool CheckAndStart() {
-    const bool result =
-        EnsureLauncherCopy(kInstall) && CheckPatcherVersion() && RunPatcher(kInstall);
+    ReleaseRun launch;
+    const bool result = EnsureLauncherCopy(launch, kInstall) && CheckPatcherVersion(launch) &&
+                        RunPatcher(launch, kInstall);
     DropServerRecordCopy();
     return result;
   }
@@ -152,7 +153,6 @@ TEST_F(SignedRelease, ASignedReleaseInstallsAndItsManifestIsKept) {
   Write(u"VelkarisPatcher32.vke", "planted");
   DownloadServer().ClearRequests();
   machine().startedProcesses.clear();
-  ResetReleaseRun();
   EXPECT_TRUE(CheckAndStart());
   EXPECT_EQ(Requests(),
             (Paths{"patcher_version", "patcher_files_version", "VelkarisPatcher32.vke"}));
@@ -160,7 +160,6 @@ TEST_F(SignedRelease, ASignedReleaseInstallsAndItsManifestIsKept) {
   EXPECT_EQ(machine().startedProcesses.size(), 1u);
 
   DownloadServer().ClearRequests();
-  ResetReleaseRun();
   EXPECT_TRUE(CheckAndStart());
   EXPECT_EQ(Requests(), Paths{"patcher_version"});
 }
@@ -317,8 +316,7 @@ TEST_F(SignedRelease, TheKeptReleaseIsTrustedOnlyWhenItVouchesForTheServersRecor
     make();
     DownloadServer().ClearRequests();
     machine().startedProcesses.clear();
-    ResetReleaseRun();
-    EXPECT_TRUE(CheckAndStart());
+      EXPECT_TRUE(CheckAndStart());
     const bool good = std::string(state) == "good";
     const Paths expected = good ? Paths{"patcher_version"}
                                 : Paths{"patcher_version", "release_manifest",
@@ -349,8 +347,7 @@ TEST_F(SignedRelease, AnOlderSignedReleaseIsRefused) {
     Write(u"patcher_version", localRecord);
     Publish(older);
     DownloadServer().ClearRequests();
-    ResetReleaseRun();
-    EXPECT_EXIT(CheckAndStart(), ::testing::ExitedWithCode(255), "");
+      EXPECT_EXIT(CheckAndStart(), ::testing::ExitedWithCode(255), "");
     EXPECT_EQ(Requests(), Paths{"patcher_version"});
     EXPECT_EQ(Read(u"patcher_version"), localRecord);
     EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "new patcher");
@@ -490,7 +487,7 @@ TEST_F(SignedRelease, AFlippedByteInACoveredFileIsRefusedWithThatFilesBox) {
   release.files["VelkarisLauncher.exe"].back() ^= 1;
   Prepare(release);
   platform::RemoveFile(u"VelkarisLauncher.exe");
-  EXPECT_FALSE(EnsureLauncherCopy(kInstall));
+  EXPECT_FALSE(EnsureLauncherCopy(run, kInstall));
   EXPECT_EQ(Boxes(),
             std::vector<Box>{SplashBox(u"Launcher-ex", g_messages.MsgUpdateDownloadFailed)});
   EXPECT_FALSE(Exists(u"VelkarisLauncher.exe"));

@@ -97,7 +97,7 @@ TEST_F(VersionCheck, FollowsTheStateTableWithTheManagersNotesBeforeItsOwnMessage
     SCOPED_TRACE(c.what);
     Restart();
     Prepare(c);
-    EXPECT_EQ(CheckPatcherVersion(), c.result);
+    EXPECT_EQ(CheckPatcherVersion(run), c.result);
     EXPECT_EQ(Requests(), c.requests);
     EXPECT_EQ(Boxes(), c.boxes);
     EXPECT_EQ(Read(u"patcher_version"), c.recordAfter);
@@ -107,7 +107,7 @@ TEST_F(VersionCheck, FollowsTheStateTableWithTheManagersNotesBeforeItsOwnMessage
 
 TEST_F(VersionCheck, VersionFilesThatCannotBeCreatedEndTheCheckSilently) {
   MakeUnopenable(HostPath(u"patcher_files_version"));
-  EXPECT_FALSE(CheckPatcherVersion());
+  EXPECT_FALSE(CheckPatcherVersion(run));
   EXPECT_TRUE(Requests().empty());
   EXPECT_TRUE(Boxes().empty());
 }

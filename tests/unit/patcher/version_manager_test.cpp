@@ -69,7 +69,7 @@ TEST_F(VersionManager, StateComparesOnlyTheFirstNumbersAndModifyKeepsTheLocalSec
     DownloadServer().ClearRequests();
     Serve("patcher_version", c.server);
     Write(u"patcher_version", c.local);
-    CVPatcherVersionManager manager;
+    CVPatcherVersionManager manager(run);
     EXPECT_EQ(manager.GetVersionState(), c.state);
     EXPECT_EQ(Requests(), Paths{"patcher_version"});
     EXPECT_FALSE(Exists(u"patcher_version_tmp"));
@@ -82,7 +82,7 @@ TEST_F(VersionManager, StateComparesOnlyTheFirstNumbersAndModifyKeepsTheLocalSec
 TEST_F(VersionManager, ADeterminedStateIsKeptWithoutAskingAgain) {
   Serve("patcher_version", "8\r\n0");
   Write(u"patcher_version", "7\r\n0");
-  CVPatcherVersionManager manager;
+  CVPatcherVersionManager manager(run);
   ASSERT_EQ(manager.GetVersionState(), VersionStateChanged);
   Serve("patcher_version", "7\r\n0");
   EXPECT_EQ(manager.GetVersionState(), VersionStateChanged);
@@ -91,7 +91,7 @@ TEST_F(VersionManager, ADeterminedStateIsKeptWithoutAskingAgain) {
 
 TEST_F(VersionManager, AnUnreadableLocalRecordFailsQuietlyAndTheNextCallDownloadsAgain) {
   Serve("patcher_version", "8\r\n0");
-  CVPatcherVersionManager manager;
+  CVPatcherVersionManager manager(run);
   EXPECT_EQ(manager.GetVersionState(), VersionStateFailed);
   EXPECT_FALSE(manager.ModifyVersion());  // not determined: nothing written
   EXPECT_FALSE(Exists(u"patcher_version"));
@@ -102,20 +102,48 @@ TEST_F(VersionManager, AnUnreadableLocalRecordFailsQuietlyAndTheNextCallDownload
   EXPECT_EQ(Requests(), (Paths{"patcher_version", "patcher_version"}));
 }
 
+// A copy that cannot be read back is left as it is: the server's record for
+// the main flow to delete, the player's own not reset.
+TEST_F(VersionManager, VersionFilesThatCannotBeReadBackAreLeftAsTheyAre) {
+  using Fault = sim::Machine::ReadFault;
+  Serve("patcher_version", "8\r\n0");
+  Write(u"patcher_version", "7\r\n0");
+  machine().readFaults = {{Local(u"patcher_version_tmp"), Fault::kOpen}};
+  EXPECT_EQ(CVPatcherVersionManager(run).GetVersionState(), VersionStateFailed);
+  EXPECT_EQ(Boxes(),
+            std::vector<Box>{ManagerNote(u"Failed to read patcher version information.")});
+  EXPECT_EQ(Read(u"patcher_version_tmp"), "8\r\n0");
+
+  // Every read of the player's record fails: its numbers stay as they were,
+  // as a scan that reads nothing leaves them.
+  machine().readFaults = {{Local(u"patcher_version"), Fault::kRead}};
+  EXPECT_EQ(CVPatcherVersionManager(run).GetVersionState(), VersionStateChanged);
+  EXPECT_EQ(Read(u"patcher_version"), "7\r\n0");
+
+  // The server's list: the update ends without a box.
+  machine().readFaults = {{Local(u"patcher_files_version_tmp"), Fault::kOpen}};
+  Serve("patcher_files_version", "a 1");
+  Names changed;
+  StagedFiles staged;
+  EXPECT_EQ(CVPatcherVersionManager(run).CollectChangedFiles(staged, &changed),
+            FetchResult::kUnreadable);
+  EXPECT_EQ(Boxes().size(), 1u);
+}
+
 TEST_F(VersionManager, AServerRecordThatCannotBeDownloadedEndsTheProcessAtOnce) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   Write(u"patcher_version", "7\r\n0");
   // Nothing is published: the server answers 404.
-  EXPECT_EXIT(CVPatcherVersionManager().GetVersionState(), testing::ExitedWithCode(255), "");
+  EXPECT_EXIT(CVPatcherVersionManager(run).GetVersionState(), testing::ExitedWithCode(255), "");
   // A record beyond its size limit counts as not downloaded.
   Serve("patcher_version", "8\r\n0" + std::string(kMaxRecordBytes, ' '));
-  EXPECT_EXIT(CVPatcherVersionManager().GetVersionState(), testing::ExitedWithCode(255), "");
+  EXPECT_EXIT(CVPatcherVersionManager(run).GetVersionState(), testing::ExitedWithCode(255), "");
 }
 
 TEST_F(VersionManager, RecordsThatCannotBeWrittenAreReported) {
   Serve("patcher_version", "8\r\n0");
   Write(u"patcher_version", "7\r\n0");
-  CVPatcherVersionManager manager;
+  CVPatcherVersionManager manager(run);
   ASSERT_EQ(manager.GetVersionState(), VersionStateChanged);
   MakeUnopenable(HostPath(u"patcher_version"));
   EXPECT_FALSE(manager.ModifyVersion());
@@ -149,7 +177,9 @@ TEST_F(VersionManager, ChangedFilesAreThoseWhoseUnsignedNumberRose) {
     std::filesystem::remove(HostPath(u"patcher_files_version"));
     if (c.local) Write(u"patcher_files_version", c.local);
     Names changed{u"kept"};  // appended to, never cleared
-    EXPECT_TRUE(CVPatcherVersionManager().CollectChangedFiles(&changed));
+    StagedFiles staged;
+    EXPECT_EQ(CVPatcherVersionManager(run).CollectChangedFiles(staged, &changed),
+              FetchResult::kFetched);
     Names expected{u"kept"};
     expected.insert(expected.end(), c.changed.begin(), c.changed.end());
     EXPECT_EQ(changed, expected);
@@ -162,11 +192,14 @@ TEST_F(VersionManager, AServerListThatCannotBeDownloadedIsReportedOverTheSplash)
   const Box failed =
       SplashBox(u"patcher_files_version", g_messages.MsgPatcherVersionDownloadFailed);
   Names changed;
-  EXPECT_FALSE(CVPatcherVersionManager().CollectChangedFiles(&changed));
+  StagedFiles staged;
+  EXPECT_EQ(CVPatcherVersionManager(run).CollectChangedFiles(staged, &changed),
+            FetchResult::kFailed);
   EXPECT_EQ(Boxes(), std::vector<Box>{failed});
   // A list beyond its limits counts as not downloaded.
   Serve("patcher_files_version", "a 1" + std::string(kMaxListBytes, ' '));
-  EXPECT_FALSE(CVPatcherVersionManager().CollectChangedFiles(&changed));
+  EXPECT_EQ(CVPatcherVersionManager(run).CollectChangedFiles(staged, &changed),
+            FetchResult::kFailed);
   EXPECT_EQ(Boxes(), (std::vector<Box>{failed, failed}));
   EXPECT_TRUE(changed.empty());
 }

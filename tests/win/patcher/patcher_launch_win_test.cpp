@@ -191,7 +191,8 @@ TEST_F(PatcherStart, StartsThePatcherInTheInstallFolderWithTheArgumentsItWasGive
   InstallStandIn(m_work + L"\\Program.exe");
   g_launcherArgs = u"-x 1 \"two words\" C:\\a\\b";
 
-  ASSERT_TRUE(RunPatcher(InstallFolder()));
+  ReleaseRun run;
+  ASSERT_TRUE(RunPatcher(run, InstallFolder()));
   const std::vector<std::wstring> record = WaitForRecord(m_work);
   ASSERT_FALSE(FileExists(m_work + L"\\" + kRecord))
       << "the program named after the folder's first word was started";
@@ -236,7 +237,8 @@ TEST_F(PatcherStart, AFileThatIsNotAProgramShowsTheSystemsTextForTheError) {
 
   ASSERT_TRUE(CanCreateWindows()) << "this Wine session has a desktop without a display";
   auto box = std::async(std::launch::async, CloseNextMessageBox, L"Launcher");
-  EXPECT_FALSE(RunPatcher(InstallFolder()));
+  ReleaseRun run;
+  EXPECT_FALSE(RunPatcher(run, InstallFolder()));
   const ShownBox shown = box.get();
 
   // The system's own text, with its line end.

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "patcher/kept_release.h"
+
+// What a fetch of the update flow did.
+enum class FetchResult {
+  kFetched,
+  // Not had: refused, cut, stalled, beyond its bound, or (with a key) not
+  // vouched for or older than the kept release. Its box is due.
+  kFailed,
+  // The record or the list arrived, but its copy cannot be read back.
+  kUnreadable,
+  // With a key: a list or file of another release than the record's, as
+  // while a publish switches files. The update may start over from the
+  // record, once a run; after that such a file is kFailed.
+  kSwitched,
+};
+
+// What one run of the launcher has had from the server and checked. The
+// main flow makes one and hands it to every step that fetches; tests make
+// their own. Without a release key nothing is kept here: every fetch is a
+// plain download.
+struct ReleaseRun {
+  // The server's record as last had, and, once checked, the manifest that
+  // vouches for it. With a key the record is fetched once a run, and again
+  // only when the update starts over.
+  std::optional<std::string> record;
+  std::optional<VerifiedManifest> release;
+  // `release` is not yet the one kept in the install folder.
+  bool keepPending = false;
+  // The update started over once; a second mismatch is a failure.
+  bool startedOver = false;
+};
