@@ -31,6 +31,19 @@ FetchResult FetchPlainList(ReleaseRun& run, FileVersionMap* list, std::string* t
   return ParseFileVersions(*text, list) ? FetchResult::kFetched : FetchResult::kFailed;
 }
 
+// A listed name that is another's staging name: the staged update of the
+// other would take its place.
+bool NamesAStagingCopy(const FileVersionMap& list) {
+  const std::u16string suffix = FoldAscii(std::u16string(kFetchSuffix));
+  for (const auto& entry : list) {
+    const std::u16string name = FoldAscii(entry.first);
+    if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 FetchResult FetchSignedList(ReleaseRun& run, StagedFiles& staged, FileVersionMap* list) {
   staged.Add(kFileListCopyName);
   const ReleaseManifest* manifest = RunManifest(run);
@@ -38,6 +51,7 @@ FetchResult FetchSignedList(ReleaseRun& run, StagedFiles& staged, FileVersionMap
   std::string text;
   const FetchResult fetched = FetchPlainList(run, list, &text);
   if (fetched != FetchResult::kFetched) return fetched;
+  if (NamesAStagingCopy(*list)) return FetchResult::kFailed;
   const platform::FileDigest* entry = FindEntry(*manifest, kFileListName);
   if (entry == nullptr || *entry != DigestOfBytes(text) || !ListMatchesManifest(*list, *manifest)) {
     return Mismatch(run);

@@ -1,5 +1,7 @@
 #include "patcher/release_record.h"
 
+#include <optional>
+
 #include "fs/file_services.h"
 #include "patcher/release_key.h"
 #include "patcher/release_transfer.h"
@@ -11,9 +13,10 @@
 namespace {
 
 // A publish writes the record last, up to a few minutes after the files
-// (edge caches hold copies meanwhile): a switching release is waited for this
-// many times, this long apart, before its mismatch counts as a failure.
-constexpr int kSwitchPolls = 24;
+// (edge caches hold copies meanwhile): a run waits for a switching release
+// this long in all, asking for the record again at this interval, before
+// its mismatch counts as a failure.
+constexpr uint32_t kSwitchWaitBudgetMilliseconds = 120000;
 constexpr uint32_t kSwitchPollMilliseconds = 5000;
 
 bool Vouches(const ReleaseManifest& manifest, std::string_view record) {
@@ -57,38 +60,58 @@ bool DownloadToMemory(ReleaseRun& run, const std::u16string& serverPath,
   return read;
 }
 
+// One wait for a switching release, unless the run's budget is spent.
+bool WaitForSwitch(ReleaseRun& run) {
+  if (run.switchWaitedMilliseconds >= kSwitchWaitBudgetMilliseconds) return false;
+  platform::Sleep(kSwitchPollMilliseconds);
+  run.switchWaitedMilliseconds += kSwitchPollMilliseconds;
+  return true;
+}
+
+// A record the run may take: none older than the kept release, or an old
+// signed release replayed would take players back to its patcher.
+bool AboveFloor(std::string_view record, const KeptRelease& kept) {
+  return kept.record.empty() || FirstNumber(record) >= FirstNumber(kept.record);
+}
+
 enum class Pairing { kVouched, kOtherRecord, kRefused };
 
 // The manifest that vouches for `record` becomes the run's: the kept one
-// when it does, else the server's. kOtherRecord: a good signature over a
+// when it does, else the server's, fetched unless *fetched (the server's as
+// last fetched) vouches already. kOtherRecord: a good signature over a
 // manifest of another record, as while a publish is under way.
-Pairing PairWithManifest(ReleaseRun& run, const std::string& record, const KeptRelease& kept) {
+Pairing PairWithManifest(ReleaseRun& run, const std::string& record, const KeptRelease& kept,
+                         std::optional<VerifiedManifest>* fetched) {
   if (kept.verified && Vouches(kept.verified->manifest, record)) {
     run.release = kept.verified;
     run.keepPending = kept.record != record;
     return Pairing::kVouched;
   }
-  VerifiedManifest fetched;
-  if (!DownloadToMemory(run, kReleaseManifestName, kReleaseManifestCopyName,
-                        kMaxReleaseManifestBytes, &fetched.text) ||
-      !DownloadToMemory(run, kReleaseSignatureName, kReleaseSignatureCopyName,
-                        platform::kP256SignatureBytes, &fetched.signature) ||
-      !VerifyManifest(&fetched)) {
-    return Pairing::kRefused;
+  if (!*fetched || !Vouches((*fetched)->manifest, record)) {
+    VerifiedManifest server;
+    if (!DownloadToMemory(run, kReleaseManifestName, kReleaseManifestCopyName,
+                          kMaxReleaseManifestBytes, &server.text) ||
+        !DownloadToMemory(run, kReleaseSignatureName, kReleaseSignatureCopyName,
+                          platform::kP256SignatureBytes, &server.signature) ||
+        !VerifyManifest(&server)) {
+      return Pairing::kRefused;
+    }
+    *fetched = std::move(server);
   }
-  if (!Vouches(fetched.manifest, record)) return Pairing::kOtherRecord;
-  run.release = std::move(fetched);
+  if (!Vouches((*fetched)->manifest, record)) return Pairing::kOtherRecord;
+  run.release = std::move(*fetched);
   run.keepPending = true;
   return Pairing::kVouched;
 }
 
 // The record (the one had last, or a fresh one), then the manifest that
-// vouches for it. A record older than the kept release is refused: an old
-// signed release replayed would take players back to its patcher.
+// vouches for it. Every record the run takes is held to the floor, the ones
+// polled while a release switches too.
 FetchResult FetchSignedRecord(ReleaseRun& run) {
   std::string record;
   if (run.record) {
     record = *run.record;
+    run.record.reset();
   } else {
     const FetchResult fetched = FetchPlainRecord(run, &record);
     if (fetched != FetchResult::kFetched) {
@@ -96,19 +119,20 @@ FetchResult FetchSignedRecord(ReleaseRun& run) {
       return fetched;
     }
   }
-  run.record.reset();
   const KeptRelease kept = ReadKeptRelease();
-  if (!kept.record.empty() && FirstNumber(record) < FirstNumber(kept.record)) {
-    return FetchResult::kFailed;
+  std::optional<VerifiedManifest> fetched;
+  for (;;) {
+    if (!AboveFloor(record, kept)) return FetchResult::kFailed;
+    const Pairing pairing = PairWithManifest(run, record, kept, &fetched);
+    if (pairing == Pairing::kVouched) break;
+    if (pairing == Pairing::kRefused) return FetchResult::kFailed;
+    // Record and manifest of two releases: the record follows once the
+    // publish ends. Only the record is asked until it changes.
+    const std::string stale = record;
+    while (record == stale) {
+      if (!WaitForSwitch(run) || !FetchRecordCopy(run, &record)) return FetchResult::kFailed;
+    }
   }
-  Pairing pairing = PairWithManifest(run, record, kept);
-  // Record and manifest of two releases: one of them is about to switch.
-  for (int poll = 0; pairing == Pairing::kOtherRecord && poll < kSwitchPolls; ++poll) {
-    platform::Sleep(kSwitchPollMilliseconds);
-    if (!FetchRecordCopy(run, &record)) return FetchResult::kFailed;
-    pairing = PairWithManifest(run, record, kept);
-  }
-  if (pairing != Pairing::kVouched) return FetchResult::kFailed;
   run.record = std::move(record);
   return FetchResult::kFetched;
 }
@@ -135,13 +159,14 @@ const ReleaseManifest* RunManifest(ReleaseRun& run) {
 
 void StartOver(ReleaseRun& run) {
   const std::string stale = run.record.value_or(std::string());
-  run = ReleaseRun{};
-  run.startedOver = true;
+  ReleaseRun next;
+  next.startedOver = true;
+  next.switchWaitedMilliseconds = run.switchWaitedMilliseconds;
+  run = std::move(next);
   // The next release's files come before its record: the update starts
-  // over once the record has moved on, or, when it never does, fails as
-  // it would have.
-  for (int poll = 0; poll <= kSwitchPolls; ++poll) {
-    if (poll > 0) platform::Sleep(kSwitchPollMilliseconds);
+  // over once the record has moved on, or, when it never does within the
+  // run's budget, fails as it would have.
+  for (bool first = true; first || WaitForSwitch(run); first = false) {
     std::string record;
     if (!FetchRecordCopy(run, &record)) {
       run.record.reset();

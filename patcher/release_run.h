@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -33,4 +34,6 @@ struct ReleaseRun {
   bool keepPending = false;
   // The update started over once; a second mismatch is a failure.
   bool startedOver = false;
+  // Time spent waiting for a switching release, from the run's budget.
+  uint32_t switchWaitedMilliseconds = 0;
 };

@@ -316,7 +316,7 @@ TEST_F(SignedRelease, TheKeptReleaseIsTrustedOnlyWhenItVouchesForTheServersRecor
     make();
     DownloadServer().ClearRequests();
     machine().startedProcesses.clear();
-      EXPECT_TRUE(CheckAndStart());
+    EXPECT_TRUE(CheckAndStart());
     const bool good = std::string(state) == "good";
     const Paths expected = good ? Paths{"patcher_version"}
                                 : Paths{"patcher_version", "release_manifest",
@@ -331,25 +331,51 @@ TEST_F(SignedRelease, TheKeptReleaseIsTrustedOnlyWhenItVouchesForTheServersRecor
 
 // An older signed release served after a newer one (a replay) is refused
 // like a record that cannot be had, whatever the local record says: it
-// holds the player's own second number, so only the kept copy counts.
+// holds the player's own second number, so only the kept copy counts. So
+// is one served after the launcher waited on a higher record whose
+// manifest it did not get, as if a release were switching.
 TEST_F(SignedRelease, AnOlderSignedReleaseIsRefused) {
   Release older;
   older.files["patcher_version"] = kOldRecord;
   older.files["VelkarisPatcher32.vke"] = kOldPatcher;
   Sign("test-release.key", &older);
-  for (const char* localRecord : {"3\r\n0", "0\r\n0", "9\r\n7"}) {
-    SCOPED_TRACE(localRecord);
+  struct Replay {
+    const char* localRecord;
+    int waits;  // polls of a higher record before the older one comes
+    Paths requests;
+  };
+  const Paths waitedOnce = {"patcher_version", "release_manifest", "release_manifest.sig",
+                            "patcher_version"};
+  Paths waitedTwice = waitedOnce;
+  waitedTwice.push_back("patcher_version");
+  const Replay replays[] = {
+      {"3\r\n0", 0, {"patcher_version"}}, {"0\r\n0", 0, {"patcher_version"}},
+      {"9\r\n7", 0, {"patcher_version"}}, {"3\r\n0", 1, waitedOnce},
+      {"3\r\n0", 2, waitedTwice},
+  };
+  for (const Replay& replay : replays) {
+    SCOPED_TRACE(std::string(replay.localRecord) + ", " + std::to_string(replay.waits));
     Restart();
     Release release;
     Sign("test-release.key", &release);
     Prepare(release);
     ASSERT_TRUE(CheckAndStart());
-    Write(u"patcher_version", localRecord);
+    Write(u"patcher_version", replay.localRecord);
     Publish(older);
+    // The server (this process's thread) answers the launcher (a child
+    // process): the record changes on the server's count of requests.
+    int records = 0;
+    if (replay.waits > 0) Serve("patcher_version", "99\r\n0");
+    DownloadServer().SetRequestObserver([&](const testhttp::RecordedRequest& request) {
+      if (request.target == "/UploadData/patcher_version" && records++ == replay.waits) {
+        Serve("patcher_version", older.files["patcher_version"]);
+      }
+    });
     DownloadServer().ClearRequests();
-      EXPECT_EXIT(CheckAndStart(), ::testing::ExitedWithCode(255), "");
-    EXPECT_EQ(Requests(), Paths{"patcher_version"});
-    EXPECT_EQ(Read(u"patcher_version"), localRecord);
+    EXPECT_EXIT(CheckAndStart(), ::testing::ExitedWithCode(255), "");
+    EXPECT_EQ(Requests(), replay.requests);
+    DownloadServer().SetRequestObserver(nullptr);
+    EXPECT_EQ(Read(u"patcher_version"), replay.localRecord);
     EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "new patcher");
     EXPECT_EQ(Read(u"release_manifest"), release.manifest);
   }
@@ -412,8 +438,12 @@ TEST_F(SignedRelease, AReleaseSwitchingUnderTheUpdateStartsItOverOnce) {
       {"the record follows at once", false, 1, 0, join({round, round, update})},
       {"the record follows after two waits", false, 1, 2,
        join({round, {"patcher_version", "patcher_version"}, round, update})},
+      // The manifest fetched while the record lagged vouches for it once it
+      // comes: only the record is asked again.
       {"the manifest is out before the record", true, 0, 1,
-       join({{"patcher_version", "release_manifest", "release_manifest.sig"}, round, update})},
+       join({{"patcher_version", "release_manifest", "release_manifest.sig", "patcher_version",
+              "patcher_files_version"},
+             update})},
       {"a second switch", false, 2, 0, join({round, round})},
   };
   for (const Case& c : cases) {
@@ -446,6 +476,38 @@ TEST_F(SignedRelease, AReleaseSwitchingUnderTheUpdateStartsItOverOnce) {
       ExpectOldVersion();
     }
   }
+}
+
+// A run waits for a switching release 2 minutes in all, however its waits
+// fall: here two for a lagging record, then the rest after the list met
+// yet another release, for a record that never moves on.
+TEST_F(SignedRelease, TheWaitsForASwitchingReleaseShareOneBudget) {
+  Release release;
+  Sign("test-release.key", &release);
+  Prepare(release);
+  Release next = release;
+  next.files["patcher_version"] = "4\r\n0";
+  next.files["patcher_files_version"] = "a.dat 4\r\nlocales\\b.dat 1\r\n";
+  next.files["a.dat"] = "a4";
+  Sign("test-release.key", &next);
+  Release withoutRecord = next;
+  withoutRecord.files.erase("patcher_version");
+  Publish(withoutRecord);
+  int records = 0;
+  DownloadServer().SetRequestObserver([&](const testhttp::RecordedRequest& request) {
+    if (request.target == "/UploadData/patcher_version" && ++records == 3) {
+      Serve("patcher_version", next.files["patcher_version"]);
+    }
+    if (request.target == "/UploadData/patcher_files_version") {
+      Serve("patcher_files_version", "a.dat 5\r\nlocales\\b.dat 1\r\n");
+    }
+  });
+  EXPECT_FALSE(CheckAndStart());
+  DownloadServer().SetRequestObserver(nullptr);
+  EXPECT_EQ(Boxes(), std::vector<Box>{SplashBox(u"patcher_files_version",
+                                                g_messages.MsgPatcherVersionDownloadFailed)});
+  EXPECT_EQ(machine().sleeps, std::vector<uint32_t>(24, 5000));
+  ExpectOldVersion();
 }
 
 // One flipped byte in a file the manifest covers: that file's own box,
@@ -497,11 +559,14 @@ TEST_F(SignedRelease, AFlippedByteInACoveredFileIsRefusedWithThatFilesBox) {
 
 TEST_F(SignedRelease, AListThatDoesNotNameExactlyTheManifestsFilesIsRefused) {
   for (const char* list : {"a.dat 2\r\n", "a.dat 2\r\nlocales\\b.dat 1\r\nc.dat 1\r\n",
-                           "a.dat 2\r\nlocales\\b.dat 1\r\nrelease_manifest 1\r\n"}) {
+                           "a.dat 2\r\nlocales\\b.dat 1\r\nrelease_manifest 1\r\n",
+                           // the staging name of a.dat, signed like any listed file
+                           "a.dat 2\r\na.dat.Temp 1\r\nlocales\\b.dat 1\r\n"}) {
     SCOPED_TRACE(list);
     Restart();
     Release release;
     release.files["patcher_files_version"] = list;
+    if (std::string(list).find("Temp") != std::string::npos) release.files["a.dat.Temp"] = "t";
     Sign("test-release.key", &release);
     Prepare(release);
     EXPECT_FALSE(CheckAndStart());
