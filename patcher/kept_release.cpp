@@ -1,17 +1,53 @@
 #include "patcher/kept_release.h"
 
+#include <array>
+
 #include "fs/file_services.h"
 #include "patcher/release_key.h"
 #include "platform/files.h"
 #include "release/release_files.h"
 #include "release/version_files.h"
 
+// The kept release is three files. A kill at any moment of replacing them
+// must leave the old or the new release whole, or an older one would be
+// taken: the new bytes are first written whole under the copy names, and
+// only then moved onto the kept names one by one. A reader takes each file
+// from its copy while one lies there, else from its kept name; when that
+// mix is not a whole release, it takes the kept names alone.
+
 namespace {
 
-bool Keep(const std::u16string& copyName, const std::u16string& name, std::string_view bytes) {
-  if (WriteWholeFile(copyName, bytes) && MoveIntoPlace(copyName, name, true)) return true;
-  platform::RemoveFile(copyName);
-  return false;
+struct KeptName {
+  const char16_t* name;
+  const char16_t* copy;
+};
+constexpr KeptName kManifest = {kReleaseManifestName, kReleaseManifestCopyName};
+constexpr KeptName kSignature = {kReleaseSignatureName, kReleaseSignatureCopyName};
+constexpr KeptName kRecord = {kReleaseRecordName, kReleaseRecordCopyName};
+constexpr std::array<KeptName, 3> kKeptNames = {kManifest, kSignature, kRecord};
+
+const char16_t* Source(const KeptName& kept, bool copiesFirst) {
+  return copiesFirst && platform::PathExists(kept.copy) ? kept.copy : kept.name;
+}
+
+KeptRelease ReadKept(bool copiesFirst) {
+  KeptRelease kept;
+  VerifiedManifest verified;
+  if (!ReadWholeFile(Source(kManifest, copiesFirst), kMaxReleaseManifestBytes, &verified.text) ||
+      !ReadWholeFile(Source(kSignature, copiesFirst), platform::kP256SignatureBytes,
+                     &verified.signature) ||
+      !VerifyManifest(&verified)) {
+    return {};
+  }
+  // The local record holds the player's own second number; only the kept
+  // copy of the signed one tells which release this install was on.
+  const platform::FileDigest* entry = FindEntry(verified.manifest, kVersionRecordName);
+  if (!ReadWholeFile(Source(kRecord, copiesFirst), kMaxRecordBytes, &kept.record) ||
+      entry == nullptr || *entry != DigestOfBytes(kept.record)) {
+    kept.record.clear();
+  }
+  kept.verified = std::move(verified);
+  return kept;
 }
 
 }  // namespace
@@ -22,26 +58,23 @@ bool VerifyManifest(VerifiedManifest* verified) {
 }
 
 KeptRelease ReadKeptRelease() {
-  KeptRelease kept;
-  VerifiedManifest verified;
-  if (!ReadWholeFile(kReleaseManifestName, kMaxReleaseManifestBytes, &verified.text) ||
-      !ReadWholeFile(kReleaseSignatureName, platform::kP256SignatureBytes, &verified.signature) ||
-      !VerifyManifest(&verified)) {
-    return {};
-  }
-  // The local record holds the player's own second number; only the kept
-  // copy of the signed one tells which release this install was on.
-  const platform::FileDigest* entry = FindEntry(verified.manifest, kVersionRecordName);
-  if (!ReadWholeFile(kReleaseRecordName, kMaxRecordBytes, &kept.record) || entry == nullptr ||
-      *entry != DigestOfBytes(kept.record)) {
-    kept.record.clear();
-  }
-  kept.verified = std::move(verified);
-  return kept;
+  KeptRelease kept = ReadKept(true);
+  if (kept.verified && !kept.record.empty()) return kept;
+  return ReadKept(false);
 }
 
 bool KeepRelease(const VerifiedManifest& verified, const std::string& record) {
-  return Keep(kReleaseManifestCopyName, kReleaseManifestName, verified.text) &&
-         Keep(kReleaseSignatureCopyName, kReleaseSignatureName, verified.signature) &&
-         Keep(kReleaseRecordCopyName, kReleaseRecordName, record);
+  const std::array<std::string_view, kKeptNames.size()> bytes = {verified.text,
+                                                                 verified.signature, record};
+  for (size_t i = 0; i < kKeptNames.size(); ++i) {
+    if (!WriteWholeFile(kKeptNames[i].copy, bytes[i])) {
+      for (const KeptName& kept : kKeptNames) platform::RemoveFile(kept.copy);
+      return false;
+    }
+  }
+  // A copy that cannot be moved stays: the reader takes it from there.
+  for (const KeptName& kept : kKeptNames) {
+    if (!MoveIntoPlace(kept.copy, kept.name, true)) return false;
+  }
+  return true;
 }

@@ -208,6 +208,12 @@ bool IsHeldOpen(const std::u16string& path) {
   return false;
 }
 
+void NoteFileChange() {
+  if (++g_machine.fileChanges == g_machine.killAfterFileChanges) {
+    std::_Exit(sim::Machine::kKilledExitCode);
+  }
+}
+
 std::u16string AnsiPathToWide(const char* path) {
   std::u16string wide;
   for (const char* p = path; *p; ++p) wide.push_back(static_cast<unsigned char>(*p));
@@ -230,7 +236,9 @@ UniqueFile OpenFile(const std::u16string& path, const char* mode) {
     // A stream open for appending only: every read of it fails.
     return UniqueFile(std::fopen(host.c_str(), "ab"));
   }
-  return UniqueFile(std::fopen(host.c_str(), mode));
+  UniqueFile file(std::fopen(host.c_str(), mode));
+  if (writes) NoteFileChange();
+  return file;
 }
 
 UniqueFile OpenFileAnsi(const char* path, const char* mode) {
@@ -248,7 +256,9 @@ bool RemoveFile(const std::u16string& path) {
   const auto host = g_machine.HostPath(path);
   std::error_code error;
   if (!std::filesystem::is_regular_file(host, error)) return false;
-  return std::filesystem::remove(host, error);
+  const bool removed = std::filesystem::remove(host, error);
+  NoteFileChange();
+  return removed;
 }
 
 bool RemoveFileAnsi(const char* path) { return RemoveFile(AnsiPathToWide(path)); }
@@ -380,6 +390,7 @@ int ShellFileOperation(ShellFileOp op, const char16_t* from, const char16_t* to,
   }
   record.result = result;
   g_machine.shellFileOps.push_back(record);
+  NoteFileChange();
   return result;
 }
 

@@ -160,6 +160,14 @@ struct Machine {
   enum class ReadFault { kOpen, kRead };
   std::map<std::u16string, ReadFault> readFaults;
 
+  // Changes to files so far: opens for writing, deletions and renames. With
+  // killAfterFileChanges set, the process ends (kKilledExitCode) right after
+  // that many, as a launcher killed at that moment would: tests enumerate
+  // every moment of a sequence of writes this way.
+  static constexpr int kKilledExitCode = 77;
+  int fileChanges = 0;
+  int killAfterFileChanges = -1;
+
   std::vector<ShellFileOpRecord> shellFileOps;
   int failShellFileOps = 0;  // this many next operations fail with 0x7C
 

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "patcher/kept_release.h"
 #include "patcher/patcher_fetch.h"
 #include "patcher/release_key.h"
 #include "patcher/version_check.h"
@@ -327,6 +329,59 @@ TEST_F(SignedRelease, TheKeptReleaseIsTrustedOnlyWhenItVouchesForTheServersRecor
     EXPECT_EQ(Read(u"release_manifest.sig"), release.signature);
     EXPECT_EQ(Read(u"release_record"), release.files["patcher_version"]);
   }
+}
+
+// A launcher killed at any moment while it keeps a release leaves the old
+// or the new one whole, so the floor never drops: every moment, one after
+// each change to a file.
+TEST_F(SignedRelease, AKillWhileAReleaseIsKeptLeavesTheOldOrTheNewOneWhole) {
+  Release release;
+  Sign("test-release.key", &release);
+  Prepare(release);
+  ASSERT_TRUE(CheckAndStart());
+  Release next = release;
+  next.files["patcher_version"] = "4\r\n0";
+  Sign("test-release.key", &next);
+  VerifiedManifest verified{{}, next.manifest, next.signature};
+  ASSERT_TRUE(VerifyManifest(&verified));
+  const std::string& record = next.files["patcher_version"];
+  const std::map<std::u16string, std::string> old = {
+      {u"release_manifest", release.manifest},
+      {u"release_manifest.sig", release.signature},
+      {u"release_record", release.files["patcher_version"]}};
+  const auto restoreOld = [&] {
+    for (const auto& [name, bytes] : old) {
+      Write(name, bytes);
+      std::filesystem::remove(HostPath(name + u"_tmp"));
+    }
+  };
+  machine().fileChanges = 0;
+  ASSERT_TRUE(KeepRelease(verified, record));
+  const int changes = machine().fileChanges;
+  ASSERT_GT(changes, 0);
+  bool keptNew = false;
+  for (int kill = 1; kill <= changes; ++kill) {
+    SCOPED_TRACE(kill);
+    restoreOld();
+    EXPECT_EXIT(
+        {
+          machine().fileChanges = 0;
+          machine().killAfterFileChanges = kill;
+          KeepRelease(verified, record);
+          std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(sim::Machine::kKilledExitCode), "");
+    const KeptRelease kept = ReadKeptRelease();
+    ASSERT_TRUE(kept.verified);
+    const bool oldOne = kept.record == old.at(u"release_record") &&
+                        kept.verified->text == release.manifest;
+    const bool newOne = kept.record == record && kept.verified->text == next.manifest;
+    EXPECT_TRUE(oldOne || newOne) << kept.record;
+    // Once the new one is whole, no later moment goes back.
+    EXPECT_TRUE(newOne || !keptNew);
+    keptNew = newOne;
+  }
+  EXPECT_TRUE(keptNew);
 }
 
 // An older signed release served after a newer one (a replay) is refused
