@@ -36,6 +36,15 @@ FetchResult Report(FetchResult fetched, const char16_t* caption) {
   return fetched;
 }
 
+// The patcher into its staging name, then into place.
+FetchResult FetchPatcher(ReleaseRun& run, StagedFiles& staged) {
+  const std::u16string temporary = std::u16string(kPatcherFileName) + kFetchSuffix;
+  const FetchResult fetched = FetchReleaseFile(run, staged, kPatcherFileName, temporary);
+  if (fetched != FetchResult::kFetched) return Report(fetched, kLauncherCaption);
+  return ReplaceWithRetry(temporary, kPatcherFileName, true) ? FetchResult::kFetched
+                                                             : FetchResult::kFailed;
+}
+
 FetchResult FetchUpdate(ReleaseRun& run, StagedFiles& staged) {
   std::vector<std::u16string> changed;
   CVPatcherVersionManager manager(run);
@@ -73,6 +82,21 @@ bool EnsureLauncherCopy(ReleaseRun& run, std::u16string installFolder) {
   if (!ReplaceWithRetry(temporary, kLauncherFileName, true)) return false;
   staged.Release();
   return true;
+}
+
+FetchResult RepairInstall(ReleaseRun& run) {
+  std::vector<std::u16string> damaged;
+  const FetchResult found = FindDamagedFiles(run, &damaged);
+  if (found != FetchResult::kFetched) return found;
+  StagedFiles staged;
+  for (const std::u16string& name : damaged) {
+    const FetchResult fetched =
+        name == kPatcherFileName ? FetchPatcher(run, staged)
+                                 : Report(DownloadListEntry(run, staged, name), kListEntryCaption);
+    if (fetched != FetchResult::kFetched) return fetched;
+  }
+  staged.Release();
+  return FetchResult::kFetched;
 }
 
 FetchResult UpdatePatcher(ReleaseRun& run) {

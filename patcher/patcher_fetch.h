@@ -13,6 +13,9 @@ bool EnsureLauncherCopy(ReleaseRun& run, std::u16string installFolder);
 // puts the patcher and the new file list in place. kSwitched, without a
 // box, when it met another release than the run's.
 FetchResult UpdatePatcher(ReleaseRun& run);
+// The files of the run's release that are missing or damaged on disk,
+// fetched again from that release, and nothing else.
+FetchResult RepairInstall(ReleaseRun& run);
 // Renames temporaryName onto finalName, retrying five times a second apart.
 bool ReplaceWithRetry(const std::u16string& temporaryName, const std::u16string& finalName,
                       bool deleteFirst);

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "fs/file_services.h"
+#include "patcher/checked_files.h"
 #include "net/file_downloader.h"
 #include "patcher/release_key.h"
 #include "patcher/release_record.h"
@@ -91,6 +92,32 @@ bool HashHeldFile(const platform::HeldFile& file, uint64_t limit, platform::File
   return hash.Finish(&digest->sha256);
 }
 
+// The files the release puts beside the patcher for it: all but the
+// launcher's own (the record, the list, the launcher copy).
+bool IsInstalledFile(const std::string& path) {
+  for (const char16_t* own : {kVersionRecordName, kFileListName, kLauncherFileName}) {
+    std::string ownPath;
+    if (ServerPathOfListName(own, &ownPath) && FoldAscii(path) == FoldAscii(ownPath)) return false;
+  }
+  return true;
+}
+
+// The file is the release's: unchanged since it was last found so with this
+// digest, or its bytes hash to it now (read while held, so that the stamp
+// kept is that of the bytes read).
+bool IsReleaseFile(const std::u16string& name, const platform::FileDigest& digest,
+                   const CheckedFile* last, CheckedFile* found) {
+  found->sha256 = digest.sha256;
+  if (!platform::QueryFileStamp(name, &found->stamp) || found->stamp.size != digest.size) {
+    return false;
+  }
+  if (last != nullptr && *last == *found) return true;
+  const platform::HeldFile held = platform::HoldFile(name);
+  platform::FileDigest actual;
+  return held && platform::QueryFileStamp(name, &found->stamp) &&
+         HashHeldFile(held, digest.size, &actual) && actual == digest;
+}
+
 bool HoldSignedPatcher(ReleaseRun& run, platform::HeldFile* held) {
   const ReleaseManifest* manifest = RunManifest(run);
   if (manifest == nullptr) return false;
@@ -131,6 +158,29 @@ FetchResult FetchListedFile(ReleaseRun& run, StagedFiles& staged, const std::u16
   const FetchResult fetched = FetchSignedFile(run, staged, serverPath, staging);
   if (fetched != FetchResult::kFetched) return fetched;
   return MoveIntoPlace(staging, name, true) ? FetchResult::kFetched : FetchResult::kFailed;
+}
+
+FetchResult FindDamagedFiles(ReleaseRun& run, std::vector<std::u16string>* damaged) {
+  if (!Signed()) return FetchResult::kFetched;
+  const ReleaseManifest* manifest = RunManifest(run);
+  if (manifest == nullptr) return FetchResult::kFailed;
+  const CheckedFiles checked = ReadCheckedFiles();
+  CheckedFiles found;
+  for (const auto& [path, digest] : manifest->entries) {
+    if (!IsInstalledFile(path)) continue;
+    const auto last = checked.find(path);
+    CheckedFile file;
+    if (IsReleaseFile(ListNameOfServerPath(path), digest,
+                      last == checked.end() ? nullptr : &last->second, &file)) {
+      found.emplace(path, file);
+    } else {
+      damaged->push_back(ListNameOfServerPath(path));
+    }
+  }
+  // Not written again while nothing changed: a start with nothing damaged
+  // only reads.
+  if (found != checked) WriteCheckedFiles(found);
+  return FetchResult::kFetched;
 }
 
 bool HoldPatcher(ReleaseRun& run, platform::HeldFile* held) {

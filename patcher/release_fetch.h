@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "patcher/release_run.h"
 #include "patcher/staged_files.h"
@@ -29,6 +30,12 @@ FetchResult FetchReleaseFile(ReleaseRun& run, StagedFiles& staged, const std::u1
 // A listed file into place under `name`, relative to the install folder.
 FetchResult FetchListedFile(ReleaseRun& run, StagedFiles& staged, const std::u16string& serverPath,
                             const std::u16string& name);
+
+// With a key: the files of the run's release that lie in the install folder
+// (the patcher and every listed file) and are missing or not its bytes, by
+// list name. A file unchanged since it was last found good is not read
+// again. Without a key there are none: nothing states what they should be.
+FetchResult FindDamagedFiles(ReleaseRun& run, std::vector<std::u16string>* damaged);
 
 // True when the patcher in place may start. Without a key, when it is
 // there. With one, only when its bytes, read through *held, are the

@@ -20,6 +20,15 @@ UniqueFile OpenFileAnsi(const char* path, const char* mode);
 
 // GetFileAttributesW succeeds: a file or a folder of that name exists.
 bool PathExists(const std::u16string& path);
+// A file's size and last-write time (FILETIME units), as the file system
+// keeps them: what changes when anyone writes the file.
+struct FileStamp {
+  uint64_t size = 0;
+  uint64_t lastWrite = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+// False when the path is missing or names a folder.
+bool QueryFileStamp(const std::u16string& path, FileStamp* stamp);
 bool RemoveFile(const std::u16string& path);
 bool RemoveFileAnsi(const char* path);
 // CreateDirectoryW with default security: kErrorSuccess or the error code.

@@ -30,6 +30,19 @@ bool PathExists(const std::u16string& path) {
   return ::GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool QueryFileStamp(const std::u16string& path, FileStamp* stamp) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExW(W(path), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return false;
+  }
+  constexpr int kHighShift = 32;
+  stamp->size = (uint64_t{data.nFileSizeHigh} << kHighShift) | data.nFileSizeLow;
+  stamp->lastWrite =
+      (uint64_t{data.ftLastWriteTime.dwHighDateTime} << kHighShift) | data.ftLastWriteTime.dwLowDateTime;
+  return true;
+}
+
 bool RemoveFile(const std::u16string& path) { return ::DeleteFileW(W(path)) != FALSE; }
 
 bool RemoveFileAnsi(const char* path) { return ::DeleteFileA(path) != FALSE; }

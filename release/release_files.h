@@ -24,6 +24,9 @@ inline constexpr char16_t kReleaseSignatureName[] = u"release_manifest.sig";
 // the local record keeps the player's own second number, so its bytes are
 // not the signed ones.
 inline constexpr char16_t kReleaseRecordName[] = u"release_record";
+// What the launcher found of the installed files when it last checked them
+// against the kept release: a file unchanged since is not read again.
+inline constexpr char16_t kCheckedFilesName[] = u"release_checked";
 
 // Where the launcher downloads the server's record and list before it reads
 // them; the list copy is renamed onto the list once the update is in place.
@@ -42,9 +45,9 @@ inline constexpr char16_t kFetchSuffix[] = u".temp";
 inline constexpr const char16_t* kLauncherOwnNames[] = {
     kLauncherFileName,        kPatcherFileName,          kVersionRecordName,
     kFileListName,            kLocalesFolderName,        kReleaseManifestName,
-    kReleaseSignatureName,    kReleaseRecordName,        kVersionRecordCopyName,
-    kFileListCopyName,        kReleaseManifestCopyName,  kReleaseSignatureCopyName,
-    kReleaseRecordCopyName};
+    kReleaseSignatureName,    kReleaseRecordName,        kCheckedFilesName,
+    kVersionRecordCopyName,   kFileListCopyName,         kReleaseManifestCopyName,
+    kReleaseSignatureCopyName, kReleaseRecordCopyName};
 inline constexpr const char16_t* kExecutableNames[] = {kLauncherFileName, kPatcherFileName};
 
 // Windows takes names that differ only in ASCII case for the same file;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -249,6 +250,19 @@ bool PathExists(const std::u16string& path) {
   if (path.empty()) return false;
   std::error_code error;
   return std::filesystem::exists(g_machine.HostPath(path), error);
+}
+
+bool QueryFileStamp(const std::u16string& path, FileStamp* stamp) {
+  if (path.empty()) return false;
+  const auto host = g_machine.HostPath(path);
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(host, error)) return false;
+  stamp->size = std::filesystem::file_size(host, error);
+  const auto written = std::filesystem::last_write_time(host, error).time_since_epoch();
+  using FileTimeUnits = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
+  stamp->lastWrite =
+      static_cast<uint64_t>(std::chrono::duration_cast<FileTimeUnits>(written).count());
+  return !error;
 }
 
 bool RemoveFile(const std::u16string& path) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -151,19 +152,85 @@ TEST_F(SignedRelease, ASignedReleaseInstallsAndItsManifestIsKept) {
   EXPECT_EQ(machine().startedProcesses.size(), 1u);
 
   // Up to date: only the record is asked, the patcher checked against the
-  // kept manifest. One replaced on disk since is fetched again first.
+  // kept manifest. One replaced on disk since is fetched again first, alone.
   Write(u"VelkarisPatcher32.vke", "planted");
   DownloadServer().ClearRequests();
   machine().startedProcesses.clear();
   EXPECT_TRUE(CheckAndStart());
-  EXPECT_EQ(Requests(),
-            (Paths{"patcher_version", "patcher_files_version", "VelkarisPatcher32.vke"}));
+  EXPECT_EQ(Requests(), (Paths{"patcher_version", "VelkarisPatcher32.vke"}));
   EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "new patcher");
   EXPECT_EQ(machine().startedProcesses.size(), 1u);
 
   DownloadServer().ClearRequests();
   EXPECT_TRUE(CheckAndStart());
   EXPECT_EQ(Requests(), Paths{"patcher_version"});
+}
+
+// An install changed between two starts (an antivirus, a disk, an update
+// cut short) gets back exactly the files that are not the kept release's,
+// from that release; a file only touched is read again, not fetched. The
+// start after that makes one request.
+TEST_F(SignedRelease, ADamagedInstallIsRepairedFromTheKeptRelease) {
+  enum class Damage { kMissing, kShorter, kOtherBytes, kNewerTime, kNextRelease };
+  struct Case {
+    const char* what;
+    const char16_t* name;
+    const char* path;
+    Damage damage;
+  };
+  const Case cases[] = {
+      {"patcher missing", u"VelkarisPatcher32.vke", "VelkarisPatcher32.vke", Damage::kMissing},
+      {"patcher shorter", u"VelkarisPatcher32.vke", "VelkarisPatcher32.vke", Damage::kShorter},
+      {"patcher other bytes", u"VelkarisPatcher32.vke", "VelkarisPatcher32.vke",
+       Damage::kOtherBytes},
+      {"patcher touched", u"VelkarisPatcher32.vke", "VelkarisPatcher32.vke", Damage::kNewerTime},
+      {"listed file missing", u"locales\\b.dat", "locales/b.dat", Damage::kMissing},
+      {"listed file shorter", u"locales\\b.dat", "locales/b.dat", Damage::kShorter},
+      {"listed file other bytes", u"locales\\b.dat", "locales/b.dat", Damage::kOtherBytes},
+      {"listed file touched", u"locales\\b.dat", "locales/b.dat", Damage::kNewerTime},
+      {"a file of the next release", u"a.dat", "a.dat", Damage::kNextRelease},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Restart();
+    Release release;
+    Sign("test-release.key", &release);
+    Prepare(release);
+    ASSERT_TRUE(CheckAndStart());
+    const std::string good = release.files[c.path];
+    switch (c.damage) {
+      case Damage::kMissing:
+        std::filesystem::remove(HostPath(c.name));
+        break;
+      case Damage::kShorter:
+        Write(c.name, good.substr(0, good.size() - 1));
+        break;
+      case Damage::kOtherBytes:
+        Write(c.name, std::string(good.size(), 'x'));
+        break;
+      case Damage::kNewerTime:
+        std::filesystem::last_write_time(
+            HostPath(c.name), std::filesystem::last_write_time(HostPath(c.name)) + std::chrono::hours(1));
+        break;
+      case Damage::kNextRelease:
+        Write(c.name, "a3 of the next release");
+        break;
+    }
+    DownloadServer().ClearRequests();
+    machine().startedProcesses.clear();
+    EXPECT_TRUE(CheckAndStart());
+    const Paths expected = c.damage == Damage::kNewerTime ? Paths{"patcher_version"}
+                                                          : Paths{"patcher_version", c.path};
+    EXPECT_EQ(Requests(), expected);
+    EXPECT_EQ(Read(c.name), good);
+    EXPECT_FALSE(Exists(std::u16string(c.name) + u".temp"));
+    EXPECT_EQ(machine().startedProcesses.size(), 1u);
+    EXPECT_TRUE(Boxes().empty());
+
+    DownloadServer().ClearRequests();
+    EXPECT_TRUE(CheckAndStart());
+    EXPECT_EQ(Requests(), Paths{"patcher_version"});
+  }
 }
 
 // A manifest the record cannot vouch for is handled as a failed download of
