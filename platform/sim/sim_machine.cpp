@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -254,15 +253,16 @@ bool PathExists(const std::u16string& path) {
 
 bool QueryFileStamp(const std::u16string& path, FileStamp* stamp) {
   if (path.empty()) return false;
-  const auto host = g_machine.HostPath(path);
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(host, error)) return false;
-  stamp->size = std::filesystem::file_size(host, error);
-  const auto written = std::filesystem::last_write_time(host, error).time_since_epoch();
-  using FileTimeUnits = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
-  stamp->lastWrite =
-      static_cast<uint64_t>(std::chrono::duration_cast<FileTimeUnits>(written).count());
-  return !error;
+  struct stat status {};
+  if (::stat(g_machine.HostPath(path).c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return false;
+  }
+  constexpr uint64_t kFileTimeUnitsPerSecond = 10000000;
+  constexpr uint64_t kNanosecondsPerFileTimeUnit = 100;
+  stamp->size = static_cast<uint64_t>(status.st_size);
+  stamp->lastWrite = static_cast<uint64_t>(status.st_mtim.tv_sec) * kFileTimeUnitsPerSecond +
+                     static_cast<uint64_t>(status.st_mtim.tv_nsec) / kNanosecondsPerFileTimeUnit;
+  return true;
 }
 
 bool RemoveFile(const std::u16string& path) {
