@@ -9,10 +9,10 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location("check_includes",
-                                              os.path.join(HERE, "check-includes.py"))
-check = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(check)
+script = importlib.util.spec_from_file_location("check_includes",
+                                                os.path.join(HERE, "check-includes.py"))
+check = importlib.util.module_from_spec(script)
+script.loader.exec_module(check)
 
 TABLE = """# folder, then what it may include
 base/
