@@ -1,5 +1,7 @@
 #include "publish/baseline.h"
 
+#include <iterator>
+
 #include "publish/file_ops.h"
 #include "publish/list_names.h"
 #include "publish/tree_copies.h"
@@ -18,7 +20,7 @@ bool AdoptTree(const fs::path& tree, std::FILE* progressOut, Manifest* baseline,
   if (!ReadTreeVersions(tree, &shown, failure)) return false;
   baseline->first = shown.first;
   baseline->second = shown.second;
-  std::vector<std::u16string> names = {kPatcherFileName, kLauncherFileName};
+  std::vector<std::u16string> names(std::begin(kExecutableNames), std::end(kExecutableNames));
   for (const auto& [name, number] : shown.list) {
     if (const std::string problem = ListNameProblem(name); !problem.empty()) {
       notes->push_back("the tree's list names " + Printable(name) + ", which " + problem +

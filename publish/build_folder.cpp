@@ -11,10 +11,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool IsExecutableName(const std::u16string& name) {
-  return name == kPatcherFileName || name == kLauncherFileName;
-}
-
 struct Scan {
   fs::path folder;  // resolved
   BuildContent* build = nullptr;

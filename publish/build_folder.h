@@ -11,9 +11,9 @@
 #include "publish/manifest.h"
 #include "release/release_manifest.h"
 
-// The folder with a new patcher build: "VelkarisPatcher32.vke", optionally
-// the launcher copy "VelkarisLauncher.exe", and the accompanying files, all
-// of which go into the file version list.
+// The folder with a new patcher build: the patcher, optionally the launcher
+// copy (under their names in release/release_files.h), and the accompanying
+// files, all of which go into the file version list.
 namespace publish {
 
 struct SourceFile {

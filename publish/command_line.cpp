@@ -32,8 +32,8 @@ meanwhile never see a version that announces files not yet there. Run it
 again after an interruption and it finishes the job. One run at a time per
 tree: a second one stops at once (exit code 8).
 
-BUILD_FOLDER holds VelkarisPatcher32.vke, optionally the launcher copy
-VelkarisLauncher.exe, and the accompanying files, at the top or in
+BUILD_FOLDER holds )" + Printable(kPatcherFileName) + R"(, optionally the launcher copy
+)" + Printable(kLauncherFileName) + R"(, and the accompanying files, at the top or in
 "locales"; every accompanying file goes into patcher_files_version. Links
 are followed only to files inside BUILD_FOLDER. A file whose content changed
 gets its number raised by one, a new file starts at 1; patcher_version's
@@ -91,7 +91,7 @@ the old key until the launchers built with it are gone
 Exit codes:
   0   published, nothing to publish, or (--verify) the tree matches
   2   bad command line
-  3   build folder missing, unreadable, without VelkarisPatcher32.vke, or a
+  3   build folder missing, unreadable, without )" + Printable(kPatcherFileName) + R"(, or a
       file changed while it was copied
   4   a build file that cannot be published: a name the launcher cannot
       fetch, or a link leading out of the build folder (all are listed)

@@ -11,7 +11,6 @@ namespace publish {
 
 namespace {
 
-constexpr char16_t kListSeparator = u'\\';
 constexpr uint32_t kFirstPrintable = 0x20;
 constexpr uint32_t kLastPrintable = 0x7E;
 constexpr size_t kEscapeBuffer = 16;

@@ -126,8 +126,7 @@ bool ParseEntry(const std::vector<std::string_view>& fields, Manifest* manifest,
   }
   if (keyword == "pending" && count == 2) {
     name = std::u16string(fields[1].begin(), fields[1].end());
-    const bool executable = name == kPatcherFileName || name == kLauncherFileName;
-    if (!executable && !ListNameProblem(name).empty()) return false;
+    if (!IsExecutableName(name) && !ListNameProblem(name).empty()) return false;
     return manifest->pending.insert(name).second;
   }
   return false;

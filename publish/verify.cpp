@@ -1,5 +1,6 @@
 #include "publish/verify.h"
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -13,9 +14,9 @@ namespace publish {
 
 namespace {
 
-// The patcher, the launcher and every listed name.
+// The executables and every listed name.
 std::vector<std::u16string> PublishedNames(const Manifest& manifest) {
-  std::vector<std::u16string> names = {kPatcherFileName, kLauncherFileName};
+  std::vector<std::u16string> names(std::begin(kExecutableNames), std::end(kExecutableNames));
   for (const auto& [name, file] : manifest.files) {
     if (file.listed) names.push_back(name);
   }

@@ -50,6 +50,14 @@ inline constexpr const char16_t* kLauncherOwnNames[] = {
     kReleaseSignatureCopyName, kReleaseRecordCopyName};
 inline constexpr const char16_t* kExecutableNames[] = {kLauncherFileName, kPatcherFileName};
 
+// The launcher's or the patcher's own name, exactly as written.
+inline bool IsExecutableName(std::u16string_view name) {
+  for (const char16_t* executable : kExecutableNames) {
+    if (name == executable) return true;
+  }
+  return false;
+}
+
 // Windows takes names that differ only in ASCII case for the same file;
 // names compare folded to lower case.
 template <typename Char>

@@ -9,8 +9,6 @@ namespace {
 constexpr std::string_view kHeader = "velkaris-release-manifest 1\n";
 constexpr char kLineEnd = '\n';
 constexpr char kFieldSeparator = ' ';
-constexpr char16_t kListSeparator = u'\\';
-constexpr char kServerSeparator = '/';
 constexpr char16_t kLastByteValue = 0xFF;
 constexpr char kFirstPathByte = 0x21;  // printable ASCII without the blank
 constexpr char kLastPathByte = 0x7E;
@@ -82,9 +80,9 @@ bool ParseLine(std::string_view line, std::string* path, platform::FileDigest* d
 
 bool ServerPathOfListName(std::u16string_view name, std::string* serverPath) {
   serverPath->clear();
-  for (char16_t c : name) {
+  for (char16_t c : WideServerPathOfListName(name)) {
     if (c > kLastByteValue) return false;
-    serverPath->push_back(c == kListSeparator ? kServerSeparator : static_cast<char>(c));
+    serverPath->push_back(static_cast<char>(c));
   }
   return true;
 }

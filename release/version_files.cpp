@@ -1,7 +1,10 @@
 #include "release/version_files.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+
+#include "release/release_files.h"
 
 namespace {
 
@@ -133,7 +136,8 @@ bool ScanFileVersions(ByteSource& in, FileVersionMap* map) {
   return false;
 }
 
-bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+// Windows takes "/" between folders as it takes "\".
+bool IsSeparator(char16_t c) { return c == kListSeparator || c == kServerPathSeparator; }
 
 // Printable ASCII only: a wider character goes through the machine's ANSI
 // code page on its way to the file system, and a best-fit mapping there can
@@ -143,14 +147,8 @@ bool IsAllowedNameChar(char16_t c) {
   return std::u16string_view(u":<>\"|?*").find(c) == std::u16string_view::npos;
 }
 
-char16_t UpperAscii(char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - u'a' + u'A') : c; }
-
 bool EqualsIgnoreAsciiCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-  }
-  return true;
+  return FoldAscii(a) == FoldAscii(b);
 }
 
 // Windows opens these devices in every folder, whatever extension follows
@@ -225,6 +223,12 @@ bool IsSafeListName(std::u16string_view name) {
     if (end == name.size()) return true;
     start = end + 1;
   }
+}
+
+std::u16string WideServerPathOfListName(std::u16string_view name) {
+  std::u16string path(name);
+  std::replace(path.begin(), path.end(), kListSeparator, kServerPathSeparator);
+  return path;
 }
 
 std::vector<std::u16string> SelectChangedFiles(const FileVersionMap& server,

@@ -68,3 +68,11 @@ std::vector<std::u16string> SelectChangedFiles(const FileVersionMap& server,
 // or a blank, holding one of : < > " | ? * or naming a device (CON, NUL,
 // COM1...).
 bool IsSafeListName(std::u16string_view name);
+
+// The list writes "\" between a name's folders, as Windows writes a path;
+// the server path it is fetched from has "/" there.
+inline constexpr char16_t kListSeparator = u'\\';
+inline constexpr char16_t kServerPathSeparator = u'/';
+// That server path: kListSeparator turned into kServerPathSeparator, every
+// other character as it is.
+std::u16string WideServerPathOfListName(std::u16string_view name);

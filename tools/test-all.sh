@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Every test: the portable logic natively against the simulated machine
-# (AddressSanitizer and UBSan), a short fuzzing run of the release formats'
-# readers, then the Windows build under Wine on a virtual 1920x1080 screen
-# (its own tests, checks of the real exe and the end-to-end scenarios).
+# Every test: our includes against the layer table, the portable logic
+# natively against the simulated machine (AddressSanitizer and UBSan), a
+# short fuzzing run of the release formats' readers, then the Windows build
+# under Wine on a virtual 1920x1080 screen (its own tests, checks of the
+# real exe and the end-to-end scenarios).
 set -euo pipefail
 repo_root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo_root"
 bash tools/setup.sh
+
+echo "== includes against the layer table (tools/include-layers.txt)"
+python3 tools/check-includes-test.py -q
+python3 tools/check-includes.py
 
 echo "== native build and tests"
 cmake --preset native -DLAUNCHER_WERROR=ON >/dev/null

@@ -10,9 +10,10 @@
 # Usage: bench/startup/run.sh [ROUNDS]    (default 10; results in
 #        build/bench/startup/, summary on stdout)
 set -euo pipefail
+rounds=${1:-10}
+[[ $rounds =~ ^[1-9][0-9]*$ ]] || { sed -n 's/^# Usage: /usage: /p; s/^#        /       /p' "$0" >&2 && exit 2; }
 repo_root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$repo_root"
-rounds=${1:-10}
 readonly TIMES_TIMEOUT_MS=20000
 readonly WATCHING_SECONDS=20
 readonly PROCESS_TIMEOUT_MS=10000
@@ -39,6 +40,8 @@ results=$E2E_OUT/starts.txt
 measure() {
   local label=$1 exe=$2 class=$3 patcher=$4
   local times=$E2E_OUT/$label.jsonl
+  # There before the driver starts, so the wait below reads an empty file.
+  : >"$times"
   timeout -k 5 $((TIMES_TIMEOUT_MS / 1000 + 10)) "$WINE" "$E2E_DRIVER" times "$class" "$patcher" \
     "$TIMES_TIMEOUT_MS" </dev/null >"$times" 2>/dev/null &
   local driver=$! deadline=$((SECONDS + WATCHING_SECONDS))
@@ -66,4 +69,5 @@ measure_pair() {
 echo "== $rounds starts of each, alternating, after one left out ($(nproc) cores, $(/usr/lib/wine/wine --version))"
 measure_pair warm-up
 for round in $(seq 1 "$rounds"); do measure_pair "$round"; done
-python3 "$repo_root/bench/startup/summarize.py" "$results" | tee "$E2E_OUT/summary.txt"
+python3 "$repo_root/bench/startup/summarize.py" "$results" "$TIMES_TIMEOUT_MS" |
+  tee "$E2E_OUT/summary.txt"

@@ -45,11 +45,22 @@ bool IsDriveLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' &
 
 char16_t UpperAscii(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c; }
 
-std::u16string LowerAscii(std::u16string text) {
-  for (auto& c : text) {
-    if (c >= u'A' && c <= u'Z') c = char16_t(c + 32);
+// The entry of `folder` that Windows opens for `*name`: that name, else the
+// first in byte order of those that differ from it only in ASCII case
+// (a host may hold several). False when there is none.
+bool FindEntry(const std::filesystem::path& folder, std::string* name) {
+  std::error_code error;
+  if (std::filesystem::exists(std::filesystem::symlink_status(folder / *name, error))) return true;
+  const std::string folded = LowerAscii(*name);
+  std::string found;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string entry = it->path().filename().string();
+    if (LowerAscii(entry) == folded && (found.empty() || entry < found)) found = entry;
   }
-  return text;
+  if (found.empty()) return false;
+  *name = found;
+  return true;
 }
 
 }  // namespace
@@ -105,9 +116,15 @@ std::u16string Machine::AbsolutePath(const std::u16string& path) const {
 std::filesystem::path Machine::HostPath(const std::u16string& windowsPath) const {
   const std::u16string absolute = AbsolutePath(windowsPath);
   std::filesystem::path host = hostRoot / Narrow(absolute.substr(0, 1));
-  std::u16string rest = absolute.substr(3);
-  std::replace(rest.begin(), rest.end(), u'\\', u'/');
-  if (!rest.empty()) host /= Narrow(rest);
+  // Below the first component that names nothing, nothing exists either.
+  bool existing = true;
+  for (size_t start = 3; start < absolute.size();) {
+    const size_t end = std::min(absolute.find(u'\\', start), absolute.size());
+    std::string name = Narrow(absolute.substr(start, end - start));
+    existing = existing && FindEntry(host, &name);
+    host /= name;
+    start = end + 1;
+  }
   return host;
 }
 
@@ -197,8 +214,9 @@ bool DriveExists(const std::u16string& absolute) {
 // A held file, or a folder with one below it: Windows deletes and renames
 // neither, nor opens a held file for writing.
 bool IsHeldOpen(const std::u16string& path) {
-  const std::u16string absolute = g_machine.AbsolutePath(path);
-  for (const auto& [held, holds] : g_machine.heldFiles) {
+  const std::u16string absolute = sim::LowerAscii(g_machine.AbsolutePath(path));
+  for (const auto& [heldPath, holds] : g_machine.heldFiles) {
+    const std::u16string held = sim::LowerAscii(heldPath);
     if (held == absolute ||
         (held.size() > absolute.size() && held.compare(0, absolute.size(), absolute) == 0 &&
          sim::IsSeparator(held[absolute.size()]))) {

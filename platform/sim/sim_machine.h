@@ -81,6 +81,9 @@ struct Machine {
   void Reset(const std::filesystem::path& hostRoot);
 
   // Host path of a Windows path (relative ones against currentDirectory).
+  // Windows finds a file or folder whatever the letter case of its name and
+  // the host does not: each component names the existing entry that matches
+  // it in any ASCII case; a new one keeps the case given.
   std::filesystem::path HostPath(const std::u16string& windowsPath) const;
   // Windows path made absolute and normalised to backslashes.
   std::u16string AbsolutePath(const std::u16string& windowsPath) const;
@@ -178,5 +181,15 @@ struct Machine {
 
 // The one simulated machine of the test process.
 Machine& Current();
+
+// Names of files and registry keys compare with ASCII letters folded, as
+// Windows compares the names the logic uses.
+template <typename Char>
+std::basic_string<Char> LowerAscii(std::basic_string<Char> text) {
+  for (Char& c : text) {
+    if (c >= Char{'A'} && c <= Char{'Z'}) c = static_cast<Char>(c - Char{'A'} + Char{'a'});
+  }
+  return text;
+}
 
 }  // namespace sim

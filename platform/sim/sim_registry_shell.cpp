@@ -11,12 +11,7 @@ namespace {
 
 sim::Machine& M() { return sim::Current(); }
 
-std::u16string LowerAscii(std::u16string text) {
-  for (auto& c : text) {
-    if (c >= u'A' && c <= u'Z') c = char16_t(c + 32);
-  }
-  return text;
-}
+using sim::LowerAscii;
 
 // Open keys are handed out as 1-based indexes into this table.
 std::vector<std::u16string>& OpenKeys() {

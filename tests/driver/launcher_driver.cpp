@@ -38,7 +38,7 @@
 //                            the first visible, placed window of CLASS, the
 //                            time it was seen, and the creation time of
 //                            process PATCHER ("-": none); file times (100 ns
-//                            since 1601)
+//                            since 1601), null for one not had in time
 //
 // Answers: ok, yes, no, cancel, auto (Yes where there is one, else OK),
 // none (leave it), person (leave it to the person at the screen and wait
@@ -706,13 +706,17 @@ int Terminate(const std::wstring& name, DWORD timeoutMs) {
   return ended > 0 ? 0 : 1;
 }
 
-unsigned long long CreationTime(DWORD processId) {
+// The process's creation time, or 0 unless it lies between `since` and now:
+// for a process that has only just started, Wine has answered with an unset
+// time (0x5555555555555555), so the caller asks again.
+unsigned long long CreationTimeSince(DWORD processId, unsigned long long since) {
   HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
   if (!process) return 0;
   FILETIME created = {}, exited = {}, kernel = {}, user = {};
   const bool ok = ::GetProcessTimes(process, &created, &exited, &kernel, &user);
   ::CloseHandle(process);
-  return ok ? FileTimeValue(created) : 0;
+  const unsigned long long time = FileTimeValue(created);
+  return ok && time >= since && time <= Now() ? time : 0;
 }
 
 HWND FindPlacedWindow(const std::wstring& windowClass) {
@@ -723,30 +727,33 @@ HWND FindPlacedWindow(const std::wstring& windowClass) {
   return nullptr;
 }
 
+// A time of the benchmark's JSON: null when it was not had.
+std::string JsonTime(unsigned long long time) { return time ? std::to_string(time) : "null"; }
+
 int Times(const std::wstring& windowClass, const std::wstring& patcher, DWORD timeoutMs) {
   const Deadline deadline(timeoutMs);
+  const unsigned long long since = Now();
   unsigned long long created = 0, ready = 0, patcherCreated = 0;
+  DWORD windowProcess = 0;
   const bool wantPatcher = patcher != L"-";
   PrintLine("{\"watching\":true}");
-  while (!deadline.Passed() && (!ready || (wantPatcher && !patcherCreated))) {
+  while (!deadline.Passed() && (!created || (wantPatcher && !patcherCreated))) {
     if (!ready) {
       if (HWND window = FindPlacedWindow(windowClass)) {
         ready = Now();
-        DWORD processId = 0;
-        ::GetWindowThreadProcessId(window, &processId);
-        created = CreationTime(processId);
+        ::GetWindowThreadProcessId(window, &windowProcess);
       }
     }
+    if (ready && !created) created = CreationTimeSince(windowProcess, since);
     if (wantPatcher && !patcherCreated) {
       const std::vector<DWORD> ids = ProcessesNamed(patcher);
-      if (!ids.empty()) patcherCreated = CreationTime(ids.front());
+      if (!ids.empty()) patcherCreated = CreationTimeSince(ids.front(), since);
     }
     ::Sleep(kBenchPollMs);
   }
-  PrintLine("{\"times\":{\"created\":" + std::to_string(created) + ",\"window_ready\":" +
-            std::to_string(ready) + ",\"patcher_created\":" + std::to_string(patcherCreated) +
-            "}}");
-  return ready && created && (!wantPatcher || patcherCreated) ? 0 : 1;
+  PrintLine("{\"times\":{\"created\":" + JsonTime(created) + ",\"window_ready\":" +
+            JsonTime(ready) + ",\"patcher_created\":" + JsonTime(patcherCreated) + "}}");
+  return created && (!wantPatcher || patcherCreated) ? 0 : 1;
 }
 
 DWORD Number(const std::wstring& text) { return static_cast<DWORD>(std::wcstoul(text.c_str(), nullptr, 10)); }

@@ -35,6 +35,7 @@ E2E_SCREEN=1920x1080
 E2E_LAUNCHER_NAME=VelkarisLauncher.exe
 E2E_PATCHER_NAME=VelkarisPatcher32.vke
 E2E_RECORD_NAME=stand_in_record.bin
+E2E_PORT_HINT='build for a free local port: cmake --preset windows -DLAUNCHER_SERVER_HOST=127.0.0.1:PORT'
 
 E2E_INSTALL='C:\Corvane\Velkaris'
 E2E_REGIONAL_KEY='HKLM\Software\Velkaris_TW'
@@ -88,7 +89,7 @@ e2e_begin() {
   # The servers listen where this build's launcher looks.
   E2E_HOST=$(sed -n 's/^LAUNCHER_SERVER_HOST:[A-Z]*=//p' "$E2E_BUILD/CMakeCache.txt")
   [[ $E2E_HOST =~ ^127\.0\.0\.1:[0-9]+$ ]] ||
-    { echo "the launcher in $E2E_BUILD is built for '$E2E_HOST', not 127.0.0.1:PORT" >&2 && exit 1; }
+    { echo "the launcher in $E2E_BUILD is built for '$E2E_HOST', not 127.0.0.1:PORT; $E2E_PORT_HINT" >&2 && exit 1; }
   E2E_PORT=${E2E_HOST#*:}
   E2E_MNT=${TMPDIR:-/tmp}/velkaris-e2e-$(id -u)/$E2E_NAME
   E2E_C=$E2E_MNT/prefix/drive_c
@@ -387,7 +388,7 @@ e2e_place_launcher() {
 e2e_port_free() {
   local port=${1:-$E2E_PORT}
   python3 "$E2E_LIB_DIR/e2e.py" port-free "$port" "$E2E_SERVER_SECONDS" ||
-    { echo "127.0.0.1:$port is taken by another program" >&2 && return 1; }
+    { echo "127.0.0.1:$port is taken by another program; $E2E_PORT_HINT" >&2 && return 1; }
 }
 
 # nginx with the reference configuration, serving RELEASE_DIR (default: the

@@ -34,6 +34,10 @@ TEST_F(FilesContractTest, FilesOpenOnlyWhereAFileIsOrMayBe) {
       {"a folder, for writing", u"folder", "wb", false},
       {"a new file", u"folder\\new", "wb", true},
       {"a new file in a missing folder", u"missing\\new", "wb", false},
+      // Windows ignores the letter case of names; a new name keeps its own.
+      {"a file, by its name in other letter case", u"FILE", "rb", true},
+      {"a folder in other letter case, for writing", u"Folder", "wb", false},
+      {"a new file in a folder named in other letter case", u"FOLDER\\Other", "wb", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -43,16 +47,19 @@ TEST_F(FilesContractTest, FilesOpenOnlyWhereAFileIsOrMayBe) {
   EXPECT_FALSE(platform::OpenFileAnsi("folder", "rb"));
   EXPECT_EQ(ReadFile(u"file"), "content");
   EXPECT_TRUE(Exists(u"folder\\new"));
+  EXPECT_TRUE(Exists(u"folder\\other"));
 }
 
 TEST_F(FilesContractTest, PathsAreFoundRemovedAndMadeWithTheirErrorCodes) {
   WriteFile(u"file", "x");
+  WriteFile(u"Mixed", "x");
   WriteFile(u"held", "x");
   HoldOpen(u"held");
   ASSERT_EQ(platform::MakeDirectory(u"folder"), platform::kErrorSuccess);
 
   EXPECT_TRUE(platform::PathExists(u"file"));
   EXPECT_TRUE(platform::PathExists(u"folder"));
+  EXPECT_TRUE(platform::PathExists(u"FOLDER"));
   EXPECT_FALSE(platform::PathExists(u"missing"));
 
   struct Removal {
@@ -63,7 +70,9 @@ TEST_F(FilesContractTest, PathsAreFoundRemovedAndMadeWithTheirErrorCodes) {
   const Removal removals[] = {{u"missing", false, false},
                               {u"folder", false, true},
                               {u"held", false, true},
-                              {u"file", true, false}};
+                              {u"HELD", false, true},
+                              {u"file", true, false},
+                              {u"mIXED", true, false}};
   for (const Removal& r : removals) {
     SCOPED_TRACE(testing::PrintToString(std::u16string(r.path)));
     EXPECT_EQ(platform::RemoveFile(r.path), r.removed);
@@ -77,6 +86,7 @@ TEST_F(FilesContractTest, PathsAreFoundRemovedAndMadeWithTheirErrorCodes) {
   const Creation creations[] = {
       {u"folder\\new", platform::kErrorSuccess},
       {u"folder", platform::kErrorAlreadyExists},
+      {u"FOLDER\\NEW", platform::kErrorAlreadyExists},
       {u"held", platform::kErrorAlreadyExists},
       {u"missing\\new", platform::kErrorPathNotFound},
   };
@@ -110,6 +120,14 @@ TEST_F(FilesContractTest, ShellOperationsRenameAndDeleteWhatNoOneHolds) {
       {"rename a file held open", Op::kRename, u"held", u"renamed", false, true, nullptr},
       {"rename into a missing folder", Op::kRename, u"fresh", u"missing\\renamed", false, true,
        nullptr},
+      {"delete a folder named in other letter case", Op::kDelete, u"FOLDER", nullptr, true, false,
+       nullptr},
+      {"rename a file named in other letter case into such a folder", Op::kRename, u"FRESH",
+       u"Folder\\renamed", true, false, "fresh"},
+      {"rename onto an existing file named in other letter case", Op::kRename, u"fresh", u"FILE",
+       false, true, "old"},
+      {"rename a file held open, named in other letter case", Op::kRename, u"Held", u"renamed",
+       false, true, nullptr},
   };
   int row = 0;
   for (const Case& c : cases) {
@@ -158,6 +176,7 @@ TEST_F(FilesContractTest, AHeldFileCanOnlyBeReadUntilItIsLetGo) {
     for (const char* mode : {"wb", "ab", "r+b"}) {
       EXPECT_FALSE(platform::OpenFile(u"patcher", mode)) << mode;
     }
+    EXPECT_FALSE(platform::OpenFile(u"PATCHER", "wb"));
   }
   EXPECT_TRUE(platform::OpenFile(u"patcher", "ab"));
 }

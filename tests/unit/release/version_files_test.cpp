@@ -174,4 +174,15 @@ TEST(ListNames, OnlyPlainRelativePathsBelowTheInstallFolderAreSafe) {
   for (const auto& name : unsafe) EXPECT_FALSE(IsSafeListName(name)) << testing::PrintToString(name);
 }
 
+TEST(ListNames, AreFetchedWithSlashesBetweenFoldersAndEveryOtherCharacterKept) {
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"a.dat", u"a.dat"},
+      {u"locales\\a.pak", u"locales/a.pak"},
+      {u"a\\b/c\\d", u"a/b/c/d"},
+      {u"\u4E2D\\\u00E9", u"\u4E2D/\u00E9"}};
+  for (const auto& [name, path] : cases) {
+    EXPECT_EQ(WideServerPathOfListName(name), path) << testing::PrintToString(name);
+  }
+}
+
 }  // namespace
