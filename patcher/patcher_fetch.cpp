@@ -1,6 +1,5 @@
 #include "patcher/patcher_fetch.h"
 
-#include <algorithm>
 #include <vector>
 
 #include "fs/file_services.h"
@@ -22,9 +21,7 @@ constexpr char16_t kLauncherCopyCaption[] = u"Launcher-ex";
 // could reach outside it is refused like a download that failed.
 FetchResult DownloadListEntry(ReleaseRun& run, StagedFiles& staged, const std::u16string& name) {
   if (!IsSafeListName(name)) return FetchResult::kFailed;
-  std::u16string serverPath = name;
-  std::replace(serverPath.begin(), serverPath.end(), u'\\', u'/');
-  return FetchListedFile(run, staged, serverPath, name);
+  return FetchListedFile(run, staged, WideServerPathOfListName(name), name);
 }
 
 // The box of a fetch that failed; one that met another release has none,

@@ -87,14 +87,6 @@ bool ServerPathOfListName(std::u16string_view name, std::string* serverPath) {
   return true;
 }
 
-std::u16string ListNameOfServerPath(std::string_view serverPath) {
-  std::u16string name;
-  for (char c : serverPath) {
-    name.push_back(c == kServerSeparator ? kListSeparator : static_cast<unsigned char>(c));
-  }
-  return name;
-}
-
 const platform::FileDigest* FindEntry(const ReleaseManifest& manifest, std::u16string_view name) {
   std::string path;
   if (!ServerPathOfListName(name, &path)) return nullptr;

@@ -37,9 +37,6 @@ struct ReleaseManifest {
 // The server path of a list name: "\" becomes "/". False for a character
 // above 255, which no server path can hold.
 bool ServerPathOfListName(std::u16string_view name, std::string* serverPath);
-// The list name of a server path: "/" becomes "\\", each byte the character
-// of the same value.
-std::u16string ListNameOfServerPath(std::string_view serverPath);
 // The entry of a list name or server path ("\\" or "/" between folders),
 // or null.
 const platform::FileDigest* FindEntry(const ReleaseManifest& manifest, std::u16string_view name);

@@ -231,6 +231,15 @@ std::u16string WideServerPathOfListName(std::u16string_view name) {
   return path;
 }
 
+std::u16string ListNameOfServerPath(std::string_view serverPath) {
+  std::u16string name;
+  for (const char c : serverPath) {
+    const char16_t character = static_cast<unsigned char>(c);
+    name.push_back(character == kServerPathSeparator ? kListSeparator : character);
+  }
+  return name;
+}
+
 std::vector<std::u16string> SelectChangedFiles(const FileVersionMap& server,
                                                const FileVersionMap& local) {
   std::vector<std::u16string> changed;

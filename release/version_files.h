@@ -76,3 +76,6 @@ inline constexpr char16_t kServerPathSeparator = u'/';
 // That server path: kListSeparator turned into kServerPathSeparator, every
 // other character as it is.
 std::u16string WideServerPathOfListName(std::u16string_view name);
+// The list name of a server path held as bytes (a manifest's): each byte the
+// character of the same value, kServerPathSeparator turned back.
+std::u16string ListNameOfServerPath(std::string_view serverPath);
