@@ -2,7 +2,9 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -14,15 +16,23 @@ static_assert(kDownloadPartialFile == CURLE_PARTIAL_FILE);
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // Each converted path gets a buffer of its own; longer paths are refused.
 constexpr int kAnsiPathBytes = 1024;
 // Only a transfer cut short is tried again, this many more times at most.
 constexpr int kMaxFurtherAttempts = 10;
+// A dropped connection would otherwise hold the splash for libcurl's 300 s;
+// a name with several addresses is tried address by address.
+constexpr long kConnectSeconds = 10;
 // libcurl's default receive buffer of 16 KiB costs six times the system
 // calls of the curl tool's 100 KiB on a large patcher file.
 constexpr long kReceiveBufferBytes = 100 * 1024;
 constexpr long kFirstSuccessStatus = 200;
 constexpr long kLastSuccessStatus = 299;
+// The rate window is counted in this many slots. The last window is summed
+// over one slot more, so the check errs towards letting a transfer go on.
+constexpr int kRateSlots = 60;
 
 // Files are fetched straight from below the base URL.
 constexpr char kNoSubPath[] = "";
@@ -41,6 +51,49 @@ bool ToAnsi(const std::u16string& text, AnsiPath* ansi) {
 // A redirect or an error page is never the file asked for.
 bool IsSuccessStatus(long status) {
   return status >= kFirstSuccessStatus && status <= kLastSuccessStatus;
+}
+
+// Body bytes of one attempt by slot of its rate window; the ring holds the
+// newest slot and the kRateSlots before it.
+struct RateWindow {
+  Clock::time_point start;
+  Clock::duration slot{};
+  uint64_t minimumBytes = 0;  // in a window
+  std::array<uint64_t, kRateSlots + 1> slotBytes{};
+  int64_t newestSlot = 0;
+  uint64_t countedBytes = 0;  // what libcurl had received at the last look
+  bool tooSlow = false;
+};
+
+RateWindow StartRateWindow(long seconds) {
+  RateWindow rate;
+  const long windowSeconds = std::max(seconds, 1L);
+  rate.start = Clock::now();
+  rate.slot = Clock::duration(std::chrono::seconds(windowSeconds)) / kRateSlots;
+  rate.minimumBytes = uint64_t(FileDownloader::kMinimumBytesPerSecond) * uint64_t(windowSeconds);
+  return rate;
+}
+
+// libcurl progress callback, at least once a second: counts what arrived and
+// gives the attempt up once a full window brought too little.
+int CheckRate(void* userData, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
+  RateWindow& rate = *static_cast<RateWindow*>(userData);
+  const Clock::duration elapsed = Clock::now() - rate.start;
+  const int64_t slot = std::max<int64_t>(elapsed / rate.slot, rate.newestSlot);
+  for (int64_t passed = std::max(rate.newestSlot + 1, slot - kRateSlots); passed <= slot; ++passed) {
+    rate.slotBytes[passed % rate.slotBytes.size()] = 0;
+  }
+  rate.newestSlot = slot;
+  const uint64_t total = static_cast<uint64_t>(std::max<curl_off_t>(received, 0));
+  if (total > rate.countedBytes) {
+    rate.slotBytes[slot % rate.slotBytes.size()] += total - rate.countedBytes;
+    rate.countedBytes = total;
+  }
+  if (elapsed < rate.slot * kRateSlots) return 0;
+  uint64_t windowBytes = 0;
+  for (uint64_t bytes : rate.slotBytes) windowBytes += bytes;
+  rate.tooSlow = windowBytes < rate.minimumBytes;
+  return rate.tooSlow ? 1 : 0;
 }
 
 }  // namespace
@@ -102,10 +155,14 @@ int FileDownloader::DownloadOnce(const char* subPath, const char* serverPath,
   curl_easy_setopt(transfer.get(), CURLOPT_WRITEDATA, &m_writeContext);
   curl_easy_setopt(transfer.get(), CURLOPT_WRITEFUNCTION, &WriteToFile);
   curl_easy_setopt(transfer.get(), CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
-  // A server that stays silent, or sends a byte now and then, must not hold
-  // the splash, which has no close button, and with it every later start.
-  curl_easy_setopt(transfer.get(), CURLOPT_LOW_SPEED_LIMIT, kMinimumBytesPerSecond);
-  curl_easy_setopt(transfer.get(), CURLOPT_LOW_SPEED_TIME, m_stallSeconds);
+  curl_easy_setopt(transfer.get(), CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
+  // A server that stays silent, trickles or sends a burst now and then must
+  // not hold the splash, which has no close button, and with it every later
+  // start. libcurl's own low-speed check looks at the last 5 s alone.
+  RateWindow rate = StartRateWindow(m_stallSeconds);
+  curl_easy_setopt(transfer.get(), CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(transfer.get(), CURLOPT_XFERINFODATA, &rate);
+  curl_easy_setopt(transfer.get(), CURLOPT_XFERINFOFUNCTION, &CheckRate);
   // A body announced beyond its bound is refused before it starts; one that
   // runs past it unannounced is refused by WriteToFile.
   if (m_writeContext.byteLimit != kUnboundedDownload) {
@@ -119,10 +176,14 @@ int FileDownloader::DownloadOnce(const char* subPath, const char* serverPath,
   const CURLcode result = curl_easy_perform(transfer.get());
   if (result != CURLE_OK) {
     m_writeContext.stream.reset();
-    // Nothing of a body beyond its bound stays on disk: an endless one
-    // would otherwise fill the drive on the next attempt or the next start.
-    if (m_writeContext.overLimit) platform::RemoveFileAnsi(localPath);
-    return result;
+    // Nothing of a body beyond its bound stays on disk, whichever check
+    // caught it: an endless one would otherwise fill the drive on the next
+    // attempt or the next start.
+    if (m_writeContext.overLimit || result == CURLE_FILESIZE_EXCEEDED) {
+      platform::RemoveFileAnsi(localPath);  // an absent file is just as good
+      return CURLE_FILESIZE_EXCEEDED;
+    }
+    return rate.tooSlow ? CURLE_OPERATION_TIMEDOUT : result;
   }
   long status = 0;
   curl_easy_getinfo(transfer.get(), CURLINFO_RESPONSE_CODE, &status);

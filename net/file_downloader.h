@@ -10,6 +10,11 @@
 
 // The only code that talks to the network: plain HTTP GETs below one base
 // URL, each body streamed into a local file.
+//
+// Rate rule: an attempt whose last full window (60 s) brought fewer body
+// bytes than kMinimumBytesPerSecond on average ends like a stall, not tried
+// again, keeping what arrived. The wait for the first byte counts, so a silent
+// server, a trickle and a burst now and then are all given up.
 
 // Result of one attempt: 0, a libcurl result code, or DownloadRefused.
 inline constexpr int kDownloadOk = 0;
@@ -34,8 +39,7 @@ struct WriteContext {
 
 class FileDownloader {
  public:
-  // An attempt that receives less than kMinimumBytesPerSecond on average
-  // over this long is given up: a silent server, or one that trickles.
+  // The rate rule's window, and the average it asks for.
   static constexpr long kDefaultStallSeconds = 60;
   static constexpr long kMinimumBytesPerSecond = 1024;
 
@@ -67,7 +71,7 @@ class FileDownloader {
   int DownloadOnce(const char* subPath, const char* serverPath, const char* localPath);
 
   const std::string& BaseUrl() const { return baseUrl; }
-  // Tests shorten the stall limit; libcurl counts it in whole seconds.
+  // Tests shorten the rate rule's window (whole seconds, at least one).
   void SetStallSeconds(long seconds) { m_stallSeconds = seconds; }
 
  private:

@@ -213,12 +213,39 @@ TEST_F(DownloaderTest, TheSubPathSitsBetweenTheBaseUrlAndTheServerPath) {
   EXPECT_EQ(ReadFile(u"file.bin"), kBody);
 }
 
-// The stall limit is shortened to one second; libcurl measures in seconds.
+// Whichever check catches a body past its bound, libcurl's on the announced
+// length or the write callback's on what arrives, nothing stays on disk.
+TEST_F(DownloaderTest, ABodyPastItsBoundLeavesNoFileAfterOneRequest) {
+  const struct {
+    const char* name;
+    Response response;
+    uint64_t bound;
+    bool result;
+  } cases[] = {
+      {"exactly its bound", Response::Ok(kBody), kBody.size(), true},
+      {"announced past it", Response::Ok(kBody), kBody.size() - 1, false},
+      {"past it with no declared length", Response::Ok(kBody).Unannounced(), kBody.size() - 1, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Serve("bounded.bin", c.response);
+    server().ClearRequests();
+    WriteFile(u"bounded.bin", kOldContent);
+    EXPECT_EQ(downloader().DownloadFile(u"bounded.bin", u"bounded.bin", c.bound, nullptr), c.result);
+    EXPECT_EQ(RequestsFor("bounded.bin"), 1u);
+    EXPECT_EQ(Exists(u"bounded.bin"), c.result);
+    if (c.result) {
+      EXPECT_EQ(ReadFile(u"bounded.bin"), kBody);
+    }
+  }
+}
+
+// The rate window is shortened to one second.
 class StallTest : public DownloaderTest {
  protected:
   static constexpr long kStallSeconds = 1;
-  static constexpr int kHoldMs = 30000;  // far beyond the stall limit
-  // Generous bound: libcurl averages its rate over a few seconds.
+  static constexpr int kHoldMs = 30000;  // far beyond the window
+  // Generous bound: the rate is checked about once a second.
   static constexpr std::chrono::seconds kGiveUpWithin{15};
 
   void SetUp() override {
@@ -255,16 +282,40 @@ TEST_F(StallTest, DataThenSilenceIsGivenUpAndKeepsWhatArrived) {
   EXPECT_EQ(ReadFile(u"stops.bin"), kBody.substr(0, 1));
 }
 
-// Above the minimum rate a transfer goes on however long it takes; below
-// it, a byte now and then no longer holds the launcher for days.
-TEST_F(StallTest, OnlyATransferBelowTheMinimumRateIsCut) {
-  constexpr int kChunkDelayMs = 100;
-  const std::string body(8 * 1024, 'b');  // about 4 KiB a second for 2 s
-  Serve("steady.bin", Response::Ok(body).Trickle(body.size() / 20, kChunkDelayMs));
-  EXPECT_TRUE(downloader().DownloadFile(u"steady.bin", u"steady.bin"));
-  EXPECT_EQ(ReadFile(u"steady.bin"), body);
-  Serve("trickle.bin", Response::Ok(body).Trickle(2, kChunkDelayMs));
-  EXPECT_EQ(TimedAttempt("trickle.bin", "trickle.bin"), CURLE_OPERATION_TIMEDOUT);
+// Above the minimum rate a transfer goes on however long it takes. The
+// rate is an average over a whole window, the wait for the first byte
+// included: a burst now and then does not keep a transfer alive, and a
+// pause before a healthy body does not end it.
+TEST_F(StallTest, TheMinimumRateIsAnAverageOverTheWindow) {
+  constexpr long kWindowSeconds = 2;  // margins for a loaded machine
+  constexpr int kWindowMs = kWindowSeconds * 1000;
+  constexpr size_t kWindowBytes = FileDownloader::kMinimumBytesPerSecond * kWindowSeconds;
+  constexpr int kChunkDelayMs = 250;
+  const struct {
+    const char* name;
+    Response response;
+    bool passes;
+  } cases[] = {
+      {"a steady 500 B/s, about half the floor", Response::Ok(std::string(8 * 1024, 'a')).Trickle(50, 100),
+       false},
+      {"bursts under a window's worth every 55/60 of it",
+       Response::Ok(std::string(8 * kWindowBytes, 'b')).Trickle(kWindowBytes * 9 / 10, kWindowMs * 55 / 60),
+       false},
+      {"a pause of 50/60 of the window, then a healthy body",
+       Response::Ok(std::string(64 * 1024, 'c')).Trickle(8 * 1024, kChunkDelayMs).Delay(kWindowMs * 50 / 60),
+       true},
+      {"a steady 4 KiB/s", Response::Ok(std::string(12 * 1024, 'd')).Trickle(1024, kChunkDelayMs), true},
+  };
+  downloader().SetStallSeconds(kWindowSeconds);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Serve("rate.bin", c.response);
+    server().ClearRequests();
+    EXPECT_EQ(TimedAttempt("rate.bin", "rate.bin"), c.passes ? kDownloadOk : CURLE_OPERATION_TIMEDOUT);
+    if (c.passes) {
+      EXPECT_EQ(ReadFile(u"rate.bin"), c.response.body);
+    }
+  }
 }
 
 }  // namespace
