@@ -89,14 +89,19 @@ uint64_t HashFileStart(const char* path, uint64_t limit, platform::Sha256* hash)
 // Body bytes of one attempt by slot of its rate window; the ring holds the
 // newest slot and the kRateSlots before it.
 struct RateWindow {
+  static constexpr int64_t kRingSlots = kRateSlots + 1;
   Clock::time_point start;
   Clock::duration slot{};
   uint64_t minimumBytes = 0;  // in a window
-  std::array<uint64_t, kRateSlots + 1> slotBytes{};
+  std::array<uint64_t, kRingSlots> slotBytes{};
   int64_t newestSlot = 0;
   uint64_t countedBytes = 0;  // what libcurl had received at the last look
   bool tooSlow = false;
 };
+
+uint64_t& SlotBytes(RateWindow* rate, int64_t slot) {
+  return rate->slotBytes[static_cast<size_t>(slot % RateWindow::kRingSlots)];
+}
 
 RateWindow StartRateWindow(long seconds) {
   RateWindow rate;
@@ -114,12 +119,12 @@ int CheckRate(void* userData, curl_off_t, curl_off_t received, curl_off_t, curl_
   const Clock::duration elapsed = Clock::now() - rate.start;
   const int64_t slot = std::max<int64_t>(elapsed / rate.slot, rate.newestSlot);
   for (int64_t passed = std::max(rate.newestSlot + 1, slot - kRateSlots); passed <= slot; ++passed) {
-    rate.slotBytes[passed % rate.slotBytes.size()] = 0;
+    SlotBytes(&rate, passed) = 0;
   }
   rate.newestSlot = slot;
   const uint64_t total = static_cast<uint64_t>(std::max<curl_off_t>(received, 0));
   if (total > rate.countedBytes) {
-    rate.slotBytes[slot % rate.slotBytes.size()] += total - rate.countedBytes;
+    SlotBytes(&rate, slot) += total - rate.countedBytes;
     rate.countedBytes = total;
   }
   if (elapsed < rate.slot * kRateSlots) return 0;
