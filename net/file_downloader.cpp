@@ -23,7 +23,8 @@ using Clock = std::chrono::steady_clock;
 
 // Each converted path gets a buffer of its own; longer paths are refused.
 constexpr int kAnsiPathBytes = 1024;
-// Only a transfer cut short is tried again, this many more times at most.
+// Only a transfer cut short, or a resumed one whose range was refused, is
+// tried again, this many more times at most.
 constexpr int kMaxFurtherAttempts = 10;
 // A dropped connection would otherwise hold the splash for libcurl's 300 s;
 // a name with several addresses is tried address by address.
@@ -108,7 +109,7 @@ RateWindow StartRateWindow(long seconds) {
   const long windowSeconds = std::max(seconds, 1L);
   rate.start = Clock::now();
   rate.slot = Clock::duration(std::chrono::seconds(windowSeconds)) / kRateSlots;
-  rate.minimumBytes = uint64_t(FileDownloader::kMinimumBytesPerSecond) * uint64_t(windowSeconds);
+  rate.minimumBytes = static_cast<uint64_t>(FileDownloader::kMinimumBytesPerSecond * windowSeconds);
   return rate;
 }
 
@@ -118,9 +119,9 @@ int CheckRate(void* userData, curl_off_t, curl_off_t received, curl_off_t, curl_
   RateWindow& rate = *static_cast<RateWindow*>(userData);
   const Clock::duration elapsed = Clock::now() - rate.start;
   const int64_t slot = std::max<int64_t>(elapsed / rate.slot, rate.newestSlot);
-  for (int64_t passed = std::max(rate.newestSlot + 1, slot - kRateSlots); passed <= slot; ++passed) {
-    SlotBytes(&rate, passed) = 0;
-  }
+  // Slots the clock passed since the last look are empty, or out of the ring.
+  const int64_t firstPassed = std::max(rate.newestSlot + 1, slot - kRateSlots);
+  for (int64_t passed = firstPassed; passed <= slot; ++passed) SlotBytes(&rate, passed) = 0;
   rate.newestSlot = slot;
   const uint64_t total = static_cast<uint64_t>(std::max<curl_off_t>(received, 0));
   if (total > rate.countedBytes) {
