@@ -2,9 +2,14 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <array>
+#include <charconv>
+#include <chrono>
 #include <cstdio>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "net/server_config.h"
 #include "platform/system.h"
@@ -14,15 +19,30 @@ static_assert(kDownloadPartialFile == CURLE_PARTIAL_FILE);
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // Each converted path gets a buffer of its own; longer paths are refused.
 constexpr int kAnsiPathBytes = 1024;
-// Only a transfer cut short is tried again, this many more times at most.
+// Only a transfer cut short, or a resumed one whose range was refused, is
+// tried again, this many more times at most.
 constexpr int kMaxFurtherAttempts = 10;
+// A dropped connection would otherwise hold the splash for libcurl's 300 s;
+// a name with several addresses is tried address by address.
+constexpr long kConnectSeconds = 10;
 // libcurl's default receive buffer of 16 KiB costs six times the system
 // calls of the curl tool's 100 KiB on a large patcher file.
 constexpr long kReceiveBufferBytes = 100 * 1024;
 constexpr long kFirstSuccessStatus = 200;
 constexpr long kLastSuccessStatus = 299;
+constexpr long kPartialContentStatus = 206;
+constexpr long kRangeNotSatisfiableStatus = 416;
+// The rate window is counted in this many slots. The last window is summed
+// over one slot more, so the check errs towards letting a transfer go on.
+constexpr int kRateSlots = 60;
+// Unusable 206 answers in a row before the rest is fetched whole.
+constexpr int kUnusableRangesBeforeWholeFetch = 2;
+// Kept bytes are hashed from disk in pieces of this size.
+constexpr size_t kKeptReadBytes = 64 * 1024;
 
 // Files are fetched straight from below the base URL.
 constexpr char kNoSubPath[] = "";
@@ -41,6 +61,187 @@ bool ToAnsi(const std::u16string& text, AnsiPath* ansi) {
 // A redirect or an error page is never the file asked for.
 bool IsSuccessStatus(long status) {
   return status >= kFirstSuccessStatus && status <= kLastSuccessStatus;
+}
+
+// The file and its hash start again from byte 0.
+void StartAnew(WriteContext* context) {
+  context->hash.reset();
+  if (context->hashing) context->hash = std::make_unique<platform::Sha256>();
+  context->bytes = 0;
+}
+
+// Feeds the file's first bytes, up to limit, to hash (when there is one);
+// how many, or 0 when the file cannot be read.
+uint64_t HashFileStart(const char* path, uint64_t limit, platform::Sha256* hash) {
+  const platform::UniqueFile file = platform::OpenFileAnsi(path, "rb");
+  if (!file) return 0;
+  std::vector<char> buffer(kKeptReadBytes);
+  uint64_t total = 0;
+  while (total < limit) {
+    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(buffer.size(), limit - total));
+    const size_t read = std::fread(buffer.data(), 1, wanted, file.get());
+    if (read == 0) break;
+    if (hash && !hash->Update(buffer.data(), read)) return 0;
+    total += read;
+  }
+  return std::ferror(file.get()) ? 0 : total;
+}
+
+// Body bytes of one attempt by slot of its rate window; the ring holds the
+// newest slot and the kRateSlots before it.
+struct RateWindow {
+  static constexpr int64_t kRingSlots = kRateSlots + 1;
+  Clock::time_point start;
+  Clock::duration slot{};
+  uint64_t minimumBytes = 0;  // in a window
+  std::array<uint64_t, kRingSlots> slotBytes{};
+  int64_t newestSlot = 0;
+  uint64_t countedBytes = 0;  // what libcurl had received at the last look
+  bool tooSlow = false;
+};
+
+uint64_t& SlotBytes(RateWindow* rate, int64_t slot) {
+  return rate->slotBytes[static_cast<size_t>(slot % RateWindow::kRingSlots)];
+}
+
+RateWindow StartRateWindow(long seconds) {
+  RateWindow rate;
+  const long windowSeconds = std::max(seconds, 1L);
+  rate.start = Clock::now();
+  rate.slot = Clock::duration(std::chrono::seconds(windowSeconds)) / kRateSlots;
+  rate.minimumBytes = static_cast<uint64_t>(FileDownloader::kMinimumBytesPerSecond * windowSeconds);
+  return rate;
+}
+
+// libcurl progress callback, at least once a second: counts what arrived and
+// gives the attempt up once a full window brought too little.
+int CheckRate(void* userData, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
+  RateWindow& rate = *static_cast<RateWindow*>(userData);
+  const Clock::duration elapsed = Clock::now() - rate.start;
+  const int64_t slot = std::max<int64_t>(elapsed / rate.slot, rate.newestSlot);
+  // Slots the clock passed since the last look are empty, or out of the ring.
+  const int64_t firstPassed = std::max(rate.newestSlot + 1, slot - kRateSlots);
+  for (int64_t passed = firstPassed; passed <= slot; ++passed) SlotBytes(&rate, passed) = 0;
+  rate.newestSlot = slot;
+  const uint64_t total = static_cast<uint64_t>(std::max<curl_off_t>(received, 0));
+  if (total > rate.countedBytes) {
+    SlotBytes(&rate, slot) += total - rate.countedBytes;
+    rate.countedBytes = total;
+  }
+  if (elapsed < rate.slot * kRateSlots) return 0;
+  uint64_t windowBytes = 0;
+  for (uint64_t bytes : rate.slotBytes) windowBytes += bytes;
+  rate.tooSlow = windowBytes < rate.minimumBytes;
+  return rate.tooSlow ? 1 : 0;
+}
+
+struct ContentRange {
+  uint64_t first = 0;
+  uint64_t last = 0;
+  uint64_t total = 0;
+};
+
+bool TakeText(std::string_view* text, std::string_view expected) {
+  if (text->substr(0, expected.size()) != expected) return false;
+  text->remove_prefix(expected.size());
+  return true;
+}
+
+bool TakeNumber(std::string_view* text, uint64_t* number) {
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), *number);
+  if (error != std::errc()) return false;
+  text->remove_prefix(static_cast<size_t>(end - text->data()));
+  return true;
+}
+
+// "bytes FIRST-LAST/TOTAL", the one form a 206 to "bytes=N-" has.
+bool ParseContentRange(std::string_view text, ContentRange* range) {
+  return TakeText(&text, "bytes ") && TakeNumber(&text, &range->first) && TakeText(&text, "-") &&
+         TakeNumber(&text, &range->last) && TakeText(&text, "/") &&
+         TakeNumber(&text, &range->total) && text.empty();
+}
+
+// How one attempt's answer was taken, judged once its head is complete.
+struct Answer {
+  CURL* transfer = nullptr;
+  WriteContext* context = nullptr;
+  uint64_t rangeStart = 0;     // asked for with Range; 0: the whole body
+  bool judged = false;
+  bool refused = false;        // not 2xx: nothing of it is written
+  bool unusableRange = false;  // a 206 that cannot continue the file
+  bool usable = false;         // a ranged request answered with a file to write
+};
+
+bool Judge(Answer* answer, long status) {
+  WriteContext& context = *answer->context;
+  if (!IsSuccessStatus(status)) {
+    answer->refused = true;
+    return false;
+  }
+  if (answer->rangeStart == 0) return true;  // opened on its first data
+  if (status != kPartialContentStatus) {
+    // The whole file after all: written anew from byte 0, never appended.
+    StartAnew(&context);
+    context.stream = platform::OpenFileAnsi(context.localFileName, "wb");
+    answer->usable = true;
+    return static_cast<bool>(context.stream);
+  }
+  curl_header* header = nullptr;
+  ContentRange range;
+  if (curl_easy_header(answer->transfer, "Content-Range", 0, CURLH_HEADER, -1, &header) !=
+          CURLHE_OK ||
+      header->amount != 1 || !ParseContentRange(header->value, &range) ||
+      range.total != context.byteLimit || range.last + 1 != range.total ||
+      range.first > answer->rangeStart) {
+    answer->unusableRange = true;
+    return false;
+  }
+  // A body announced past the file's end, the kept bytes counted, is refused
+  // before it starts; one that runs past unannounced is refused by WriteToFile.
+  curl_off_t length = -1;
+  curl_easy_getinfo(answer->transfer, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  if (length >= 0 && static_cast<uint64_t>(length) > context.byteLimit - range.first) {
+    context.overLimit = true;
+    return false;
+  }
+  context.overlapBytes = answer->rangeStart - range.first;
+  context.stream = platform::OpenFileAnsi(context.localFileName, "ab");
+  answer->usable = true;
+  return static_cast<bool>(context.stream);
+}
+
+// libcurl header callback: the answer is judged at the end of its head,
+// before any of its body arrives.
+size_t JudgeAnswer(char* data, size_t itemSize, size_t itemCount, void* userData) {
+  const size_t length = itemSize * itemCount;
+  auto* answer = static_cast<Answer*>(userData);
+  const std::string_view line(data, length);
+  if (answer->judged || (line != "\r\n" && line != "\n")) return length;
+  long status = 0;
+  curl_easy_getinfo(answer->transfer, CURLINFO_RESPONSE_CODE, &status);
+  if (status < kFirstSuccessStatus) return length;  // an interim answer; the real one follows
+  answer->judged = true;
+  return Judge(answer, status) ? length : 0;
+}
+
+DownloadFailure FailureOf(int result, long status, bool tooSlow) {
+  switch (result) {
+    case kDownloadOk:
+      return DownloadFailure::kNone;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+      return DownloadFailure::kConnect;
+    case CURLE_OPERATION_TIMEDOUT:  // libcurl times the connection alone
+      return tooSlow ? DownloadFailure::kTooSlow : DownloadFailure::kConnect;
+    case CURLE_FILESIZE_EXCEEDED:
+      return DownloadFailure::kOverBound;
+    case CURLE_WRITE_ERROR:
+      return DownloadFailure::kLocal;
+    case DownloadRefused:
+      return status != 0 ? DownloadFailure::kStatus : DownloadFailure::kLocal;
+    default:
+      return DownloadFailure::kTransfer;
+  }
 }
 
 }  // namespace
@@ -62,24 +263,46 @@ bool FileDownloader::DownloadFile(const std::u16string& serverPath,
 bool FileDownloader::DownloadFile(const std::u16string& serverPath,
                                   const std::u16string& localPath, uint64_t byteLimit,
                                   platform::FileDigest* digest) {
+  return DownloadFile(serverPath, localPath, byteLimit, Resume::kNo, digest, nullptr);
+}
+
+bool FileDownloader::DownloadFile(const std::u16string& serverPath,
+                                  const std::u16string& localPath, uint64_t byteLimit,
+                                  Resume resume, platform::FileDigest* digest,
+                                  DownloadReport* report) {
+  m_report = {};
   AnsiPath serverPathAnsi;
   AnsiPath localPathAnsi;
-  if (!ToAnsi(serverPath, &serverPathAnsi) || !ToAnsi(localPath, &localPathAnsi)) return false;
-  m_writeContext.hashing = digest != nullptr;
-  m_writeContext.byteLimit = byteLimit;
-  const bool downloaded =
-      DownloadWithRetry(kNoSubPath, serverPathAnsi.data(), localPathAnsi.data());
-  m_writeContext.hashing = false;
-  m_writeContext.byteLimit = kUnboundedDownload;
+  bool downloaded = false;
+  if (!ToAnsi(serverPath, &serverPathAnsi) || !ToAnsi(localPath, &localPathAnsi)) {
+    m_report.failure = DownloadFailure::kLocal;
+  } else {
+    m_writeContext.hashing = digest != nullptr;
+    m_writeContext.byteLimit = byteLimit;
+    m_resume.exactSize = m_resume.askRanges = resume == Resume::kYes;
+    m_resume.unusableInRow = 0;
+    m_resume.keptBytesKnown = false;
+    downloaded = DownloadWithRetry(kNoSubPath, serverPathAnsi.data(), localPathAnsi.data());
+    m_writeContext.hashing = false;
+    m_writeContext.byteLimit = kUnboundedDownload;
+    m_resume.exactSize = m_resume.askRanges = false;
+  }
+  if (report != nullptr) *report = m_report;
   if (downloaded && digest != nullptr) *digest = m_digest;
   return downloaded;
 }
 
 bool FileDownloader::DownloadWithRetry(const char* subPath, const char* serverPath,
                                        const char* localPath) {
+  uint64_t furthest = 0;  // the most bytes of a resumed file an attempt left
   int result = DownloadOnce(subPath, serverPath, localPath);
-  for (int attempt = 0; result == kDownloadPartialFile && attempt < kMaxFurtherAttempts;
-       ++attempt) {
+  for (int counted = 0;
+       (result == kDownloadPartialFile || result == kDownloadRangeRefused) &&
+       counted < kMaxFurtherAttempts;) {
+    // A resumed file that grew well past its furthest is not counted: a
+    // server that cuts every transfer still delivers, and the size bounds how often.
+    if (!m_resume.askRanges || m_writeContext.bytes < furthest + kResumeProgressBytes) ++counted;
+    furthest = std::max(furthest, m_writeContext.bytes);
     result = DownloadOnce(subPath, serverPath, localPath);
   }
   return result == kDownloadOk;
@@ -87,80 +310,139 @@ bool FileDownloader::DownloadWithRetry(const char* subPath, const char* serverPa
 
 int FileDownloader::DownloadOnce(const char* subPath, const char* serverPath,
                                  const char* localPath) {
-  m_writeContext.localFileName = localPath;
-  m_writeContext.stream.reset();
-  m_writeContext.hash.reset();
-  if (m_writeContext.hashing) m_writeContext.hash = std::make_unique<platform::Sha256>();
-  m_writeContext.bytes = 0;
-  m_writeContext.overLimit = false;
+  bool tooSlow = false;
+  const int result = Attempt(subPath, serverPath, localPath, &tooSlow);
+  m_report.failure = FailureOf(result, m_report.status, tooSlow);
+  return result;
+}
+
+// Where a resumed attempt continues: the kept bytes that the write context
+// counts and hashes, or 0 for the whole file.
+uint64_t FileDownloader::ContinueFrom(const char* localPath) {
+  WriteContext& context = m_writeContext;
+  if (!m_resume.askRanges) return 0;
+  if (!m_resume.keptBytesKnown) {
+    StartAnew(&context);
+    context.bytes = HashFileStart(localPath, context.byteLimit, context.hash.get());
+    m_resume.keptBytesKnown = true;
+  }
+  return context.bytes < context.byteLimit ? context.bytes : 0;
+}
+
+int FileDownloader::Attempt(const char* subPath, const char* serverPath, const char* localPath,
+                            bool* tooSlow) {
+  WriteContext& context = m_writeContext;
+  context.localFileName = localPath;
+  context.stream.reset();
+  context.overLimit = false;
+  context.overlapBytes = 0;
+  context.receivedBytes = 0;
+  m_report.status = 0;
+  Answer answer;
+  answer.context = &context;
+  answer.rangeStart = ContinueFrom(localPath);
+  if (answer.rangeStart == 0) StartAnew(&context);
   const std::string url = baseUrl + subPath + serverPath;
 
   // A fresh handle per attempt: nothing, not even the connection, carries over.
   const UniqueTransfer transfer(curl_easy_init());
   if (!transfer) return DownloadRefused;
+  answer.transfer = transfer.get();
   curl_easy_setopt(transfer.get(), CURLOPT_URL, url.c_str());
-  curl_easy_setopt(transfer.get(), CURLOPT_WRITEDATA, &m_writeContext);
+  curl_easy_setopt(transfer.get(), CURLOPT_WRITEDATA, &context);
   curl_easy_setopt(transfer.get(), CURLOPT_WRITEFUNCTION, &WriteToFile);
+  curl_easy_setopt(transfer.get(), CURLOPT_HEADERDATA, &answer);
+  curl_easy_setopt(transfer.get(), CURLOPT_HEADERFUNCTION, &JudgeAnswer);
   curl_easy_setopt(transfer.get(), CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
-  // A server that stays silent, or sends a byte now and then, must not hold
-  // the splash, which has no close button, and with it every later start.
-  curl_easy_setopt(transfer.get(), CURLOPT_LOW_SPEED_LIMIT, kMinimumBytesPerSecond);
-  curl_easy_setopt(transfer.get(), CURLOPT_LOW_SPEED_TIME, m_stallSeconds);
+  curl_easy_setopt(transfer.get(), CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
+  // A server that stays silent, trickles or sends a burst now and then must
+  // not hold the splash, which has no close button, and with it every later
+  // start. libcurl's own low-speed check looks at the last 5 s alone.
+  RateWindow rate = StartRateWindow(m_stallSeconds);
+  curl_easy_setopt(transfer.get(), CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(transfer.get(), CURLOPT_XFERINFODATA, &rate);
+  curl_easy_setopt(transfer.get(), CURLOPT_XFERINFOFUNCTION, &CheckRate);
   // A body announced beyond its bound is refused before it starts; one that
   // runs past it unannounced is refused by WriteToFile.
-  if (m_writeContext.byteLimit != kUnboundedDownload) {
+  if (context.byteLimit != kUnboundedDownload) {
     curl_easy_setopt(transfer.get(), CURLOPT_MAXFILESIZE_LARGE,
-                     static_cast<curl_off_t>(m_writeContext.byteLimit));
+                     static_cast<curl_off_t>(context.byteLimit));
+  }
+  // CURLOPT_RANGE, not _RESUME_FROM: libcurl would refuse a 200 and an
+  // earlier start itself, and both are answers that can still be used.
+  if (answer.rangeStart != 0) {
+    const std::string range = std::to_string(answer.rangeStart) + "-";
+    curl_easy_setopt(transfer.get(), CURLOPT_RANGE, range.c_str());  // copied by libcurl
   }
   // The player's environment must not steer an elevated launcher to another
   // server: an empty proxy makes libcurl ignore http_proxy and the like.
   curl_easy_setopt(transfer.get(), CURLOPT_PROXY, "");
 
   const CURLcode result = curl_easy_perform(transfer.get());
-  if (result != CURLE_OK) {
-    m_writeContext.stream.reset();
-    // Nothing of a body beyond its bound stays on disk: an endless one
-    // would otherwise fill the drive on the next attempt or the next start.
-    if (m_writeContext.overLimit) platform::RemoveFileAnsi(localPath);
-    return result;
-  }
-  long status = 0;
-  curl_easy_getinfo(transfer.get(), CURLINFO_RESPONSE_CODE, &status);
-  if (!IsSuccessStatus(status)) {
-    m_writeContext.stream.reset();
-    platform::RemoveFileAnsi(localPath);  // an absent file is just as good
-    return DownloadRefused;
+  curl_easy_getinfo(transfer.get(), CURLINFO_RESPONSE_CODE, &m_report.status);
+  m_report.networkBytes += context.receivedBytes;
+  *tooSlow = rate.tooSlow;
+  const bool unsatisfiable =
+      answer.rangeStart != 0 && m_report.status == kRangeNotSatisfiableStatus;
+  if (answer.usable) m_resume.unusableInRow = 0;
+  if (answer.unusableRange) ++m_resume.unusableInRow;
+  // This server cannot continue the file: the rest of the download fetches it whole.
+  if (unsatisfiable || m_resume.unusableInRow >= kUnusableRangesBeforeWholeFetch) {
+    m_resume.askRanges = false;
   }
   // An empty body still replaces what an older download left at that path.
-  if (!m_writeContext.stream) {
-    m_writeContext.stream = platform::OpenFileAnsi(localPath, "wb");
-    if (!m_writeContext.stream) return CURLE_WRITE_ERROR;
+  if (result == CURLE_OK && !context.stream) {
+    context.stream = platform::OpenFileAnsi(localPath, "wb");
+    if (!context.stream) return CURLE_WRITE_ERROR;
   }
-  // The last buffered bytes reach the file only now; a failure here means
-  // the file is incomplete.
-  if (std::fclose(m_writeContext.stream.release()) != 0) return CURLE_WRITE_ERROR;
-  if (m_writeContext.hash) {
-    m_digest.size = m_writeContext.bytes;
-    if (!m_writeContext.hash->Finish(&m_digest.sha256)) return CURLE_WRITE_ERROR;
+  // The last buffered bytes reach the file only now: until they have, the
+  // file and what was counted of it may differ.
+  const bool closed = !context.stream || std::fclose(context.stream.release()) == 0;
+  m_resume.keptBytesKnown = closed;
+  // Nothing of a body beyond its bound stays on disk, whichever check caught
+  // it: an endless one would otherwise fill the drive on the next attempt or
+  // the next start.
+  if (context.overLimit || result == CURLE_FILESIZE_EXCEEDED) {
+    platform::RemoveFileAnsi(localPath);  // an absent file is just as good
+    return CURLE_FILESIZE_EXCEEDED;
+  }
+  if (rate.tooSlow) return CURLE_OPERATION_TIMEDOUT;
+  if (answer.unusableRange || unsatisfiable) return kDownloadRangeRefused;
+  if (answer.refused) {
+    if (!m_resume.exactSize) platform::RemoveFileAnsi(localPath);
+    return DownloadRefused;
+  }
+  if (result != CURLE_OK) return result;
+  if (!closed) return CURLE_WRITE_ERROR;
+  if (m_resume.exactSize && context.bytes < context.byteLimit) return kDownloadPartialFile;
+  if (context.hash) {
+    m_digest.size = context.bytes;
+    if (!context.hash->Finish(&m_digest.sha256)) return CURLE_WRITE_ERROR;
   }
   return kDownloadOk;
 }
 
 size_t WriteToFile(char* data, size_t itemSize, size_t itemCount, void* userData) {
   auto* context = static_cast<WriteContext*>(userData);
-  const uint64_t incoming = uint64_t{itemSize} * itemCount;
-  if (incoming > context->byteLimit - context->bytes) {
+  const size_t incoming = itemSize * itemCount;
+  context->receivedBytes += incoming;
+  // The start of a 206 from before the kept bytes' end is in the file already.
+  const size_t overlap = static_cast<size_t>(std::min<uint64_t>(incoming, context->overlapBytes));
+  context->overlapBytes -= overlap;
+  const size_t fresh = incoming - overlap;
+  if (fresh > context->byteLimit - context->bytes) {
     context->overLimit = true;
     return 0;
   }
+  if (fresh == 0) return incoming;
   if (!context->stream) {
     if (!context->localFileName) return 0;
     context->stream = platform::OpenFileAnsi(context->localFileName, "wb");
     if (!context->stream) return 0;
   }
-  const size_t written = std::fwrite(data, itemSize, itemCount, context->stream.get()) * itemSize;
+  const size_t written = std::fwrite(data + overlap, 1, fresh, context->stream.get());
   context->bytes += written;
   // A hash that cannot be fed fails the transfer rather than vouch for it.
-  if (context->hash && !context->hash->Update(data, written)) return 0;
-  return written;
+  if (context->hash && !context->hash->Update(data + overlap, written)) return 0;
+  return written == fresh ? incoming : 0;
 }

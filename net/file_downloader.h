@@ -10,34 +10,67 @@
 
 // The only code that talks to the network: plain HTTP GETs below one base
 // URL, each body streamed into a local file.
+//
+// Rate rule: an attempt whose last full window (60 s) brought fewer body
+// bytes than kMinimumBytesPerSecond on average ends like a stall, not tried
+// again, keeping what arrived. The wait for the first byte counts, so a silent
+// server, a trickle and a burst now and then are all given up.
 
-// Result of one attempt: 0, a libcurl result code, or DownloadRefused.
+// Result of one attempt: 0, a libcurl result code, DownloadRefused or
+// kDownloadRangeRefused.
 inline constexpr int kDownloadOk = 0;
 inline constexpr int kDownloadPartialFile = 18;  // CURLE_PARTIAL_FILE: tried again
 inline constexpr int DownloadRefused = 90;       // no handle, or a status other than 2xx
+// A resumed attempt answered with a 416 or a 206 that cannot continue the
+// file; tried again (see DownloadFile). libcurl's 91 needs TLS, never used here.
+inline constexpr int kDownloadRangeRefused = 91;
 
 // A download with no bound on its size: a file whose size nothing states.
 inline constexpr uint64_t kUnboundedDownload = UINT64_MAX;
 
+// Whether a download continues the bytes already at its local path.
+enum class Resume { kNo, kYes };
+
+// What ended a download, for a caller choosing whether another host might
+// do better.
+enum class DownloadFailure {
+  kNone,
+  kConnect,    // no connection: the name not found, refused, or not made in time
+  kStatus,     // an answer other than 2xx; DownloadReport::status says which
+  kTooSlow,    // under the minimum rate, a silent server included
+  kOverBound,  // a body past its bound; nothing of it stays on disk
+  kLocal,      // a path that does not fit, a file that cannot be written
+  kTransfer,   // cut short on every attempt, a broken or unusable answer
+};
+
+struct DownloadReport {
+  DownloadFailure failure = DownloadFailure::kNone;
+  long status = 0;            // of the last answer; 0 when none came
+  uint64_t networkBytes = 0;  // body bytes received, every attempt counted
+};
+
 struct WriteContext {
   const char* localFileName = nullptr;  // ANSI; not owned
   platform::UniqueFile stream;          // opened on the first body data
-  // The body's bound; a body that grows past it is refused at once.
+  // The file's bound; a body that would take it past is refused at once.
   uint64_t byteLimit = kUnboundedDownload;
   bool overLimit = false;
-  // Set while a download is asked for its digest: the body is hashed as
-  // it is written, anew on every attempt.
+  // Set while a download is asked for its digest: the file is hashed as it
+  // is written.
   bool hashing = false;
   std::unique_ptr<platform::Sha256> hash;
-  uint64_t bytes = 0;
+  uint64_t bytes = 0;          // in the file from its start, kept bytes included
+  uint64_t overlapBytes = 0;   // of a 206 that starts before the kept bytes end
+  uint64_t receivedBytes = 0;  // body bytes of this attempt, overlap included
 };
 
 class FileDownloader {
  public:
-  // An attempt that receives less than kMinimumBytesPerSecond on average
-  // over this long is given up: a silent server, or one that trickles.
+  // The rate rule's window, and the average it asks for.
   static constexpr long kDefaultStallSeconds = 60;
   static constexpr long kMinimumBytesPerSecond = 1024;
+  // A resumed attempt that takes the file this much further than any before.
+  static constexpr uint64_t kResumeProgressBytes = 64 * 1024;
 
   // The one downloader of the process, aimed at the configured server.
   static FileDownloader& Instance();
@@ -60,6 +93,22 @@ class FileDownloader {
   // stream to disk so the file is never read twice.
   bool DownloadFile(const std::u16string& serverPath, const std::u16string& localPath,
                     uint64_t byteLimit, platform::FileDigest* digest);
+  // The same, with a report (may be null) of what ended it.
+  // With Resume::kYes, byteLimit is the file's exact size, and the N bytes
+  // already at localPath (0 < N < byteLimit) are continued: hashed from
+  // disk, then "Range: bytes=N-" asks for the rest. A 206 continues the file
+  // only if its Content-Range starts at N or before (the overlap is skipped)
+  // and runs to the end of exactly byteLimit bytes; any other 2xx is the
+  // whole file, written anew from byte 0. After a 416, or a second unusable
+  // 206 in a row, the rest of the download fetches the whole file. A cut
+  // attempt is continued from what is on disk, and one that takes the file
+  // kResumeProgressBytes further than any before does not count against the
+  // ten further attempts; a complete answer that leaves the file short
+  // counts as cut. An answer other than 2xx leaves the bytes in place, for
+  // another host; a body past the size, the kept bytes counted, deletes them.
+  bool DownloadFile(const std::u16string& serverPath, const std::u16string& localPath,
+                    uint64_t byteLimit, Resume resume, platform::FileDigest* digest,
+                    DownloadReport* report);
 
   // One download, and one attempt of it, in the system's ANSI code page;
   // subPath goes between the base URL and the server path.
@@ -67,14 +116,25 @@ class FileDownloader {
   int DownloadOnce(const char* subPath, const char* serverPath, const char* localPath);
 
   const std::string& BaseUrl() const { return baseUrl; }
-  // Tests shorten the stall limit; libcurl counts it in whole seconds.
+  // Tests shorten the rate rule's window (whole seconds, at least one).
   void SetStallSeconds(long seconds) { m_stallSeconds = seconds; }
 
  private:
+  int Attempt(const char* subPath, const char* serverPath, const char* localPath, bool* tooSlow);
+  uint64_t ContinueFrom(const char* localPath);
+
   WriteContext m_writeContext;
   std::string baseUrl;
   platform::FileDigest m_digest;  // of the last attempt that succeeded
   long m_stallSeconds = kDefaultStallSeconds;
+  DownloadReport m_report;  // of the download in progress
+  // A resumed download in progress.
+  struct {
+    bool exactSize = false;       // byteLimit is the size; bytes on disk are continued
+    bool askRanges = false;       // off after a 416 or too many unusable 206s
+    int unusableInRow = 0;        // 206 answers that could not continue the file
+    bool keptBytesKnown = false;  // the write context's count and hash match the disk
+  } m_resume;
 };
 
 // libcurl write callback; userData is the WriteContext.

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <system_error>
 
 namespace testhttp {
@@ -241,8 +242,9 @@ std::string BuildHead(const Response& response, std::size_t content_length, bool
   std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " +
                      (response.reason.empty() ? ReasonPhrase(response.status) : response.reason) + "\r\n";
   for (const auto& header : response.headers) head += header.first + ": " + header.second + "\r\n";
-  // A test may set its own (lying) Content-Length; otherwise it is exact.
-  if (!HasHeader(response.headers, "Content-Length")) {
+  // A test may set its own (lying) Content-Length; otherwise it is exact,
+  // unless the body is chunked.
+  if (!HasHeader(response.headers, "Content-Length") && !HasHeader(response.headers, "Transfer-Encoding")) {
     head += "Content-Length: " + std::to_string(content_length) + "\r\n";
   }
   if (!HasHeader(response.headers, "Connection")) {
@@ -259,6 +261,54 @@ std::size_t CutLength(const Response& response) {
   if (size == 0) return 0;
   const std::size_t wanted = response.cut_bytes == Response::kHalfBody ? size / 2 : response.cut_bytes;
   return std::min(wanted, size - 1);
+}
+
+// N of "bytes=N-"; false for any other form (or none), which gets the whole body.
+bool ParseOpenRange(const std::string& value, std::size_t* first) {
+  constexpr char kPrefix[] = "bytes=";
+  constexpr std::size_t kPrefixLength = sizeof(kPrefix) - 1;
+  constexpr std::size_t kMaxDigits = 9;  // bodies here are far smaller, on 32 bits too
+  if (value.rfind(kPrefix, 0) != 0 || value.back() != '-') return false;
+  const std::string digits = value.substr(kPrefixLength, value.size() - kPrefixLength - 1);
+  if (digits.empty() || digits.size() > kMaxDigits ||
+      !std::all_of(digits.begin(), digits.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+    return false;
+  }
+  *first = static_cast<std::size_t>(std::stoul(digits));
+  return true;
+}
+
+// A 200 with a body, turned into the answer to the request's range.
+Response AnswerRange(Response response, const RecordedRequest& request) {
+  std::size_t first = 0;
+  if (response.status != 200 || response.body.empty() || response.range_answer == RangeAnswer::kIgnore ||
+      !ParseOpenRange(request.Header("Range"), &first)) {
+    return response;
+  }
+  const std::size_t size = response.body.size();
+  if (first >= size || response.range_answer == RangeAnswer::kUnsatisfiable) {
+    return Response::Status(416).WithHeader("Content-Range", "bytes */" + std::to_string(size));
+  }
+  std::size_t start = first;
+  std::size_t total = size;
+  std::string extra;
+  if (response.range_answer == RangeAnswer::kEarlyStart) start -= std::min(first, response.range_shift);
+  if (response.range_answer == RangeAnswer::kWrongTotal) ++total;
+  if (response.range_answer == RangeAnswer::kPastTheEnd) extra.assign(response.range_shift, 'x');
+  response.status = 206;
+  response.headers.emplace_back("Content-Range", "bytes " + std::to_string(start) + "-" + std::to_string(size - 1) +
+                                                     "/" + std::to_string(total));
+  response.body = response.body.substr(start) + extra;
+  return response;
+}
+
+// The body as one chunk and the last, so its length is never announced.
+Response Chunk(Response response) {
+  if (!response.unannounced) return response;
+  std::ostringstream framed;
+  framed << std::hex << response.body.size() << "\r\n" << response.body << "\r\n0\r\n\r\n";
+  response.body = framed.str();
+  return response.WithHeader("Transfer-Encoding", "chunked");
 }
 
 }  // namespace
@@ -328,6 +378,29 @@ Response& Response::NoResponse(int times, int hold) {
 Response& Response::Trickle(std::size_t chunk_bytes, int delay_ms) {
   trickle_chunk_bytes = chunk_bytes;
   trickle_delay_ms = delay_ms;
+  return *this;
+}
+
+Response& Response::CutEvery(std::size_t bytes) {
+  fault = Fault::kCutEvery;
+  fault_times = kEveryRequest;
+  cut_bytes = bytes;
+  return *this;
+}
+
+Response& Response::Delay(int ms) {
+  delay_ms = ms;
+  return *this;
+}
+
+Response& Response::Unannounced() {
+  unannounced = true;
+  return *this;
+}
+
+Response& Response::Ranges(RangeAnswer answer, std::size_t shift) {
+  range_answer = answer;
+  range_shift = shift;
   return *this;
 }
 
@@ -553,17 +626,15 @@ TestHttpServer::Plan TestHttpServer::Resolve(const RecordedRequest& request) {
   std::lock_guard<std::mutex> lock(config_mutex_);
   auto route = routes_.find(request.target);
   if (route == routes_.end()) route = routes_.find(request.target.substr(0, request.target.find('?')));
+  Plan plan;
   if (route != routes_.end()) {
-    Plan plan;
-    plan.response = route->second.response;
+    plan.response = Chunk(AnswerRange(route->second.response, request));
     const int index = route->second.served++;
     const int times = plan.response.fault_times;
-    plan.apply_fault = plan.response.fault != Fault::kNone && (times < 0 || index < times);
-    return plan;
-  }
-  Plan plan;
-  if (request.target.rfind(kUploadPrefix, 0) == 0) {
-    plan.response = ServeFile(document_root_, request.target);
+    const bool cut_fits = plan.response.fault == Fault::kCutEvery && plan.response.body.size() <= plan.response.cut_bytes;
+    plan.apply_fault = plan.response.fault != Fault::kNone && (times < 0 || index < times) && !cut_fits;
+  } else if (request.target.rfind(kUploadPrefix, 0) == 0) {
+    plan.response = AnswerRange(ServeFile(document_root_, request.target), request);
   } else {
     plan.response = Response::HtmlPage(404);
   }
@@ -575,6 +646,7 @@ bool TestHttpServer::Execute(net::Socket* socket, const RecordedRequest& request
   const Fault fault = plan.apply_fault ? response.fault : Fault::kNone;
   const bool keep_alive = fault == Fault::kNone && ClientKeepsAlive(request) && FramingIsOurs(response);
   const std::string head = BuildHead(response, response.body.size(), keep_alive);
+  if (response.delay_ms > 0 && WaitForStop(response.delay_ms)) return false;
   switch (fault) {
     case Fault::kReset:
       net::CloseWithReset(socket);
@@ -586,6 +658,7 @@ bool TestHttpServer::Execute(net::Socket* socket, const RecordedRequest& request
       if (SendAll(*socket, head.data(), head.size())) Hold(*socket, response.hold_ms);
       return false;
     case Fault::kCutShort:
+    case Fault::kCutEvery:
       if (SendAll(*socket, head.data(), head.size()) && SendBody(*socket, response.body, CutLength(response), response)) {
         LingeringClose(socket);
       }

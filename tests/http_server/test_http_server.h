@@ -1,7 +1,9 @@
 // A small HTTP/1.1 server on 127.0.0.1 for download-client tests. It serves
 // files under /UploadData/ from a document root and per-path scripted
 // responses, some of which deliberately misbehave (cut short, stall, reset,
-// trickle), and records every request exactly as it arrived.
+// trickle, answer a range wrongly), and records every request exactly as it
+// arrived. A 200 answers "Range: bytes=N-" with 206 and Content-Range, or 416
+// when N is past the body; other range forms get the whole body.
 //
 // One thread per connection. A connection stays open for further requests
 // (HTTP/1.1 unless the client sends "Connection: close", HTTP/1.0 only with
@@ -38,6 +40,17 @@ enum class Fault {
   kHeadersThenSilence,  // status line and headers, then nothing while holding the connection
   kReset,               // read the request, then close with RST and no response
   kNoResponse,          // read the request, then nothing while holding the connection
+  kCutEvery,            // at most cut_bytes of every answer's body, then close; a shorter one whole
+};
+
+// How a 200 answers "Range: bytes=N-".
+enum class RangeAnswer {
+  kHonour,         // 206 from N to the end
+  kIgnore,         // 200 with the whole body
+  kEarlyStart,     // 206 from range_shift bytes before N
+  kWrongTotal,     // 206 from N naming a total one byte more than the body
+  kPastTheEnd,     // 206 from N with range_shift bytes more than the body holds
+  kUnsatisfiable,  // 416 whatever N is
 };
 
 struct Response {
@@ -59,6 +72,11 @@ struct Response {
 
   std::size_t trickle_chunk_bytes = 0;  // 0: send the body at once
   int trickle_delay_ms = 0;             // pause between trickled chunks
+  int delay_ms = 0;                     // silence before the answer starts
+  bool unannounced = false;             // body sent chunked, without Content-Length
+
+  RangeAnswer range_answer = RangeAnswer::kHonour;
+  std::size_t range_shift = 0;
 
   static Response Ok(std::string body, const std::string& content_type = "application/octet-stream");
   // Any status with an optional body; no Content-Type when the body is empty.
@@ -74,6 +92,10 @@ struct Response {
   Response& Reset(int times = kEveryRequest);
   Response& NoResponse(int times = kEveryRequest, int hold = kDefaultHoldMs);
   Response& Trickle(std::size_t chunk_bytes, int delay_ms);
+  Response& CutEvery(std::size_t bytes);
+  Response& Delay(int ms);
+  Response& Unannounced();
+  Response& Ranges(RangeAnswer answer, std::size_t shift = 0);
 };
 
 // Standard reason phrase ("Not Found"), or "Status" for unknown codes.

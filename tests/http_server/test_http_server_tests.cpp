@@ -420,6 +420,57 @@ TEST_F(HttpServerTest, TrickleSendsTheWholeBodyInDelayedChunks) {
   EXPECT_GE(Clock::now() - start, milliseconds(4 * delay_ms)) << "five chunks, four pauses";
 }
 
+TEST_F(HttpServerTest, AnswersOpenRangesAsScripted) {
+  const std::string body = "0123456789";
+  const struct {
+    const char* what;
+    RangeAnswer answer;
+    const char* range;
+    int status;
+    std::string content_range;
+    std::string body;
+  } cases[] = {
+      {"honoured", RangeAnswer::kHonour, "bytes=4-", 206, "bytes 4-9/10", "456789"},
+      {"from past the body", RangeAnswer::kHonour, "bytes=10-", 416, "bytes */10", ""},
+      {"another form", RangeAnswer::kHonour, "bytes=0-3", 200, "<absent>", body},
+      {"ignored", RangeAnswer::kIgnore, "bytes=4-", 200, "<absent>", body},
+      {"early start", RangeAnswer::kEarlyStart, "bytes=4-", 206, "bytes 2-9/10", "23456789"},
+      {"wrong total", RangeAnswer::kWrongTotal, "bytes=4-", 206, "bytes 4-9/11", "456789"},
+      {"past the end", RangeAnswer::kPastTheEnd, "bytes=4-", 206, "bytes 4-9/10", "456789xx"},
+      {"unsatisfiable", RangeAnswer::kUnsatisfiable, "bytes=4-", 416, "bytes */10", ""},
+  };
+  for (const auto& c : cases) {
+    server_.SetRoute("/file", Response::Ok(body).Ranges(c.answer, 2));
+    const Reply reply = Exchange(server_.Port(), std::string("GET /file HTTP/1.1\r\nRange: ") + c.range +
+                                                     "\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(reply.status, c.status) << c.what;
+    EXPECT_EQ(reply.Header("Content-Range"), c.content_range) << c.what;
+    EXPECT_EQ(reply.Header("Content-Length"), std::to_string(c.body.size())) << c.what;
+    EXPECT_EQ(reply.body, c.body) << c.what;
+  }
+}
+
+TEST_F(HttpServerTest, CutsEveryLongAnswerDelaysAndHidesTheLength) {
+  server_.SetRoute("/cut", Response::Ok(std::string(1000, 'c')).CutEvery(300));
+  const Reply cut = Get("/cut");
+  EXPECT_EQ(cut.Header("Content-Length"), "1000");
+  EXPECT_EQ(cut.body.size(), 300u);
+  const Reply tail = Exchange(server_.Port(), "GET /cut HTTP/1.1\r\nRange: bytes=800-\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(tail.status, 206);
+  EXPECT_EQ(tail.body, std::string(200, 'c')) << "an answer within the cut is sent whole";
+
+  server_.SetRoute("/late", Response::Ok("x").Delay(kQuietMs));
+  const auto start = Clock::now();
+  EXPECT_EQ(Get("/late").body, "x");
+  EXPECT_GE(Clock::now() - start, milliseconds(kQuietMs));
+
+  server_.SetRoute("/chunked", Response::Ok("abc").Unannounced());
+  const Reply chunked = Get("/chunked");
+  EXPECT_EQ(chunked.Header("Transfer-Encoding"), "chunked");
+  EXPECT_EQ(chunked.Header("Content-Length"), "<absent>");
+  EXPECT_EQ(chunked.body, "3\r\nabc\r\n0\r\n\r\n");
+}
+
 TEST_F(HttpServerTest, StartStopLifecycle) {
   EXPECT_FALSE(server_.Start()) << "already running";
   TestHttpServer other;

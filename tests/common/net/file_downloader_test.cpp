@@ -3,7 +3,9 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,27 @@ std::string LongBody() {
   std::string body;
   for (int i = 0; body.size() < 4000; ++i) body += "chunk " + std::to_string(i) + "\r\n";
   return body;
+}
+
+// Bytes that differ from their neighbours' at any shift a test uses.
+std::string PatternedBody(size_t size) {
+  constexpr int kPeriod = 251;
+  std::string body(size, '\0');
+  for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>(i % kPeriod);
+  return body;
+}
+
+platform::FileDigest DigestOf(const std::string& body) {
+  platform::FileDigest digest{body.size(), {}};
+  platform::Sha256 hash;
+  EXPECT_TRUE(hash.Update(body.data(), body.size()) && hash.Finish(&digest.sha256));
+  return digest;
+}
+
+size_t RangedRequests(const testhttp::TestHttpServer& server) {
+  const std::vector<testhttp::RecordedRequest> requests = server.Requests();
+  return static_cast<size_t>(std::count_if(requests.begin(), requests.end(),
+                                           [](const auto& r) { return r.HasHeader("Range"); }));
 }
 
 TEST(FileDownloaderInstance, IsOneDownloaderAimedAtTheServerFolder) {
@@ -52,7 +75,7 @@ TEST_F(DownloaderTest, OnlyA2xxAnswerLeavesTheBodyInPlace) {
       {"300 is refused", Response::Status(300, "choices"), true, false, false, ""},
       {"302 with a body is refused", Response::Redirect("/UploadData/moved.bin"), true, false, false, ""},
       {"304 without a body deletes an older file", Response::Status(304), true, false, false, ""},
-      {"404 page is written, then deleted", Response::HtmlPage(404), false, false, false, ""},
+      {"404 page leaves no file", Response::HtmlPage(404), false, false, false, ""},
       {"404 without a body deletes an older file", Response::Status(404), true, false, false, ""},
       {"500 page deletes an older file", Response::HtmlPage(500), true, false, false, ""},
   };
@@ -104,9 +127,7 @@ struct CutCase {
 TEST_F(DownloaderTest, OnlyCutTransfersAreTriedAgainUpToTenMoreTimes) {
   const std::string body = LongBody();
   const size_t cutBytes = body.size() / 3;
-  platform::FileDigest whole{body.size(), {}};
-  platform::Sha256 hash;
-  ASSERT_TRUE(hash.Update(body.data(), body.size()) && hash.Finish(&whole.sha256));
+  const platform::FileDigest whole = DigestOf(body);
   const std::vector<CutCase> cases = {{1, true, 2}, {10, true, 11}, {11, false, 11}};
   for (const CutCase& c : cases) {
     SCOPED_TRACE("cut transfers: " + std::to_string(c.cutTransfers));
@@ -140,7 +161,11 @@ TEST_F(DownloaderTest, AnUnreachableServerFailsAtOnceAndKeepsAnOlderFile) {
   WriteFile(u"kept.bin", kOldContent);
 
   EXPECT_EQ(unreachable.DownloadOnce("", "kept.bin", "kept.bin"), CURLE_COULDNT_CONNECT);
-  EXPECT_FALSE(unreachable.DownloadFile(u"kept.bin", u"kept.bin"));
+  DownloadReport report;
+  EXPECT_FALSE(unreachable.DownloadFile(u"kept.bin", u"kept.bin", kUnboundedDownload, Resume::kNo,
+                                        nullptr, &report));
+  EXPECT_EQ(report.failure, DownloadFailure::kConnect);
+  EXPECT_EQ(report.status, 0);
   EXPECT_EQ(ReadFile(u"kept.bin"), kOldContent);
 }
 
@@ -171,7 +196,10 @@ TEST_F(DownloaderTest, ALocalFileInAMissingFolderIsAWriteErrorAfterOneAttempt) {
     EXPECT_EQ(downloader().DownloadOnce("", serverPath, "missing\\file.bin"), CURLE_WRITE_ERROR);
   }
   server().ClearRequests();
-  EXPECT_FALSE(downloader().DownloadFile(u"body.bin", u"missing\\file.bin"));
+  DownloadReport report;
+  EXPECT_FALSE(downloader().DownloadFile(u"body.bin", u"missing\\file.bin", kUnboundedDownload,
+                                         Resume::kNo, nullptr, &report));
+  EXPECT_EQ(report.failure, DownloadFailure::kLocal);
   EXPECT_EQ(RequestsFor("body.bin"), 1u);
   EXPECT_FALSE(Exists(u"missing"));
 }
@@ -213,12 +241,110 @@ TEST_F(DownloaderTest, TheSubPathSitsBetweenTheBaseUrlAndTheServerPath) {
   EXPECT_EQ(ReadFile(u"file.bin"), kBody);
 }
 
-// The stall limit is shortened to one second; libcurl measures in seconds.
+// Whichever check catches a body past its bound, libcurl's on the announced
+// length or the write callback's on what arrives, nothing stays on disk.
+TEST_F(DownloaderTest, ABodyPastItsBoundLeavesNoFileAfterOneRequest) {
+  const struct {
+    const char* name;
+    Response response;
+    uint64_t bound;
+    bool result;
+  } cases[] = {
+      {"exactly its bound", Response::Ok(kBody), kBody.size(), true},
+      {"announced past it", Response::Ok(kBody), kBody.size() - 1, false},
+      {"past it with no declared length", Response::Ok(kBody).Unannounced(), kBody.size() - 1, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Serve("bounded.bin", c.response);
+    server().ClearRequests();
+    WriteFile(u"bounded.bin", kOldContent);
+    DownloadReport report;
+    EXPECT_EQ(downloader().DownloadFile(u"bounded.bin", u"bounded.bin", c.bound, Resume::kNo,
+                                        nullptr, &report),
+              c.result);
+    EXPECT_EQ(report.failure, c.result ? DownloadFailure::kNone : DownloadFailure::kOverBound);
+    EXPECT_EQ(RequestsFor("bounded.bin"), 1u);
+    EXPECT_EQ(Exists(u"bounded.bin"), c.result);
+    if (c.result) {
+      EXPECT_EQ(ReadFile(u"bounded.bin"), kBody);
+    }
+  }
+}
+
+// A file of known size continued from the bytes an earlier download kept:
+// only what the server's answer confirms is appended, and the digest covers
+// the whole file.
+TEST_F(DownloaderTest, AResumedDownloadAppendsOnlyWhatTheAnswerConfirms) {
+  constexpr size_t kSize = 4 * 1024 * 1024;
+  constexpr size_t kHalf = kSize / 2;
+  constexpr size_t kEarlier = 1000;
+  constexpr size_t kNoFile = SIZE_MAX;
+  const std::string body = PatternedBody(kSize);
+  using testhttp::RangeAnswer;
+  const struct {
+    const char* name;
+    Response response;
+    size_t keptBytes;
+    bool result;
+    size_t requests;
+    size_t rangedRequests;
+    uint64_t maxNetworkBytes;
+    long status;  // of the last answer
+    DownloadFailure failure;
+    size_t bytesAfter;  // of the body, from its start
+  } cases[] = {
+      // As 1 MiB of 32 MiB: the further attempts continue, and are not used up.
+      {"cut every 1/32 of the file", Response::Ok(body).CutEvery(kSize / 32), 0, true, 32, 31,
+       kSize * 102 / 100, 206, DownloadFailure::kNone, kSize},
+      {"range ignored: written anew", Response::Ok(body).Ranges(RangeAnswer::kIgnore), kHalf, true,
+       1, 1, kSize, 200, DownloadFailure::kNone, kSize},
+      {"206 from before the kept end", Response::Ok(body).Ranges(RangeAnswer::kEarlyStart, kEarlier),
+       kHalf, true, 1, 1, kSize - kHalf + kEarlier, 206, DownloadFailure::kNone, kSize},
+      {"wrong total twice, then whole", Response::Ok(body).Ranges(RangeAnswer::kWrongTotal), kHalf,
+       true, 3, 2, kSize, 200, DownloadFailure::kNone, kSize},
+      {"past the size, the kept bytes counted", Response::Ok(body).Ranges(RangeAnswer::kPastTheEnd, 1),
+       kHalf, false, 1, 1, 0, 206, DownloadFailure::kOverBound, kNoFile},
+      {"416, then whole", Response::Ok(body).Ranges(RangeAnswer::kUnsatisfiable), kHalf, true, 2, 1,
+       kSize, 200, DownloadFailure::kNone, kSize},
+      {"kept bytes already whole", Response::Ok(body), kSize, true, 1, 0, kSize, 200,
+       DownloadFailure::kNone, kSize},
+      {"404 keeps them for another host", Response::HtmlPage(404), kHalf, false, 1, 1, 0, 404,
+       DownloadFailure::kStatus, kHalf},
+  };
+  const platform::FileDigest whole = DigestOf(body);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Serve("resumed.bin", c.response);
+    server().ClearRequests();
+    platform::RemoveFile(u"resumed.bin");
+    if (c.keptBytes > 0) WriteFile(u"resumed.bin", body.substr(0, c.keptBytes));
+    platform::FileDigest digest;
+    DownloadReport report;
+    EXPECT_EQ(downloader().DownloadFile(u"resumed.bin", u"resumed.bin", kSize, Resume::kYes,
+                                        &digest, &report),
+              c.result);
+    EXPECT_EQ(RequestsFor("resumed.bin"), c.requests);
+    EXPECT_EQ(RangedRequests(server()), c.rangedRequests);
+    EXPECT_LE(report.networkBytes, c.maxNetworkBytes);
+    EXPECT_EQ(report.status, c.status);
+    EXPECT_EQ(report.failure, c.failure);
+    EXPECT_EQ(Exists(u"resumed.bin"), c.bytesAfter != kNoFile);
+    if (c.bytesAfter != kNoFile) {
+      EXPECT_TRUE(ReadFile(u"resumed.bin") == body.substr(0, c.bytesAfter));
+    }
+    if (c.result) {
+      EXPECT_EQ(digest, whole);
+    }
+  }
+}
+
+// The rate window is shortened to one second.
 class StallTest : public DownloaderTest {
  protected:
   static constexpr long kStallSeconds = 1;
-  static constexpr int kHoldMs = 30000;  // far beyond the stall limit
-  // Generous bound: libcurl averages its rate over a few seconds.
+  static constexpr int kHoldMs = 30000;  // far beyond the window
+  // Generous bound: the rate is checked about once a second.
   static constexpr std::chrono::seconds kGiveUpWithin{15};
 
   void SetUp() override {
@@ -255,16 +381,47 @@ TEST_F(StallTest, DataThenSilenceIsGivenUpAndKeepsWhatArrived) {
   EXPECT_EQ(ReadFile(u"stops.bin"), kBody.substr(0, 1));
 }
 
-// Above the minimum rate a transfer goes on however long it takes; below
-// it, a byte now and then no longer holds the launcher for days.
-TEST_F(StallTest, OnlyATransferBelowTheMinimumRateIsCut) {
-  constexpr int kChunkDelayMs = 100;
-  const std::string body(8 * 1024, 'b');  // about 4 KiB a second for 2 s
-  Serve("steady.bin", Response::Ok(body).Trickle(body.size() / 20, kChunkDelayMs));
-  EXPECT_TRUE(downloader().DownloadFile(u"steady.bin", u"steady.bin"));
-  EXPECT_EQ(ReadFile(u"steady.bin"), body);
-  Serve("trickle.bin", Response::Ok(body).Trickle(2, kChunkDelayMs));
-  EXPECT_EQ(TimedAttempt("trickle.bin", "trickle.bin"), CURLE_OPERATION_TIMEDOUT);
+// Above the minimum rate a transfer goes on however long it takes. The
+// rate is an average over a whole window, the wait for the first byte
+// included: a burst now and then does not keep a transfer alive, and a
+// pause before a healthy body does not end it.
+TEST_F(StallTest, TheMinimumRateIsAnAverageOverTheWindow) {
+  constexpr long kWindowSeconds = 2;  // margins for a loaded machine
+  constexpr int kWindowMs = kWindowSeconds * 1000;
+  constexpr size_t kWindowBytes = FileDownloader::kMinimumBytesPerSecond * kWindowSeconds;
+  constexpr int kChunkDelayMs = 250;
+  const struct {
+    const char* name;
+    Response response;
+    bool passes;
+  } cases[] = {
+      {"a steady 500 B/s, about half the floor", Response::Ok(std::string(8 * 1024, 'a')).Trickle(50, 100),
+       false},
+      {"bursts under a window's worth every 55/60 of it",
+       Response::Ok(std::string(8 * kWindowBytes, 'b')).Trickle(kWindowBytes * 9 / 10, kWindowMs * 55 / 60),
+       false},
+      {"a pause of 50/60 of the window, then a healthy body",
+       Response::Ok(std::string(64 * 1024, 'c')).Trickle(8 * 1024, kChunkDelayMs).Delay(kWindowMs * 50 / 60),
+       true},
+      {"a steady 4 KiB/s", Response::Ok(std::string(12 * 1024, 'd')).Trickle(1024, kChunkDelayMs), true},
+  };
+  downloader().SetStallSeconds(kWindowSeconds);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Serve("rate.bin", c.response);
+    server().ClearRequests();
+    DownloadReport report;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(downloader().DownloadFile(u"rate.bin", u"rate.bin", kUnboundedDownload, Resume::kNo,
+                                        nullptr, &report),
+              c.passes);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kGiveUpWithin);
+    EXPECT_EQ(report.failure, c.passes ? DownloadFailure::kNone : DownloadFailure::kTooSlow);
+    EXPECT_EQ(RequestsFor("rate.bin"), 1u);
+    if (c.passes) {
+      EXPECT_EQ(ReadFile(u"rate.bin"), c.response.body);
+    }
+  }
 }
 
 }  // namespace
