@@ -27,7 +27,7 @@ constexpr char kOldPatcher[] = "old patcher";
 constexpr char kOldRecord[] = "2\r\n0";
 constexpr char kOldList[] = "a.dat 1\r\n";
 constexpr char kOldEntry[] = "a1";
-constexpr long kStallSeconds = 1;  // libcurl measures in whole seconds
+constexpr long kStallSeconds = 1;  // the rate window, shortened
 constexpr int kHoldMs = 30000;     // far beyond the stall limit
 
 // Every name a failed update must not leave behind.
@@ -35,16 +35,6 @@ constexpr const char16_t* kStagingNames[] = {
     u"patcher_version_tmp",       u"patcher_files_version_tmp", u"release_manifest_tmp",
     u"release_manifest.sig_tmp",  u"release_record_tmp",        u"VelkarisPatcher32.vke.temp",
     u"VelkarisLauncher.exe.temp", u"a.dat.temp",                u"locales\\b.dat.temp"};
-
-// A body sent in chunks, its size announced nowhere, so that only the
-// download's own count can stop it.
-Response Unannounced(const std::string& body) {
-  char size[32];
-  std::snprintf(size, sizeof size, "%zx", body.size());
-  return Response::Ok(std::string(size) + "\r\n" + body + "\r\n0\r\n\r\n")
-      .WithHeader("Transfer-Encoding", "chunked")
-      .WithHeader("Content-Length", "1");
-}
 
 // What the server holds: files by server path, the manifest over them and
 // its signature.
@@ -306,7 +296,7 @@ TEST_F(SignedRelease, AFailedTransferLeavesNothingUncheckedOnDisk) {
        }},
       {"oversized",
        [](const std::string& body, size_t bound) {
-         return Unannounced(body + std::string(bound + 1 - body.size(), ' '));
+         return Response::Ok(body + std::string(bound + 1 - body.size(), ' ')).Unannounced();
        }},
       {"too slow",
        [&](const std::string& body, size_t) { return Response::Ok(forged(body)).Trickle(1, 900); }},
