@@ -32,9 +32,10 @@ meanwhile never see a version that announces files not yet there. Run it
 again after an interruption and it finishes the job. One run at a time per
 tree: a second one stops at once (exit code 8).
 
-BUILD_FOLDER holds VelkarisPatcher32.vke, optionally the launcher copy
-VelkarisLauncher.exe, and the accompanying files, at the top or in
-"locales"; every accompanying file goes into patcher_files_version. Links
+BUILD_FOLDER holds VelkarisPatcher32.vke, the launcher copy
+VelkarisLauncher.exe (optional unless signing), and the accompanying files,
+at the top or in "locales"; every accompanying file goes into
+patcher_files_version. Links
 are followed only to files inside BUILD_FOLDER. A file whose content changed
 gets its number raised by one, a new file starts at 1; patcher_version's
 first number rises by one when the patcher or a listed file changed.
@@ -70,7 +71,7 @@ Options:
   --signing-key KEY   sign the release with KEY, the operator's P-256 private
                       key in PEM: writes release_manifest (server path, size
                       and SHA-256 of the record, the list, the patcher, the
-                      launcher when the build holds it, and every listed
+                      launcher, which the build must hold, and every listed
                       file) and release_manifest.sig
                       after the files and before the list and the record;
                       launchers built with LAUNCHER_RELEASE_KEY set to its
@@ -91,11 +92,12 @@ the old key until the launchers built with it are gone
 Exit codes:
   0   published, nothing to publish, or (--verify) the tree matches
   2   bad command line
-  3   build folder missing, unreadable, without VelkarisPatcher32.vke, or a
-      file changed while it was copied
+  3   build folder missing, unreadable, without VelkarisPatcher32.vke (or,
+      signing, VelkarisLauncher.exe), or a file changed while it was copied
   4   a build file that cannot be published: a name the launcher cannot
       fetch, or a link leading out of the build folder (all are listed)
-  5   release tree or manifest unreadable
+  5   release tree or manifest unreadable, or a number in it at the top of
+      its range, which a release would wrap
   6   writing the release tree or the manifest failed
   7   not enough free space for the release tree
   8   another run holds the tree's lock

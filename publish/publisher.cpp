@@ -119,8 +119,7 @@ bool StageCopies(const Plan& plan, const Paths& paths, const PublishOptions& opt
 // The signed manifest of the plan's release, with `target`'s hashes; fails
 // while the content of a file still to copy is unknown.
 bool SignedText(const Plan& plan, const Manifest& target, std::string* text, Failure* failure) {
-  return ReleaseManifestText(target, plan.launcher.has_value(), plan.recordText, plan.listText,
-                             text, failure);
+  return ReleaseManifestText(target, plan.recordText, plan.listText, text, failure);
 }
 
 // Signed anew unless the tree serves this very manifest already; content
@@ -197,8 +196,16 @@ bool PlanPublish(const Paths& paths, const PublishOptions& options, const Signin
   bool fromManifest = false;
   std::vector<std::string> notes;
   TreeVersions shown;
-  if (!ScanBuildFolder(paths.build, build, failure) ||
-      !LoadBaseline(paths.tree, paths.manifest, options.rebuildManifest, options.progress,
+  if (!ScanBuildFolder(paths.build, build, failure)) return false;
+  // Launchers built with the key fetch their own copy into every fresh
+  // install, and only a signed one.
+  if (key != nullptr && !build->launcher) {
+    return Fail(failure, ExitCode::kBuildUnreadable,
+                "a signed release needs the launcher: the build folder " +
+                    PrintablePath(paths.build) + " holds no " + Printable(kLauncherFileName) +
+                    ", so every fresh install would fail to fetch it");
+  }
+  if (!LoadBaseline(paths.tree, paths.manifest, options.rebuildManifest, options.progress,
                     &baseline, &fromManifest, &notes, failure) ||
       !ReadTreeVersions(paths.tree, &shown, failure)) {
     return false;
@@ -206,8 +213,13 @@ bool PlanPublish(const Paths& paths, const PublishOptions& options, const Signin
   std::vector<std::u16string> names;
   for (const SourceFile* file : AllFiles(build)) names.push_back(file->name);
   TreeCopies copies;
-  if (!CheckTreeCopies(paths.tree, baseline, names, options.progress, &copies, failure) ||
-      !HashSources(FilesToHashFirst(build, baseline, copies), options.progress, failure)) {
+  // What is signed must be what is served: a copy changed with its size and
+  // time put back is read, not trusted by its stamp.
+  const bool read =
+      key != nullptr
+          ? HashTreeCopies(paths.tree, names, options.progress, &copies, failure)
+          : CheckTreeCopies(paths.tree, baseline, names, options.progress, &copies, failure);
+  if (!read || !HashSources(FilesToHashFirst(build, baseline, copies), options.progress, failure)) {
     return false;
   }
   const std::set<std::u16string> present =

@@ -23,7 +23,7 @@ bool AddEntry(std::u16string_view name, const ManifestFile& file, ReleaseManifes
 
 }  // namespace
 
-bool ReleaseManifestText(const Manifest& target, bool launcherInBuild, std::string_view recordText,
+bool ReleaseManifestText(const Manifest& target, std::string_view recordText,
                          std::string_view listText, std::string* text, Failure* failure) {
   ReleaseManifest manifest;
   std::string recordPath;
@@ -32,13 +32,10 @@ bool ReleaseManifestText(const Manifest& target, bool launcherInBuild, std::stri
   ServerPathOfListName(kFileListName, &listPath);
   manifest.entries[recordPath] = DigestOfBytes(recordText);
   manifest.entries[listPath] = DigestOfBytes(listText);
-  if (!AddEntry(kPatcherFileName, target.patcher.value_or(ManifestFile{}), &manifest, failure)) {
-    return false;
-  }
-  // Any other launcher entry may hold a hash taken from the served tree
-  // (a tree taken over), which anyone who can write there chose. Launchers
-  // built with the key refuse to fetch a copy the manifest does not name.
-  if (launcherInBuild &&
+  // A signed build always holds the launcher (the publisher refuses one
+  // without), so its entry holds the build's hash, never one read from the
+  // served tree.
+  if (!AddEntry(kPatcherFileName, target.patcher.value_or(ManifestFile{}), &manifest, failure) ||
       !AddEntry(kLauncherFileName, target.launcher.value_or(ManifestFile{}), &manifest, failure)) {
     return false;
   }

@@ -24,6 +24,7 @@ TEST_F(InterruptedPublish, StoppedBeforeEachRenameAndRepeatedItEndsAsAnUninterru
   SetBuild(u"b.dat", "b1");
   SetBuild(u"locales\\c.txt", "c1");
   SetBuild(u"e.dat", "e1");
+  SetBuild(kLauncherFileName, "launcher 1");  // unchanged in B, which one row signs
   ASSERT_EQ(Run(), ExitCode::kOk);
   Client player;
   player.Update(Tree());

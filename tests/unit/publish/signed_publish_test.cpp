@@ -67,13 +67,13 @@ TEST_F(SignedPublish, ASignedReleaseVerifiesAndAnUnchangedOneIsLeftAsItIs) {
   EXPECT_EQ(Snapshot(), after);
 
   SetBuild(u"a.dat", "a2");
-  RemoveBuild(kLauncherFileName);
   ASSERT_EQ(Run(Signed()), ExitCode::kOk);
   EXPECT_TRUE(TreeVerifies());
 }
 
 TEST_F(SignedPublish, StoppedBeforeEachRenameItNeverServesARecordItsManifestDoesNotVouchFor) {
   SetBuild(u"a.dat", "a1");
+  SetBuild(kLauncherFileName, "launcher 1");
   ASSERT_EQ(Run(Signed()), ExitCode::kOk);
   const std::string oldRecord = TreeRecord();
   const fs::path stash = Tree().parent_path() / "stash";
@@ -105,7 +105,7 @@ TEST_F(SignedPublish, StoppedBeforeEachRenameItNeverServesARecordItsManifestDoes
   }
 }
 
-TEST_F(SignedPublish, OnlyTheBuildsOwnLauncherIsSignedNeverACopyFoundOnTheServer) {
+TEST_F(SignedPublish, ABuildWithoutTheLauncherIsRefusedSoACopyFoundOnTheServerIsNeverSigned) {
   const struct {
     const char* what;
     std::function<void(publish::PublishOptions*)> arrange;
@@ -128,9 +128,29 @@ TEST_F(SignedPublish, OnlyTheBuildsOwnLauncherIsSignedNeverACopyFoundOnTheServer
     WriteBytes(Tree() / "VelkarisLauncher.exe", "planted");
     auto options = Signed();
     c.arrange(&options);
-    ASSERT_EQ(Run(options), ExitCode::kOk) << LastMessage();
+    const auto before = Snapshot();
+    ASSERT_EQ(Run(options), ExitCode::kBuildUnreadable);
+    EXPECT_NE(LastMessage().find("holds no VelkarisLauncher.exe"), std::string::npos)
+        << LastMessage();
+    EXPECT_EQ(Snapshot(), before);
+  }
+}
+
+TEST_F(SignedPublish, ACopyChangedInTheTreeWithItsSizeAndTimePutBackIsReadBeforeSigning) {
+  SetBuild(u"a.dat", "a1");
+  SetBuild(kLauncherFileName, "launcher 1");
+  ASSERT_EQ(Run(Signed()), ExitCode::kOk);
+  for (const std::u16string name : {u"a.dat", kPatcherFileName, kLauncherFileName}) {
+    SCOPED_TRACE(publish::Printable(name));
+    const fs::path copy = publish::PathBelow(Tree(), name);
+    const fs::file_time_type time = fs::last_write_time(copy);
+    std::string bytes = ReadBytes(copy);
+    bytes.back() = 'X';
+    WriteBytes(copy, bytes);
+    fs::last_write_time(copy, time);
+    ASSERT_EQ(Run(Signed()), ExitCode::kOk) << LastMessage();
     EXPECT_TRUE(TreeVerifies());
-    EXPECT_FALSE(SignsTheLauncher());
+    EXPECT_EQ(TreeFile(name), ReadBytes(publish::PathBelow(Build(), name)));
   }
 }
 
