@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 
@@ -14,6 +15,18 @@ using UniqueFile = platform::UniqueOwner<platform::FileTraits>;
 
 // Binary C stream; mode as for fopen ("rb", "wb"). Null on failure, errno set.
 UniqueFile OpenFile(const std::filesystem::path& path, const char* mode);
+
+// A new file, open for writing, made only where nothing lies yet, not even
+// a link: a link planted at the name is never followed, so no other file is
+// written or given our mode. Readable by all (mode 0644 where files have
+// modes) whatever the umask.
+// Null on failure, errno set (EEXIST when something lies there).
+UniqueFile CreateNewFile(const std::filesystem::path& path);
+
+// Sets an open file's modification time through its handle, in the ticks of
+// std::filesystem::file_time_type; flushes the stream first, so nothing
+// written later moves the time. False with errno set on failure.
+bool SetModificationTime(std::FILE* file, int64_t ticks);
 
 // Flushes the stream and has the system put the file's data on the disk, so
 // a rename that follows never makes a half-written file visible after a

@@ -2,15 +2,19 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 namespace publish {
 
 namespace {
 
 constexpr mode_t kLockFileMode = 0644;
+// The web server reads the tree as another user.
+constexpr mode_t kPublishedFileMode = 0644;
 
 struct Descriptor {
   int fd = -1;
@@ -30,6 +34,32 @@ struct FileLock::Handle : Descriptor {
 
 UniqueFile OpenFile(const std::filesystem::path& path, const char* mode) {
   return UniqueFile(std::fopen(path.c_str(), mode));
+}
+
+UniqueFile CreateNewFile(const std::filesystem::path& path) {
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPublishedFileMode);
+  if (fd < 0) return UniqueFile();
+  // Through the descriptor: the name may already lead elsewhere.
+  std::FILE* file = fchmod(fd, kPublishedFileMode) == 0 ? fdopen(fd, "wb") : nullptr;
+  if (file == nullptr) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+  }
+  return UniqueFile(file);
+}
+
+bool SetModificationTime(std::FILE* file, int64_t ticks) {
+  using std::chrono::duration_cast;
+  const auto time = std::chrono::file_clock::to_sys(
+      std::filesystem::file_time_type(std::filesystem::file_time_type::duration(ticks)));
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(time);
+  const timespec times[2] = {
+      {0, UTIME_OMIT},
+      {static_cast<time_t>(seconds.time_since_epoch().count()),
+       static_cast<long>(duration_cast<std::chrono::nanoseconds>(time - seconds).count())}};
+  return std::fflush(file) == 0 && futimens(fileno(file), times) == 0;
 }
 
 bool SyncFile(std::FILE* file) { return std::fflush(file) == 0 && fsync(fileno(file)) == 0; }

@@ -1,9 +1,12 @@
 #include "publish/file_io.h"
 
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <string>
 
 namespace publish {
@@ -22,6 +25,62 @@ UniqueFile OpenFile(const std::filesystem::path& path, const char* mode) {
   // Modes are ASCII; the path stays UTF-16 so no code page mangles it.
   const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
   return UniqueFile(_wfopen(path.c_str(), wideMode.c_str()));
+}
+
+namespace {
+
+// FILETIME counts 100 ns from 1601; the system clock counts from 1970.
+constexpr int64_t kFileTimeOf1970 = 116444736000000000;
+using FileTimeTicks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
+
+int ErrnoOf(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    default:
+      return EACCES;
+  }
+}
+
+}  // namespace
+
+UniqueFile CreateNewFile(const std::filesystem::path& path) {
+  // CREATE_NEW fails where anything lies, a link included; opening the
+  // reparse point itself keeps any link from being followed.
+  const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = ErrnoOf(GetLastError());
+    return UniqueFile();
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    errno = EACCES;
+    return UniqueFile();
+  }
+  std::FILE* file = _fdopen(fd, "wb");
+  if (file == nullptr) _close(fd);
+  return UniqueFile(file);
+}
+
+bool SetModificationTime(std::FILE* file, int64_t ticks) {
+  const auto time = std::chrono::file_clock::to_sys(
+      std::filesystem::file_time_type(std::filesystem::file_time_type::duration(ticks)));
+  const int64_t fileTime =
+      std::chrono::duration_cast<FileTimeTicks>(time.time_since_epoch()).count() + kFileTimeOf1970;
+  ULARGE_INTEGER value{};
+  value.QuadPart = static_cast<uint64_t>(fileTime);
+  const FILETIME written = {value.LowPart, value.HighPart};
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  if (std::fflush(file) != 0) return false;
+  if (SetFileTime(handle, nullptr, nullptr, &written)) return true;
+  errno = ErrnoOf(GetLastError());
+  return false;
 }
 
 bool SyncFile(std::FILE* file) { return std::fflush(file) == 0 && _commit(_fileno(file)) == 0; }
