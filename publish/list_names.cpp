@@ -30,11 +30,9 @@ bool IsLauncherOwnName(std::u16string_view name) {
   return false;
 }
 
-bool EndsWithFolded(std::u16string_view name, std::string_view suffix) {
-  if (name.size() < suffix.size()) return false;
-  const std::u16string tail = FoldAscii(name.substr(name.size() - suffix.size()));
-  const std::u16string foldedSuffix = FoldAscii(std::u16string(suffix.begin(), suffix.end()));
-  return tail == foldedSuffix;
+bool EndsWithFolded(std::u16string_view name, std::u16string_view suffix) {
+  return name.size() >= suffix.size() &&
+         FoldAscii(name.substr(name.size() - suffix.size())) == FoldAscii(suffix);
 }
 
 template <typename Unit>
@@ -86,8 +84,15 @@ std::string ListNameProblem(std::u16string_view name) {
     return "lies in a folder other than \"locales\", the only one the launcher creates";
   }
   if (parts == 1 && IsLauncherOwnName(name)) return "is a name the launcher uses for its own files";
-  if (EndsWithFolded(name, kTemporarySuffix)) {
+  const std::string_view temporarySuffix = kTemporarySuffix;
+  if (EndsWithFolded(name, std::u16string(temporarySuffix.begin(), temporarySuffix.end()))) {
     return std::string("ends in \"") + kTemporarySuffix + "\", the tool's temporary names";
+  }
+  // A launcher built with a key fetches "X" into "X.temp": a listed
+  // "X.temp" would be destroyed and never fetched again.
+  if (EndsWithFolded(name, kFetchSuffix)) {
+    return "ends in \"" + Printable(kFetchSuffix) +
+           "\", the name the launcher gives a listed file while it downloads it";
   }
   return {};
 }

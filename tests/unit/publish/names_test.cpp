@@ -41,6 +41,9 @@ TEST(ListNames, RefusesWhatTheLauncherCouldNotFetchIntoANewInstallFolder) {
       {u"velkarispatcher32.vke", "its own files"},
       {u"locales", "its own files"},
       {u"a.dat.publish-tmp", ".publish-tmp"},
+      // A signed update of "a.dat" would be staged over it.
+      {u"a.dat.temp", "\".temp\""},
+      {u"locales\\zh.TeMp", "\".temp\""},
   };
   for (const NameCase& c : cases) {
     const std::string problem = publish::ListNameProblem(c.name);
