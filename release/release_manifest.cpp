@@ -7,6 +7,8 @@
 namespace {
 
 constexpr std::string_view kHeader = "velkaris-release-manifest 1\n";
+constexpr std::string_view kMirrorsHeader = "velkaris-release-manifest 2\n";
+constexpr std::string_view kMirrorKeyword = "mirror ";
 constexpr char kLineEnd = '\n';
 constexpr char kFieldSeparator = ' ';
 constexpr char16_t kListSeparator = u'\\';
@@ -21,6 +23,13 @@ constexpr int kBitsPerHexDigit = 4;
 constexpr uint8_t kLowNibble = 0x0F;
 constexpr int kNotHex = -1;
 constexpr int kTen = 10;
+constexpr char kLabelSeparator = '.';
+constexpr char kPortSeparator = ':';
+constexpr size_t kMaxHostNameBytes = 253;
+constexpr size_t kMaxLabelBytes = 63;
+constexpr size_t kIpv4Numbers = 4;
+constexpr uint32_t kMaxIpv4Number = 255;
+constexpr uint32_t kMaxPort = 65535;
 
 // The files every release has; with the launcher, the entries that are no
 // list entry.
@@ -34,6 +43,58 @@ int HexValue(char c) {
   return kNotHex;
 }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Decimal digits without a leading zero, at most `max`.
+bool ReadDecimal(std::string_view text, uint32_t max, uint32_t* value) {
+  // The length bound keeps the sum from overflowing.
+  if (text.empty() || text.size() > std::to_string(max).size() ||
+      (text[0] == '0' && text.size() > 1)) {
+    return false;
+  }
+  uint32_t read = 0;
+  for (char c : text) {
+    if (!IsDigit(c)) return false;
+    read = read * kTen + static_cast<uint32_t>(c - '0');
+  }
+  *value = read;
+  return read <= max;
+}
+
+bool IsDottedIpv4(std::string_view host) {
+  for (size_t numbers = 1;; ++numbers) {
+    const size_t dot = host.find(kLabelSeparator);
+    uint32_t number = 0;
+    if (numbers > kIpv4Numbers || !ReadDecimal(host.substr(0, dot), kMaxIpv4Number, &number)) {
+      return false;
+    }
+    if (dot == std::string_view::npos) return numbers == kIpv4Numbers;
+    host.remove_prefix(dot + 1);
+  }
+}
+
+bool IsLabel(std::string_view label) {
+  if (label.empty() || label.size() > kMaxLabelBytes || label.front() == '-' ||
+      label.back() == '-') {
+    return false;
+  }
+  for (char c : label) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!letter && !IsDigit(c) && c != '-') return false;
+  }
+  return true;
+}
+
+bool IsHostName(std::string_view host) {
+  if (host.size() > kMaxHostNameBytes) return false;
+  for (;;) {
+    const size_t dot = host.find(kLabelSeparator);
+    const std::string_view label = host.substr(0, dot);
+    if (!IsLabel(label)) return false;
+    if (dot == std::string_view::npos) return !IsDigit(label.front());
+    host.remove_prefix(dot + 1);
+  }
+}
 
 bool IsPathByte(char c) { return c >= kFirstPathByte && c <= kLastPathByte && c != '\\'; }
 
@@ -64,7 +125,7 @@ bool ParseLine(std::string_view line, std::string* path, platform::FileDigest* d
   }
   // Digits only: from_chars would take a leading minus sign.
   for (size_t i = sizeStart; i < sizeEnd; ++i) {
-    if (line[i] < '0' || line[i] > '9') return false;
+    if (!IsDigit(line[i])) return false;
   }
   const auto [stop, error] = std::from_chars(line.data() + sizeStart, line.data() + sizeEnd,
                                              digest->size);
@@ -79,6 +140,25 @@ bool ParseLine(std::string_view line, std::string* path, platform::FileDigest* d
 }
 
 }  // namespace
+
+bool IsMirrorAddress(std::string_view address) {
+  const size_t colon = address.find(kPortSeparator);
+  uint32_t port = 0;
+  if (colon != std::string_view::npos &&
+      (!ReadDecimal(address.substr(colon + 1), kMaxPort, &port) || port == 0)) {
+    return false;
+  }
+  const std::string_view host = address.substr(0, colon);
+  return IsDottedIpv4(host) || IsHostName(host);
+}
+
+bool IsMirrorList(const std::vector<std::string>& mirrors) {
+  std::set<std::string> folded;
+  for (const std::string& mirror : mirrors) {
+    if (!IsMirrorAddress(mirror) || !folded.insert(FoldAscii(mirror)).second) return false;
+  }
+  return mirrors.size() <= kMaxMirrors;
+}
 
 bool ServerPathOfListName(std::u16string_view name, std::string* serverPath) {
   serverPath->clear();
@@ -99,7 +179,10 @@ bool IsReleaseManifestName(std::u16string_view name) {
 }
 
 std::string FormatReleaseManifest(const ReleaseManifest& manifest) {
-  std::string text(kHeader);
+  std::string text(manifest.mirrors.empty() ? kHeader : kMirrorsHeader);
+  for (const std::string& mirror : manifest.mirrors) {
+    text += std::string(kMirrorKeyword) + mirror + kLineEnd;
+  }
   for (const auto& [path, digest] : manifest.entries) {
     text += ToHex(digest.sha256) + kFieldSeparator + std::to_string(digest.size) +
             kFieldSeparator + path + kLineEnd;
@@ -108,12 +191,26 @@ std::string FormatReleaseManifest(const ReleaseManifest& manifest) {
 }
 
 bool ParseReleaseManifest(std::string_view text, ReleaseManifest* manifest) {
-  manifest->entries.clear();
-  if (text.size() > kMaxReleaseManifestBytes || text.substr(0, kHeader.size()) != kHeader) {
+  *manifest = ReleaseManifest();
+  const bool withMirrors = text.starts_with(kMirrorsHeader);
+  if (text.size() > kMaxReleaseManifestBytes || !(withMirrors || text.starts_with(kHeader))) {
+    return false;
+  }
+  static_assert(kHeader.size() == kMirrorsHeader.size());
+  size_t start = kHeader.size();
+  while (withMirrors && text.substr(start).starts_with(kMirrorKeyword)) {
+    const size_t end = text.find(kLineEnd, start);
+    if (end == std::string_view::npos || manifest->mirrors.size() == kMaxMirrors) return false;
+    const size_t address = start + kMirrorKeyword.size();
+    manifest->mirrors.emplace_back(text.substr(address, end - address));
+    start = end + 1;
+  }
+  // The second version exists for its mirrors.
+  if ((withMirrors && manifest->mirrors.empty()) || !IsMirrorList(manifest->mirrors)) {
     return false;
   }
   std::set<std::string> folded;
-  for (size_t start = kHeader.size(); start < text.size();) {
+  while (start < text.size()) {
     const size_t end = text.find(kLineEnd, start);
     if (end == std::string_view::npos) return false;
     std::string path;
