@@ -1,9 +1,11 @@
 #include "publish/command_line.h"
 
 #include <charconv>
+#include <utility>
 
 #include "publish/list_names.h"
 #include "publish/verify.h"
+#include "release/release_manifest.h"
 
 namespace publish {
 
@@ -77,6 +79,15 @@ Options:
                       launchers built with LAUNCHER_RELEASE_KEY set to its
                       public half take nothing else. Without it nothing is
                       signed
+  --mirror HOST[:PORT]
+                      with --signing-key: a server that serves the same tree
+                      under /UploadData/, named in release_manifest (a host
+                      name or an IPv4 address); repeat it in order of
+                      preference, up to )" +
+         std::to_string(kMaxMirrors) + R"( times. Without it the last release's
+                      mirrors are kept; a new list signs anew and raises no
+                      number
+  --no-mirrors        with --signing-key: name no mirror from now on
   --quiet             print errors only
   --help              print this text
 
@@ -112,6 +123,8 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
   *help = false;
   std::vector<std::filesystem::path> positional;
   bool settles = false;
+  std::vector<std::string> mirrors;
+  bool noMirrors = false;
   for (size_t i = 0; i < args.size(); ++i) {
     // Options are ASCII; anything else never matches one.
     const std::string arg = PrintablePath(args[i]);
@@ -132,6 +145,16 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
       options->manifest = args[++i];
     } else if (arg == "--signing-key" && hasValue) {
       options->signingKey = args[++i];
+    } else if (arg == "--mirror" && hasValue) {
+      const std::string mirror = PrintablePath(args[++i]);
+      if (!IsMirrorAddress(mirror)) {
+        *problem = "--mirror needs HOST or HOST:PORT (a host name or an IPv4 address, a port " +
+                   std::string("from 1 to 65535), not ") + mirror;
+        return false;
+      }
+      mirrors.push_back(mirror);
+    } else if (arg == "--no-mirrors") {
+      noMirrors = true;
     } else if (arg == "--second" && hasValue) {
       int32_t second = 0;
       if (!ParseWhole(PrintablePath(args[++i]), &second)) {
@@ -148,8 +171,8 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
         return false;
       }
     } else if (arg.rfind("--", 0) == 0) {
-      const bool takesValue =
-          arg == "--manifest" || arg == "--second" || arg == "--signing-key" || arg == "--settle";
+      const bool takesValue = arg == "--manifest" || arg == "--second" || arg == "--signing-key" ||
+                              arg == "--settle" || arg == "--mirror";
       *problem = hasValue || !takesValue ? "unknown option " + arg : arg + " needs a value";
       return false;
     } else {
@@ -157,9 +180,10 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
     }
   }
   if (*help) return true;
+  const bool mirrorsGiven = noMirrors || !mirrors.empty();
   if (options->verify) {
     if (positional.size() != 1 || options->dryRun || options->prune || options->second ||
-        options->rebuildManifest || !options->signingKey.empty() || settles) {
+        options->rebuildManifest || !options->signingKey.empty() || settles || mirrorsGiven) {
       *problem = "--verify takes RELEASE_TREE alone (and --manifest)";
       return false;
     }
@@ -169,6 +193,22 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
   if (positional.size() != kPositionalCount) {
     *problem = "give BUILD_FOLDER and RELEASE_TREE";
     return false;
+  }
+  if (mirrorsGiven) {
+    if (noMirrors && !mirrors.empty()) {
+      *problem = "give --mirror or --no-mirrors, not both";
+      return false;
+    }
+    if (options->signingKey.empty()) {
+      *problem = "--mirror and --no-mirrors need --signing-key: only the signed release manifest "
+                 "names mirrors";
+      return false;
+    }
+    if (!IsMirrorList(mirrors)) {
+      *problem = "give at most " + std::to_string(kMaxMirrors) + " mirrors, each once";
+      return false;
+    }
+    options->mirrors = std::move(mirrors);
   }
   options->buildFolder = positional[0];
   options->releaseTree = positional[1];

@@ -97,6 +97,10 @@ bool ParseEntry(const std::vector<std::string_view>& fields, Manifest* manifest,
     manifest->complete = fields[1] == "complete";
     return fields[1] == "complete" || fields[1] == "publishing";
   }
+  if (keyword == "mirror" && count == 2) {
+    manifest->mirrors.emplace_back(fields[1]);
+    return IsMirrorList(manifest->mirrors);
+  }
   if (keyword == "record" && count == 3 && !*sawRecord) {
     *sawRecord = true;
     return ParseNumber(fields[1], &manifest->first) && ParseNumber(fields[2], &manifest->second);
@@ -161,6 +165,7 @@ std::string FormatManifest(const Manifest& manifest) {
   text += manifest.complete ? "complete" : "publishing";
   text +=
       "\nrecord " + std::to_string(manifest.first) + " " + std::to_string(manifest.second) + "\n";
+  for (const std::string& mirror : manifest.mirrors) text += "mirror " + mirror + "\n";
   if (manifest.patcher) {
     text += "patcher " + FormatHash(manifest.patcher->hash) + " " +
             FormatStamp(manifest.patcher->stamp) + "\n";

@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/crypto.h"
 #include "release/release_manifest.h"
@@ -19,6 +20,7 @@
 //   velkaris-publish manifest 2
 //   state complete | publishing
 //   record FIRST SECOND
+//   mirror HOST[:PORT]           (each mirror the signed manifest names, in order)
 //   patcher HEX STAMP
 //   launcher HEX STAMP           (once a launcher copy was published)
 //   file NUMBER HEX|- STAMP NAME (listed; "-": content unknown)
@@ -51,6 +53,7 @@ struct Manifest {
   bool complete = true;
   int32_t first = 0;
   int32_t second = 0;
+  std::vector<std::string> mirrors;
   std::optional<ManifestFile> patcher;
   std::optional<ManifestFile> launcher;
   std::map<std::u16string, ManifestFile> files;

@@ -254,6 +254,10 @@ bool MakePlan(const PlanInput& input, Plan* plan, Failure* failure) {
   // A removal alone gives players nothing to fetch, so it is no release.
   target.first = released ? NextFirstNumber(baseline.first) : baseline.first;
   target.second = input.second.value_or(baseline.second);
+  // Only the signed manifest names them: a new list signs anew and raises
+  // no number.
+  target.mirrors = input.mirrors.value_or(baseline.mirrors);
+  plan->lastMirrors = baseline.mirrors;
   plan->recordText = FormatVersionRecord(target.first, target.second);
   if (!FormatFileVersions(list, &plan->listText)) {
     return Fail(failure, ExitCode::kUnsafeName,

@@ -224,9 +224,9 @@ bool PlanPublish(const Paths& paths, const PublishOptions& options, const Signin
   }
   const std::set<std::u16string> present =
       options.prune ? PresentNames(paths.tree, baseline, shown) : std::set<std::u16string>();
-  const PlanInput input{build,          &baseline,     fromManifest,
-                        &shown,         &copies,       &present,
-                        options.second, options.prune, options.settleSeconds};
+  const PlanInput input{
+      build,          &baseline,     fromManifest,          &shown,         &copies, &present,
+      options.second, options.prune, options.settleSeconds, options.mirrors};
   if (!MakePlan(input, plan, failure)) return false;
   plan->notes = std::move(notes);
   plan->signing = DecideSigning(*plan, paths.tree, key);

@@ -26,6 +26,7 @@ bool AddEntry(std::u16string_view name, const ManifestFile& file, ReleaseManifes
 bool ReleaseManifestText(const Manifest& target, std::string_view recordText,
                          std::string_view listText, std::string* text, Failure* failure) {
   ReleaseManifest manifest;
+  manifest.mirrors = target.mirrors;
   std::string recordPath;
   std::string listPath;
   ServerPathOfListName(kVersionRecordName, &recordPath);

@@ -5,6 +5,7 @@
 
 #include "publish/baseline.h"
 #include "publish/list_names.h"
+#include "publish/plan_text.h"
 #include "publish/progress.h"
 #include "publish/tree_copies.h"
 #include "publish/tree_lock.h"
@@ -95,6 +96,7 @@ bool Verify(const PublishOptions& options, Failure* failure) {
   const std::vector<std::string> differences = TreeDifferences(manifest, shown, copies);
   std::string text = "velkaris-publish: " + PrintablePath(paths.tree) + " against " +
                      PrintablePath(paths.manifest) + "\n";
+  if (!manifest.mirrors.empty()) text += "  mirrors: " + MirrorsText(manifest.mirrors) + "\n";
   for (const std::string& line : differences) text += "  " + line + "\n";
   if (differences.empty()) {
     Say(options.out, text + "the tree is as the manifest records it\n");

@@ -14,6 +14,7 @@ TEST(Manifest, ReadsBackWhatItWrites) {
   manifest.complete = false;
   manifest.first = -7;
   manifest.second = 2147483647;
+  manifest.mirrors = {"b.example", "a.example:8080"};
   platform::Sha256Digest digest{};
   ASSERT_TRUE(FromHex(kHash, &digest));
   manifest.patcher = publish::ManifestFile{0, true, digest, publish::FileStamp{12, -5}};
@@ -67,6 +68,7 @@ TEST(Manifest, RefusesDamageAndUnsafeNamesNamingTheLine) {
       {Sealed(head + "file 1 " + kHash + " 5 a.dat\n"), ManifestRead::kMalformed, "line 4"},
       {Sealed(head + "pending patcher_version\n"), ManifestRead::kMalformed, "line 4"},
       {Sealed(head + "launcher " + kHash + " - extra\n"), ManifestRead::kMalformed, "line 4"},
+      {Sealed(head + "mirror a.example\nmirror A.EXAMPLE\n"), ManifestRead::kMalformed, "line 5"},
   };
   for (const auto& c : cases) {
     publish::Manifest manifest;

@@ -97,7 +97,7 @@ TEST(MakePlan, EachOutcomeOfAFileAgainstTheLastReleaseAndTheTree) {
     }
 
     const publish::PlanInput input{&build,   &baseline,    true, &shown, &copies,
-                                   &present, std::nullopt, true, 30};
+                                   &present, std::nullopt, true, 30,     std::nullopt};
     publish::Plan plan;
     publish::Failure failure;
     if (o.refused) {

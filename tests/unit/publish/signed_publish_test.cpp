@@ -154,6 +154,43 @@ TEST_F(SignedPublish, ACopyChangedInTheTreeWithItsSizeAndTimePutBackIsReadBefore
   }
 }
 
+TEST_F(SignedPublish, MirrorsAreSignedKeptUntilChangedAndChangingThemRaisesNoNumber) {
+  SetBuild(u"a.dat", "a1");
+  SetBuild(kLauncherFileName, "launcher 1");
+  ASSERT_EQ(Run(Signed()), ExitCode::kOk);
+  const std::string withoutMirrors = ReadBytes(Tree() / "release_manifest");
+  const std::string record = TreeRecord();
+  const std::string list = ReadBytes(Tree() / kFileListName);
+  const std::string entries = withoutMirrors.substr(withoutMirrors.find('\n') + 1);
+
+  auto mirrored = Signed();
+  mirrored.mirrors = {"m1.example", "10.0.0.2:8080"};
+  std::string printed;
+  ASSERT_EQ(Run(mirrored, &printed), ExitCode::kOk) << LastMessage();
+  EXPECT_NE(printed.find("mirrors: m1.example, 10.0.0.2:8080 (was: none)"), std::string::npos)
+      << printed;
+  EXPECT_EQ(ReadBytes(Tree() / "release_manifest"),
+            "velkaris-release-manifest 2\nmirror m1.example\nmirror 10.0.0.2:8080\n" + entries);
+  EXPECT_TRUE(TreeVerifies());
+  EXPECT_EQ(TreeRecord(), record);
+  EXPECT_EQ(ReadBytes(Tree() / kFileListName), list);
+
+  // Kept by the next releases, and shown by --verify.
+  const auto kept = Snapshot();
+  ASSERT_EQ(Run(Signed()), ExitCode::kOk);
+  EXPECT_EQ(Snapshot(), kept);
+  auto verify = Options();
+  verify.verify = true;
+  ASSERT_EQ(Run(verify, &printed), ExitCode::kOk);
+  EXPECT_NE(printed.find("mirrors: m1.example, 10.0.0.2:8080\n"), std::string::npos) << printed;
+
+  auto cleared = Signed();
+  cleared.mirrors.emplace();
+  ASSERT_EQ(Run(cleared), ExitCode::kOk);
+  EXPECT_EQ(ReadBytes(Tree() / "release_manifest"), withoutMirrors);
+  EXPECT_TRUE(TreeVerifies());
+}
+
 TEST_F(SignedPublish, AKeyThatIsNotAP256PrivateKeyIsRefusedBeforeAnythingIsWritten) {
   for (const char* key : {"test-release.pub", "missing.key"}) {
     SCOPED_TRACE(key);
