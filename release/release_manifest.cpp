@@ -1,5 +1,6 @@
 #include "release/release_manifest.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <set>
@@ -12,10 +13,10 @@ constexpr std::string_view kMirrorKeyword = "mirror ";
 constexpr char kLineEnd = '\n';
 constexpr char kFieldSeparator = ' ';
 constexpr char16_t kListSeparator = u'\\';
-constexpr char kServerSeparator = '/';
-constexpr char16_t kLastByteValue = 0xFF;
-constexpr char kFirstPathByte = 0x21;  // printable ASCII without the blank
-constexpr char kLastPathByte = 0x7E;
+constexpr char16_t kServerSeparator = u'/';
+constexpr uint8_t kFirstPathByte = 0x21;  // printable ASCII without the blank
+constexpr uint8_t kLastPathByte = 0x7E;
+constexpr uint8_t kFirstWideByte = 0x80;
 constexpr size_t kMaxPathBytes = 127;  // a list name's limit
 constexpr size_t kMaxSizeDigits = 20;  // 2^64 - 1
 constexpr char kHexDigits[] = "0123456789abcdef";
@@ -96,7 +97,27 @@ bool IsHostName(std::string_view host) {
   }
 }
 
-bool IsPathByte(char c) { return c >= kFirstPathByte && c <= kLastPathByte && c != '\\'; }
+bool IsPrintableByte(uint8_t byte) {
+  return (byte >= kFirstPathByte && byte <= kLastPathByte) || byte >= kFirstWideByte;
+}
+
+// The path folded to lower case for comparing; false for a byte no server
+// path holds.
+bool FoldServerPath(std::string_view path, std::string* folded) {
+  *folded = FoldAscii(path);
+  for (size_t i = 0; i < path.size(); ++i) {
+    const auto byte = static_cast<uint8_t>(path[i]);
+    if (!IsPrintableByte(byte) || byte == '\\') return false;
+    // The second byte of a possible double-byte character keeps its value,
+    // which may be that of a letter.
+    if (byte >= kFirstWideByte && i + 1 < path.size() &&
+        IsPrintableByte(static_cast<uint8_t>(path[i + 1]))) {
+      (*folded)[i + 1] = path[i + 1];
+      ++i;
+    }
+  }
+  return true;
+}
 
 std::string PathOf(std::u16string_view name) {
   std::string path;
@@ -132,9 +153,6 @@ bool ParseLine(std::string_view line, std::string* path, platform::FileDigest* d
   if (error != std::errc() || stop != line.data() + sizeEnd) return false;
   const std::string_view pathText = line.substr(sizeEnd + 1);
   if (pathText.empty() || pathText.size() > kMaxPathBytes) return false;
-  for (char c : pathText) {
-    if (!IsPathByte(c)) return false;
-  }
   path->assign(pathText);
   return true;
 }
@@ -160,13 +178,13 @@ bool IsMirrorList(const std::vector<std::string>& mirrors) {
   return mirrors.size() <= kMaxMirrors;
 }
 
-bool ServerPathOfListName(std::u16string_view name, std::string* serverPath) {
-  serverPath->clear();
-  for (char16_t c : name) {
-    if (c > kLastByteValue) return false;
-    serverPath->push_back(c == kListSeparator ? kServerSeparator : static_cast<char>(c));
-  }
-  return true;
+bool ServerPathOfListName(std::u16string_view name, std::string* serverPath,
+                          const ListNameEncoder& encode) {
+  // Separators are replaced before encoding, where a second byte cannot
+  // be taken for one.
+  std::u16string path(name);
+  std::replace(path.begin(), path.end(), kListSeparator, kServerSeparator);
+  return encode(path, serverPath);
 }
 
 bool IsReleaseManifestName(std::u16string_view name) {
@@ -214,10 +232,14 @@ bool ParseReleaseManifest(std::string_view text, ReleaseManifest* manifest) {
     const size_t end = text.find(kLineEnd, start);
     if (end == std::string_view::npos) return false;
     std::string path;
+    std::string foldedPath;
     platform::FileDigest digest;
-    if (!ParseLine(text.substr(start, end - start), &path, &digest)) return false;
+    if (!ParseLine(text.substr(start, end - start), &path, &digest) ||
+        !FoldServerPath(path, &foldedPath)) {
+      return false;
+    }
     std::u16string name(path.begin(), path.end());
-    if (IsReleaseManifestName(name) || !folded.insert(FoldAscii(path)).second) return false;
+    if (IsReleaseManifestName(name) || !folded.insert(foldedPath).second) return false;
     manifest->entries.emplace(std::move(path), digest);
     start = end + 1;
   }
@@ -227,7 +249,8 @@ bool ParseReleaseManifest(std::string_view text, ReleaseManifest* manifest) {
   return true;
 }
 
-bool ListMatchesManifest(const FileVersionMap& list, const ReleaseManifest& manifest) {
+bool ListMatchesManifest(const FileVersionMap& list, const ReleaseManifest& manifest,
+                         const ListNameEncoder& encode) {
   size_t listed = 0;
   for (const auto& entry : manifest.entries) {
     if (!IsFixedPath(entry.first)) ++listed;
@@ -235,7 +258,7 @@ bool ListMatchesManifest(const FileVersionMap& list, const ReleaseManifest& mani
   if (listed != list.size()) return false;
   for (const auto& [name, number] : list) {
     std::string path;
-    if (!ServerPathOfListName(name, &path) || IsFixedPath(path) ||
+    if (!ServerPathOfListName(name, &path, encode) || IsFixedPath(path) ||
         manifest.entries.count(path) == 0) {
       return false;
     }

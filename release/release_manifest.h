@@ -54,9 +54,11 @@ bool IsMirrorAddress(std::string_view address);
 // ASCII case).
 bool IsMirrorList(const std::vector<std::string>& mirrors);
 
-// The server path of a list name: "\" becomes "/". False for a character
-// above 255, which no server path can hold.
-bool ServerPathOfListName(std::u16string_view name, std::string* serverPath);
+// The server path of a list name: its bytes in the list's code page, with
+// "/" where the name has "\" (a double-byte character's second byte of
+// the same value stays). False for a character with no form there.
+bool ServerPathOfListName(std::u16string_view name, std::string* serverPath,
+                          const ListNameEncoder& encode = EncodeAscii);
 // True for the names the launcher keeps a verified release under (the
 // manifest, its signature and the record), in any ASCII case (the install
 // folder's file system ignores it).
@@ -64,6 +66,11 @@ bool IsReleaseManifestName(std::u16string_view name);
 
 // The manifest's text, entries in server-path order.
 std::string FormatReleaseManifest(const ReleaseManifest& manifest);
+// Server paths as the manifest holds them: printable ASCII without the blank
+// and "\", and bytes above 0x7F, each of which may begin a double-byte
+// character whose second byte may be any printable one, "\" included.
+// Compared in any ASCII case, but for such second bytes.
+//
 // Strict: the header, mirror lines only under the second version's header
 // and before the entries (at least one, IsMirrorList), well-formed lines
 // each with a line end, no duplicate path (in any ASCII case), the record,
@@ -71,10 +78,11 @@ std::string FormatReleaseManifest(const ReleaseManifest& manifest);
 // at most kMaxReleaseManifestBytes.
 bool ParseReleaseManifest(std::string_view text, ReleaseManifest* manifest);
 
-// The list names exactly the manifest's listed files: each name has an
-// entry, and every entry other than the record, list, patcher and launcher
-// is a listed name.
-bool ListMatchesManifest(const FileVersionMap& list, const ReleaseManifest& manifest);
+// The list names exactly the manifest's listed files: each name (in UTF-16)
+// has an entry under its server path in the list's code page, and every
+// entry other than the record, list, patcher and launcher is a listed name.
+bool ListMatchesManifest(const FileVersionMap& list, const ReleaseManifest& manifest,
+                         const ListNameEncoder& encode = EncodeAscii);
 
 // Lower-case hexadecimal, 64 characters.
 std::string ToHex(const platform::Sha256Digest& digest);

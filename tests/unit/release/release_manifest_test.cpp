@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tests/support/test_code_page.h"
+
 namespace {
 
 const std::string kHash(64, 'a');
@@ -44,6 +46,14 @@ TEST(ReleaseManifest, ReadsOnlyAWellFormedManifest) {
       {"no path", kHeader + kRequired + kHash + " 1 \n", false},
       {"a blank in the path", kHeader + kRequired + kHash + " 1 a b\n", false},
       {"a backslash in the path", kHeader + kRequired + kHash + " 1 locales\\a\n", false},
+      // Code page 950: "\xB3\x5C" is one character, the second "\xA4\x41" and "\xA4\x61".
+      {"a double-byte character whose second byte is that of \"\\\"",
+       kHeader + kRequired + kHash + " 1 \xB3\x5C.txt\n", true},
+      {"paths that differ in the case of a second byte only",
+       kHeader + kRequired + kHash + " 1 \xA4\x41\n" + kHash + " 1 \xA4\x61\n", true},
+      {"a control byte after a byte above 0x7F", kHeader + kRequired + kHash + " 1 \xB3\x1F\n",
+       false},
+      {"DEL in the path", kHeader + kRequired + kHash + " 1 a\x7F\n", false},
       {"a path of 128 bytes", kHeader + kRequired + kHash + " 1 " + std::string(128, 'p') + "\n",
        false},
       {"the manifest itself", kHeader + kRequired + kHash + " 1 release_manifest\n", false},
@@ -73,6 +83,19 @@ TEST(ReleaseManifest, ReadsOnlyAWellFormedManifest) {
       EXPECT_EQ(again, manifest);
     }
   }
+}
+
+TEST(ReleaseManifest, AListMatchesItsManifestThroughTheListsCodePage) {
+  ReleaseManifest manifest;
+  ASSERT_TRUE(ParseReleaseManifest(
+      kHeader + kRequired + kHash + " 1 \xB3\x5C.txt\n" + kHash + " 2 locales/\xBB\xA1\n",
+      &manifest));
+  const FileVersionMap list = {{u"\u8A31.txt", 1}, {u"locales\\\u8AAA", 1}};
+  EXPECT_TRUE(ListMatchesManifest(list, manifest, EncodeTestCodePage));
+  EXPECT_FALSE(ListMatchesManifest(list, manifest));  // ASCII: the names have no server path
+  // The list's bytes read one byte a character: no such paths.
+  const FileVersionMap bytes = {{u"\u00B3\\.txt", 1}, {u"locales\\\u00BB\u00A1", 1}};
+  EXPECT_FALSE(ListMatchesManifest(bytes, manifest, EncodeTestCodePage));
 }
 
 TEST(ReleaseManifest, AMirrorIsAPlainHostNameOrIpv4AddressWithAnOptionalPort) {
