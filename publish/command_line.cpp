@@ -24,7 +24,7 @@ bool ParseWhole(const std::string& text, Number* number) {
 
 std::string UsageText() {
   return R"(Usage: velkaris-publish BUILD_FOLDER RELEASE_TREE [options]
-       velkaris-publish --verify RELEASE_TREE [--manifest FILE]
+       velkaris-publish --verify RELEASE_TREE [--manifest FILE] [--code-page N]
 
 Updates RELEASE_TREE, the folder the download server serves as /UploadData/,
 from the patcher build in BUILD_FOLDER: writes every file whose content
@@ -88,6 +88,13 @@ Options:
                       mirrors are kept; a new list signs anew and raises no
                       number
   --no-mirrors        with --signing-key: name no mirror from now on
+  --code-page N       the ANSI code page of the players' Windows, in which the
+                      launcher reads the list (default )" +
+         std::to_string(kDefaultCodePage) + R"(, Traditional
+                      Chinese): list names, release_manifest's paths, the
+                      tool's manifest and the tree's file names are written
+                      in it (build folder names are UTF-8); a name without a
+                      form there is refused. Keep one code page per tree
   --quiet             print errors only
   --help              print this text
 
@@ -106,7 +113,8 @@ Exit codes:
   3   build folder missing, unreadable, without VelkarisPatcher32.vke (or,
       signing, VelkarisLauncher.exe), or a file changed while it was copied
   4   a build file that cannot be published: a name the launcher cannot
-      fetch, or a link leading out of the build folder (all are listed)
+      fetch (or without a form in the code page), or a link leading out of
+      the build folder (all are listed)
   5   release tree or manifest unreadable, or a number in it at the top of
       its range, which a release would wrap
   6   writing the release tree or the manifest failed
@@ -162,6 +170,13 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
         return false;
       }
       options->second = second;
+    } else if (arg == "--code-page" && hasValue) {
+      if (!ParseWhole(PrintablePath(args[++i]), &options->codePage) ||
+          !IsListCodePage(options->codePage)) {
+        *problem = "--code-page needs the number of a Windows ANSI code page this system "
+                   "converts (950: Traditional Chinese)";
+        return false;
+      }
     } else if (arg == "--settle" && hasValue) {
       settles = true;
       if (!ParseWhole(PrintablePath(args[++i]), &options->settleSeconds) ||
@@ -172,7 +187,7 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
       }
     } else if (arg.rfind("--", 0) == 0) {
       const bool takesValue = arg == "--manifest" || arg == "--second" || arg == "--signing-key" ||
-                              arg == "--settle" || arg == "--mirror";
+                              arg == "--settle" || arg == "--mirror" || arg == "--code-page";
       *problem = hasValue || !takesValue ? "unknown option " + arg : arg + " needs a value";
       return false;
     } else {
@@ -184,7 +199,7 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
   if (options->verify) {
     if (positional.size() != 1 || options->dryRun || options->prune || options->second ||
         options->rebuildManifest || !options->signingKey.empty() || settles || mirrorsGiven) {
-      *problem = "--verify takes RELEASE_TREE alone (and --manifest)";
+      *problem = "--verify takes RELEASE_TREE alone (and --manifest, --code-page)";
       return false;
     }
     options->releaseTree = positional[0];

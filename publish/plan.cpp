@@ -97,11 +97,11 @@ int32_t NextFirstNumber(int32_t first) {
 
 // Numbers never go down: a hand-raised record or list number in the tree
 // counts as much as the manifest's.
-Manifest MergeShownNumbers(const Manifest& baseline, const TreeVersions& shown) {
+Manifest MergeShownNumbers(const Manifest& baseline, const TreeVersions& shown, CodePage codePage) {
   Manifest merged = baseline;
   if (shown.recordText) merged.first = std::max(merged.first, shown.first);
   for (const auto& [name, number] : shown.list) {
-    if (!ListNameProblem(name).empty()) continue;
+    if (!ListNameProblem(name, codePage).empty()) continue;
     ManifestFile& file =
         merged.files.try_emplace(name, ManifestFile{number, true, {}, {}}).first->second;
     file.number = std::max(file.number, number);
@@ -189,7 +189,7 @@ std::vector<SourceFile*> FilesToHashFirst(BuildContent* build, const Manifest& b
 }
 
 bool MakePlan(const PlanInput& input, Plan* plan, Failure* failure) {
-  const Manifest baseline = MergeShownNumbers(*input.baseline, *input.shown);
+  const Manifest baseline = MergeShownNumbers(*input.baseline, *input.shown, input.codePage);
   const BuildContent& build = *input.build;
   const TreeCopies& copies = *input.copies;
   *plan = Plan();
@@ -259,7 +259,7 @@ bool MakePlan(const PlanInput& input, Plan* plan, Failure* failure) {
   target.mirrors = input.mirrors.value_or(baseline.mirrors);
   plan->lastMirrors = baseline.mirrors;
   plan->recordText = FormatVersionRecord(target.first, target.second);
-  if (!FormatFileVersions(list, &plan->listText)) {
+  if (!ListText(list, input.codePage, &plan->listText)) {
     return Fail(failure, ExitCode::kUnsafeName,
                 "the file version list cannot be written so that the launcher reads it back "
                 "(a name it cannot hold, or more files than it reads)");

@@ -104,6 +104,7 @@ struct PlanInput {
   bool prune = false;
   uint32_t settleSeconds = 0;
   std::optional<std::vector<std::string>> mirrors;  // unset: the baseline's
+  CodePage codePage = kDefaultCodePage;
 };
 
 bool MakePlan(const PlanInput& input, Plan* plan, Failure* failure);

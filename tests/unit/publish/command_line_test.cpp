@@ -44,6 +44,10 @@ TEST(CommandLine, AcceptsTheDocumentedFormsAndNamesWhatIsWrong) {
       {{"build", "tree", "--signing-key", "k", "--mirror", "a.example", "--mirror", "A.example"},
        "each once"},
       {{"--verify", "tree", "--no-mirrors"}, "--verify takes RELEASE_TREE alone"},
+      {{"build", "tree", "--code-page", "936"}, nullptr},
+      {{"--verify", "tree", "--code-page", "65001"}, nullptr},
+      {{"build", "tree", "--code-page", "1200"}, "ANSI code page"},  // UTF-16: not ASCII
+      {{"build", "tree", "--code-page", "950x"}, "ANSI code page"},
   };
   for (const ArgumentCase& c : cases) {
     publish::PublishOptions options;

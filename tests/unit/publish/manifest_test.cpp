@@ -23,9 +23,11 @@ TEST(Manifest, ReadsBackWhatItWrites) {
   manifest.files[u"gone.dat"] = {9, false, std::nullopt, std::nullopt};
   manifest.pending = {u"VelkarisPatcher32.vke", u"locales\\a.txt"};
 
+  std::string text;
+  ASSERT_TRUE(publish::FormatManifest(manifest, publish::kDefaultCodePage, &text));
   publish::Manifest read;
   std::string problem;
-  ASSERT_EQ(publish::ParseManifest(publish::FormatManifest(manifest), &read, &problem),
+  ASSERT_EQ(publish::ParseManifest(text, publish::kDefaultCodePage, &read, &problem),
             publish::ManifestRead::kRead)
       << problem;
   EXPECT_EQ(read, manifest);
@@ -73,7 +75,9 @@ TEST(Manifest, RefusesDamageAndUnsafeNamesNamingTheLine) {
   for (const auto& c : cases) {
     publish::Manifest manifest;
     std::string problem;
-    EXPECT_EQ(publish::ParseManifest(c.text, &manifest, &problem), c.result) << c.text;
+    EXPECT_EQ(publish::ParseManifest(c.text, publish::kDefaultCodePage, &manifest, &problem),
+              c.result)
+        << c.text;
     EXPECT_NE(problem.find(c.problem), std::string::npos) << c.text << ": " << problem;
   }
 }

@@ -28,7 +28,8 @@ class SignedPublish : public PublishTest {
                             ReadBytes(Tree() / "release_manifest.sig"), key, &manifest)) {
       return ::testing::AssertionFailure() << "the signature does not hold";
     }
-    if (!ListMatchesManifest(TreeList(), manifest)) {
+    if (!ListMatchesManifest(ListAsPlayersRead(Tree()), manifest,
+                             publish::EncoderOf(publish::kDefaultCodePage))) {
       return ::testing::AssertionFailure() << "the list does not name the manifest's files";
     }
     for (const auto& [path, digest] : manifest.entries) {
@@ -142,7 +143,7 @@ TEST_F(SignedPublish, ACopyChangedInTheTreeWithItsSizeAndTimePutBackIsReadBefore
   ASSERT_EQ(Run(Signed()), ExitCode::kOk);
   for (const std::u16string name : {u"a.dat", kPatcherFileName, kLauncherFileName}) {
     SCOPED_TRACE(publish::Printable(name));
-    const fs::path copy = publish::PathBelow(Tree(), name);
+    const fs::path copy = TreePath(name);
     const fs::file_time_type time = fs::last_write_time(copy);
     std::string bytes = ReadBytes(copy);
     bytes.back() = 'X';
@@ -150,7 +151,7 @@ TEST_F(SignedPublish, ACopyChangedInTheTreeWithItsSizeAndTimePutBackIsReadBefore
     fs::last_write_time(copy, time);
     ASSERT_EQ(Run(Signed()), ExitCode::kOk) << LastMessage();
     EXPECT_TRUE(TreeVerifies());
-    EXPECT_EQ(TreeFile(name), ReadBytes(publish::PathBelow(Build(), name)));
+    EXPECT_EQ(TreeFile(name), ReadBytes(BuildPath(name)));
   }
 }
 
@@ -189,6 +190,37 @@ TEST_F(SignedPublish, MirrorsAreSignedKeptUntilChangedAndChangingThemRaisesNoNum
   ASSERT_EQ(Run(cleared), ExitCode::kOk);
   EXPECT_EQ(ReadBytes(Tree() / "release_manifest"), withoutMirrors);
   EXPECT_TRUE(TreeVerifies());
+}
+
+TEST_F(SignedPublish, TraditionalChineseNamesAreListedServedAndSignedInCodePage950) {
+  const std::u16string xuGongGai = u"\u8A31\u529F\u84CB.txt";    // 許功蓋.txt
+  const std::u16string shuoMing = u"locales\\\u8AAA\u660E.txt";  // locales\說明.txt
+  const std::string xuGongGaiBytes = "\xB3\x5C\xA5\x5C\xBB\x5C.txt";
+  const std::string shuoMingBytes = "\xBB\xA1\xA9\xFA.txt";
+  SetBuild(kLauncherFileName, "launcher 1");
+  SetBuild(xuGongGai, "x");
+  SetBuild(shuoMing, "y");
+  ASSERT_EQ(Run(Signed()), ExitCode::kOk) << LastMessage();
+
+  EXPECT_EQ(ReadBytes(Tree() / kFileListName),
+            "locales\\" + shuoMingBytes + " 1\r\n" + xuGongGaiBytes + " 1\r\n");
+  EXPECT_EQ(ReadBytes(Tree() / xuGongGaiBytes), "x");
+  EXPECT_EQ(ReadBytes(Tree() / "locales" / shuoMingBytes), "y");
+  const std::string signedText = ReadBytes(Tree() / "release_manifest");
+  EXPECT_NE(signedText.find(" 1 " + xuGongGaiBytes + "\n"), std::string::npos);
+  EXPECT_NE(signedText.find(" 1 locales/" + shuoMingBytes + "\n"), std::string::npos);
+  EXPECT_TRUE(TreeVerifies());
+  Client fresh;
+  fresh.Update(Tree());
+  EXPECT_EQ(fresh.fetched, (Names{shuoMing, xuGongGai}));
+  EXPECT_EQ(fresh.files[xuGongGai], "x");
+  EXPECT_EQ(fresh.files[shuoMing], "y");
+
+  // The tool's manifest holds the same bytes and reads them back.
+  EXPECT_NE(ReadBytes(Manifest()).find(" locales\\" + shuoMingBytes + "\n"), std::string::npos);
+  const auto published = Snapshot();
+  ASSERT_EQ(Run(Signed()), ExitCode::kOk) << LastMessage();
+  EXPECT_EQ(Snapshot(), published);
 }
 
 TEST_F(SignedPublish, AKeyThatIsNotAP256PrivateKeyIsRefusedBeforeAnythingIsWritten) {

@@ -182,8 +182,7 @@ TEST_F(PublishTest, TheTreeAndTheManifestDisagreeAndNoPlayerIsLeftBehind) {
     // The player ends with the build's bytes, whatever the tree held.
     player.Update(Tree());
     for (const char16_t* name : {u"a.dat", u"b.dat"}) {
-      EXPECT_EQ(player.files[name], ReadBytes(publish::PathBelow(Build(), name)))
-          << publish::Printable(name);
+      EXPECT_EQ(player.files[name], ReadBytes(BuildPath(name))) << publish::Printable(name);
     }
     EXPECT_EQ(Run(verify), ExitCode::kOk) << LastMessage();
   }
