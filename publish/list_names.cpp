@@ -14,6 +14,7 @@ namespace {
 constexpr char16_t kListSeparator = u'\\';
 constexpr uint32_t kFirstPrintable = 0x20;
 constexpr uint32_t kLastPrintable = 0x7E;
+constexpr uint32_t kLastAscii = 0x7F;
 constexpr uint32_t kLastControl = 0x9F;
 constexpr size_t kEscapeBuffer = 16;
 // Windows' ANSI code pages: single-byte, double-byte (a character's first
@@ -41,6 +42,8 @@ bool EndsWithFolded(std::u16string_view name, std::u16string_view suffix) {
   return name.size() >= suffix.size() &&
          FoldAscii(name.substr(name.size() - suffix.size())) == FoldAscii(suffix);
 }
+
+bool IsAscii(char byte) { return static_cast<uint8_t>(byte) <= kLastAscii; }
 
 bool IsPrintableAscii(uint32_t value) {
   return value >= kFirstPrintable && value <= kLastPrintable;
@@ -81,13 +84,20 @@ std::string PrintableNative(const Native& native) {
 
 }  // namespace
 
+// ASCII is itself in every code page a list may be in (IsListCodePage), so
+// most names need no conversion.
 bool CodePageBytes(std::u16string_view name, CodePage codePage, std::string* bytes) {
+  if (EncodeAscii(name, bytes)) return true;
   std::u16string back;
   return EncodeInCodePage(codePage, name, bytes) && DecodeFromCodePage(codePage, *bytes, &back) &&
          back == name;
 }
 
 bool NameOfCodePageBytes(std::string_view bytes, CodePage codePage, std::u16string* name) {
+  if (std::all_of(bytes.begin(), bytes.end(), [](char byte) { return IsAscii(byte); })) {
+    name->assign(bytes.begin(), bytes.end());
+    return true;
+  }
   std::string back;
   return DecodeFromCodePage(codePage, bytes, name) && EncodeInCodePage(codePage, *name, &back) &&
          back == bytes;
@@ -109,7 +119,8 @@ bool IsListCodePage(CodePage codePage) {
     ascii.push_back(static_cast<char16_t>(c));
   }
   std::string bytes;
-  return CodePageBytes(ascii, codePage, &bytes) && bytes == std::string(ascii.begin(), ascii.end());
+  return EncodeInCodePage(codePage, ascii, &bytes) &&
+         bytes == std::string(ascii.begin(), ascii.end());
 }
 
 std::string ListNameProblem(std::u16string_view name, CodePage codePage) {
