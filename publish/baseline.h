@@ -15,7 +15,7 @@ namespace publish {
 // when `rebuild` is set, as the tree itself shows it (its version files and
 // the hashes of its files).
 bool LoadBaseline(const std::filesystem::path& tree, const std::filesystem::path& manifestPath,
-                  bool rebuild, std::FILE* progressOut, Manifest* baseline, bool* fromManifest,
-                  std::vector<std::string>* notes, Failure* failure);
+                  CodePage codePage, bool rebuild, std::FILE* progressOut, Manifest* baseline,
+                  bool* fromManifest, std::vector<std::string>* notes, Failure* failure);
 
 }  // namespace publish

@@ -13,6 +13,7 @@ namespace fs = std::filesystem;
 
 struct Scan {
   fs::path folder;  // resolved
+  CodePage codePage = kDefaultCodePage;
   BuildContent* build = nullptr;
   std::vector<std::string> refused;
 };
@@ -45,7 +46,7 @@ bool AddFile(Scan* scan, const fs::directory_entry& entry, Failure* failure) {
       (file.name == kPatcherFileName ? scan->build->patcher : scan->build->launcher.emplace()) = file;
       return true;
     }
-    problem = ListNameProblem(file.name);
+    problem = ListNameProblem(file.name, scan->codePage);
   }
   if (!problem.empty()) {
     scan->refused.push_back(PrintablePath(relative) + ": " + problem);
@@ -130,14 +131,15 @@ bool ReadStamp(const fs::path& path, FileStamp* stamp) {
   return !error;
 }
 
-bool ScanBuildFolder(const fs::path& folder, BuildContent* build, Failure* failure) {
+bool ScanBuildFolder(const fs::path& folder, CodePage codePage, BuildContent* build,
+                     Failure* failure) {
   *build = BuildContent();
   std::error_code error;
   if (!fs::is_directory(folder, error)) {
     return Fail(failure, ExitCode::kBuildUnreadable,
                 "the build folder " + PrintablePath(folder) + " is not a folder");
   }
-  Scan scan{fs::canonical(folder, error), build, {}};
+  Scan scan{fs::canonical(folder, error), codePage, build, {}};
   if (error) {
     return Fail(failure, ExitCode::kBuildUnreadable,
                 "cannot read the build folder " + PrintablePath(folder) + ": " + error.message());

@@ -8,6 +8,7 @@
 
 #include "platform/crypto.h"
 #include "publish/failure.h"
+#include "publish/list_names.h"
 #include "publish/manifest.h"
 #include "release/release_manifest.h"
 
@@ -36,7 +37,8 @@ std::vector<SourceFile*> AllFiles(BuildContent* build);
 // Finds the files and checks every name; all refused names are reported
 // together (kUnsafeName), each with its reason. A link is followed only to a
 // file inside the folder. Hashes are not computed.
-bool ScanBuildFolder(const std::filesystem::path& folder, BuildContent* build, Failure* failure);
+bool ScanBuildFolder(const std::filesystem::path& folder, CodePage codePage, BuildContent* build,
+                     Failure* failure);
 
 // True when `inner` is `outer` or lies below it; both absolute and normal.
 bool IsWithin(const std::filesystem::path& inner, const std::filesystem::path& outer);

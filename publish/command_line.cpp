@@ -1,9 +1,11 @@
 #include "publish/command_line.h"
 
 #include <charconv>
+#include <utility>
 
 #include "publish/list_names.h"
 #include "publish/verify.h"
+#include "release/release_manifest.h"
 
 namespace publish {
 
@@ -22,7 +24,7 @@ bool ParseWhole(const std::string& text, Number* number) {
 
 std::string UsageText() {
   return R"(Usage: velkaris-publish BUILD_FOLDER RELEASE_TREE [options]
-       velkaris-publish --verify RELEASE_TREE [--manifest FILE]
+       velkaris-publish --verify RELEASE_TREE [--manifest FILE] [--code-page N]
 
 Updates RELEASE_TREE, the folder the download server serves as /UploadData/,
 from the patcher build in BUILD_FOLDER: writes every file whose content
@@ -32,9 +34,10 @@ meanwhile never see a version that announces files not yet there. Run it
 again after an interruption and it finishes the job. One run at a time per
 tree: a second one stops at once (exit code 8).
 
-BUILD_FOLDER holds )" + Printable(kPatcherFileName) + R"(, optionally the launcher copy
-)" + Printable(kLauncherFileName) + R"(, and the accompanying files, at the top or in
-"locales"; every accompanying file goes into patcher_files_version. Links
+BUILD_FOLDER holds )" + Printable(kPatcherFileName) + R"(, the launcher copy
+)" + Printable(kLauncherFileName) + R"( (optional unless signing), and the accompanying files,
+at the top or in "locales"; every accompanying file goes into
+patcher_files_version. Links
 are followed only to files inside BUILD_FOLDER. A file whose content changed
 gets its number raised by one, a new file starts at 1; patcher_version's
 first number rises by one when the patcher or a listed file changed.
@@ -70,12 +73,28 @@ Options:
   --signing-key KEY   sign the release with KEY, the operator's P-256 private
                       key in PEM: writes release_manifest (server path, size
                       and SHA-256 of the record, the list, the patcher, the
-                      launcher when the build holds it, and every listed
+                      launcher, which the build must hold, and every listed
                       file) and release_manifest.sig
                       after the files and before the list and the record;
                       launchers built with LAUNCHER_RELEASE_KEY set to its
                       public half take nothing else. Without it nothing is
                       signed
+  --mirror HOST[:PORT]
+                      with --signing-key: a server that serves the same tree
+                      under /UploadData/, named in release_manifest (a host
+                      name or an IPv4 address); repeat it in order of
+                      preference, up to )" +
+         std::to_string(kMaxMirrors) + R"( times. Without it the last release's
+                      mirrors are kept; a new list signs anew and raises no
+                      number
+  --no-mirrors        with --signing-key: name no mirror from now on
+  --code-page N       the ANSI code page of the players' Windows, in which the
+                      launcher reads the list (default )" +
+         std::to_string(kDefaultCodePage) + R"(, Traditional
+                      Chinese): list names, release_manifest's paths, the
+                      tool's manifest and the tree's file names are written
+                      in it (build folder names are UTF-8); a name without a
+                      form there is refused. Keep one code page per tree
   --quiet             print errors only
   --help              print this text
 
@@ -91,11 +110,13 @@ the old key until the launchers built with it are gone
 Exit codes:
   0   published, nothing to publish, or (--verify) the tree matches
   2   bad command line
-  3   build folder missing, unreadable, without )" + Printable(kPatcherFileName) + R"(, or a
-      file changed while it was copied
+  3   build folder missing, unreadable, without )" + Printable(kPatcherFileName) + R"( (or,
+      signing, )" + Printable(kLauncherFileName) + R"(), or a file changed while it was copied
   4   a build file that cannot be published: a name the launcher cannot
-      fetch, or a link leading out of the build folder (all are listed)
-  5   release tree or manifest unreadable
+      fetch (or without a form in the code page), or a link leading out of
+      the build folder (all are listed)
+  5   release tree or manifest unreadable, or a number in it at the top of
+      its range, which a release would wrap
   6   writing the release tree or the manifest failed
   7   not enough free space for the release tree
   8   another run holds the tree's lock
@@ -110,6 +131,8 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
   *help = false;
   std::vector<std::filesystem::path> positional;
   bool settles = false;
+  std::vector<std::string> mirrors;
+  bool noMirrors = false;
   for (size_t i = 0; i < args.size(); ++i) {
     // Options are ASCII; anything else never matches one.
     const std::string arg = PrintablePath(args[i]);
@@ -130,6 +153,16 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
       options->manifest = args[++i];
     } else if (arg == "--signing-key" && hasValue) {
       options->signingKey = args[++i];
+    } else if (arg == "--mirror" && hasValue) {
+      const std::string mirror = PrintablePath(args[++i]);
+      if (!IsMirrorAddress(mirror)) {
+        *problem = "--mirror needs HOST or HOST:PORT (a host name or an IPv4 address, a port " +
+                   std::string("from 1 to 65535), not ") + mirror;
+        return false;
+      }
+      mirrors.push_back(mirror);
+    } else if (arg == "--no-mirrors") {
+      noMirrors = true;
     } else if (arg == "--second" && hasValue) {
       int32_t second = 0;
       if (!ParseWhole(PrintablePath(args[++i]), &second)) {
@@ -137,6 +170,13 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
         return false;
       }
       options->second = second;
+    } else if (arg == "--code-page" && hasValue) {
+      if (!ParseWhole(PrintablePath(args[++i]), &options->codePage) ||
+          !IsListCodePage(options->codePage)) {
+        *problem = "--code-page needs the number of a Windows ANSI code page this system "
+                   "converts (950: Traditional Chinese)";
+        return false;
+      }
     } else if (arg == "--settle" && hasValue) {
       settles = true;
       if (!ParseWhole(PrintablePath(args[++i]), &options->settleSeconds) ||
@@ -146,8 +186,8 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
         return false;
       }
     } else if (arg.rfind("--", 0) == 0) {
-      const bool takesValue =
-          arg == "--manifest" || arg == "--second" || arg == "--signing-key" || arg == "--settle";
+      const bool takesValue = arg == "--manifest" || arg == "--second" || arg == "--signing-key" ||
+                              arg == "--settle" || arg == "--mirror" || arg == "--code-page";
       *problem = hasValue || !takesValue ? "unknown option " + arg : arg + " needs a value";
       return false;
     } else {
@@ -155,10 +195,11 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
     }
   }
   if (*help) return true;
+  const bool mirrorsGiven = noMirrors || !mirrors.empty();
   if (options->verify) {
     if (positional.size() != 1 || options->dryRun || options->prune || options->second ||
-        options->rebuildManifest || !options->signingKey.empty() || settles) {
-      *problem = "--verify takes RELEASE_TREE alone (and --manifest)";
+        options->rebuildManifest || !options->signingKey.empty() || settles || mirrorsGiven) {
+      *problem = "--verify takes RELEASE_TREE alone (and --manifest, --code-page)";
       return false;
     }
     options->releaseTree = positional[0];
@@ -167,6 +208,22 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
   if (positional.size() != kPositionalCount) {
     *problem = "give BUILD_FOLDER and RELEASE_TREE";
     return false;
+  }
+  if (mirrorsGiven) {
+    if (noMirrors && !mirrors.empty()) {
+      *problem = "give --mirror or --no-mirrors, not both";
+      return false;
+    }
+    if (options->signingKey.empty()) {
+      *problem = "--mirror and --no-mirrors need --signing-key: only the signed release manifest "
+                 "names mirrors";
+      return false;
+    }
+    if (!IsMirrorList(mirrors)) {
+      *problem = "give at most " + std::to_string(kMaxMirrors) + " mirrors, each once";
+      return false;
+    }
+    options->mirrors = std::move(mirrors);
   }
   options->buildFolder = positional[0];
   options->releaseTree = positional[1];

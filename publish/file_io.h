@@ -1,19 +1,35 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <string>
+#include <string_view>
 
 #include "platform/unique_owner.h"
 
 // The file calls the tool needs beyond std::filesystem, one implementation
 // per platform: C streams by native path (errno tells why a write failed, a
-// full disk included), putting data on the disk, and the tree's lock.
+// full disk included), putting data on the disk, the tree's lock, and file
+// names in a code page.
 namespace publish {
 
 using UniqueFile = platform::UniqueOwner<platform::FileTraits>;
 
 // Binary C stream; mode as for fopen ("rb", "wb"). Null on failure, errno set.
 UniqueFile OpenFile(const std::filesystem::path& path, const char* mode);
+
+// A new file, open for writing, made only where nothing lies yet, not even
+// a link: a link planted at the name is never followed, so no other file is
+// written or given our mode. Readable by all (mode 0644 where files have
+// modes) whatever the umask.
+// Null on failure, errno set (EEXIST when something lies there).
+UniqueFile CreateNewFile(const std::filesystem::path& path);
+
+// Sets an open file's modification time through its handle, in the ticks of
+// std::filesystem::file_time_type; flushes the stream first, so nothing
+// written later moves the time. False with errno set on failure.
+bool SetModificationTime(std::FILE* file, int64_t ticks);
 
 // Flushes the stream and has the system put the file's data on the disk, so
 // a rename that follows never makes a half-written file visible after a
@@ -31,6 +47,23 @@ bool SyncStagedFile(std::FILE* file);
 // Puts every file staged below `folder` on the disk before they are renamed
 // into place. False with errno set on failure.
 bool SyncStagedFiles(const std::filesystem::path& folder);
+
+// Code pages by Windows' numbers (950: Traditional Chinese, Big5; 65001:
+// UTF-8). Exact forms only, no best fit and no default character: false
+// when a character (or a byte sequence) has no form in the other encoding,
+// or the system does not know the code page.
+inline constexpr uint32_t kUtf8CodePage = 65001;
+bool EncodeInCodePage(uint32_t codePage, std::u16string_view text, std::string* bytes);
+bool DecodeFromCodePage(uint32_t codePage, std::string_view bytes, std::u16string* text);
+
+// A part of a native path as text; POSIX names are UTF-8 bytes, and false
+// when they are not.
+bool NativeNameText(const std::filesystem::path& part, std::u16string* text);
+// The native name of a part of a list name in the release tree. On POSIX
+// its bytes in `codePage`: a web server finds a file by the bytes of the
+// request, and players request the code page's. On Windows the name itself.
+// False when it has no form there.
+bool NativeTreeName(uint32_t codePage, std::u16string_view part, std::filesystem::path* name);
 
 // An exclusive lock on a file, held until the object goes; the system drops
 // it when the process ends, however it ends.

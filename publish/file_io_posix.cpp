@@ -1,16 +1,62 @@
 #include "publish/file_io.h"
 
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
+#include <chrono>
+#include <cstring>
 
 namespace publish {
 
 namespace {
 
 constexpr mode_t kLockFileMode = 0644;
+// The web server reads the tree as another user.
+constexpr mode_t kPublishedFileMode = 0644;
+
+// The most bytes a UTF-16 unit takes in any code page, and a character of
+// a code page in UTF-16 units; with room for a shift sequence at the end.
+constexpr size_t kMaxBytesPerUnit = 4;
+constexpr size_t kMaxUnitsPerByte = 2;
+constexpr size_t kShiftBytes = 8;
+static_assert(std::endian::native == std::endian::little, "char16_t text is UTF-16LE");
+constexpr char kUtf16[] = "UTF-16LE";
+constexpr size_t kIconvFailed = static_cast<size_t>(-1);
+
+struct IconvTraits {
+  using Handle = iconv_t;
+  static Handle Empty() { return reinterpret_cast<iconv_t>(-1); }
+  static bool IsValid(Handle handle) { return handle != Empty(); }
+  static void Close(Handle handle) { iconv_close(handle); }
+};
+
+std::string IconvName(uint32_t codePage) {
+  return codePage == kUtf8CodePage ? "UTF-8" : "CP" + std::to_string(codePage);
+}
+
+// Without //TRANSLIT iconv stops at a character it cannot convert; one it
+// converts only approximately is counted, and refused here.
+bool Convert(const std::string& to, const std::string& from, std::string_view in, size_t limit,
+             std::string* out) {
+  const platform::UniqueOwner<IconvTraits> converter(iconv_open(to.c_str(), from.c_str()));
+  if (!converter) return false;
+  out->assign(limit, '\0');
+  char* inNext = const_cast<char*>(in.data());
+  size_t inLeft = in.size();
+  char* outNext = out->data();
+  size_t outLeft = out->size();
+  if (iconv(converter.get(), &inNext, &inLeft, &outNext, &outLeft) != 0 ||
+      iconv(converter.get(), nullptr, nullptr, &outNext, &outLeft) == kIconvFailed) {
+    return false;
+  }
+  out->resize(out->size() - outLeft);
+  return true;
+}
 
 struct Descriptor {
   int fd = -1;
@@ -32,6 +78,32 @@ UniqueFile OpenFile(const std::filesystem::path& path, const char* mode) {
   return UniqueFile(std::fopen(path.c_str(), mode));
 }
 
+UniqueFile CreateNewFile(const std::filesystem::path& path) {
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPublishedFileMode);
+  if (fd < 0) return UniqueFile();
+  // Through the descriptor: the name may already lead elsewhere.
+  std::FILE* file = fchmod(fd, kPublishedFileMode) == 0 ? fdopen(fd, "wb") : nullptr;
+  if (file == nullptr) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+  }
+  return UniqueFile(file);
+}
+
+bool SetModificationTime(std::FILE* file, int64_t ticks) {
+  using std::chrono::duration_cast;
+  const auto time = std::chrono::file_clock::to_sys(
+      std::filesystem::file_time_type(std::filesystem::file_time_type::duration(ticks)));
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(time);
+  const timespec times[2] = {
+      {0, UTIME_OMIT},
+      {static_cast<time_t>(seconds.time_since_epoch().count()),
+       static_cast<long>(duration_cast<std::chrono::nanoseconds>(time - seconds).count())}};
+  return std::fflush(file) == 0 && futimens(fileno(file), times) == 0;
+}
+
 bool SyncFile(std::FILE* file) { return std::fflush(file) == 0 && fsync(fileno(file)) == 0; }
 
 bool StartWriteback(std::FILE* file) {
@@ -44,6 +116,35 @@ bool SyncStagedFile(std::FILE* file) { return StartWriteback(file); }
 bool SyncStagedFiles(const std::filesystem::path& folder) {
   const Descriptor directory(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   return directory.fd >= 0 && syncfs(directory.fd) == 0;
+}
+
+bool EncodeInCodePage(uint32_t codePage, std::u16string_view text, std::string* bytes) {
+  const std::string_view units(reinterpret_cast<const char*>(text.data()),
+                               text.size() * sizeof(char16_t));
+  return Convert(IconvName(codePage), kUtf16, units, text.size() * kMaxBytesPerUnit + kShiftBytes,
+                 bytes);
+}
+
+bool DecodeFromCodePage(uint32_t codePage, std::string_view bytes, std::u16string* text) {
+  std::string units;
+  if (!Convert(kUtf16, IconvName(codePage), bytes,
+               bytes.size() * kMaxUnitsPerByte * sizeof(char16_t), &units)) {
+    return false;
+  }
+  text->resize(units.size() / sizeof(char16_t));
+  std::memcpy(text->data(), units.data(), text->size() * sizeof(char16_t));
+  return true;
+}
+
+bool NativeNameText(const std::filesystem::path& part, std::u16string* text) {
+  return DecodeFromCodePage(kUtf8CodePage, part.native(), text);
+}
+
+bool NativeTreeName(uint32_t codePage, std::u16string_view part, std::filesystem::path* name) {
+  std::string bytes;
+  if (!EncodeInCodePage(codePage, part, &bytes)) return false;
+  *name = std::filesystem::path(std::move(bytes));
+  return true;
 }
 
 FileLock::FileLock() = default;

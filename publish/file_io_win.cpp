@@ -1,9 +1,13 @@
 #include "publish/file_io.h"
 
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <limits>
 #include <string>
 
 namespace publish {
@@ -24,6 +28,64 @@ UniqueFile OpenFile(const std::filesystem::path& path, const char* mode) {
   return UniqueFile(_wfopen(path.c_str(), wideMode.c_str()));
 }
 
+namespace {
+
+// FILETIME counts 100 ns from 1601; the system clock counts from 1970.
+constexpr int64_t kFileTimeOf1970 = 116444736000000000;
+using FileTimeTicks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
+
+constexpr size_t kMaxConvertedUnits = std::numeric_limits<int>::max();
+
+int ErrnoOf(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    default:
+      return EACCES;
+  }
+}
+
+}  // namespace
+
+UniqueFile CreateNewFile(const std::filesystem::path& path) {
+  // CREATE_NEW fails where anything lies, a link included; opening the
+  // reparse point itself keeps any link from being followed.
+  const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = ErrnoOf(GetLastError());
+    return UniqueFile();
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    errno = EACCES;
+    return UniqueFile();
+  }
+  std::FILE* file = _fdopen(fd, "wb");
+  if (file == nullptr) _close(fd);
+  return UniqueFile(file);
+}
+
+bool SetModificationTime(std::FILE* file, int64_t ticks) {
+  const auto time = std::chrono::file_clock::to_sys(
+      std::filesystem::file_time_type(std::filesystem::file_time_type::duration(ticks)));
+  const int64_t fileTime =
+      std::chrono::duration_cast<FileTimeTicks>(time.time_since_epoch()).count() + kFileTimeOf1970;
+  ULARGE_INTEGER value{};
+  value.QuadPart = static_cast<uint64_t>(fileTime);
+  const FILETIME written = {value.LowPart, value.HighPart};
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  if (std::fflush(file) != 0) return false;
+  if (SetFileTime(handle, nullptr, nullptr, &written)) return true;
+  errno = ErrnoOf(GetLastError());
+  return false;
+}
+
 bool SyncFile(std::FILE* file) { return std::fflush(file) == 0 && _commit(_fileno(file)) == 0; }
 
 bool StartWriteback(std::FILE* file) { return std::fflush(file) == 0; }
@@ -32,6 +94,54 @@ bool StartWriteback(std::FILE* file) { return std::fflush(file) == 0; }
 bool SyncStagedFile(std::FILE* file) { return SyncFile(file); }
 
 bool SyncStagedFiles(const std::filesystem::path&) { return true; }
+
+bool EncodeInCodePage(uint32_t codePage, std::u16string_view text, std::string* bytes) {
+  bytes->clear();
+  if (text.empty()) return true;
+  if (text.size() > kMaxConvertedUnits) return false;
+  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+  const int units = static_cast<int>(text.size());
+  // No best fit: it turns characters into others, "\" among them. UTF-8
+  // takes neither that flag nor a default character.
+  const bool utf8 = codePage == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  BOOL usedDefault = FALSE;
+  BOOL* usedDefaultOut = utf8 ? nullptr : &usedDefault;
+  const int size =
+      WideCharToMultiByte(codePage, flags, wide, units, nullptr, 0, nullptr, usedDefaultOut);
+  if (size <= 0 || usedDefault) return false;
+  bytes->resize(static_cast<size_t>(size));
+  return WideCharToMultiByte(codePage, flags, wide, units, bytes->data(), size, nullptr,
+                             usedDefaultOut) == size &&
+         !usedDefault;
+}
+
+bool DecodeFromCodePage(uint32_t codePage, std::string_view bytes, std::u16string* text) {
+  text->clear();
+  if (bytes.empty()) return true;
+  if (bytes.size() > kMaxConvertedUnits) return false;
+  const int length = static_cast<int>(bytes.size());
+  const int units =
+      MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
+  if (units <= 0) return false;
+  text->resize(static_cast<size_t>(units));
+  return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length,
+                             reinterpret_cast<wchar_t*>(text->data()), units) == units;
+}
+
+bool NativeNameText(const std::filesystem::path& part, std::u16string* text) {
+  const std::wstring& native = part.native();
+  text->assign(native.begin(), native.end());
+  return true;
+}
+
+bool NativeTreeName(uint32_t codePage, std::u16string_view part, std::filesystem::path* name) {
+  std::string bytes;
+  if (!EncodeInCodePage(codePage, part, &bytes)) return false;
+  // The file system holds UTF-16 names.
+  *name = std::filesystem::path(std::wstring(part.begin(), part.end()));
+  return true;
+}
 
 FileLock::FileLock() = default;
 FileLock::~FileLock() = default;

@@ -19,8 +19,6 @@ constexpr size_t kSmallChunkBytes = size_t{64} << 10;
 // A large copy has the disk write behind it every so often, rather than
 // leaving all of it to the sync before the renames.
 constexpr uint64_t kWritebackBytes = uint64_t{8} << 20;
-constexpr fs::perms kFileMode =
-    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
 constexpr fs::perms kFolderMode = fs::perms::owner_all | fs::perms::group_read |
                                   fs::perms::group_exec | fs::perms::others_read |
                                   fs::perms::others_exec;
@@ -61,15 +59,21 @@ bool Stream(const fs::path& source, ExitCode readError, std::FILE* copy, const f
   return true;
 }
 
-// Closes a fully written file and gives it the mode every published file has.
+// A temporary name is ours while the lock is held: whatever lies there (a
+// stale copy, or a link someone planted) goes, and the file is made anew
+// without following anything planted since.
+bool CreateTemporary(const fs::path& path, UniqueFile* file, Failure* failure) {
+  std::error_code ignored;
+  fs::remove(path, ignored);
+  *file = CreateNewFile(path);
+  if (*file) return true;
+  return FailWrite(failure, "cannot create " + PrintablePath(path), LastError());
+}
+
+// Closes a fully written file.
 bool FinishFile(UniqueFile file, const fs::path& path, Failure* failure) {
-  const std::string shown = PrintablePath(path);
-  if (std::fclose(file.release()) != 0)
-    return FailWrite(failure, "cannot write " + shown, LastError());
-  std::error_code error;
-  fs::permissions(path, kFileMode, error);
-  if (error) return FailWrite(failure, "cannot set the mode of " + shown, error);
-  return true;
+  if (std::fclose(file.release()) == 0) return true;
+  return FailWrite(failure, "cannot write " + PrintablePath(path), LastError());
 }
 
 }  // namespace
@@ -157,12 +161,11 @@ bool CreateFolders(const fs::path& folder, Failure* failure) {
 
 bool StageBytes(std::string_view bytes, StagedFile* staged, Failure* failure) {
   if (!CreateFolders(staged->Target().parent_path(), failure)) return false;
-  const std::string shown = PrintablePath(staged->Temporary());
-  UniqueFile out = OpenFile(staged->Temporary(), "wb");
-  if (!out) return FailWrite(failure, "cannot create " + shown, LastError());
+  UniqueFile out;
+  if (!CreateTemporary(staged->Temporary(), &out, failure)) return false;
   if (std::fwrite(bytes.data(), 1, bytes.size(), out.get()) != bytes.size() ||
       !SyncFile(out.get())) {
-    return FailWrite(failure, "cannot write " + shown, LastError());
+    return FailWrite(failure, "cannot write " + PrintablePath(staged->Temporary()), LastError());
   }
   return FinishFile(std::move(out), staged->Temporary(), failure);
 }
@@ -171,8 +174,8 @@ bool StageCopy(const SourceFile& source, int64_t time, StagedFile* staged, Progr
                platform::Sha256Digest* copied, Failure* failure) {
   if (!CreateFolders(staged->Target().parent_path(), failure)) return false;
   const fs::path& temporary = staged->Temporary();
-  UniqueFile out = OpenFile(temporary, "wb");
-  if (!out) return FailWrite(failure, "cannot create " + PrintablePath(temporary), LastError());
+  UniqueFile out;
+  if (!CreateTemporary(temporary, &out, failure)) return false;
   if (!Stream(source.path, ExitCode::kBuildUnreadable, out.get(), temporary, progress, copied,
               failure)) {
     return false;
@@ -185,12 +188,11 @@ bool StageCopy(const SourceFile& source, int64_t time, StagedFile* staged, Progr
     return Fail(failure, ExitCode::kBuildUnreadable,
                 PrintablePath(source.path) + " changed while it was being published; run again");
   }
-  if (!FinishFile(std::move(out), temporary, failure)) return false;
   // Mirrors published from one build then show players the same validators.
-  std::error_code error;
-  fs::last_write_time(temporary, fs::file_time_type(fs::file_time_type::duration(time)), error);
-  if (error) return FailWrite(failure, "cannot set the time of " + PrintablePath(temporary), error);
-  return true;
+  if (!SetModificationTime(out.get(), time)) {
+    return FailWrite(failure, "cannot set the time of " + PrintablePath(temporary), LastError());
+  }
+  return FinishFile(std::move(out), temporary, failure);
 }
 
 bool WriteIntoPlace(const fs::path& target, std::string_view bytes, const RenameFunction& rename,

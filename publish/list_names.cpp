@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <type_traits>
+#include <iterator>
 
-#include "release/version_files.h"
+#include "publish/file_io.h"
 
 namespace publish {
 
@@ -13,7 +13,15 @@ namespace {
 
 constexpr uint32_t kFirstPrintable = 0x20;
 constexpr uint32_t kLastPrintable = 0x7E;
+constexpr uint32_t kLastAscii = 0x7F;
+constexpr uint32_t kLastControl = 0x9F;
 constexpr size_t kEscapeBuffer = 16;
+// Windows' ANSI code pages: single-byte, double-byte (a character's first
+// byte above 0x7F) and UTF-8. In each a character beyond ASCII takes no
+// byte the list or the manifest reads as a blank or a separator, but for a
+// double-byte character's second.
+constexpr CodePage kAnsiCodePages[] = {874,  932,  936,  949,  950,  1250, 1251, 1252,
+                                       1253, 1254, 1255, 1256, 1257, 1258, 65001};
 // Subfolders the launcher can write into: "locales" only, one level deep.
 constexpr size_t kMaxParts = 2;
 
@@ -29,52 +37,108 @@ bool IsLauncherOwnName(std::u16string_view name) {
   return false;
 }
 
-bool EndsWithFolded(std::u16string_view name, std::string_view suffix) {
-  if (name.size() < suffix.size()) return false;
-  const std::u16string tail = FoldAscii(name.substr(name.size() - suffix.size()));
-  const std::u16string foldedSuffix = FoldAscii(std::u16string(suffix.begin(), suffix.end()));
-  return tail == foldedSuffix;
+bool EndsWithFolded(std::u16string_view name, std::u16string_view suffix) {
+  return name.size() >= suffix.size() &&
+         FoldAscii(name.substr(name.size() - suffix.size())) == FoldAscii(suffix);
 }
 
-template <typename Unit>
-std::string PrintableUnits(std::basic_string_view<Unit> units) {
+bool IsAscii(char byte) { return static_cast<uint8_t>(byte) <= kLastAscii; }
+
+bool IsPrintableAscii(uint32_t value) {
+  return value >= kFirstPrintable && value <= kLastPrintable;
+}
+
+// C0, DEL and C1: never sent to the terminal raw.
+bool IsControl(uint32_t value) {
+  return value < kFirstPrintable || (value > kLastPrintable && value <= kLastControl);
+}
+
+std::string Escaped(const char* format, uint32_t value) {
+  char escape[kEscapeBuffer];
+  std::snprintf(escape, sizeof escape, format, static_cast<unsigned>(value));
+  return escape;
+}
+
+// Bytes beyond ASCII (a UTF-8 name's, whatever their value) as they are
+// when `rawBeyondAscii`, else escaped; DEL and below the blank escaped.
+std::string PrintableByteText(std::string_view bytes, bool rawBeyondAscii) {
   std::string text;
-  for (Unit unit : units) {
-    const auto value = static_cast<uint32_t>(static_cast<std::make_unsigned_t<Unit>>(unit));
-    // A native POSIX name's bytes beyond ASCII are the operator's own
-    // encoding and print as typed; control characters never reach the
-    // terminal raw.
-    const bool nativeText = sizeof(Unit) == 1 && value > kLastPrintable + 1;
-    if ((value >= kFirstPrintable && value <= kLastPrintable) || nativeText) {
-      text.push_back(static_cast<char>(value));
-      continue;
-    }
-    // Bytes of a native POSIX name, UTF-16 units elsewhere.
-    constexpr const char* kFormat = sizeof(Unit) == 1 ? "\\x%02X" : "\\u%04X";
-    char escape[kEscapeBuffer];
-    std::snprintf(escape, sizeof escape, kFormat, static_cast<unsigned>(value));
-    text += escape;
+  for (char byte : bytes) {
+    const auto value = static_cast<uint8_t>(byte);
+    const bool raw = IsPrintableAscii(value) || (rawBeyondAscii && value > kLastPrintable + 1);
+    text += raw ? std::string(1, byte) : Escaped("\\x%02X", value);
   }
   return text;
 }
 
+// POSIX names are bytes, Windows names UTF-16.
+template <typename Native>
+std::string PrintableNative(const Native& native) {
+  if constexpr (sizeof(typename Native::value_type) == 1) {
+    return PrintableByteText(native, true);
+  } else {
+    return Printable(std::u16string(native.begin(), native.end()));
+  }
+}
+
 }  // namespace
 
-std::string ListNameProblem(std::u16string_view name) {
-  if (name.empty()) return "is empty";
-  if (name.size() > kMaxListNameLength) {
-    return "is longer than " + std::to_string(kMaxListNameLength) + " characters (" +
-           std::to_string(name.size()) + ")";
+// ASCII is itself in every code page a list may be in (IsListCodePage), so
+// most names need no conversion.
+bool CodePageBytes(std::u16string_view name, CodePage codePage, std::string* bytes) {
+  if (EncodeAscii(name, bytes)) return true;
+  std::u16string back;
+  return EncodeInCodePage(codePage, name, bytes) && DecodeFromCodePage(codePage, *bytes, &back) &&
+         back == name;
+}
+
+bool NameOfCodePageBytes(std::string_view bytes, CodePage codePage, std::u16string* name) {
+  if (std::all_of(bytes.begin(), bytes.end(), [](char byte) { return IsAscii(byte); })) {
+    name->assign(bytes.begin(), bytes.end());
+    return true;
   }
-  for (char16_t c : name) {
-    if (c < kFirstPrintable || c > kLastPrintable)
-      return "holds a character other than printable ASCII";
+  std::string back;
+  return DecodeFromCodePage(codePage, bytes, name) && EncodeInCodePage(codePage, *name, &back) &&
+         back == bytes;
+}
+
+ListNameEncoder EncoderOf(CodePage codePage) {
+  return [codePage](std::u16string_view text, std::string* bytes) {
+    return CodePageBytes(text, codePage, bytes);
+  };
+}
+
+bool IsListCodePage(CodePage codePage) {
+  if (std::find(std::begin(kAnsiCodePages), std::end(kAnsiCodePages), codePage) ==
+      std::end(kAnsiCodePages)) {
+    return false;
+  }
+  std::u16string ascii;
+  for (uint32_t c = kFirstPrintable; c <= kLastPrintable; ++c) {
+    ascii.push_back(static_cast<char16_t>(c));
+  }
+  std::string bytes;
+  return EncodeInCodePage(codePage, ascii, &bytes) &&
+         bytes == std::string(ascii.begin(), ascii.end());
+}
+
+std::string ListNameProblem(std::u16string_view name, CodePage codePage) {
+  if (name.empty()) return "is empty";
+  const std::string codePageText = "code page " + std::to_string(codePage);
+  std::string bytes;
+  if (!CodePageBytes(name, codePage, &bytes)) {
+    return "has no form in " + codePageText + ", in which players' Windows reads the list";
+  }
+  if (bytes.size() > kMaxListNameLength) {
+    return "is longer than " + std::to_string(kMaxListNameLength) + " bytes in " + codePageText +
+           " (" + std::to_string(bytes.size()) + ")";
   }
   if (name.find(u' ') != name.npos) return "holds a blank, which the list uses between entries";
   if (name.find(u'/') != name.npos) return "holds \"/\" (the list separates folders with \"\\\")";
-  if (!IsSafeListName(name)) {
+  if (!IsSafeListName(name, EncoderOf(codePage))) {
     return "is not a plain relative path the launcher accepts (an empty, \".\" or \"..\" part, "
-           "a part ending in a dot or blank, one of : < > \" | ? *, or a device name such as CON)";
+           "a part ending in a dot or blank, a control character, one of : < > \" | ? *, or a "
+           "device name such as CON)";
   }
   const size_t firstSeparator = name.find(kListSeparator);
   const size_t parts =
@@ -85,8 +149,15 @@ std::string ListNameProblem(std::u16string_view name) {
     return "lies in a folder other than \"locales\", the only one the launcher creates";
   }
   if (parts == 1 && IsLauncherOwnName(name)) return "is a name the launcher uses for its own files";
-  if (EndsWithFolded(name, kTemporarySuffix)) {
+  const std::string_view temporarySuffix = kTemporarySuffix;
+  if (EndsWithFolded(name, std::u16string(temporarySuffix.begin(), temporarySuffix.end()))) {
     return std::string("ends in \"") + kTemporarySuffix + "\", the tool's temporary names";
+  }
+  // A launcher built with a key fetches "X" into "X.temp": a listed
+  // "X.temp" would be destroyed and never fetched again.
+  if (EndsWithFolded(name, kFetchSuffix)) {
+    return "ends in \"" + Printable(kFetchSuffix) +
+           "\", the name the launcher gives a listed file while it downloads it";
   }
   return {};
 }
@@ -95,27 +166,61 @@ bool ListNameFromPath(const std::filesystem::path& relative, std::u16string* nam
                       std::string* problem) {
   name->clear();
   for (const std::filesystem::path& part : relative) {
-    if (!name->empty()) name->push_back(kListSeparator);
-    for (auto unit : part.native()) {
-      if (unit == '\\') {
-        *problem = "holds \"\\\" in a file or folder name (the list uses it between folders)";
-        return false;
-      }
-      name->push_back(
-          static_cast<char16_t>(static_cast<std::make_unsigned_t<decltype(unit)>>(unit)));
+    std::u16string text;
+    if (!NativeNameText(part, &text)) {
+      *problem = "is not UTF-8 text, the encoding of the build folder's names";
+      return false;
     }
+    if (text.find(kListSeparator) != text.npos) {
+      *problem = "holds \"\\\" in a file or folder name (the list uses it between folders)";
+      return false;
+    }
+    if (!name->empty()) name->push_back(kListSeparator);
+    *name += text;
   }
   return true;
 }
 
-std::filesystem::path PathBelow(const std::filesystem::path& root, std::u16string_view name) {
+bool ListText(const FileVersionMap& names, CodePage codePage, std::string* text) {
+  // The list's reader gives each byte a character of its own.
+  FileVersionMap bytesOfNames;
+  for (const auto& [name, number] : names) {
+    std::string bytes;
+    if (!CodePageBytes(name, codePage, &bytes)) return false;
+    std::u16string characters;
+    for (char byte : bytes) characters.push_back(static_cast<uint8_t>(byte));
+    bytesOfNames.emplace(std::move(characters), number);
+  }
+  return FormatFileVersions(bytesOfNames, text);
+}
+
+void DecodeList(const FileVersionMap& list, CodePage codePage, FileVersionMap* names,
+                std::vector<std::string>* undecodable) {
+  names->clear();
+  undecodable->clear();
+  for (const auto& [characters, number] : list) {
+    // One character a byte, as ParseFileVersions reads them.
+    std::string bytes;
+    for (char16_t c : characters) bytes.push_back(static_cast<char>(c));
+    std::u16string name;
+    if (NameOfCodePageBytes(bytes, codePage, &name)) {
+      names->try_emplace(name, number);
+    } else {
+      undecodable->push_back(bytes);
+    }
+  }
+}
+
+std::filesystem::path PathBelow(const std::filesystem::path& root, std::u16string_view name,
+                                CodePage codePage) {
   std::filesystem::path path = root;
   size_t start = 0;
   for (;;) {
     const size_t end = name.find(kListSeparator, start);
     const std::u16string_view part = name.substr(start, end == name.npos ? name.npos : end - start);
-    // Checked names are ASCII, so the narrow text converts unchanged.
-    path /= std::string(part.begin(), part.end());
+    std::filesystem::path native;
+    if (!NativeTreeName(codePage, part, &native)) return {};
+    path /= native;
     if (end == name.npos) return path;
     start = end + 1;
   }
@@ -127,10 +232,33 @@ std::filesystem::path TemporaryPath(const std::filesystem::path& path) {
   return temporary;
 }
 
-std::string Printable(std::u16string_view name) { return PrintableUnits(name); }
+std::string Printable(std::u16string_view name) {
+  std::string text;
+  for (size_t start = 0; start < name.size();) {
+    const char16_t unit = name[start];
+    if (IsControl(unit) || IsPrintableAscii(unit)) {
+      text += IsControl(unit) ? Escaped("\\u%04X", unit) : std::string(1, static_cast<char>(unit));
+      ++start;
+      continue;
+    }
+    size_t end = start;
+    while (end < name.size() && name[end] > kLastControl) ++end;
+    const std::u16string_view run = name.substr(start, end - start);
+    std::string utf8;
+    if (EncodeInCodePage(kUtf8CodePage, run, &utf8)) {
+      text += utf8;
+    } else {
+      for (char16_t c : run) text += Escaped("\\u%04X", c);  // not text: a lone surrogate
+    }
+    start = end;
+  }
+  return text;
+}
 
 std::string PrintablePath(const std::filesystem::path& path) {
-  return PrintableUnits(std::basic_string_view<std::filesystem::path::value_type>(path.native()));
+  return PrintableNative(path.native());
 }
+
+std::string PrintableBytes(std::string_view bytes) { return PrintableByteText(bytes, false); }
 
 }  // namespace publish

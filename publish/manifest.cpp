@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 #include <vector>
 
 #include "publish/list_names.h"
@@ -17,11 +18,6 @@ constexpr char kManifestSuffix[] = ".publish-manifest";
 constexpr char kLockSuffix[] = ".lock";
 constexpr std::string_view kUnknown = "-";
 constexpr char kStampSeparator = ':';
-
-std::string Narrow(std::u16string_view name) {
-  // Manifest names are checked list names: printable ASCII.
-  return std::string(name.begin(), name.end());
-}
 
 platform::Sha256Digest TextDigest(std::string_view text) {
   platform::Sha256 hash;
@@ -49,9 +45,8 @@ bool ParseNumber(std::string_view text, Number* value) {
   return error == std::errc() && stop == end && !text.empty();
 }
 
-bool ParseName(std::string_view text, std::u16string* name) {
-  *name = std::u16string(text.begin(), text.end());
-  return ListNameProblem(*name).empty();
+bool ParseName(std::string_view text, CodePage codePage, std::u16string* name) {
+  return NameOfCodePageBytes(text, codePage, name) && ListNameProblem(*name, codePage).empty();
 }
 
 bool ParseHash(std::string_view text, std::optional<platform::Sha256Digest>* hash) {
@@ -88,14 +83,18 @@ std::string FormatHash(const std::optional<platform::Sha256Digest>& hash) {
 }
 
 // One line after the header; false when it is malformed.
-bool ParseEntry(const std::vector<std::string_view>& fields, Manifest* manifest, bool* sawState,
-                bool* sawRecord) {
+bool ParseEntry(const std::vector<std::string_view>& fields, CodePage codePage, Manifest* manifest,
+                bool* sawState, bool* sawRecord) {
   const std::string_view keyword = fields[0];
   const size_t count = fields.size();
   if (keyword == "state" && count == 2 && !*sawState) {
     *sawState = true;
     manifest->complete = fields[1] == "complete";
     return fields[1] == "complete" || fields[1] == "publishing";
+  }
+  if (keyword == "mirror" && count == 2) {
+    manifest->mirrors.emplace_back(fields[1]);
+    return IsMirrorList(manifest->mirrors);
   }
   if (keyword == "record" && count == 3 && !*sawRecord) {
     *sawRecord = true;
@@ -114,19 +113,21 @@ bool ParseEntry(const std::vector<std::string_view>& fields, Manifest* manifest,
   }
   if (keyword == "file" && count == 5) {
     if (!ParseNumber(fields[1], &file.number) || !ParseHash(fields[2], &file.hash) ||
-        !ParseStamp(fields[3], &file.stamp) || !ParseName(fields[4], &name)) {
+        !ParseStamp(fields[3], &file.stamp) || !ParseName(fields[4], codePage, &name)) {
       return false;
     }
     return manifest->files.try_emplace(name, file).second;
   }
   if (keyword == "removed" && count == 3) {
     file.listed = false;
-    if (!ParseNumber(fields[1], &file.number) || !ParseName(fields[2], &name)) return false;
+    if (!ParseNumber(fields[1], &file.number) || !ParseName(fields[2], codePage, &name)) {
+      return false;
+    }
     return manifest->files.try_emplace(name, file).second;
   }
   if (keyword == "pending" && count == 2) {
-    name = std::u16string(fields[1].begin(), fields[1].end());
-    if (!IsExecutableName(name) && !ListNameProblem(name).empty()) return false;
+    if (!NameOfCodePageBytes(fields[1], codePage, &name)) return false;
+    if (!IsExecutableName(name) && !ListNameProblem(name, codePage).empty()) return false;
     return manifest->pending.insert(name).second;
   }
   return false;
@@ -154,12 +155,13 @@ ManifestFile& FileEntry(Manifest* manifest, const std::u16string& name) {
   return manifest->files[name];
 }
 
-std::string FormatManifest(const Manifest& manifest) {
+bool FormatManifest(const Manifest& manifest, CodePage codePage, std::string* formatted) {
   std::string text(kHeader);
   text += "\nstate ";
   text += manifest.complete ? "complete" : "publishing";
   text +=
       "\nrecord " + std::to_string(manifest.first) + " " + std::to_string(manifest.second) + "\n";
+  for (const std::string& mirror : manifest.mirrors) text += "mirror " + mirror + "\n";
   if (manifest.patcher) {
     text += "patcher " + FormatHash(manifest.patcher->hash) + " " +
             FormatStamp(manifest.patcher->stamp) + "\n";
@@ -168,21 +170,28 @@ std::string FormatManifest(const Manifest& manifest) {
     text += "launcher " + FormatHash(manifest.launcher->hash) + " " +
             FormatStamp(manifest.launcher->stamp) + "\n";
   }
+  std::string bytes;
   for (const auto& [name, file] : manifest.files) {
+    if (!CodePageBytes(name, codePage, &bytes)) return false;
     if (file.listed) {
       text += "file " + std::to_string(file.number) + " " + FormatHash(file.hash) + " " +
-              FormatStamp(file.stamp) + " " + Narrow(name) + "\n";
+              FormatStamp(file.stamp) + " " + bytes + "\n";
     } else {
-      text += "removed " + std::to_string(file.number) + " " + Narrow(name) + "\n";
+      text += "removed " + std::to_string(file.number) + " " + bytes + "\n";
     }
   }
-  for (const std::u16string& name : manifest.pending) text += "pending " + Narrow(name) + "\n";
+  for (const std::u16string& name : manifest.pending) {
+    if (!CodePageBytes(name, codePage, &bytes)) return false;
+    text += "pending " + bytes + "\n";
+  }
   const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
   text += std::string(kEndKeyword) + std::to_string(lines) + " " + ToHex(TextDigest(text)) + "\n";
-  return text;
+  *formatted = std::move(text);
+  return true;
 }
 
-ManifestRead ParseManifest(std::string_view text, Manifest* manifest, std::string* problem) {
+ManifestRead ParseManifest(std::string_view text, CodePage codePage, Manifest* manifest,
+                           std::string* problem) {
   *manifest = Manifest();
   if (text.substr(0, kOlderHeader.size()) == kOlderHeader) {
     *problem = "it was written by an older version of this tool";
@@ -210,8 +219,9 @@ ManifestRead ParseManifest(std::string_view text, Manifest* manifest, std::strin
     std::string_view line = text.substr(0, end);
     text.remove_prefix(end == text.npos ? text.size() : end + 1);
     if (line.empty()) continue;
-    const bool ok = sawHeader ? ParseEntry(SplitFields(line), manifest, &sawState, &sawRecord)
-                              : line == kHeader;
+    const bool ok = sawHeader
+                        ? ParseEntry(SplitFields(line), codePage, manifest, &sawState, &sawRecord)
+                        : line == kHeader;
     if (!ok) {
       *problem = "line " + std::to_string(lineNumber) + " is not understood";
       return ManifestRead::kMalformed;

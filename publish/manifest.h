@@ -7,8 +7,10 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/crypto.h"
+#include "publish/list_names.h"
 #include "release/release_manifest.h"
 
 // The tool's own record of a release tree: what each published name holds
@@ -19,9 +21,11 @@
 //   velkaris-publish manifest 2
 //   state complete | publishing
 //   record FIRST SECOND
+//   mirror HOST[:PORT]           (each mirror the signed manifest names, in order)
 //   patcher HEX STAMP
 //   launcher HEX STAMP           (once a launcher copy was published)
-//   file NUMBER HEX|- STAMP NAME (listed; "-": content unknown)
+//   file NUMBER HEX|- STAMP NAME (listed; "-": content unknown; names in
+//                                the players' code page)
 //   removed NUMBER NAME          (listed by an earlier release, dropped since)
 //   pending NAME                 (state publishing: may not be in place yet)
 //   end LINES HEX                (the lines before it and their SHA-256)
@@ -51,6 +55,7 @@ struct Manifest {
   bool complete = true;
   int32_t first = 0;
   int32_t second = 0;
+  std::vector<std::string> mirrors;
   std::optional<ManifestFile> patcher;
   std::optional<ManifestFile> launcher;
   std::map<std::u16string, ManifestFile> files;
@@ -64,16 +69,18 @@ const ManifestFile* FindFile(const Manifest& manifest, const std::u16string& nam
 // The same entry, made empty when missing.
 ManifestFile& FileEntry(Manifest* manifest, const std::u16string& name);
 
-std::string FormatManifest(const Manifest& manifest);
+// Names in the code page; false for one without a form there.
+bool FormatManifest(const Manifest& manifest, CodePage codePage, std::string* text);
 
 enum class ManifestRead {
   kRead,
   kDamaged,    // cut short or altered: its closing line does not match
   kMalformed,  // intact, but not a manifest this tool understands
 };
-// kRead, or the problem (naming the line) in *problem; every name must pass
-// the list-name checks.
-ManifestRead ParseManifest(std::string_view text, Manifest* manifest, std::string* problem);
+// kRead, or the problem (naming the line) in *problem; every name must be
+// one in the code page and pass the list-name checks.
+ManifestRead ParseManifest(std::string_view text, CodePage codePage, Manifest* manifest,
+                           std::string* problem);
 
 // "<tree>.publish-manifest" beside the tree; empty when the tree path has no
 // last part to name it after (a drive or file-system root).

@@ -31,7 +31,13 @@ int64_t CopyTime(const FileStamp& build, const TreeCopy* copy) {
   }
   return (WholeSeconds(copy->stamp.time) + 1) * kTicksPerSecond;
 }
-constexpr uint32_t kMaxFileNumber = std::numeric_limits<uint32_t>::max();
+// The version files hold signed 32-bit text. A raise past the top would
+// read as a lower number: launchers built with a key refuse such a record
+// as a rollback, and a list number, which launchers compare unsigned, must
+// not pass the top of either reading, or players never fetch the file.
+constexpr int32_t kTopRecordNumber = std::numeric_limits<int32_t>::max();
+constexpr uint32_t kTopSignedListNumber = std::numeric_limits<int32_t>::max();
+constexpr uint32_t kTopListNumber = std::numeric_limits<uint32_t>::max();
 
 bool Writes(Change change) { return change != Change::kUnchanged && change != Change::kRemoved; }
 bool RaisesNumber(Change change) {
@@ -91,11 +97,11 @@ int32_t NextFirstNumber(int32_t first) {
 
 // Numbers never go down: a hand-raised record or list number in the tree
 // counts as much as the manifest's.
-Manifest MergeShownNumbers(const Manifest& baseline, const TreeVersions& shown) {
+Manifest MergeShownNumbers(const Manifest& baseline, const TreeVersions& shown, CodePage codePage) {
   Manifest merged = baseline;
   if (shown.recordText) merged.first = std::max(merged.first, shown.first);
   for (const auto& [name, number] : shown.list) {
-    if (!ListNameProblem(name).empty()) continue;
+    if (!ListNameProblem(name, codePage).empty()) continue;
     ManifestFile& file =
         merged.files.try_emplace(name, ManifestFile{number, true, {}, {}}).first->second;
     file.number = std::max(file.number, number);
@@ -183,7 +189,7 @@ std::vector<SourceFile*> FilesToHashFirst(BuildContent* build, const Manifest& b
 }
 
 bool MakePlan(const PlanInput& input, Plan* plan, Failure* failure) {
-  const Manifest baseline = MergeShownNumbers(*input.baseline, *input.shown);
+  const Manifest baseline = MergeShownNumbers(*input.baseline, *input.shown, input.codePage);
   const BuildContent& build = *input.build;
   const TreeCopies& copies = *input.copies;
   *plan = Plan();
@@ -208,10 +214,11 @@ bool MakePlan(const PlanInput& input, Plan* plan, Failure* failure) {
     if (RaisesNumber(planned.change) && FindFile(baseline, source.name) != nullptr) {
       // A name that comes back continues past its old number: a player who
       // missed its removal still holds that number and must fetch it again.
-      if (planned.newNumber == kMaxFileNumber) {
+      if (planned.newNumber == kTopSignedListNumber || planned.newNumber == kTopListNumber) {
         return Fail(failure, ExitCode::kTreeUnreadable,
-                    "the number of " + Printable(source.name) + " cannot rise past " +
-                        std::to_string(kMaxFileNumber));
+                    "the number of " + Printable(source.name) + " in patcher_files_version is " +
+                        std::to_string(static_cast<int32_t>(planned.newNumber)) +
+                        ", the top of its range: raised, it would wrap to a lower number");
       }
       ++planned.newNumber;
     }
@@ -238,11 +245,21 @@ bool MakePlan(const PlanInput& input, Plan* plan, Failure* failure) {
   std::sort(plan->files.begin(), plan->files.end(),
             [](const PlannedFile& a, const PlannedFile& b) { return a.name < b.name; });
 
+  if (released && baseline.first == kTopRecordNumber) {
+    return Fail(failure, ExitCode::kTreeUnreadable,
+                "patcher_version's first number is " + std::to_string(baseline.first) +
+                    ", the top of its range: raised, it would wrap to a lower number, which "
+                    "launchers refuse as a rollback");
+  }
   // A removal alone gives players nothing to fetch, so it is no release.
   target.first = released ? NextFirstNumber(baseline.first) : baseline.first;
   target.second = input.second.value_or(baseline.second);
+  // Only the signed manifest names them: a new list signs anew and raises
+  // no number.
+  target.mirrors = input.mirrors.value_or(baseline.mirrors);
+  plan->lastMirrors = baseline.mirrors;
   plan->recordText = FormatVersionRecord(target.first, target.second);
-  if (!FormatFileVersions(list, &plan->listText)) {
+  if (!ListText(list, input.codePage, &plan->listText)) {
     return Fail(failure, ExitCode::kUnsafeName,
                 "the file version list cannot be written so that the launcher reads it back "
                 "(a name it cannot hold, or more files than it reads)");

@@ -57,6 +57,7 @@ struct PlannedFile {
 
 struct Plan {
   Manifest target;  // the manifest once the publish is complete
+  std::vector<std::string> lastMirrors;  // the baseline's, beside target.mirrors
   TreeVersions shown;
   bool interrupted = false;  // the baseline is an interrupted publish
   bool writeManifest = false;
@@ -102,6 +103,8 @@ struct PlanInput {
   std::optional<int32_t> second;  // the record's second number, when set
   bool prune = false;
   uint32_t settleSeconds = 0;
+  std::optional<std::vector<std::string>> mirrors;  // unset: the baseline's
+  CodePage codePage = kDefaultCodePage;
 };
 
 bool MakePlan(const PlanInput& input, Plan* plan, Failure* failure);

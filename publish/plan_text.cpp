@@ -74,6 +74,17 @@ std::string StepTarget(const Plan& plan, Step step) {
   return "";
 }
 
+// Mirrors are named by the signed manifest alone.
+std::string MirrorLine(const Plan& plan) {
+  const std::vector<std::string>& mirrors = plan.target.mirrors;
+  if (plan.signing == Signing::kUnsigned || (mirrors.empty() && plan.lastMirrors.empty())) {
+    return "";
+  }
+  const bool changed = mirrors != plan.lastMirrors;
+  return "  mirrors: " + MirrorsText(mirrors) +
+         (changed ? " (was: " + MirrorsText(plan.lastMirrors) + ")" : "") + "\n";
+}
+
 std::string Seconds(uint64_t seconds) { return std::to_string(seconds) + " s"; }
 
 std::string SettleText(const Plan& plan) {
@@ -89,6 +100,12 @@ std::string SettleText(const Plan& plan) {
 }
 
 }  // namespace
+
+std::string MirrorsText(const std::vector<std::string>& mirrors) {
+  std::string text;
+  for (const std::string& mirror : mirrors) text += (text.empty() ? "" : ", ") + mirror;
+  return text.empty() ? "none" : text;
+}
 
 std::string WaitText(const Plan& plan, Step step) {
   return "settling: waiting " + Seconds(plan.settleSeconds) + " for edge caches before " +
@@ -133,7 +150,7 @@ std::string DescribePlan(const Plan& plan) {
   char size[kSizeText];
   std::snprintf(size, sizeof size, "%.1f MiB", static_cast<double>(plan.CopyBytes()) / kMebibyte);
   text += "  files to copy: " + std::to_string(plan.Copies().size()) + " (" + size + ")\n";
-  return text + SigningText(plan.signing) + SettleText(plan);
+  return text + SigningText(plan.signing) + MirrorLine(plan) + SettleText(plan);
 }
 
 }  // namespace publish

@@ -80,6 +80,16 @@ bool CheckSpace(const Plan& plan, const Paths& paths, Failure* failure) {
                   " MiB, " + std::to_string(space.available / kMebibyte) + " MiB are free there");
 }
 
+bool WriteManifest(const fs::path& path, const Manifest& manifest, const PublishOptions& options,
+                   Failure* failure) {
+  std::string text;
+  if (!FormatManifest(manifest, options.codePage, &text)) {
+    return Fail(failure, ExitCode::kUnsafeName,
+                "a name has no form in code page " + std::to_string(options.codePage));
+  }
+  return WriteIntoPlace(path, text, options.rename, failure);
+}
+
 // Temporary files a stopped run left; no other run is under way.
 void RemoveStaleTemporaries(const fs::path& tree) {
   std::error_code error;
@@ -100,7 +110,7 @@ bool StageCopies(const Plan& plan, const Paths& paths, const PublishOptions& opt
   const std::vector<const PlannedFile*> copies = plan.Copies();
   Progress progress(options.progress, "copying", copies.size(), plan.CopyBytes());
   for (const PlannedFile* copy : copies) {
-    staged->emplace_back(PathBelow(paths.tree, copy->name));
+    staged->emplace_back(PathBelow(paths.tree, copy->name, options.codePage));
     platform::Sha256Digest copied{};
     if (!StageCopy(*copy->source, copy->copyTime, &staged->back(), &progress, &copied, failure)) {
       return false;
@@ -118,18 +128,20 @@ bool StageCopies(const Plan& plan, const Paths& paths, const PublishOptions& opt
 
 // The signed manifest of the plan's release, with `target`'s hashes; fails
 // while the content of a file still to copy is unknown.
-bool SignedText(const Plan& plan, const Manifest& target, std::string* text, Failure* failure) {
-  return ReleaseManifestText(target, plan.launcher.has_value(), plan.recordText, plan.listText,
-                             text, failure);
+bool SignedText(const Plan& plan, const Manifest& target, CodePage codePage, std::string* text,
+                Failure* failure) {
+  return ReleaseManifestText(target, codePage, plan.recordText, plan.listText, text, failure);
 }
 
 // Signed anew unless the tree serves this very manifest already; content
 // first known while copying means there is copying to do anyway.
-Signing DecideSigning(const Plan& plan, const fs::path& tree, const SigningKey* key) {
+Signing DecideSigning(const Plan& plan, const fs::path& tree, CodePage codePage,
+                      const SigningKey* key) {
   if (key == nullptr) return Signing::kUnsigned;
   std::string text;
   Failure unknown;
-  return SignedText(plan, plan.target, &text, &unknown) && SignedManifestInPlace(tree, text, *key)
+  return SignedText(plan, plan.target, codePage, &text, &unknown) &&
+                 SignedManifestInPlace(tree, text, *key)
              ? Signing::kInPlace
              : Signing::kAnew;
 }
@@ -152,8 +164,7 @@ bool ChangeTree(const Plan& plan, const Paths& paths, const PublishOptions& opti
   Manifest journal = *target;
   journal.complete = false;
   for (const PlannedFile* copy : plan.Copies()) journal.pending.insert(copy->name);
-  if (!WriteIntoPlace(paths.manifest, FormatManifest(journal), options.rename, failure))
-    return false;
+  if (!WriteManifest(paths.manifest, journal, options, failure)) return false;
   // One burst: a player still on the old record meets new bytes only
   // within these renames.
   for (StagedFile& file : staged) {
@@ -166,7 +177,7 @@ bool ChangeTree(const Plan& plan, const Paths& paths, const PublishOptions& opti
   Settle(plan, Step::kList, options);
   std::string signedText;
   if (plan.signing == Signing::kAnew &&
-      (!SignedText(plan, *target, &signedText, failure) ||
+      (!SignedText(plan, *target, options.codePage, &signedText, failure) ||
        !WriteSignedManifest(paths.tree, signedText, key, options.rename, failure))) {
     return false;
   }
@@ -183,7 +194,7 @@ bool ChangeTree(const Plan& plan, const Paths& paths, const PublishOptions& opti
   Settle(plan, Step::kPrune, options);
   for (const std::u16string& name : plan.prune) {
     std::error_code error;
-    const fs::path path = PathBelow(paths.tree, name);
+    const fs::path path = PathBelow(paths.tree, name, options.codePage);
     if (fs::remove(path, error); error)
       return FailWrite(failure, "cannot delete " + PrintablePath(path), error);
   }
@@ -197,27 +208,42 @@ bool PlanPublish(const Paths& paths, const PublishOptions& options, const Signin
   bool fromManifest = false;
   std::vector<std::string> notes;
   TreeVersions shown;
-  if (!ScanBuildFolder(paths.build, build, failure) ||
-      !LoadBaseline(paths.tree, paths.manifest, options.rebuildManifest, options.progress,
-                    &baseline, &fromManifest, &notes, failure) ||
-      !ReadTreeVersions(paths.tree, &shown, failure)) {
+  if (!ScanBuildFolder(paths.build, options.codePage, build, failure)) return false;
+  // Launchers built with the key fetch their own copy into every fresh
+  // install, and only a signed one.
+  if (key != nullptr && !build->launcher) {
+    return Fail(failure, ExitCode::kBuildUnreadable,
+                "a signed release needs the launcher: the build folder " +
+                    PrintablePath(paths.build) + " holds no " + Printable(kLauncherFileName) +
+                    ", so every fresh install would fail to fetch it");
+  }
+  if (!LoadBaseline(paths.tree, paths.manifest, options.codePage, options.rebuildManifest,
+                    options.progress, &baseline, &fromManifest, &notes, failure) ||
+      !ReadTreeVersions(paths.tree, options.codePage, &shown, failure)) {
     return false;
   }
   std::vector<std::u16string> names;
   for (const SourceFile* file : AllFiles(build)) names.push_back(file->name);
   TreeCopies copies;
-  if (!CheckTreeCopies(paths.tree, baseline, names, options.progress, &copies, failure) ||
-      !HashSources(FilesToHashFirst(build, baseline, copies), options.progress, failure)) {
+  // What is signed must be what is served: a copy changed with its size and
+  // time put back is read, not trusted by its stamp.
+  const bool read = key != nullptr ? HashTreeCopies(paths.tree, options.codePage, names,
+                                                    options.progress, &copies, failure)
+                                   : CheckTreeCopies(paths.tree, options.codePage, baseline, names,
+                                                     options.progress, &copies, failure);
+  if (!read || !HashSources(FilesToHashFirst(build, baseline, copies), options.progress, failure)) {
     return false;
   }
   const std::set<std::u16string> present =
-      options.prune ? PresentNames(paths.tree, baseline, shown) : std::set<std::u16string>();
-  const PlanInput input{build,          &baseline,     fromManifest,
-                        &shown,         &copies,       &present,
-                        options.second, options.prune, options.settleSeconds};
+      options.prune ? PresentNames(paths.tree, options.codePage, baseline, shown)
+                    : std::set<std::u16string>();
+  const PlanInput input{build,           &baseline,       fromManifest,
+                        &shown,          &copies,         &present,
+                        options.second,  options.prune,   options.settleSeconds,
+                        options.mirrors, options.codePage};
   if (!MakePlan(input, plan, failure)) return false;
   plan->notes = std::move(notes);
-  plan->signing = DecideSigning(*plan, paths.tree, key);
+  plan->signing = DecideSigning(*plan, paths.tree, options.codePage, key);
   return true;
 }
 
@@ -255,8 +281,7 @@ bool Publish(const PublishOptions& options, Failure* failure) {
   }
   Manifest target = plan.target;
   if (plan.TouchesTree() && !ChangeTree(plan, paths, options, key, &target, failure)) return false;
-  if (!WriteIntoPlace(paths.manifest, FormatManifest(target), options.rename, failure))
-    return false;
+  if (!WriteManifest(paths.manifest, target, options, failure)) return false;
   Say(options.out, "published: patcher_version " + std::to_string(target.first) + "\n");
   return true;
 }

@@ -5,9 +5,12 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "publish/failure.h"
 #include "publish/file_ops.h"
+#include "publish/list_names.h"
 
 // Publishes a patcher build into the release tree that the download server
 // serves as /UploadData/, in the order that keeps the tree consistent for
@@ -45,6 +48,10 @@ struct PublishOptions {
   bool verify = false;            // the command is --verify (verify.h), not a publish
   bool rebuildManifest = false;   // take the tree over as it stands, ignoring the manifest
   std::optional<int32_t> second;  // the record's second number; kept when unset
+  // The mirrors the signed manifest names (HOST or HOST:PORT, in order of
+  // preference); unset: the last release's, empty: none.
+  std::optional<std::vector<std::string>> mirrors;
+  CodePage codePage = kDefaultCodePage;  // the players' ANSI code page
   uint32_t settleSeconds = 0;     // the edge caches' freshness; 0: no waits
   std::FILE* out = nullptr;       // the plan and the outcome; null: silent
   std::FILE* progress = nullptr;  // progress lines; null: silent

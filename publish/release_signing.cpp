@@ -9,10 +9,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool AddEntry(std::u16string_view name, const ManifestFile& file, ReleaseManifest* manifest,
-              Failure* failure) {
+bool AddEntry(std::u16string_view name, const ManifestFile& file, CodePage codePage,
+              ReleaseManifest* manifest, Failure* failure) {
   std::string path;
-  if (!file.hash || !file.stamp || !ServerPathOfListName(name, &path)) {
+  if (!ServerPathOfListName(name, &path, EncoderOf(codePage))) {
+    return Fail(failure, ExitCode::kUnsafeName,
+                "cannot sign: " + Printable(name) + " has no form in code page " +
+                    std::to_string(codePage));
+  }
+  if (!file.hash || !file.stamp) {
     return Fail(failure, ExitCode::kTreeUnreadable,
                 "cannot sign: the content of " + Printable(name) +
                     " is not known; run again with --rebuild-manifest");
@@ -23,27 +28,27 @@ bool AddEntry(std::u16string_view name, const ManifestFile& file, ReleaseManifes
 
 }  // namespace
 
-bool ReleaseManifestText(const Manifest& target, bool launcherInBuild, std::string_view recordText,
+bool ReleaseManifestText(const Manifest& target, CodePage codePage, std::string_view recordText,
                          std::string_view listText, std::string* text, Failure* failure) {
   ReleaseManifest manifest;
+  manifest.mirrors = target.mirrors;
   std::string recordPath;
   std::string listPath;
   ServerPathOfListName(kVersionRecordName, &recordPath);
   ServerPathOfListName(kFileListName, &listPath);
   manifest.entries[recordPath] = DigestOfBytes(recordText);
   manifest.entries[listPath] = DigestOfBytes(listText);
-  if (!AddEntry(kPatcherFileName, target.patcher.value_or(ManifestFile{}), &manifest, failure)) {
-    return false;
-  }
-  // Any other launcher entry may hold a hash taken from the served tree
-  // (a tree taken over), which anyone who can write there chose. Launchers
-  // built with the key refuse to fetch a copy the manifest does not name.
-  if (launcherInBuild &&
-      !AddEntry(kLauncherFileName, target.launcher.value_or(ManifestFile{}), &manifest, failure)) {
+  // A signed build always holds the launcher (the publisher refuses one
+  // without), so its entry holds the build's hash, never one read from the
+  // served tree.
+  if (!AddEntry(kPatcherFileName, target.patcher.value_or(ManifestFile{}), codePage, &manifest,
+                failure) ||
+      !AddEntry(kLauncherFileName, target.launcher.value_or(ManifestFile{}), codePage, &manifest,
+                failure)) {
     return false;
   }
   for (const auto& [name, file] : target.files) {
-    if (file.listed && !AddEntry(name, file, &manifest, failure)) return false;
+    if (file.listed && !AddEntry(name, file, codePage, &manifest, failure)) return false;
   }
   *text = FormatReleaseManifest(manifest);
   return true;

@@ -18,9 +18,9 @@
 namespace publish {
 
 // The text of the signed manifest for `target` with its record and list;
-// fails when the content of a file to sign is not known. The launcher copy
-// is named only when `launcherInBuild`.
-bool ReleaseManifestText(const Manifest& target, bool launcherInBuild, std::string_view recordText,
+// fails when the content of a file to sign is not known. Paths are in the
+// players' code page.
+bool ReleaseManifestText(const Manifest& target, CodePage codePage, std::string_view recordText,
                          std::string_view listText, std::string* text, Failure* failure);
 
 // True when the tree already serves exactly `text`, signed by `key`.

@@ -22,15 +22,17 @@ bool ReadVersionFile(const fs::path& path, size_t limit, std::optional<std::stri
 }
 
 // The stamp of a regular file below the tree; false when there is none.
-bool StampBelow(const fs::path& tree, const std::u16string& name, FileStamp* stamp) {
+bool StampBelow(const fs::path& tree, CodePage codePage, const std::u16string& name,
+                FileStamp* stamp) {
   std::error_code error;
-  const fs::path path = PathBelow(tree, name);
+  const fs::path path = PathBelow(tree, name, codePage);
   return fs::is_regular_file(path, error) && ReadStamp(path, stamp);
 }
 
 }  // namespace
 
-bool ReadTreeVersions(const fs::path& tree, TreeVersions* versions, Failure* failure) {
+bool ReadTreeVersions(const fs::path& tree, CodePage codePage, TreeVersions* versions,
+                      Failure* failure) {
   *versions = TreeVersions();
   if (!ReadVersionFile(tree / kVersionRecordName, kMaxRecordBytes, &versions->recordText,
                        failure) ||
@@ -38,27 +40,30 @@ bool ReadTreeVersions(const fs::path& tree, TreeVersions* versions, Failure* fai
     return false;
   }
   ParseVersionRecord(versions->recordText.value_or(""), &versions->first, &versions->second);
-  if (!ParseFileVersions(versions->listText.value_or(""), &versions->list)) {
+  FileVersionMap list;
+  if (!ParseFileVersions(versions->listText.value_or(""), &list)) {
     return Fail(failure, ExitCode::kTreeUnreadable,
                 "the tree's file version list holds more entries than the launcher reads");
   }
+  DecodeList(list, codePage, &versions->list, &versions->undecodable);
   return true;
 }
 
-bool HashTreeCopies(const fs::path& tree, const std::vector<std::u16string>& names,
-                    std::FILE* progressOut, TreeCopies* copies, Failure* failure) {
+bool HashTreeCopies(const fs::path& tree, CodePage codePage,
+                    const std::vector<std::u16string>& names, std::FILE* progressOut,
+                    TreeCopies* copies, Failure* failure) {
   std::vector<const std::u16string*> present;
   uint64_t bytes = 0;
   for (const std::u16string& name : names) {
     TreeCopy copy;
-    if (!StampBelow(tree, name, &copy.stamp)) continue;
+    if (!StampBelow(tree, codePage, name, &copy.stamp)) continue;
     bytes += copy.stamp.size;
     present.push_back(&name);
     (*copies)[name] = copy;
   }
   Progress progress(progressOut, "reading the release tree", present.size(), bytes);
   for (const std::u16string* name : present) {
-    if (!HashFile(PathBelow(tree, *name), ExitCode::kTreeUnreadable, &progress,
+    if (!HashFile(PathBelow(tree, *name, codePage), ExitCode::kTreeUnreadable, &progress,
                   &(*copies)[*name].hash, failure)) {
       return false;
     }
@@ -68,7 +73,7 @@ bool HashTreeCopies(const fs::path& tree, const std::vector<std::u16string>& nam
   return true;
 }
 
-bool CheckTreeCopies(const fs::path& tree, const Manifest& baseline,
+bool CheckTreeCopies(const fs::path& tree, CodePage codePage, const Manifest& baseline,
                      const std::vector<std::u16string>& names, std::FILE* progressOut,
                      TreeCopies* copies, Failure* failure) {
   copies->clear();
@@ -76,7 +81,9 @@ bool CheckTreeCopies(const fs::path& tree, const Manifest& baseline,
   for (const std::u16string& name : names) {
     const ManifestFile* known = FindFile(baseline, name);
     TreeCopy copy;
-    if (known == nullptr || !known->hash || !StampBelow(tree, name, &copy.stamp)) continue;
+    if (known == nullptr || !known->hash || !StampBelow(tree, codePage, name, &copy.stamp)) {
+      continue;
+    }
     if (known->stamp == copy.stamp) {
       copy.hash = *known->hash;
       copies->emplace(name, copy);
@@ -84,20 +91,20 @@ bool CheckTreeCopies(const fs::path& tree, const Manifest& baseline,
       toHash.push_back(name);
     }
   }
-  return HashTreeCopies(tree, toHash, progressOut, copies, failure);
+  return HashTreeCopies(tree, codePage, toHash, progressOut, copies, failure);
 }
 
-std::set<std::u16string> PresentNames(const fs::path& tree, const Manifest& baseline,
-                                      const TreeVersions& shown) {
+std::set<std::u16string> PresentNames(const fs::path& tree, CodePage codePage,
+                                      const Manifest& baseline, const TreeVersions& shown) {
   std::set<std::u16string> names;
   for (const auto& [name, file] : baseline.files) names.insert(name);
   for (const auto& [name, number] : shown.list) {
-    if (ListNameProblem(name).empty()) names.insert(name);
+    if (ListNameProblem(name, codePage).empty()) names.insert(name);
   }
   std::set<std::u16string> present;
   for (const std::u16string& name : names) {
     std::error_code error;
-    if (fs::exists(PathBelow(tree, name), error)) present.insert(name);
+    if (fs::exists(PathBelow(tree, name, codePage), error)) present.insert(name);
   }
   return present;
 }

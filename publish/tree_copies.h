@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "publish/failure.h"
+#include "publish/list_names.h"
 #include "publish/manifest.h"
 #include "release/version_files.h"
 
@@ -23,7 +24,8 @@ struct TreeVersions {
   std::optional<std::string> listText;
   int32_t first = 0;
   int32_t second = 0;
-  FileVersionMap list;
+  FileVersionMap list;                   // names decoded from the code page
+  std::vector<std::string> undecodable;  // the list's names that are none there, as bytes
 };
 
 // A published file's copy in the tree now.
@@ -34,21 +36,23 @@ struct TreeCopy {
 // By name (the patcher and the launcher under their own); absent: no copy.
 using TreeCopies = std::map<std::u16string, TreeCopy>;
 
-bool ReadTreeVersions(const std::filesystem::path& tree, TreeVersions* versions, Failure* failure);
+bool ReadTreeVersions(const std::filesystem::path& tree, CodePage codePage, TreeVersions* versions,
+                      Failure* failure);
 
 // The tree's copies of `names` (those present), each read and hashed.
-bool HashTreeCopies(const std::filesystem::path& tree, const std::vector<std::u16string>& names,
-                    std::FILE* progressOut, TreeCopies* copies, Failure* failure);
+bool HashTreeCopies(const std::filesystem::path& tree, CodePage codePage,
+                    const std::vector<std::u16string>& names, std::FILE* progressOut,
+                    TreeCopies* copies, Failure* failure);
 // The tree's copies of those of `names` whose content the manifest knows;
 // a copy that still shows the stamp under which the manifest recorded its
 // hash is not read again.
-bool CheckTreeCopies(const std::filesystem::path& tree, const Manifest& baseline,
+bool CheckTreeCopies(const std::filesystem::path& tree, CodePage codePage, const Manifest& baseline,
                      const std::vector<std::u16string>& names, std::FILE* progressOut,
                      TreeCopies* copies, Failure* failure);
 
 // The names the last release listed or dropped (the manifest's and the
 // tree's list) that have a file in the tree: what --prune may delete.
-std::set<std::u16string> PresentNames(const std::filesystem::path& tree, const Manifest& baseline,
-                                      const TreeVersions& shown);
+std::set<std::u16string> PresentNames(const std::filesystem::path& tree, CodePage codePage,
+                                      const Manifest& baseline, const TreeVersions& shown);
 
 }  // namespace publish

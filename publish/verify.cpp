@@ -6,6 +6,7 @@
 
 #include "publish/baseline.h"
 #include "publish/list_names.h"
+#include "publish/plan_text.h"
 #include "publish/progress.h"
 #include "publish/tree_copies.h"
 #include "publish/tree_lock.h"
@@ -26,7 +27,7 @@ std::vector<std::u16string> PublishedNames(const Manifest& manifest) {
 // Every way the tree differs from the manifest, one line each; `copies`
 // from HashTreeCopies of PublishedNames.
 std::vector<std::string> TreeDifferences(const Manifest& manifest, const TreeVersions& shown,
-                                         const TreeCopies& copies) {
+                                         CodePage codePage, const TreeCopies& copies) {
   std::vector<std::string> differences;
   if (!manifest.complete) differences.push_back("the last publish was interrupted; run it again");
   if (!shown.recordText) {
@@ -46,6 +47,10 @@ std::vector<std::string> TreeDifferences(const Manifest& manifest, const TreeVer
                             std::to_string(listed->second) + ", the manifest " +
                             std::to_string(file.number));
     }
+  }
+  for (const std::string& bytes : shown.undecodable) {
+    differences.push_back("patcher_files_version names " + PrintableBytes(bytes) +
+                          ", which is no name in code page " + std::to_string(codePage));
   }
   for (const auto& [name, number] : shown.list) {
     const ManifestFile* known = FindFile(manifest, name);
@@ -79,8 +84,8 @@ bool Verify(const PublishOptions& options, Failure* failure) {
   std::vector<std::string> notes;
   if (!ResolveTreePaths(options.releaseTree, options.manifest, &paths, failure) ||
       !TakeTreeLock(paths, false, &lock, failure) ||
-      !LoadBaseline(paths.tree, paths.manifest, false, options.progress, &manifest, &fromManifest,
-                    &notes, failure)) {
+      !LoadBaseline(paths.tree, paths.manifest, options.codePage, false, options.progress,
+                    &manifest, &fromManifest, &notes, failure)) {
     return false;
   }
   if (!fromManifest) {
@@ -89,13 +94,16 @@ bool Verify(const PublishOptions& options, Failure* failure) {
   }
   TreeVersions shown;
   TreeCopies copies;
-  if (!ReadTreeVersions(paths.tree, &shown, failure) ||
-      !HashTreeCopies(paths.tree, PublishedNames(manifest), options.progress, &copies, failure)) {
+  if (!ReadTreeVersions(paths.tree, options.codePage, &shown, failure) ||
+      !HashTreeCopies(paths.tree, options.codePage, PublishedNames(manifest), options.progress,
+                      &copies, failure)) {
     return false;
   }
-  const std::vector<std::string> differences = TreeDifferences(manifest, shown, copies);
+  const std::vector<std::string> differences =
+      TreeDifferences(manifest, shown, options.codePage, copies);
   std::string text = "velkaris-publish: " + PrintablePath(paths.tree) + " against " +
                      PrintablePath(paths.manifest) + "\n";
+  if (!manifest.mirrors.empty()) text += "  mirrors: " + MirrorsText(manifest.mirrors) + "\n";
   for (const std::string& line : differences) text += "  " + line + "\n";
   if (differences.empty()) {
     Say(options.out, text + "the tree is as the manifest records it\n");

@@ -1,5 +1,6 @@
 #include "release/release_manifest.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <set>
@@ -7,11 +8,13 @@
 namespace {
 
 constexpr std::string_view kHeader = "velkaris-release-manifest 1\n";
+constexpr std::string_view kMirrorsHeader = "velkaris-release-manifest 2\n";
+constexpr std::string_view kMirrorKeyword = "mirror ";
 constexpr char kLineEnd = '\n';
 constexpr char kFieldSeparator = ' ';
-constexpr char16_t kLastByteValue = 0xFF;
-constexpr char kFirstPathByte = 0x21;  // printable ASCII without the blank
-constexpr char kLastPathByte = 0x7E;
+constexpr uint8_t kFirstPathByte = 0x21;  // printable ASCII without the blank
+constexpr uint8_t kLastPathByte = 0x7E;
+constexpr uint8_t kFirstWideByte = 0x80;
 constexpr size_t kMaxPathBytes = 127;  // a list name's limit
 constexpr size_t kMaxSizeDigits = 20;  // 2^64 - 1
 constexpr char kHexDigits[] = "0123456789abcdef";
@@ -19,6 +22,13 @@ constexpr int kBitsPerHexDigit = 4;
 constexpr uint8_t kLowNibble = 0x0F;
 constexpr int kNotHex = -1;
 constexpr int kTen = 10;
+constexpr char kLabelSeparator = '.';
+constexpr char kPortSeparator = ':';
+constexpr size_t kMaxHostNameBytes = 253;
+constexpr size_t kMaxLabelBytes = 63;
+constexpr size_t kIpv4Numbers = 4;
+constexpr uint32_t kMaxIpv4Number = 255;
+constexpr uint32_t kMaxPort = 65535;
 
 // The files every release has; with the launcher, the entries that are no
 // list entry.
@@ -32,8 +42,80 @@ int HexValue(char c) {
   return kNotHex;
 }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool IsPathByte(char c) { return c >= kFirstPathByte && c <= kLastPathByte && c != '\\'; }
+// Decimal digits without a leading zero, at most `max`.
+bool ReadDecimal(std::string_view text, uint32_t max, uint32_t* value) {
+  // The length bound keeps the sum from overflowing.
+  if (text.empty() || text.size() > std::to_string(max).size() ||
+      (text[0] == '0' && text.size() > 1)) {
+    return false;
+  }
+  uint32_t read = 0;
+  for (char c : text) {
+    if (!IsDigit(c)) return false;
+    read = read * kTen + static_cast<uint32_t>(c - '0');
+  }
+  *value = read;
+  return read <= max;
+}
+
+bool IsDottedIpv4(std::string_view host) {
+  for (size_t numbers = 1;; ++numbers) {
+    const size_t dot = host.find(kLabelSeparator);
+    uint32_t number = 0;
+    if (numbers > kIpv4Numbers || !ReadDecimal(host.substr(0, dot), kMaxIpv4Number, &number)) {
+      return false;
+    }
+    if (dot == std::string_view::npos) return numbers == kIpv4Numbers;
+    host.remove_prefix(dot + 1);
+  }
+}
+
+bool IsLabel(std::string_view label) {
+  if (label.empty() || label.size() > kMaxLabelBytes || label.front() == '-' ||
+      label.back() == '-') {
+    return false;
+  }
+  for (char c : label) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!letter && !IsDigit(c) && c != '-') return false;
+  }
+  return true;
+}
+
+bool IsHostName(std::string_view host) {
+  if (host.size() > kMaxHostNameBytes) return false;
+  for (;;) {
+    const size_t dot = host.find(kLabelSeparator);
+    const std::string_view label = host.substr(0, dot);
+    if (!IsLabel(label)) return false;
+    if (dot == std::string_view::npos) return !IsDigit(label.front());
+    host.remove_prefix(dot + 1);
+  }
+}
+
+bool IsPrintableByte(uint8_t byte) {
+  return (byte >= kFirstPathByte && byte <= kLastPathByte) || byte >= kFirstWideByte;
+}
+
+// The path folded to lower case for comparing; false for a byte no server
+// path holds.
+bool FoldServerPath(std::string_view path, std::string* folded) {
+  *folded = FoldAscii(path);
+  for (size_t i = 0; i < path.size(); ++i) {
+    const auto byte = static_cast<uint8_t>(path[i]);
+    if (!IsPrintableByte(byte) || byte == '\\') return false;
+    // The second byte of a possible double-byte character keeps its value,
+    // which may be that of a letter.
+    if (byte >= kFirstWideByte && i + 1 < path.size() &&
+        IsPrintableByte(static_cast<uint8_t>(path[i + 1]))) {
+      (*folded)[i + 1] = path[i + 1];
+      ++i;
+    }
+  }
+  return true;
+}
 
 std::string PathOf(std::u16string_view name) {
   std::string path;
@@ -62,29 +144,43 @@ bool ParseLine(std::string_view line, std::string* path, platform::FileDigest* d
   }
   // Digits only: from_chars would take a leading minus sign.
   for (size_t i = sizeStart; i < sizeEnd; ++i) {
-    if (line[i] < '0' || line[i] > '9') return false;
+    if (!IsDigit(line[i])) return false;
   }
   const auto [stop, error] = std::from_chars(line.data() + sizeStart, line.data() + sizeEnd,
                                              digest->size);
   if (error != std::errc() || stop != line.data() + sizeEnd) return false;
   const std::string_view pathText = line.substr(sizeEnd + 1);
   if (pathText.empty() || pathText.size() > kMaxPathBytes) return false;
-  for (char c : pathText) {
-    if (!IsPathByte(c)) return false;
-  }
   path->assign(pathText);
   return true;
 }
 
 }  // namespace
 
-bool ServerPathOfListName(std::u16string_view name, std::string* serverPath) {
-  serverPath->clear();
-  for (char16_t c : WideServerPathOfListName(name)) {
-    if (c > kLastByteValue) return false;
-    serverPath->push_back(static_cast<char>(c));
+bool IsMirrorAddress(std::string_view address) {
+  const size_t colon = address.find(kPortSeparator);
+  uint32_t port = 0;
+  if (colon != std::string_view::npos &&
+      (!ReadDecimal(address.substr(colon + 1), kMaxPort, &port) || port == 0)) {
+    return false;
   }
-  return true;
+  const std::string_view host = address.substr(0, colon);
+  return IsDottedIpv4(host) || IsHostName(host);
+}
+
+bool IsMirrorList(const std::vector<std::string>& mirrors) {
+  std::set<std::string> folded;
+  for (const std::string& mirror : mirrors) {
+    if (!IsMirrorAddress(mirror) || !folded.insert(FoldAscii(mirror)).second) return false;
+  }
+  return mirrors.size() <= kMaxMirrors;
+}
+
+bool ServerPathOfListName(std::u16string_view name, std::string* serverPath,
+                          const ListNameEncoder& encode) {
+  // Separators are replaced before encoding, where a second byte cannot
+  // be taken for one.
+  return encode(WideServerPathOfListName(name), serverPath);
 }
 
 const platform::FileDigest* FindEntry(const ReleaseManifest& manifest, std::u16string_view name) {
@@ -104,7 +200,10 @@ bool IsReleaseManifestName(std::u16string_view name) {
 }
 
 std::string FormatReleaseManifest(const ReleaseManifest& manifest) {
-  std::string text(kHeader);
+  std::string text(manifest.mirrors.empty() ? kHeader : kMirrorsHeader);
+  for (const std::string& mirror : manifest.mirrors) {
+    text += std::string(kMirrorKeyword) + mirror + kLineEnd;
+  }
   for (const auto& [path, digest] : manifest.entries) {
     text += ToHex(digest.sha256) + kFieldSeparator + std::to_string(digest.size) +
             kFieldSeparator + path + kLineEnd;
@@ -113,19 +212,37 @@ std::string FormatReleaseManifest(const ReleaseManifest& manifest) {
 }
 
 bool ParseReleaseManifest(std::string_view text, ReleaseManifest* manifest) {
-  manifest->entries.clear();
-  if (text.size() > kMaxReleaseManifestBytes || text.substr(0, kHeader.size()) != kHeader) {
+  *manifest = ReleaseManifest();
+  const bool withMirrors = text.starts_with(kMirrorsHeader);
+  if (text.size() > kMaxReleaseManifestBytes || !(withMirrors || text.starts_with(kHeader))) {
+    return false;
+  }
+  static_assert(kHeader.size() == kMirrorsHeader.size());
+  size_t start = kHeader.size();
+  while (withMirrors && text.substr(start).starts_with(kMirrorKeyword)) {
+    const size_t end = text.find(kLineEnd, start);
+    if (end == std::string_view::npos || manifest->mirrors.size() == kMaxMirrors) return false;
+    const size_t address = start + kMirrorKeyword.size();
+    manifest->mirrors.emplace_back(text.substr(address, end - address));
+    start = end + 1;
+  }
+  // The second version exists for its mirrors.
+  if ((withMirrors && manifest->mirrors.empty()) || !IsMirrorList(manifest->mirrors)) {
     return false;
   }
   std::set<std::string> folded;
-  for (size_t start = kHeader.size(); start < text.size();) {
+  while (start < text.size()) {
     const size_t end = text.find(kLineEnd, start);
     if (end == std::string_view::npos) return false;
     std::string path;
+    std::string foldedPath;
     platform::FileDigest digest;
-    if (!ParseLine(text.substr(start, end - start), &path, &digest)) return false;
+    if (!ParseLine(text.substr(start, end - start), &path, &digest) ||
+        !FoldServerPath(path, &foldedPath)) {
+      return false;
+    }
     std::u16string name(path.begin(), path.end());
-    if (IsReleaseManifestName(name) || !folded.insert(FoldAscii(path)).second) return false;
+    if (IsReleaseManifestName(name) || !folded.insert(foldedPath).second) return false;
     manifest->entries.emplace(std::move(path), digest);
     start = end + 1;
   }
@@ -135,7 +252,8 @@ bool ParseReleaseManifest(std::string_view text, ReleaseManifest* manifest) {
   return true;
 }
 
-bool ListMatchesManifest(const FileVersionMap& list, const ReleaseManifest& manifest) {
+bool ListMatchesManifest(const FileVersionMap& list, const ReleaseManifest& manifest,
+                         const ListNameEncoder& encode) {
   size_t listed = 0;
   for (const auto& entry : manifest.entries) {
     if (!IsFixedPath(entry.first)) ++listed;
@@ -143,7 +261,7 @@ bool ListMatchesManifest(const FileVersionMap& list, const ReleaseManifest& mani
   if (listed != list.size()) return false;
   for (const auto& [name, number] : list) {
     std::string path;
-    if (!ServerPathOfListName(name, &path) || IsFixedPath(path) ||
+    if (!ServerPathOfListName(name, &path, encode) || IsFixedPath(path) ||
         manifest.entries.count(path) == 0) {
       return false;
     }

@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/crypto.h"
 #include "release/release_files.h"
@@ -17,6 +18,11 @@
 // Text, LF line ends, one entry a line after the header:
 //   velkaris-release-manifest 1
 //   SHA256HEX SIZE SERVER_PATH
+// A release served by mirrors too names them first, in order of preference,
+// under a header that launchers without mirrors refuse:
+//   velkaris-release-manifest 2
+//   mirror HOST[:PORT]
+//   SHA256HEX SIZE SERVER_PATH
 // Entries: "patcher_version" (the record's bytes), "patcher_files_version"
 // (the list's bytes), "VelkarisPatcher32.vke", "VelkarisLauncher.exe" when
 // published, and every listed file under its server path ("/" between
@@ -25,18 +31,34 @@
 
 // Generous: a manifest line is at most about 240 bytes.
 inline constexpr size_t kMaxReleaseManifestBytes = size_t{16} << 20;
+inline constexpr size_t kMaxMirrors = 16;
 
 // Server paths as bytes.
 using ReleaseEntries = std::map<std::string, platform::FileDigest>;
 
 struct ReleaseManifest {
   ReleaseEntries entries;
+  // Servers of the same tree under /UploadData/, as HOST or HOST:PORT, in
+  // order of preference. None: the manifest's first version, byte for byte.
+  std::vector<std::string> mirrors;
   bool operator==(const ReleaseManifest&) const = default;
 };
 
-// The server path of a list name: "\" becomes "/". False for a character
-// above 255, which no server path can hold.
-bool ServerPathOfListName(std::u16string_view name, std::string* serverPath);
+// A mirror's address: a host name (letters, digits, hyphens and dots;
+// labels of 1 to 63 characters that neither begin nor end with a hyphen;
+// 253 characters at most) or a dotted IPv4 address (four numbers 0 to 255,
+// no leading zeros), then optionally ":PORT" (1 to 65535). A name whose last
+// label begins with a digit must be such an address: resolvers read it as one.
+bool IsMirrorAddress(std::string_view address);
+// At most kMaxMirrors addresses, each one valid and named once (in any
+// ASCII case).
+bool IsMirrorList(const std::vector<std::string>& mirrors);
+
+// The server path of a list name: its bytes in the list's code page, with
+// "/" where the name has "\" (a double-byte character's second byte of
+// the same value stays). False for a character with no form there.
+bool ServerPathOfListName(std::u16string_view name, std::string* serverPath,
+                          const ListNameEncoder& encode = EncodeAscii);
 // The entry of a list name or server path ("\\" or "/" between folders),
 // or null.
 const platform::FileDigest* FindEntry(const ReleaseManifest& manifest, std::u16string_view name);
@@ -47,15 +69,23 @@ bool IsReleaseManifestName(std::u16string_view name);
 
 // The manifest's text, entries in server-path order.
 std::string FormatReleaseManifest(const ReleaseManifest& manifest);
-// Strict: the header, well-formed lines each with a line end, no duplicate
-// path (in any ASCII case), the record, list and patcher entries present,
-// no entry for the manifest's own names, at most kMaxReleaseManifestBytes.
+// Server paths as the manifest holds them: printable ASCII without the blank
+// and "\", and bytes above 0x7F, each of which may begin a double-byte
+// character whose second byte may be any printable one, "\" included.
+// Compared in any ASCII case, but for such second bytes.
+//
+// Strict: the header, mirror lines only under the second version's header
+// and before the entries (at least one, IsMirrorList), well-formed lines
+// each with a line end, no duplicate path (in any ASCII case), the record,
+// list and patcher entries present, no entry for the manifest's own names,
+// at most kMaxReleaseManifestBytes.
 bool ParseReleaseManifest(std::string_view text, ReleaseManifest* manifest);
 
-// The list names exactly the manifest's listed files: each name has an
-// entry, and every entry other than the record, list, patcher and launcher
-// is a listed name.
-bool ListMatchesManifest(const FileVersionMap& list, const ReleaseManifest& manifest);
+// The list names exactly the manifest's listed files: each name (in UTF-16)
+// has an entry under its server path in the list's code page, and every
+// entry other than the record, list, patcher and launcher is a listed name.
+bool ListMatchesManifest(const FileVersionMap& list, const ReleaseManifest& manifest,
+                         const ListNameEncoder& encode = EncodeAscii);
 
 // Lower-case hexadecimal, 64 characters.
 std::string ToHex(const platform::Sha256Digest& digest);

@@ -15,7 +15,7 @@ platform::FileDigest DigestOfBytes(std::string_view bytes) {
 
 bool ReadSignedManifest(std::string_view text, std::string_view signature,
                         const platform::P256PublicKey& key, ReleaseManifest* manifest) {
-  manifest->entries.clear();
+  *manifest = ReleaseManifest();
   if (signature.size() != platform::kP256SignatureBytes || text.size() > kMaxReleaseManifestBytes) {
     return false;
   }

@@ -14,8 +14,11 @@ constexpr int kTextEnd = 0x1A;
 constexpr size_t kReadChunkBytes = 4096;
 constexpr uint32_t kDecimalBase = 10;
 constexpr char16_t kLastByteValue = 0xFF;
-constexpr char16_t kFirstPrintableAscii = 0x20;
-constexpr char16_t kLastPrintableAscii = 0x7E;
+constexpr char16_t kLastAscii = 0x7F;
+// Control characters: C0, DEL and C1.
+constexpr char16_t kFirstPrintable = 0x20;
+constexpr char16_t kDelete = 0x7F;
+constexpr char16_t kLastControl = 0x9F;
 
 // The bytes of a text in memory or of a stream, one at a time, with one byte
 // of look-ahead. Byte 0x1A ends the input, as a text-mode stream on Windows
@@ -139,11 +142,10 @@ bool ScanFileVersions(ByteSource& in, FileVersionMap* map) {
 // Windows takes "/" between folders as it takes "\".
 bool IsSeparator(char16_t c) { return c == kListSeparator || c == kServerPathSeparator; }
 
-// Printable ASCII only: a wider character goes through the machine's ANSI
-// code page on its way to the file system, and a best-fit mapping there can
-// turn it into a separator (the yen sign becomes "\" in code page 932).
+// Any character but controls and those Windows reserves; whether a wider
+// one reaches the file system unchanged is the code page's to say.
 bool IsAllowedNameChar(char16_t c) {
-  if (c < kFirstPrintableAscii || c > kLastPrintableAscii) return false;
+  if (c < kFirstPrintable || (c >= kDelete && c <= kLastControl)) return false;
   return std::u16string_view(u":<>\"|?*").find(c) == std::u16string_view::npos;
 }
 
@@ -160,7 +162,13 @@ bool IsDeviceName(std::u16string_view component) {
     if (EqualsIgnoreAsciiCase(base, device)) return true;
   }
   constexpr size_t kNumberedDeviceLength = 4;  // COM1 to COM9, LPT1 to LPT9
-  if (base.size() != kNumberedDeviceLength || base[3] < u'1' || base[3] > u'9') return false;
+  if (base.size() != kNumberedDeviceLength) return false;
+  // Windows takes the superscript digits (COM¹) for device numbers too.
+  const char16_t number = base[3];
+  if ((number < u'1' || number > u'9') &&
+      std::u16string_view(u"\u00B9\u00B2\u00B3").find(number) == std::u16string_view::npos) {
+    return false;
+  }
   const std::u16string_view prefix = base.substr(0, 3);
   return EqualsIgnoreAsciiCase(prefix, u"COM") || EqualsIgnoreAsciiCase(prefix, u"LPT");
 }
@@ -213,8 +221,22 @@ bool FormatFileVersions(const FileVersionMap& map, std::string* text) {
   return text->size() <= kMaxListBytes;
 }
 
-bool IsSafeListName(std::u16string_view name) {
-  if (name.size() > kMaxListNameLength) return false;
+bool EncodeAscii(std::u16string_view text, std::string* bytes) {
+  bytes->clear();
+  for (char16_t c : text) {
+    if (c > kLastAscii) return false;
+    bytes->push_back(static_cast<char>(c));
+  }
+  return true;
+}
+
+bool IsSafeListName(std::u16string_view name, const ListNameEncoder& encode) {
+  // Every character takes a byte at least.
+  std::string bytes;
+  if (name.size() > kMaxListNameLength || !encode(name, &bytes) ||
+      bytes.size() > kMaxListNameLength) {
+    return false;
+  }
   size_t start = 0;
   for (;;) {
     size_t end = start;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -62,14 +63,25 @@ bool FormatFileVersions(const FileVersionMap& map, std::string* text);
 std::vector<std::u16string> SelectChangedFiles(const FileVersionMap& server,
                                                const FileVersionMap& local);
 
-// A list name that names a file below the install folder and nothing else:
-// at most kMaxListNameLength characters of printable ASCII, relative, "\" or
-// "/" between components, none of them empty, "." or "..", ending in a dot
-// or a blank, holding one of : < > " | ? * or naming a device (CON, NUL,
-// COM1...).
-bool IsSafeListName(std::u16string_view name);
+// A list holds its names as bytes in the code page of the players' Windows
+// (their ANSI code page: 950 on a Traditional Chinese one), which turns
+// them into UTF-16 on the way to the file system. This encodes UTF-16 text
+// in that code page; false when a character has no exact form there (a
+// best fit is none: it can turn a character into "\" or "..").
+using ListNameEncoder = std::function<bool(std::u16string_view text, std::string* bytes)>;
+// ASCII, the part every code page shares; nothing else has a form.
+bool EncodeAscii(std::u16string_view text, std::string* bytes);
 
-// The list writes "\" between a name's folders, as Windows writes a path;
+// A list name, in UTF-16 (decoded from the list's bytes), that names a file
+// below the install folder and nothing else: relative, "\" or "/" between
+// segments, none of them empty, "." or "..", ending in a dot or a blank,
+// holding a control character or one of : < > " | ? *, or naming a device
+// (CON, NUL, COM1...); with a form in the code page of at most
+// kMaxListNameLength bytes. A double-byte character whose second byte is
+// that of "\" or "|" is a character like any other here.
+bool IsSafeListName(std::u16string_view name, const ListNameEncoder& encode = EncodeAscii);
+
+// The list writes "\\" between a name's folders, as Windows writes a path;
 // the server path it is fetched from has "/" there.
 inline constexpr char16_t kListSeparator = u'\\';
 inline constexpr char16_t kServerPathSeparator = u'/';

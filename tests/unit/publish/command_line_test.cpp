@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -30,6 +31,23 @@ TEST(CommandLine, AcceptsTheDocumentedFormsAndNamesWhatIsWrong) {
       {{"build", "tree", "--settle", "1.5"}, "from 0 to 86400"},
       {{"build", "tree", "--settle"}, "--settle needs a value"},
       {{"--verify", "tree", "--settle", "0"}, "--verify takes RELEASE_TREE alone"},
+      {{"build", "tree", "--signing-key", "k", "--mirror", "a.example", "--mirror", "10.0.0.2:81"},
+       nullptr},
+      {{"build", "tree", "--signing-key", "k", "--no-mirrors"}, nullptr},
+      {{"build", "tree", "--mirror", "a.example"}, "need --signing-key"},
+      {{"build", "tree", "--no-mirrors"}, "need --signing-key"},
+      {{"build", "tree", "--signing-key", "k", "--mirror", "http://a.example/"}, "HOST:PORT"},
+      {{"build", "tree", "--signing-key", "k", "--mirror", "a.example:0"}, "HOST:PORT"},
+      {{"build", "tree", "--signing-key", "k", "--mirror"}, "--mirror needs a value"},
+      {{"build", "tree", "--signing-key", "k", "--mirror", "a.example", "--no-mirrors"},
+       "not both"},
+      {{"build", "tree", "--signing-key", "k", "--mirror", "a.example", "--mirror", "A.example"},
+       "each once"},
+      {{"--verify", "tree", "--no-mirrors"}, "--verify takes RELEASE_TREE alone"},
+      {{"build", "tree", "--code-page", "936"}, nullptr},
+      {{"--verify", "tree", "--code-page", "65001"}, nullptr},
+      {{"build", "tree", "--code-page", "1200"}, "ANSI code page"},  // UTF-16: not ASCII
+      {{"build", "tree", "--code-page", "950x"}, "ANSI code page"},
   };
   for (const ArgumentCase& c : cases) {
     publish::PublishOptions options;
@@ -54,6 +72,12 @@ TEST(CommandLine, AcceptsTheDocumentedFormsAndNamesWhatIsWrong) {
   EXPECT_EQ(options.manifest, "m");
   EXPECT_EQ(options.buildFolder, "build");
   EXPECT_EQ(options.releaseTree, "tree");
+  EXPECT_EQ(options.mirrors, std::nullopt);  // the last release's
+
+  ASSERT_TRUE(publish::ParseCommandLine(cases[15].args, &options, &quiet, &help, &problem));
+  EXPECT_EQ(options.mirrors, (std::vector<std::string>{"a.example", "10.0.0.2:81"}));
+  ASSERT_TRUE(publish::ParseCommandLine(cases[16].args, &options, &quiet, &help, &problem));
+  EXPECT_EQ(options.mirrors, std::vector<std::string>{});
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ TEST_F(InterruptedPublish, StoppedBeforeEachRenameAndRepeatedItEndsAsAnUninterru
   SetBuild(u"b.dat", "b1");
   SetBuild(u"locales\\c.txt", "c1");
   SetBuild(u"e.dat", "e1");
+  SetBuild(kLauncherFileName, "launcher 1");  // unchanged in B, which one row signs
   ASSERT_EQ(Run(), ExitCode::kOk);
   Client player;
   player.Update(Tree());
@@ -118,15 +119,14 @@ TEST_F(InterruptedPublish, StoppedBeforeEachRenameAndRepeatedItEndsAsAnUninterru
 
     // Every name the served list gives is there to fetch.
     for (const auto& [name, number] : TreeList()) {
-      EXPECT_TRUE(fs::exists(publish::PathBelow(Tree(), name))) << publish::Printable(name);
+      EXPECT_TRUE(fs::exists(TreePath(name))) << publish::Printable(name);
     }
     // A player checking meanwhile either sees release A or gets all of B.
     Client meanwhile = player;
     meanwhile.Update(Tree());
     if (meanwhile.first != player.first) {
       for (const auto& [name, number] : meanwhile.list) {
-        EXPECT_EQ(meanwhile.files[name], ReadBytes(publish::PathBelow(Build(), name)))
-            << publish::Printable(name);
+        EXPECT_EQ(meanwhile.files[name], ReadBytes(BuildPath(name))) << publish::Printable(name);
       }
       EXPECT_EQ(meanwhile.files[kPatcherFileName], "patcher 2");
     }

@@ -14,6 +14,7 @@ TEST(Manifest, ReadsBackWhatItWrites) {
   manifest.complete = false;
   manifest.first = -7;
   manifest.second = 2147483647;
+  manifest.mirrors = {"b.example", "a.example:8080"};
   platform::Sha256Digest digest{};
   ASSERT_TRUE(FromHex(kHash, &digest));
   manifest.patcher = publish::ManifestFile{0, true, digest, publish::FileStamp{12, -5}};
@@ -22,9 +23,11 @@ TEST(Manifest, ReadsBackWhatItWrites) {
   manifest.files[u"gone.dat"] = {9, false, std::nullopt, std::nullopt};
   manifest.pending = {u"VelkarisPatcher32.vke", u"locales\\a.txt"};
 
+  std::string text;
+  ASSERT_TRUE(publish::FormatManifest(manifest, publish::kDefaultCodePage, &text));
   publish::Manifest read;
   std::string problem;
-  ASSERT_EQ(publish::ParseManifest(publish::FormatManifest(manifest), &read, &problem),
+  ASSERT_EQ(publish::ParseManifest(text, publish::kDefaultCodePage, &read, &problem),
             publish::ManifestRead::kRead)
       << problem;
   EXPECT_EQ(read, manifest);
@@ -67,11 +70,14 @@ TEST(Manifest, RefusesDamageAndUnsafeNamesNamingTheLine) {
       {Sealed(head + "file 1 " + kHash + " 5 a.dat\n"), ManifestRead::kMalformed, "line 4"},
       {Sealed(head + "pending patcher_version\n"), ManifestRead::kMalformed, "line 4"},
       {Sealed(head + "launcher " + kHash + " - extra\n"), ManifestRead::kMalformed, "line 4"},
+      {Sealed(head + "mirror a.example\nmirror A.EXAMPLE\n"), ManifestRead::kMalformed, "line 5"},
   };
   for (const auto& c : cases) {
     publish::Manifest manifest;
     std::string problem;
-    EXPECT_EQ(publish::ParseManifest(c.text, &manifest, &problem), c.result) << c.text;
+    EXPECT_EQ(publish::ParseManifest(c.text, publish::kDefaultCodePage, &manifest, &problem),
+              c.result)
+        << c.text;
     EXPECT_NE(problem.find(c.problem), std::string::npos) << c.text << ": " << problem;
   }
 }

@@ -15,6 +15,13 @@ struct NameCase {
   const char* problem;  // a word of the reason; null: accepted
 };
 
+// A name given by its bytes in code page 950, as a list holds it.
+std::u16string FromCp950(std::string_view bytes) {
+  std::u16string name;
+  EXPECT_TRUE(publish::NameOfCodePageBytes(bytes, publish::kDefaultCodePage, &name));
+  return name;
+}
+
 TEST(ListNames, RefusesWhatTheLauncherCouldNotFetchIntoANewInstallFolder) {
   const NameCase cases[] = {
       {u"readme.txt", nullptr},
@@ -24,8 +31,20 @@ TEST(ListNames, RefusesWhatTheLauncherCouldNotFetchIntoANewInstallFolder) {
       {std::u16string(127, u'a'), nullptr},
       {std::u16string(128, u'a'), "longer than 127"},
       {u"", "empty"},
-      {u"caf\u00e9.txt", "printable ASCII"},
-      {u"tab\there", "printable ASCII"},
+      // Code page 950: 許, 功 and 蓋 end in the byte of "\\", 四 in that of "|".
+      {u"\u8A31\u529F\u84CB.txt", nullptr},
+      {u"locales\\\u56DB.txt", nullptr},
+      {u"locales\\\u8AAA\u660E.txt", nullptr},
+      {std::u16string(63, u'\u8A31') + u"a", nullptr},
+      {std::u16string(64, u'\u8A31'), "longer than 127 bytes in code page 950 (128)"},
+      {u"caf\u00e9.txt", "no form in code page 950"},
+      {u"\U0001F600.txt", "no form in code page 950"},
+      // Bytes that a byte-wise reader splits at the second byte of 功:
+      {FromCp950("\xA5\x5C..\x5Cx.dll"), "plain relative path"},      // 功..\x.dll
+      {FromCp950("\xA5\x5C\x5C..\x5Cx.dll"), "plain relative path"},  // 功\..\x.dll
+      {FromCp950("\xA5\x5C\x5C\x43ON"), "plain relative path"},       // 功\CON
+      {FromCp950("\xA5\x5C\x43ON.txt"), nullptr},                     // 功CON.txt: no device
+      {u"tab\there", "control character"},
       {u"two words.txt", "blank"},
       {u"locales/zh.txt", "\"/\""},
       {u"..\\up.txt", "plain relative path"},
@@ -41,9 +60,12 @@ TEST(ListNames, RefusesWhatTheLauncherCouldNotFetchIntoANewInstallFolder) {
       {u"velkarispatcher32.vke", "its own files"},
       {u"locales", "its own files"},
       {u"a.dat.publish-tmp", ".publish-tmp"},
+      // A signed update of "a.dat" would be staged over it.
+      {u"a.dat.temp", "\".temp\""},
+      {u"locales\\zh.TeMp", "\".temp\""},
   };
   for (const NameCase& c : cases) {
-    const std::string problem = publish::ListNameProblem(c.name);
+    const std::string problem = publish::ListNameProblem(c.name, publish::kDefaultCodePage);
     if (c.problem == nullptr) {
       EXPECT_EQ(problem, "") << publish::Printable(c.name);
     } else {
@@ -58,11 +80,13 @@ TEST_F(PublishTest, EveryRefusedNameIsReportedTogetherAndNothingIsWritten) {
   WriteBytes(Build() / "data" / "x.pak", "x");
   WriteBytes(Build() / "back\\slash.txt", "x");
   WriteBytes(Build() / "caf\xC3\xA9.txt", "x");
+  WriteBytes(Build() / "\xC0\xAE\xC0\xAE.txt", "x");  // ".." in overlong UTF-8
   WriteBytes(Build() / "Fine.TXT", "x");
   WriteBytes(Build() / "patcher_version", "9\r\n9");
   EXPECT_EQ(Run(), ExitCode::kUnsafeName);
   for (const char* named :
-       {"data/x.pak", "back\\slash.txt", "caf\xC3\xA9.txt", "Fine.TXT", "patcher_version"}) {
+       {"data/x.pak", "back\\slash.txt", "caf\xC3\xA9.txt: has no form in code page 950",
+        "\xC0\xAE\xC0\xAE.txt: is not UTF-8", "Fine.TXT", "patcher_version"}) {
     EXPECT_NE(LastMessage().find(named), std::string::npos) << named << " in\n" << LastMessage();
   }
   EXPECT_NE(LastMessage().find("only in case"), std::string::npos);

@@ -34,6 +34,8 @@ struct Outcome {
   bool copy;
   bool released;     // the record's first number rises
   uint64_t settled;  // seconds waited in all with --settle 30
+  int32_t record = 5;
+  bool refused = false;
 };
 
 TEST(MakePlan, EachOutcomeOfAFileAgainstTheLastReleaseAndTheTree) {
@@ -55,6 +57,16 @@ TEST(MakePlan, EachOutcomeOfAFileAgainstTheLastReleaseAndTheTree) {
       {"copy not yet in place", listed, true, 'o', true, Change::kRewritten, 2, true, false, 0},
       // Pruned only once no cache can serve the list that still names it.
       {"gone from the build", listed, false, 'b', false, Change::kRemoved, 2, false, false, 30},
+      {"record just below the top", older, false, 'o', true, Change::kChanged, 3, true, true, 60,
+       2147483646},
+      // Refused: raised, the number would wrap to a lower one.
+      {"record at the top", older, false, 'o', true, Change::kChanged, 0, false, false, 0,
+       2147483647, true},
+      {"list number at the signed top", ManifestFile{2147483647, true, Content('o'), std::nullopt},
+       false, 'o', true, Change::kChanged, 0, false, false, 0, 5, true},
+      {"list number at the unsigned top (-1)",
+       ManifestFile{4294967295u, true, Content('o'), std::nullopt}, false, 'o', true,
+       Change::kChanged, 0, false, false, 0, 5, true},
   };
   for (const Outcome& o : outcomes) {
     SCOPED_TRACE(o.what);
@@ -64,7 +76,7 @@ TEST(MakePlan, EachOutcomeOfAFileAgainstTheLastReleaseAndTheTree) {
     if (o.inBuild) build.files.push_back(publish::SourceFile{u"a.dat", "a", stamp, Content('b')});
 
     publish::Manifest baseline;
-    baseline.first = 5;
+    baseline.first = o.record;
     baseline.patcher = ManifestFile{0, true, Content('p'), stamp};
     if (o.known) baseline.files[u"a.dat"] = *o.known;
     if (o.pending) {
@@ -72,8 +84,8 @@ TEST(MakePlan, EachOutcomeOfAFileAgainstTheLastReleaseAndTheTree) {
       baseline.pending = {u"a.dat"};
     }
     publish::TreeVersions shown;
-    shown.recordText = FormatVersionRecord(5, 0);
-    shown.first = 5;
+    shown.recordText = FormatVersionRecord(o.record, 0);
+    shown.first = o.record;
     if (o.known && o.known->listed) shown.list[u"a.dat"] = o.known->number;
     shown.listText.emplace();
     ASSERT_TRUE(FormatFileVersions(shown.list, &*shown.listText));
@@ -85,16 +97,21 @@ TEST(MakePlan, EachOutcomeOfAFileAgainstTheLastReleaseAndTheTree) {
     }
 
     const publish::PlanInput input{&build,   &baseline,    true, &shown, &copies,
-                                   &present, std::nullopt, true, 30};
+                                   &present, std::nullopt, true, 30,     std::nullopt};
     publish::Plan plan;
     publish::Failure failure;
+    if (o.refused) {
+      EXPECT_FALSE(publish::MakePlan(input, &plan, &failure));
+      EXPECT_NE(failure.message.find("wrap"), std::string::npos) << failure.message;
+      continue;
+    }
     ASSERT_TRUE(publish::MakePlan(input, &plan, &failure)) << failure.message;
     ASSERT_EQ(plan.files.size(), 1u);
     const publish::PlannedFile& file = plan.files[0];
     EXPECT_EQ(file.change, o.change);
     EXPECT_EQ(file.newNumber, o.number);
     EXPECT_EQ(file.copy, o.copy);
-    EXPECT_EQ(plan.target.first, o.released ? 6 : 5);
+    EXPECT_EQ(plan.target.first, o.released ? o.record + 1 : o.record);
     EXPECT_EQ(plan.writeRecord, o.released);
     EXPECT_EQ(plan.writeList, o.number != 2 || !o.inBuild || !(o.known && o.known->listed));
     // What the tool records and signs is the build's content, never the tree's.

@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "publish/file_io.h"
 #include "publish/list_names.h"
 #include "publish/publisher.h"
 #include "publish/verify.h"
+#include "release/release_manifest.h"
 #include "release/version_files.h"
 
 namespace fs = std::filesystem;
@@ -27,6 +29,23 @@ inline std::string ReadBytes(const fs::path& path) {
 inline void WriteBytes(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The tree's list as a launcher on a Traditional Chinese Windows reads it.
+inline FileVersionMap ListAsPlayersRead(const fs::path& tree) {
+  FileVersionMap bytes;
+  ParseFileVersions(ReadBytes(tree / kFileListName), &bytes);
+  FileVersionMap names;
+  std::vector<std::string> undecodable;
+  publish::DecodeList(bytes, publish::kDefaultCodePage, &names, &undecodable);
+  return names;
+}
+
+// Where a launcher requests a list name: its server path below the tree.
+inline fs::path RequestedPath(const fs::path& tree, const std::u16string& name) {
+  std::string path;
+  EXPECT_TRUE(ServerPathOfListName(name, &path, publish::EncoderOf(publish::kDefaultCodePage)));
+  return tree / path;
 }
 
 // A player's install folder as the launcher keeps it, updated by the
@@ -45,11 +64,10 @@ struct Client {
     int32_t serverSecond = 0;
     ParseVersionRecord(ReadBytes(tree / kVersionRecordName), &serverFirst, &serverSecond);
     if (serverFirst == first) return;
-    FileVersionMap server;
-    ParseFileVersions(ReadBytes(tree / kFileListName), &server);
+    const FileVersionMap server = ListAsPlayersRead(tree);
     for (const std::u16string& name : SelectChangedFiles(server, list)) {
       fetched.push_back(name);
-      files[name] = ReadBytes(publish::PathBelow(tree, name));
+      files[name] = ReadBytes(RequestedPath(tree, name));
     }
     files[kPatcherFileName] = ReadBytes(tree / kPatcherFileName);
     list = server;
@@ -83,13 +101,18 @@ class PublishTest : public ::testing::Test {
   fs::path Tree() const { return m_root / "UploadData"; }
   fs::path Manifest() const { return m_root / "UploadData.publish-manifest"; }
 
+  // Build names are UTF-8; the tree's are in the players' code page.
+  fs::path BuildPath(const std::u16string& name) const {
+    return publish::PathBelow(Build(), name, publish::kUtf8CodePage);
+  }
+  fs::path TreePath(const std::u16string& name) const {
+    return publish::PathBelow(Tree(), name, publish::kDefaultCodePage);
+  }
   void SetBuild(const std::u16string& name, const std::string& bytes) {
-    WriteBytes(publish::PathBelow(Build(), name), bytes);
+    WriteBytes(BuildPath(name), bytes);
   }
-  void RemoveBuild(const std::u16string& name) { fs::remove(publish::PathBelow(Build(), name)); }
-  std::string TreeFile(const std::u16string& name) const {
-    return ReadBytes(publish::PathBelow(Tree(), name));
-  }
+  void RemoveBuild(const std::u16string& name) { fs::remove(BuildPath(name)); }
+  std::string TreeFile(const std::u16string& name) const { return ReadBytes(TreePath(name)); }
 
   publish::PublishOptions Options() const {
     publish::PublishOptions options;

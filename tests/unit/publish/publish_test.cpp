@@ -75,7 +75,7 @@ TEST_F(PublishTest, EachReleaseMakesThePlayersFetchExactlyWhatChanged) {
   firstOnly.Update(Tree());
   EXPECT_EQ(firstOnly.fetched, (Names{u"a.dat", u"b.dat", u"d.dat", u"locales\\c.txt"}));
   for (const auto& [name, content] : firstOnly.files) {
-    EXPECT_EQ(content, ReadBytes(publish::PathBelow(Build(), name))) << publish::Printable(name);
+    EXPECT_EQ(content, ReadBytes(BuildPath(name))) << publish::Printable(name);
   }
 }
 
@@ -106,7 +106,7 @@ TEST_F(PublishTest, RemovedFilesLeaveTheListStayInTheTreeAndArePrunedOnRequest) 
   auto options = Options();
   options.prune = true;
   ASSERT_EQ(Run(options), ExitCode::kOk);
-  EXPECT_FALSE(fs::exists(publish::PathBelow(Tree(), u"locales\\old.txt")));
+  EXPECT_FALSE(fs::exists(TreePath(u"locales\\old.txt")));
   EXPECT_EQ(TreeFile(u"a.dat"), "a1");
   EXPECT_EQ(TreeRecord(), "1\r\n0");
 }

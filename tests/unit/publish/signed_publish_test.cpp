@@ -28,7 +28,8 @@ class SignedPublish : public PublishTest {
                             ReadBytes(Tree() / "release_manifest.sig"), key, &manifest)) {
       return ::testing::AssertionFailure() << "the signature does not hold";
     }
-    if (!ListMatchesManifest(TreeList(), manifest)) {
+    if (!ListMatchesManifest(ListAsPlayersRead(Tree()), manifest,
+                             publish::EncoderOf(publish::kDefaultCodePage))) {
       return ::testing::AssertionFailure() << "the list does not name the manifest's files";
     }
     for (const auto& [path, digest] : manifest.entries) {
@@ -67,13 +68,13 @@ TEST_F(SignedPublish, ASignedReleaseVerifiesAndAnUnchangedOneIsLeftAsItIs) {
   EXPECT_EQ(Snapshot(), after);
 
   SetBuild(u"a.dat", "a2");
-  RemoveBuild(kLauncherFileName);
   ASSERT_EQ(Run(Signed()), ExitCode::kOk);
   EXPECT_TRUE(TreeVerifies());
 }
 
 TEST_F(SignedPublish, StoppedBeforeEachRenameItNeverServesARecordItsManifestDoesNotVouchFor) {
   SetBuild(u"a.dat", "a1");
+  SetBuild(kLauncherFileName, "launcher 1");
   ASSERT_EQ(Run(Signed()), ExitCode::kOk);
   const std::string oldRecord = TreeRecord();
   const fs::path stash = Tree().parent_path() / "stash";
@@ -105,7 +106,7 @@ TEST_F(SignedPublish, StoppedBeforeEachRenameItNeverServesARecordItsManifestDoes
   }
 }
 
-TEST_F(SignedPublish, OnlyTheBuildsOwnLauncherIsSignedNeverACopyFoundOnTheServer) {
+TEST_F(SignedPublish, ABuildWithoutTheLauncherIsRefusedSoACopyFoundOnTheServerIsNeverSigned) {
   const struct {
     const char* what;
     std::function<void(publish::PublishOptions*)> arrange;
@@ -128,10 +129,98 @@ TEST_F(SignedPublish, OnlyTheBuildsOwnLauncherIsSignedNeverACopyFoundOnTheServer
     WriteBytes(Tree() / "VelkarisLauncher.exe", "planted");
     auto options = Signed();
     c.arrange(&options);
-    ASSERT_EQ(Run(options), ExitCode::kOk) << LastMessage();
-    EXPECT_TRUE(TreeVerifies());
-    EXPECT_FALSE(SignsTheLauncher());
+    const auto before = Snapshot();
+    ASSERT_EQ(Run(options), ExitCode::kBuildUnreadable);
+    EXPECT_NE(LastMessage().find("holds no VelkarisLauncher.exe"), std::string::npos)
+        << LastMessage();
+    EXPECT_EQ(Snapshot(), before);
   }
+}
+
+TEST_F(SignedPublish, ACopyChangedInTheTreeWithItsSizeAndTimePutBackIsReadBeforeSigning) {
+  SetBuild(u"a.dat", "a1");
+  SetBuild(kLauncherFileName, "launcher 1");
+  ASSERT_EQ(Run(Signed()), ExitCode::kOk);
+  for (const std::u16string name : {u"a.dat", kPatcherFileName, kLauncherFileName}) {
+    SCOPED_TRACE(publish::Printable(name));
+    const fs::path copy = TreePath(name);
+    const fs::file_time_type time = fs::last_write_time(copy);
+    std::string bytes = ReadBytes(copy);
+    bytes.back() = 'X';
+    WriteBytes(copy, bytes);
+    fs::last_write_time(copy, time);
+    ASSERT_EQ(Run(Signed()), ExitCode::kOk) << LastMessage();
+    EXPECT_TRUE(TreeVerifies());
+    EXPECT_EQ(TreeFile(name), ReadBytes(BuildPath(name)));
+  }
+}
+
+TEST_F(SignedPublish, MirrorsAreSignedKeptUntilChangedAndChangingThemRaisesNoNumber) {
+  SetBuild(u"a.dat", "a1");
+  SetBuild(kLauncherFileName, "launcher 1");
+  ASSERT_EQ(Run(Signed()), ExitCode::kOk);
+  const std::string withoutMirrors = ReadBytes(Tree() / "release_manifest");
+  const std::string record = TreeRecord();
+  const std::string list = ReadBytes(Tree() / kFileListName);
+  const std::string entries = withoutMirrors.substr(withoutMirrors.find('\n') + 1);
+
+  auto mirrored = Signed();
+  mirrored.mirrors = {"m1.example", "10.0.0.2:8080"};
+  std::string printed;
+  ASSERT_EQ(Run(mirrored, &printed), ExitCode::kOk) << LastMessage();
+  EXPECT_NE(printed.find("mirrors: m1.example, 10.0.0.2:8080 (was: none)"), std::string::npos)
+      << printed;
+  EXPECT_EQ(ReadBytes(Tree() / "release_manifest"),
+            "velkaris-release-manifest 2\nmirror m1.example\nmirror 10.0.0.2:8080\n" + entries);
+  EXPECT_TRUE(TreeVerifies());
+  EXPECT_EQ(TreeRecord(), record);
+  EXPECT_EQ(ReadBytes(Tree() / kFileListName), list);
+
+  // Kept by the next releases, and shown by --verify.
+  const auto kept = Snapshot();
+  ASSERT_EQ(Run(Signed()), ExitCode::kOk);
+  EXPECT_EQ(Snapshot(), kept);
+  auto verify = Options();
+  verify.verify = true;
+  ASSERT_EQ(Run(verify, &printed), ExitCode::kOk);
+  EXPECT_NE(printed.find("mirrors: m1.example, 10.0.0.2:8080\n"), std::string::npos) << printed;
+
+  auto cleared = Signed();
+  cleared.mirrors.emplace();
+  ASSERT_EQ(Run(cleared), ExitCode::kOk);
+  EXPECT_EQ(ReadBytes(Tree() / "release_manifest"), withoutMirrors);
+  EXPECT_TRUE(TreeVerifies());
+}
+
+TEST_F(SignedPublish, TraditionalChineseNamesAreListedServedAndSignedInCodePage950) {
+  const std::u16string xuGongGai = u"\u8A31\u529F\u84CB.txt";    // 許功蓋.txt
+  const std::u16string shuoMing = u"locales\\\u8AAA\u660E.txt";  // locales\說明.txt
+  const std::string xuGongGaiBytes = "\xB3\x5C\xA5\x5C\xBB\x5C.txt";
+  const std::string shuoMingBytes = "\xBB\xA1\xA9\xFA.txt";
+  SetBuild(kLauncherFileName, "launcher 1");
+  SetBuild(xuGongGai, "x");
+  SetBuild(shuoMing, "y");
+  ASSERT_EQ(Run(Signed()), ExitCode::kOk) << LastMessage();
+
+  EXPECT_EQ(ReadBytes(Tree() / kFileListName),
+            "locales\\" + shuoMingBytes + " 1\r\n" + xuGongGaiBytes + " 1\r\n");
+  EXPECT_EQ(ReadBytes(Tree() / xuGongGaiBytes), "x");
+  EXPECT_EQ(ReadBytes(Tree() / "locales" / shuoMingBytes), "y");
+  const std::string signedText = ReadBytes(Tree() / "release_manifest");
+  EXPECT_NE(signedText.find(" 1 " + xuGongGaiBytes + "\n"), std::string::npos);
+  EXPECT_NE(signedText.find(" 1 locales/" + shuoMingBytes + "\n"), std::string::npos);
+  EXPECT_TRUE(TreeVerifies());
+  Client fresh;
+  fresh.Update(Tree());
+  EXPECT_EQ(fresh.fetched, (Names{shuoMing, xuGongGai}));
+  EXPECT_EQ(fresh.files[xuGongGai], "x");
+  EXPECT_EQ(fresh.files[shuoMing], "y");
+
+  // The tool's manifest holds the same bytes and reads them back.
+  EXPECT_NE(ReadBytes(Manifest()).find(" locales\\" + shuoMingBytes + "\n"), std::string::npos);
+  const auto published = Snapshot();
+  ASSERT_EQ(Run(Signed()), ExitCode::kOk) << LastMessage();
+  EXPECT_EQ(Snapshot(), published);
 }
 
 TEST_F(SignedPublish, AKeyThatIsNotAP256PrivateKeyIsRefusedBeforeAnythingIsWritten) {

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -181,8 +182,7 @@ TEST_F(PublishTest, TheTreeAndTheManifestDisagreeAndNoPlayerIsLeftBehind) {
     // The player ends with the build's bytes, whatever the tree held.
     player.Update(Tree());
     for (const char16_t* name : {u"a.dat", u"b.dat"}) {
-      EXPECT_EQ(player.files[name], ReadBytes(publish::PathBelow(Build(), name)))
-          << publish::Printable(name);
+      EXPECT_EQ(player.files[name], ReadBytes(BuildPath(name))) << publish::Printable(name);
     }
     EXPECT_EQ(Run(verify), ExitCode::kOk) << LastMessage();
   }
@@ -193,6 +193,44 @@ TEST_F(PublishTest, ATakenOverTreeWhoseRecordIsMinusOneGoesToOneNeverZero) {
   SetBuild(u"a.dat", "a1");
   ASSERT_EQ(Run(), ExitCode::kOk);
   EXPECT_EQ(TreeRecord(), "1\r\n0");
+}
+
+TEST_F(PublishTest, ALinkPlantedAtATemporaryNameIsNeverFollowed) {
+  const fs::path victim = Tree().parent_path() / "victim";
+  const struct {
+    const char* what;
+    fs::path link;
+    bool afterTheSweep;  // planted once the copies are written, else before the run
+  } cases[] = {
+      {"the manifest's, outside the tree", publish::TemporaryPath(Manifest()), false},
+      {"the list's", publish::TemporaryPath(Tree() / kFileListName), true},
+      {"the record's", publish::TemporaryPath(Tree() / kVersionRecordName), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteBytes(victim, "keep");
+    fs::permissions(victim, fs::perms::owner_read | fs::perms::owner_write);
+    SetBuild(u"a.dat", c.what);  // a new release each time
+    auto options = Options();
+    bool planted = false;
+    if (c.afterTheSweep) {
+      options.rename = [&](const fs::path& from, const fs::path& to) {
+        if (!std::exchange(planted, true)) fs::create_symlink(victim, c.link);
+        return publish::RenameFile(from, to);
+      };
+    } else {
+      fs::create_symlink(victim, c.link);
+    }
+    ASSERT_EQ(Run(options), ExitCode::kOk) << LastMessage();
+    EXPECT_EQ(ReadBytes(victim), "keep");
+    EXPECT_EQ(fs::status(victim).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    for (const fs::path& written :
+         {Manifest(), Tree() / kFileListName, Tree() / kVersionRecordName}) {
+      EXPECT_FALSE(fs::is_symlink(written)) << written;
+    }
+    EXPECT_EQ(TreeFile(u"a.dat"), c.what);
+  }
 }
 
 TEST_F(PublishTest, LinksArePublishedOnlyWhenTheyStayInsideTheBuildFolder) {

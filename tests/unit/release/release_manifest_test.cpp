@@ -4,12 +4,21 @@
 
 #include <string>
 
+#include "tests/support/test_code_page.h"
+
 namespace {
 
 const std::string kHash(64, 'a');
 const std::string kHeader = "velkaris-release-manifest 1\n";
 const std::string kRequired = kHash + " 4 patcher_version\n" + kHash +
                               " 0 patcher_files_version\n" + kHash + " 9 VelkarisPatcher32.vke\n";
+const std::string kMirrorsHeader = "velkaris-release-manifest 2\n";
+
+std::string Mirrors(size_t count) {
+  std::string lines;
+  for (size_t i = 0; i < count; ++i) lines += "mirror m" + std::to_string(i) + ".example\n";
+  return lines;
+}
 
 TEST(ReleaseManifest, ReadsOnlyAWellFormedManifest) {
   struct Case {
@@ -37,6 +46,14 @@ TEST(ReleaseManifest, ReadsOnlyAWellFormedManifest) {
       {"no path", kHeader + kRequired + kHash + " 1 \n", false},
       {"a blank in the path", kHeader + kRequired + kHash + " 1 a b\n", false},
       {"a backslash in the path", kHeader + kRequired + kHash + " 1 locales\\a\n", false},
+      // Code page 950: "\xB3\x5C" is one character, the second "\xA4\x41" and "\xA4\x61".
+      {"a double-byte character whose second byte is that of \"\\\"",
+       kHeader + kRequired + kHash + " 1 \xB3\x5C.txt\n", true},
+      {"paths that differ in the case of a second byte only",
+       kHeader + kRequired + kHash + " 1 \xA4\x41\n" + kHash + " 1 \xA4\x61\n", true},
+      {"a control byte after a byte above 0x7F", kHeader + kRequired + kHash + " 1 \xB3\x1F\n",
+       false},
+      {"DEL in the path", kHeader + kRequired + kHash + " 1 a\x7F\n", false},
       {"a path of 128 bytes", kHeader + kRequired + kHash + " 1 " + std::string(128, 'p') + "\n",
        false},
       {"the manifest itself", kHeader + kRequired + kHash + " 1 release_manifest\n", false},
@@ -44,6 +61,16 @@ TEST(ReleaseManifest, ReadsOnlyAWellFormedManifest) {
        false},
       {"beyond the size limit", kHeader + kRequired + std::string(kMaxReleaseManifestBytes, '\n'),
        false},
+      {"mirrors", kMirrorsHeader + "mirror a.example\nmirror 10.0.0.2:8080\n" + kRequired, true},
+      {"the most mirrors", kMirrorsHeader + Mirrors(kMaxMirrors) + kRequired, true},
+      {"one mirror more", kMirrorsHeader + Mirrors(kMaxMirrors + 1) + kRequired, false},
+      {"the second version without a mirror", kMirrorsHeader + kRequired, false},
+      {"a mirror under the first header", kHeader + "mirror a.example\n" + kRequired, false},
+      {"a mirror after the entries", kMirrorsHeader + kRequired + "mirror a.example\n", false},
+      {"a mirror twice, in another case",
+       kMirrorsHeader + "mirror a.example\nmirror A.example\n" + kRequired, false},
+      {"a mirror that is a URL", kMirrorsHeader + "mirror http://a.example/\n" + kRequired, false},
+      {"a mirror line without its end", kMirrorsHeader + "mirror a.example", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -55,6 +82,70 @@ TEST(ReleaseManifest, ReadsOnlyAWellFormedManifest) {
       EXPECT_TRUE(ParseReleaseManifest(FormatReleaseManifest(manifest), &again));
       EXPECT_EQ(again, manifest);
     }
+  }
+}
+
+TEST(ReleaseManifest, AListMatchesItsManifestThroughTheListsCodePage) {
+  ReleaseManifest manifest;
+  ASSERT_TRUE(ParseReleaseManifest(
+      kHeader + kRequired + kHash + " 1 \xB3\x5C.txt\n" + kHash + " 2 locales/\xBB\xA1\n",
+      &manifest));
+  const FileVersionMap list = {{u"\u8A31.txt", 1}, {u"locales\\\u8AAA", 1}};
+  EXPECT_TRUE(ListMatchesManifest(list, manifest, EncodeTestCodePage));
+  EXPECT_FALSE(ListMatchesManifest(list, manifest));  // ASCII: the names have no server path
+  // The list's bytes read one byte a character: no such paths.
+  const FileVersionMap bytes = {{u"\u00B3\\.txt", 1}, {u"locales\\\u00BB\u00A1", 1}};
+  EXPECT_FALSE(ListMatchesManifest(bytes, manifest, EncodeTestCodePage));
+}
+
+TEST(ReleaseManifest, AMirrorIsAPlainHostNameOrIpv4AddressWithAnOptionalPort) {
+  const std::string longestLabel(63, 'l');
+  const std::string longestName =
+      longestLabel + "." + longestLabel + "." + longestLabel + "." + std::string(61, 'l');
+  const struct {
+    std::string address;
+    bool valid;
+  } cases[] = {
+      {"downloads.example.com", true},
+      {"a", true},
+      {"x-1.example:8080", true},
+      {"EXAMPLE.com:1", true},
+      {"127.0.0.1", true},
+      {"255.255.255.255:65535", true},
+      {"0.0.0.0", true},
+      {longestLabel + ".example", true},
+      {longestName, true},
+      {"", false},
+      {longestName + "l", false},
+      {std::string(64, 'l') + ".example", false},
+      {"-a.example", false},
+      {"a-.example", false},
+      {"a..example", false},
+      {".a.example", false},
+      {"a.example.", false},
+      {"a_b.example", false},
+      {"a b.example", false},
+      {"caf\xC3\xA9.example", false},
+      {"a.example:0", false},
+      {"a.example:65536", false},
+      {"a.example:080", false},
+      {"a.example:", false},
+      {"a.example:+80", false},
+      {"a.example:80:81", false},
+      {":80", false},
+      {"256.0.0.1", false},
+      {"1.2.3", false},
+      {"1.2.3.4.5", false},
+      {"01.2.3.4", false},
+      {"0x7f.0.0.1", false},
+      {"2130706433", false},
+      {"example.123", false},
+      {"[::1]:80", false},
+      {"user@a.example", false},
+      {"a.example/path", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsMirrorAddress(c.address), c.valid) << c.address;
   }
 }
 

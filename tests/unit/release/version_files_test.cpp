@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/test_code_page.h"
+
 namespace {
 
 using Pairs = std::vector<std::pair<std::u16string, uint32_t>>;
@@ -183,6 +185,37 @@ TEST(ListNames, AreFetchedWithSlashesBetweenFoldersAndEveryOtherCharacterKept) {
   for (const auto& [name, path] : cases) {
     EXPECT_EQ(WideServerPathOfListName(name), path) << testing::PrintToString(name);
   }
+}
+
+TEST(ListNames, AreCheckedInUtf16AndHeldToTheirLengthInTheListsCodePage) {
+  // 許 is "\xB3\x5C", 四 "\xA5\x7C": no separator, no "|", in UTF-16.
+  const std::u16string xu = u"\u8A31";
+  const struct {
+    std::u16string name;
+    bool safe;
+  } cases[] = {
+      {xu + u"\u529F.txt", true},
+      {u"locales\\\u56DB.txt", true},
+      {xu + u"NUL.txt", true},                   // no device: "NUL.txt" follows a "\" byte only
+      {u"a" + std::u16string(63, xu[0]), true},  // 127 bytes
+      {std::u16string(64, xu[0]), false},        // 128 bytes in 64 characters
+      {u"\u00E9.txt", false},                    // no form in the code page
+      {xu + u"\\..\\x.dll", false},
+      {xu + u"\\NUL", false},
+      {xu + u"\u0085", false},  // C1 control
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsSafeListName(c.name, EncodeTestCodePage), c.safe) << testing::PrintToString(c.name);
+  }
+  // Windows takes superscript digits for device numbers, in a code page
+  // that has them.
+  const ListNameEncoder oneByteEach = [](std::u16string_view text, std::string* bytes) {
+    bytes->assign(text.begin(), text.end());
+    return true;
+  };
+  EXPECT_FALSE(IsSafeListName(u"COM\u00B9.txt", oneByteEach));
+  EXPECT_FALSE(IsSafeListName(u"lpt\u00B3", oneByteEach));
+  EXPECT_TRUE(IsSafeListName(u"COM\u00BA.txt", oneByteEach));
 }
 
 }  // namespace
