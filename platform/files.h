@@ -43,6 +43,19 @@ HeldFile HoldFile(const std::u16string& path);
 // the read fails.
 bool ReadHeldFile(const HeldFile& file, void* buffer, size_t size, size_t* read);
 
+// A download's staging file, from its creation to its rename into place:
+// created empty (replacing a file of that name), open for writing and
+// reading and shared with readers only, so nobody else can change its bytes
+// meanwhile. It can still be renamed (the stream then writes the file under
+// its new name) and deleted. Empty where it cannot be made so: a folder, a
+// missing folder, a file held or open for writing elsewhere. Reading back
+// and writing on take an fseek in between, as for any C stream.
+UniqueFile OpenStagingFile(const std::u16string& path);
+// Empties the file behind the stream and puts the stream at its start.
+bool TruncateStream(std::FILE* file);
+// Size of the file behind the stream, everything written so far included.
+bool StreamSize(std::FILE* file, uint64_t* size);
+
 // Full path of the running executable (GetModuleFileNameW, kMaxPath units);
 // empty when it cannot be read or does not fit.
 std::u16string GetModuleFilePath();

@@ -1,5 +1,8 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -15,7 +18,19 @@ static_assert(kFofSilent == FOF_SILENT && kFofNoConfirmation == FOF_NOCONFIRMATI
 
 namespace {
 constexpr DWORD kWorkingDirectoryUnits = 1024;
+
+// A C runtime file descriptor.
+struct DescriptorTraits {
+  using Handle = int;
+  static Handle Empty() { return -1; }
+  static bool IsValid(Handle descriptor) { return descriptor != -1; }
+  static void Close(Handle descriptor) { ::_close(descriptor); }
+};
+
+HANDLE StreamHandle(std::FILE* file) {
+  return reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
 }
+}  // namespace
 
 UniqueFile OpenFile(const std::u16string& path, const char* mode) {
   const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
@@ -67,6 +82,34 @@ bool ReadHeldFile(const HeldFile& file, void* buffer, size_t size, size_t* read)
   const DWORD asked = static_cast<DWORD>(std::min<size_t>(size, MAXDWORD));
   if (!::ReadFile(file.get(), buffer, asked, &got, nullptr)) return false;
   *read = got;
+  return true;
+}
+
+UniqueFile OpenStagingFile(const std::u16string& path) {
+  // Readers only, from the download to the rename: nobody else can change
+  // the bytes checked. Delete sharing lets the launcher rename it while open.
+  UniqueHandle file(::CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return {};
+  UniqueOwner<DescriptorTraits> descriptor(
+      ::_open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_RDWR | _O_BINARY));
+  if (!descriptor) return {};
+  static_cast<void>(file.release());  // the descriptor closes it now
+  UniqueFile stream(::_fdopen(descriptor.get(), "w+b"));
+  if (stream) static_cast<void>(descriptor.release());  // and the stream the descriptor
+  return stream;
+}
+
+bool TruncateStream(std::FILE* file) {
+  return std::fflush(file) == 0 && std::fseek(file, 0, SEEK_SET) == 0 &&
+         ::SetEndOfFile(StreamHandle(file)) != FALSE;
+}
+
+bool StreamSize(std::FILE* file, uint64_t* size) {
+  LARGE_INTEGER bytes = {};
+  if (std::fflush(file) != 0 || !::GetFileSizeEx(StreamHandle(file), &bytes)) return false;
+  *size = static_cast<uint64_t>(bytes.QuadPart);
   return true;
 }
 

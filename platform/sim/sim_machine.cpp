@@ -1,5 +1,7 @@
 #include "platform/sim/sim_machine.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -208,6 +210,23 @@ bool IsHeldOpen(const std::u16string& path) {
   return false;
 }
 
+// A host file descriptor.
+struct DescriptorTraits {
+  using Handle = int;
+  static Handle Empty() { return -1; }
+  static bool IsValid(Handle descriptor) { return descriptor >= 0; }
+  static void Close(Handle descriptor) { ::close(descriptor); }
+};
+using UniqueDescriptor = UniqueOwner<DescriptorTraits>;
+
+// A staging file's stream holds an exclusive lock on its host file, which
+// stands for its share mode: the lock stays with the open file through
+// renames and ends with the stream.
+bool IsStaging(const std::u16string& path) {
+  const UniqueDescriptor probe(::open(g_machine.HostPath(path).c_str(), O_RDONLY | O_CLOEXEC));
+  return probe && ::flock(probe.get(), LOCK_SH | LOCK_NB) != 0;
+}
+
 std::u16string AnsiPathToWide(const char* path) {
   std::u16string wide;
   for (const char* p = path; *p; ++p) wide.push_back(static_cast<unsigned char>(*p));
@@ -219,7 +238,7 @@ std::u16string AnsiPathToWide(const char* path) {
 UniqueFile OpenFile(const std::u16string& path, const char* mode) {
   if (path.empty()) return {};
   const bool writes = std::strpbrk(mode, "wa+") != nullptr;
-  if (writes && IsHeldOpen(path)) return {};
+  if (writes && (IsHeldOpen(path) || IsStaging(path))) return {};
   const auto host = g_machine.HostPath(path);
   // Windows opens no folder as a file; glibc opens one for reading.
   std::error_code error;
@@ -267,6 +286,8 @@ void HeldFileTraits::Close(void* file) {
 }
 
 HeldFile HoldFile(const std::u16string& path) {
+  // A staging file is open for writing, which a hold does not share.
+  if (IsStaging(path)) return {};
   UniqueFile stream = OpenFile(path, "rb");
   if (!stream) return {};
   auto held = std::make_unique<SimHeldFile>(SimHeldFile{g_machine.AbsolutePath(path), std::move(stream)});
@@ -278,6 +299,32 @@ bool ReadHeldFile(const HeldFile& file, void* buffer, size_t size, size_t* read)
   std::FILE* stream = static_cast<SimHeldFile*>(file.get())->stream.get();
   *read = std::fread(buffer, 1, size, stream);
   return !std::ferror(stream);
+}
+
+UniqueFile OpenStagingFile(const std::u16string& path) {
+  if (path.empty() || IsHeldOpen(path)) return {};
+  const auto host = g_machine.HostPath(path);
+  std::error_code error;
+  if (std::filesystem::is_directory(host, error)) return {};
+  UniqueDescriptor file(::open(host.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0 || ::ftruncate(file.get(), 0) != 0) {
+    return {};
+  }
+  UniqueFile stream(::fdopen(file.get(), "w+b"));
+  if (stream) static_cast<void>(file.release());  // the stream closes it now
+  return stream;
+}
+
+bool TruncateStream(std::FILE* file) {
+  return std::fflush(file) == 0 && std::fseek(file, 0, SEEK_SET) == 0 &&
+         ::ftruncate(::fileno(file), 0) == 0;
+}
+
+bool StreamSize(std::FILE* file, uint64_t* size) {
+  struct stat status = {};
+  if (std::fflush(file) != 0 || ::fstat(::fileno(file), &status) != 0) return false;
+  *size = static_cast<uint64_t>(status.st_size);
+  return true;
 }
 
 uint32_t MakeDirectory(const std::u16string& path) {

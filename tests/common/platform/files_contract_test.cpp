@@ -162,6 +162,64 @@ TEST_F(FilesContractTest, AHeldFileCanOnlyBeReadUntilItIsLetGo) {
   EXPECT_TRUE(platform::OpenFile(u"patcher", "ab"));
 }
 
+// A download goes to a staging file that stays open from its first byte to
+// its rename into place: nobody else writes it meanwhile, under either name.
+TEST_F(FilesContractTest, AStagingFileIsWrittenOnlyThroughItsStreamUntilItCloses) {
+  ASSERT_EQ(platform::MakeDirectory(u"folder"), platform::kErrorSuccess);
+  WriteFile(u"held", "held");
+  HoldOpen(u"held");
+  for (const char16_t* path : {u"folder", u"missing\\file", u"held"}) {
+    EXPECT_FALSE(platform::OpenStagingFile(path)) << testing::PrintToString(std::u16string(path));
+  }
+  const auto othersCannotWrite = [](const std::u16string& path) {
+    for (const char* mode : {"wb", "ab", "r+b"}) {
+      EXPECT_FALSE(platform::OpenFile(path, mode)) << mode;
+    }
+    EXPECT_FALSE(platform::OpenStagingFile(path));
+    EXPECT_FALSE(platform::HoldFile(path));
+  };
+
+  WriteFile(u"file.temp", "an older attempt");
+  platform::UniqueFile staging = platform::OpenStagingFile(u"file.temp");
+  ASSERT_TRUE(staging);
+  std::FILE* stream = staging.get();
+  EXPECT_EQ(ReadFile(u"file.temp"), "");
+  othersCannotWrite(u"file.temp");
+  // A failed attempt is tried again on the same stream: afresh from an
+  // empty file, or on from the size so far, whose bytes read back to be
+  // hashed.
+  std::fputs("first attempt", stream);
+  ASSERT_TRUE(platform::TruncateStream(stream));
+  std::fputs("checked", stream);
+  uint64_t size = 0;
+  ASSERT_TRUE(platform::StreamSize(stream, &size));
+  EXPECT_EQ(size, 7u);
+  std::string prefix(16, '\0');
+  ASSERT_EQ(std::fseek(stream, 0, SEEK_SET), 0);
+  prefix.resize(std::fread(prefix.data(), 1, prefix.size(), stream));
+  EXPECT_EQ(prefix, "checked");
+  ASSERT_EQ(std::fseek(stream, 0, SEEK_END), 0);
+  std::fputs(" bytes", stream);
+
+  const std::u16string from = PathList(u"file.temp");
+  const std::u16string to = PathList(u"file");
+  ASSERT_EQ(platform::ShellFileOperation(platform::ShellFileOp::kRename, from.c_str(), to.c_str(),
+                                         kShellFlags),
+            0);
+  othersCannotWrite(u"file");
+  std::fputs(", then more", stream);
+  ASSERT_EQ(std::fflush(stream), 0);
+  EXPECT_EQ(ReadFile(u"file"), "checked bytes, then more");
+  staging.reset();
+  EXPECT_TRUE(platform::OpenFile(u"file", "ab"));
+
+  platform::UniqueFile doomed = platform::OpenStagingFile(u"doomed.temp");
+  ASSERT_TRUE(doomed);
+  EXPECT_TRUE(platform::RemoveFile(u"doomed.temp"));
+  doomed.reset();
+  EXPECT_FALSE(Exists(u"doomed.temp"));
+}
+
 TEST_F(FilesContractTest, FreeSpaceIsMeasuredForFoldersThatExist) {
   WriteFile(u"file", "x");
   const std::u16string work = platform::GetWorkingDirectory();
