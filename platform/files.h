@@ -28,6 +28,11 @@ uint32_t MakeDirectory(const std::u16string& path);
 // Administrators and SYSTEM full control, Users read and execute, nothing
 // taken from the parent. kErrorSuccess or the error code.
 uint32_t MakeProtectedDirectory(const std::u16string& path);
+// Gives an existing file or folder that protection, owned by Administrators;
+// a file gets the same entries with nothing to pass on. Only that object
+// changes: files and folders already below a folder keep their own.
+// kErrorSuccess or the error code.
+uint32_t ProtectExistingPath(const std::u16string& path);
 
 // A file opened for reading with read sharing only (CreateFileW with
 // GENERIC_READ and FILE_SHARE_READ): while it is held, nobody can open it for

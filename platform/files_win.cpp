@@ -27,6 +27,11 @@ struct DescriptorTraits {
   static void Close(Handle descriptor) { ::_close(descriptor); }
 };
 
+bool ReadSddl(const wchar_t* sddl, UniqueOwner<LocalMemoryTraits>* descriptor) {
+  return ::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                descriptor->Receive(), nullptr);
+}
+
 HANDLE StreamHandle(std::FILE* file) {
   return reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
 }
@@ -55,14 +60,28 @@ uint32_t MakeDirectory(const std::u16string& path) {
 }
 
 uint32_t MakeProtectedDirectory(const std::u16string& path) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          kProtectedFolderSddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+  UniqueOwner<LocalMemoryTraits> descriptor;
+  if (!ReadSddl(kProtectedFolderSddl, &descriptor)) return ::GetLastError();
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
+  if (::CreateDirectoryW(W(path), &attributes)) return kErrorSuccess;
+  return ::GetLastError();
+}
+
+uint32_t ProtectExistingPath(const std::u16string& path) {
+  const DWORD attributes = ::GetFileAttributesW(W(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return ::GetLastError();
+  const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  UniqueOwner<LocalMemoryTraits> descriptor;
+  if (!ReadSddl(folder ? kProtectedExistingFolderSddl : kProtectedExistingFileSddl, &descriptor)) {
     return ::GetLastError();
   }
-  const UniqueOwner<LocalMemoryTraits> owned(descriptor);
-  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
-  if (::CreateDirectoryW(W(path), &attributes)) return kErrorSuccess;
+  // SetFileSecurityW, not SetNamedSecurityInfoW or SetSecurityInfo: those
+  // push the new inheritable entries into everything already below, and a
+  // game may keep folders there with permissions of their own.
+  if (::SetFileSecurityW(W(path), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                         descriptor.get())) {
+    return kErrorSuccess;
+  }
   return ::GetLastError();
 }
 

@@ -268,8 +268,16 @@ bool RemoveFileAnsi(const char* path) { return RemoveFile(AnsiPathToWide(path));
 
 uint32_t MakeProtectedDirectory(const std::u16string& path) {
   const uint32_t result = MakeDirectory(path);
-  if (result == kErrorSuccess) g_machine.protectedFolders.insert(g_machine.AbsolutePath(path));
+  if (result == kErrorSuccess) g_machine.protectedPaths.insert(g_machine.AbsolutePath(path));
   return result;
+}
+
+uint32_t ProtectExistingPath(const std::u16string& path) {
+  if (path.empty() || !PathExists(path)) return kErrorPathNotFound;
+  const std::u16string absolute = g_machine.AbsolutePath(path);
+  if (g_machine.unprotectablePaths.count(absolute)) return kErrorAccessDenied;
+  g_machine.protectedPaths.insert(absolute);
+  return kErrorSuccess;
 }
 
 namespace {

@@ -220,6 +220,17 @@ TEST_F(FilesContractTest, AStagingFileIsWrittenOnlyThroughItsStreamUntilItCloses
   EXPECT_FALSE(Exists(u"doomed.temp"));
 }
 
+// The launcher protects an install folder that already exists, and the
+// patcher in it, before it trusts them.
+TEST_F(FilesContractTest, ExistingFilesAndFoldersCanBeProtected) {
+  ASSERT_EQ(platform::MakeDirectory(u"folder"), platform::kErrorSuccess);
+  WriteFile(u"folder\\patcher", "x");
+  for (const char16_t* path : {u"folder", u"folder\\patcher"}) {
+    EXPECT_EQ(platform::ProtectExistingPath(path), platform::kErrorSuccess);
+  }
+  EXPECT_NE(platform::ProtectExistingPath(u"missing"), platform::kErrorSuccess);
+}
+
 TEST_F(FilesContractTest, FreeSpaceIsMeasuredForFoldersThatExist) {
   WriteFile(u"file", "x");
   const std::u16string work = platform::GetWorkingDirectory();
