@@ -34,6 +34,11 @@ uint32_t MakeProtectedDirectory(const std::u16string& path);
 // kErrorSuccess or the error code.
 uint32_t ProtectExistingPath(const std::u16string& path);
 
+// Whether the path itself is a reparse point (a junction or a symbolic
+// link), read without following it, with or without a backslash after it.
+// False when its attributes cannot be read (missing, no access).
+bool QueryReparsePoint(const std::u16string& path, bool* isReparsePoint);
+
 // A file opened for reading with read sharing only (CreateFileW with
 // GENERIC_READ and FILE_SHARE_READ): while it is held, nobody can open it for
 // writing, rename or delete it, and it can still be started as a program.
@@ -47,6 +52,15 @@ HeldFile HoldFile(const std::u16string& path);
 // The next bytes from the file's position; *read is 0 at its end. False when
 // the read fails.
 bool ReadHeldFile(const HeldFile& file, void* buffer, size_t size, size_t* read);
+// Where the held file lies, as the system resolved it when it was opened
+// (links followed), in the form a command line takes: "C:\..." or
+// "\\server\share\...". False when it cannot be had or does not fit.
+bool HeldFilePath(const HeldFile& file, std::u16string* path);
+// That form of a final path ("\\?\C:\..." or "\\?\UNC\server\share\...",
+// as GetFinalPathNameByHandleW gives it). False for any other form, for
+// kMaxPath units or more, and for a name ending in a dot or a blank, which
+// the shorter form would name differently.
+bool CommandLinePathOfFinalPath(const std::u16string& finalPath, std::u16string* path);
 
 // A download's staging file, from its creation to its rename into place:
 // created empty (replacing a file of that name), open for writing and

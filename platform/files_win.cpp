@@ -18,6 +18,8 @@ static_assert(kFofSilent == FOF_SILENT && kFofNoConfirmation == FOF_NOCONFIRMATI
 
 namespace {
 constexpr DWORD kWorkingDirectoryUnits = 1024;
+// A final path that fits a command line once "\\?\UNC\" has become "\\".
+constexpr DWORD kFinalPathUnits = kMaxPath + 6;
 
 // A C runtime file descriptor.
 struct DescriptorTraits {
@@ -85,6 +87,21 @@ uint32_t ProtectExistingPath(const std::u16string& path) {
   return ::GetLastError();
 }
 
+bool QueryReparsePoint(const std::u16string& path, bool* isReparsePoint) {
+  // GetFileAttributesW describes a link itself, not what it points to, but
+  // follows it for a name with a separator after it (Wine does): the name
+  // goes without one, a drive root excepted.
+  std::u16string name = path;
+  while (name.size() > 1 && (name.back() == u'\\' || name.back() == u'/') &&
+         !(name.size() == 3 && name[1] == u':')) {
+    name.pop_back();
+  }
+  const DWORD attributes = ::GetFileAttributesW(W(name));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  *isReparsePoint = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  return true;
+}
+
 void HeldFileTraits::Close(void* file) { KernelHandleTraits::Close(file); }
 
 HeldFile HoldFile(const std::u16string& path) {
@@ -102,6 +119,16 @@ bool ReadHeldFile(const HeldFile& file, void* buffer, size_t size, size_t* read)
   if (!::ReadFile(file.get(), buffer, asked, &got, nullptr)) return false;
   *read = got;
   return true;
+}
+
+bool HeldFilePath(const HeldFile& file, std::u16string* path) {
+  wchar_t buffer[kFinalPathUnits] = {};
+  // The name the handle was opened at, links and junctions resolved: the
+  // file hashed, not whatever a second look-up of its name finds.
+  const DWORD length = ::GetFinalPathNameByHandleW(file.get(), buffer, kFinalPathUnits,
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= kFinalPathUnits) return false;
+  return CommandLinePathOfFinalPath(FromW(buffer), path);
 }
 
 UniqueFile OpenStagingFile(const std::u16string& path) {

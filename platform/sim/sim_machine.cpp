@@ -227,6 +227,23 @@ bool IsStaging(const std::u16string& path) {
   return probe && ::flock(probe.get(), LOCK_SH | LOCK_NB) != 0;
 }
 
+// The Windows path of an existing file with the host's symbolic links
+// resolved, in the long form ("\\?\C:\..."); empty when it lies outside the
+// machine's drives.
+std::u16string FinalPath(const std::u16string& path) {
+  std::error_code rootError;
+  std::error_code fileError;
+  const auto root = std::filesystem::canonical(g_machine.hostRoot, rootError);
+  const auto file = std::filesystem::canonical(g_machine.HostPath(path), fileError);
+  if (rootError || fileError) return {};
+  const auto relative = file.lexically_relative(root);
+  if (relative.empty() || *relative.begin() == "..") return {};
+  auto part = relative.begin();
+  std::u16string result = u"\\\\?\\" + part->u16string() + u":";
+  for (++part; part != relative.end(); ++part) result += u"\\" + part->u16string();
+  return result;
+}
+
 std::u16string AnsiPathToWide(const char* path) {
   std::u16string wide;
   for (const char* p = path; *p; ++p) wide.push_back(static_cast<unsigned char>(*p));
@@ -280,9 +297,19 @@ uint32_t ProtectExistingPath(const std::u16string& path) {
   return kErrorSuccess;
 }
 
+bool QueryReparsePoint(const std::u16string& path, bool* isReparsePoint) {
+  if (path.empty()) return false;
+  std::error_code error;
+  const auto status = std::filesystem::symlink_status(g_machine.HostPath(path), error);
+  if (!std::filesystem::exists(status)) return false;
+  *isReparsePoint = std::filesystem::is_symlink(status);
+  return true;
+}
+
 namespace {
 struct SimHeldFile {
   std::u16string path;
+  std::u16string finalPath;
   UniqueFile stream;
 };
 }  // namespace
@@ -298,7 +325,8 @@ HeldFile HoldFile(const std::u16string& path) {
   if (IsStaging(path)) return {};
   UniqueFile stream = OpenFile(path, "rb");
   if (!stream) return {};
-  auto held = std::make_unique<SimHeldFile>(SimHeldFile{g_machine.AbsolutePath(path), std::move(stream)});
+  auto held = std::make_unique<SimHeldFile>(
+      SimHeldFile{g_machine.AbsolutePath(path), FinalPath(path), std::move(stream)});
   ++g_machine.heldFiles[held->path];
   return HeldFile(held.release());
 }
@@ -307,6 +335,10 @@ bool ReadHeldFile(const HeldFile& file, void* buffer, size_t size, size_t* read)
   std::FILE* stream = static_cast<SimHeldFile*>(file.get())->stream.get();
   *read = std::fread(buffer, 1, size, stream);
   return !std::ferror(stream);
+}
+
+bool HeldFilePath(const HeldFile& file, std::u16string* path) {
+  return CommandLinePathOfFinalPath(static_cast<SimHeldFile*>(file.get())->finalPath, path);
 }
 
 UniqueFile OpenStagingFile(const std::u16string& path) {

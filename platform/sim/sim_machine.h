@@ -154,7 +154,8 @@ struct Machine {
   std::set<std::u16string> unprotectablePaths;
   // Files held open by HoldFile (absolute path, number of holds): while
   // held, none can be opened for writing, deleted or renamed, nor can a
-  // folder above one.
+  // folder above one. A held file's path resolves host symbolic links as
+  // Windows resolves junctions, and a link counts as a reparse point.
   std::map<std::u16string, int> heldFiles;
 
   std::vector<ShellFileOpRecord> shellFileOps;

@@ -231,6 +231,73 @@ TEST_F(FilesContractTest, ExistingFilesAndFoldersCanBeProtected) {
   EXPECT_NE(platform::ProtectExistingPath(u"missing"), platform::kErrorSuccess);
 }
 
+// The launcher refuses an install folder that is a link or lies below one,
+// and starts the patcher by the name its held handle resolved to.
+TEST_F(FilesContractTest, LinksAreReparsePointsAndAHeldFileIsNamedWhereItLies) {
+  ASSERT_EQ(platform::MakeDirectory(u"target"), platform::kErrorSuccess);
+  WriteFile(u"target\\patcher", "x");
+  ASSERT_TRUE(MakeFolderLink(u"link", u"target")) << "cannot make a link";
+  const std::u16string work = platform::GetWorkingDirectory();
+  struct Case {
+    const char* what;
+    std::u16string path;
+    bool read;
+    bool reparsePoint;
+  };
+  const Case cases[] = {
+      {"a folder", u"target", true, false},
+      {"a link to a folder", u"link", true, true},
+      {"a link, by its absolute path with a backslash after it", work + u"\\link\\", true, true},
+      {"a file through a link", u"link\\patcher", true, false},
+      {"a missing path", u"missing", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    bool reparsePoint = !c.reparsePoint;
+    ASSERT_EQ(platform::QueryReparsePoint(c.path, &reparsePoint), c.read);
+    if (c.read) {
+      EXPECT_EQ(reparsePoint, c.reparsePoint);
+    }
+  }
+
+  for (const char16_t* name : {u"target\\patcher", u"link\\patcher"}) {
+    SCOPED_TRACE(testing::PrintToString(std::u16string(name)));
+    const platform::HeldFile held = platform::HoldFile(name);
+    ASSERT_TRUE(held);
+    std::u16string path;
+    ASSERT_TRUE(platform::HeldFilePath(held, &path));
+    EXPECT_EQ(path, work + u"\\target\\patcher");
+  }
+}
+
+// What GetFinalPathNameByHandleW gives, shortened for a command line.
+TEST(CommandLinePathOfFinalPath, IsADrivePathOrAShareThatFits) {
+  const std::u16string longest = u"C:\\" + std::u16string(platform::kMaxPath - 4, u'a');
+  struct Case {
+    const char* what;
+    std::u16string finalPath;
+    bool fits;
+    std::u16string path;
+  };
+  const Case cases[] = {
+      {"a drive path", u"\\\\?\\C:\\Games\\patcher.vke", true, u"C:\\Games\\patcher.vke"},
+      {"a share", u"\\\\?\\UNC\\server\\share\\patcher.vke", true, u"\\\\server\\share\\patcher.vke"},
+      {"the longest that fits", u"\\\\?\\" + longest, true, longest},
+      {"one unit longer", u"\\\\?\\" + longest + u"a", false, {}},
+      {"a volume path", u"\\\\?\\Volume{6c1c5a8e-0000-0000-0000-100000000000}\\patcher.vke", false,
+       {}},
+      {"no prefix", u"C:\\Games\\patcher.vke", false, {}},
+      {"a folder name ending in a dot", u"\\\\?\\C:\\Games.\\patcher.vke", false, {}},
+      {"a file name ending in a blank", u"\\\\?\\C:\\Games\\patcher.vke ", false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::u16string path;
+    ASSERT_EQ(platform::CommandLinePathOfFinalPath(c.finalPath, &path), c.fits);
+    EXPECT_EQ(path, c.path);
+  }
+}
+
 TEST_F(FilesContractTest, FreeSpaceIsMeasuredForFoldersThatExist) {
   WriteFile(u"file", "x");
   const std::u16string work = platform::GetWorkingDirectory();
