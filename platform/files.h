@@ -37,6 +37,16 @@ uint32_t MakeDirectory(const std::u16string& path);
 // Administrators and SYSTEM full control, Users read and execute, nothing
 // taken from the parent. kErrorSuccess or the error code.
 uint32_t MakeProtectedDirectory(const std::u16string& path);
+// Gives an existing file or folder that protection, owned by Administrators;
+// a file gets the same entries with nothing to pass on. Only that object
+// changes: files and folders already below a folder keep their own.
+// kErrorSuccess or the error code.
+uint32_t ProtectExistingPath(const std::u16string& path);
+
+// Whether the path itself is a reparse point (a junction or a symbolic
+// link), read without following it, with or without a backslash after it.
+// False when its attributes cannot be read (missing, no access).
+bool QueryReparsePoint(const std::u16string& path, bool* isReparsePoint);
 
 // A file opened for reading with read sharing only (CreateFileW with
 // GENERIC_READ and FILE_SHARE_READ): while it is held, nobody can open it for
@@ -51,6 +61,28 @@ HeldFile HoldFile(const std::u16string& path);
 // The next bytes from the file's position; *read is 0 at its end. False when
 // the read fails.
 bool ReadHeldFile(const HeldFile& file, void* buffer, size_t size, size_t* read);
+// Where the held file lies, as the system resolved it when it was opened
+// (links followed), in the form a command line takes: "C:\..." or
+// "\\server\share\...". False when it cannot be had or does not fit.
+bool HeldFilePath(const HeldFile& file, std::u16string* path);
+// That form of a final path ("\\?\C:\..." or "\\?\UNC\server\share\...",
+// as GetFinalPathNameByHandleW gives it). False for any other form, for
+// kMaxPath units or more, and for a name ending in a dot or a blank, which
+// the shorter form would name differently.
+bool CommandLinePathOfFinalPath(const std::u16string& finalPath, std::u16string* path);
+
+// A download's staging file, from its creation to its rename into place:
+// created empty (replacing a file of that name), open for writing and
+// reading and shared with readers only, so nobody else can change its bytes
+// meanwhile. It can still be renamed (the stream then writes the file under
+// its new name) and deleted. Empty where it cannot be made so: a folder, a
+// missing folder, a file held or open for writing elsewhere. Reading back
+// and writing on take an fseek in between, as for any C stream.
+UniqueFile OpenStagingFile(const std::u16string& path);
+// Empties the file behind the stream and puts the stream at its start.
+bool TruncateStream(std::FILE* file);
+// Size of the file behind the stream, everything written so far included.
+bool StreamSize(std::FILE* file, uint64_t* size);
 
 // Full path of the running executable (GetModuleFileNameW, kMaxPath units);
 // empty when it cannot be read or does not fit.

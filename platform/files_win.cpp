@@ -1,5 +1,8 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -15,7 +18,26 @@ static_assert(kFofSilent == FOF_SILENT && kFofNoConfirmation == FOF_NOCONFIRMATI
 
 namespace {
 constexpr DWORD kWorkingDirectoryUnits = 1024;
+// A final path that fits a command line once "\\?\UNC\" has become "\\".
+constexpr DWORD kFinalPathUnits = kMaxPath + 6;
+
+// A C runtime file descriptor.
+struct DescriptorTraits {
+  using Handle = int;
+  static Handle Empty() { return -1; }
+  static bool IsValid(Handle descriptor) { return descriptor != -1; }
+  static void Close(Handle descriptor) { ::_close(descriptor); }
+};
+
+bool ReadSddl(const wchar_t* sddl, UniqueOwner<LocalMemoryTraits>* descriptor) {
+  return ::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                descriptor->Receive(), nullptr);
 }
+
+HANDLE StreamHandle(std::FILE* file) {
+  return reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+}
+}  // namespace
 
 UniqueFile OpenFile(const std::u16string& path, const char* mode) {
   const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
@@ -53,15 +75,44 @@ uint32_t MakeDirectory(const std::u16string& path) {
 }
 
 uint32_t MakeProtectedDirectory(const std::u16string& path) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          kProtectedFolderSddl, SDDL_REVISION_1, &descriptor, nullptr)) {
-    return ::GetLastError();
-  }
-  const UniqueOwner<LocalMemoryTraits> owned(descriptor);
-  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+  UniqueOwner<LocalMemoryTraits> descriptor;
+  if (!ReadSddl(kProtectedFolderSddl, &descriptor)) return ::GetLastError();
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
   if (::CreateDirectoryW(W(path), &attributes)) return kErrorSuccess;
   return ::GetLastError();
+}
+
+uint32_t ProtectExistingPath(const std::u16string& path) {
+  const DWORD attributes = ::GetFileAttributesW(W(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return ::GetLastError();
+  const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  UniqueOwner<LocalMemoryTraits> descriptor;
+  if (!ReadSddl(folder ? kProtectedExistingFolderSddl : kProtectedExistingFileSddl, &descriptor)) {
+    return ::GetLastError();
+  }
+  // SetFileSecurityW, not SetNamedSecurityInfoW or SetSecurityInfo: those
+  // push the new inheritable entries into everything already below, and a
+  // game may keep folders there with permissions of their own.
+  if (::SetFileSecurityW(W(path), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                         descriptor.get())) {
+    return kErrorSuccess;
+  }
+  return ::GetLastError();
+}
+
+bool QueryReparsePoint(const std::u16string& path, bool* isReparsePoint) {
+  // GetFileAttributesW describes a link itself, not what it points to, but
+  // follows it for a name with a separator after it (Wine does): the name
+  // goes without one, a drive root excepted.
+  std::u16string name = path;
+  while (name.size() > 1 && (name.back() == u'\\' || name.back() == u'/') &&
+         !(name.size() == 3 && name[1] == u':')) {
+    name.pop_back();
+  }
+  const DWORD attributes = ::GetFileAttributesW(W(name));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  *isReparsePoint = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  return true;
 }
 
 void HeldFileTraits::Close(void* file) { KernelHandleTraits::Close(file); }
@@ -80,6 +131,44 @@ bool ReadHeldFile(const HeldFile& file, void* buffer, size_t size, size_t* read)
   const DWORD asked = static_cast<DWORD>(std::min<size_t>(size, MAXDWORD));
   if (!::ReadFile(file.get(), buffer, asked, &got, nullptr)) return false;
   *read = got;
+  return true;
+}
+
+bool HeldFilePath(const HeldFile& file, std::u16string* path) {
+  wchar_t buffer[kFinalPathUnits] = {};
+  // The name the handle was opened at, links and junctions resolved: the
+  // file hashed, not whatever a second look-up of its name finds.
+  const DWORD length = ::GetFinalPathNameByHandleW(file.get(), buffer, kFinalPathUnits,
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= kFinalPathUnits) return false;
+  return CommandLinePathOfFinalPath(FromW(buffer), path);
+}
+
+UniqueFile OpenStagingFile(const std::u16string& path) {
+  // Readers only, from the download to the rename: nobody else can change
+  // the bytes checked. Delete sharing lets the launcher rename it while open.
+  UniqueHandle file(::CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return {};
+  UniqueOwner<DescriptorTraits> descriptor(
+      ::_open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_RDWR | _O_BINARY));
+  if (!descriptor) return {};
+  static_cast<void>(file.release());  // the descriptor closes it now
+  UniqueFile stream(::_fdopen(descriptor.get(), "w+b"));
+  if (stream) static_cast<void>(descriptor.release());  // and the stream the descriptor
+  return stream;
+}
+
+bool TruncateStream(std::FILE* file) {
+  return std::fflush(file) == 0 && std::fseek(file, 0, SEEK_SET) == 0 &&
+         ::SetEndOfFile(StreamHandle(file)) != FALSE;
+}
+
+bool StreamSize(std::FILE* file, uint64_t* size) {
+  LARGE_INTEGER bytes = {};
+  if (std::fflush(file) != 0 || !::GetFileSizeEx(StreamHandle(file), &bytes)) return false;
+  *size = static_cast<uint64_t>(bytes.QuadPart);
   return true;
 }
 

@@ -74,6 +74,13 @@ struct LocalMemoryTraits : PointerTraits<void> {
 // inherited by files and folders below.
 inline constexpr wchar_t kProtectedFolderSddl[] =
     L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
+// An existing folder or file that the launcher makes its own: the same
+// entries, owned by Administrators, so its former owner keeps no right to
+// change them; a file's entries pass nothing on.
+inline constexpr wchar_t kProtectedExistingFolderSddl[] =
+    L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
+inline constexpr wchar_t kProtectedExistingFileSddl[] =
+    L"O:BAD:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;BU)";
 
 // A global memory block.
 struct GlobalMemoryTraits : PointerTraits<void> {

@@ -1,5 +1,7 @@
 #include "platform/sim/sim_machine.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -232,6 +234,40 @@ void NoteFileChange() {
   }
 }
 
+// A host file descriptor.
+struct DescriptorTraits {
+  using Handle = int;
+  static Handle Empty() { return -1; }
+  static bool IsValid(Handle descriptor) { return descriptor >= 0; }
+  static void Close(Handle descriptor) { ::close(descriptor); }
+};
+using UniqueDescriptor = UniqueOwner<DescriptorTraits>;
+
+// A staging file's stream holds an exclusive lock on its host file, which
+// stands for its share mode: the lock stays with the open file through
+// renames and ends with the stream.
+bool IsStaging(const std::u16string& path) {
+  const UniqueDescriptor probe(::open(g_machine.HostPath(path).c_str(), O_RDONLY | O_CLOEXEC));
+  return probe && ::flock(probe.get(), LOCK_SH | LOCK_NB) != 0;
+}
+
+// The Windows path of an existing file with the host's symbolic links
+// resolved, in the long form ("\\?\C:\..."); empty when it lies outside the
+// machine's drives.
+std::u16string FinalPath(const std::u16string& path) {
+  std::error_code rootError;
+  std::error_code fileError;
+  const auto root = std::filesystem::canonical(g_machine.hostRoot, rootError);
+  const auto file = std::filesystem::canonical(g_machine.HostPath(path), fileError);
+  if (rootError || fileError) return {};
+  const auto relative = file.lexically_relative(root);
+  if (relative.empty() || *relative.begin() == "..") return {};
+  auto part = relative.begin();
+  std::u16string result = u"\\\\?\\" + part->u16string() + u":";
+  for (++part; part != relative.end(); ++part) result += u"\\" + part->u16string();
+  return result;
+}
+
 std::u16string AnsiPathToWide(const char* path) {
   std::u16string wide;
   for (const char* p = path; *p; ++p) wide.push_back(static_cast<unsigned char>(*p));
@@ -243,7 +279,7 @@ std::u16string AnsiPathToWide(const char* path) {
 UniqueFile OpenFile(const std::u16string& path, const char* mode) {
   if (path.empty()) return {};
   const bool writes = std::strpbrk(mode, "wa+") != nullptr;
-  if (writes && IsHeldOpen(path)) return {};
+  if (writes && (IsHeldOpen(path) || IsStaging(path))) return {};
   const auto host = g_machine.HostPath(path);
   // Windows opens no folder as a file; glibc opens one for reading.
   std::error_code error;
@@ -297,13 +333,31 @@ bool RemoveFileAnsi(const char* path) { return RemoveFile(AnsiPathToWide(path));
 
 uint32_t MakeProtectedDirectory(const std::u16string& path) {
   const uint32_t result = MakeDirectory(path);
-  if (result == kErrorSuccess) g_machine.protectedFolders.insert(g_machine.AbsolutePath(path));
+  if (result == kErrorSuccess) g_machine.protectedPaths.insert(g_machine.AbsolutePath(path));
   return result;
+}
+
+uint32_t ProtectExistingPath(const std::u16string& path) {
+  if (path.empty() || !PathExists(path)) return kErrorPathNotFound;
+  const std::u16string absolute = g_machine.AbsolutePath(path);
+  if (g_machine.unprotectablePaths.count(absolute)) return kErrorAccessDenied;
+  g_machine.protectedPaths.insert(absolute);
+  return kErrorSuccess;
+}
+
+bool QueryReparsePoint(const std::u16string& path, bool* isReparsePoint) {
+  if (path.empty()) return false;
+  std::error_code error;
+  const auto status = std::filesystem::symlink_status(g_machine.HostPath(path), error);
+  if (!std::filesystem::exists(status)) return false;
+  *isReparsePoint = std::filesystem::is_symlink(status);
+  return true;
 }
 
 namespace {
 struct SimHeldFile {
   std::u16string path;
+  std::u16string finalPath;
   UniqueFile stream;
 };
 }  // namespace
@@ -315,9 +369,12 @@ void HeldFileTraits::Close(void* file) {
 }
 
 HeldFile HoldFile(const std::u16string& path) {
+  // A staging file is open for writing, which a hold does not share.
+  if (IsStaging(path)) return {};
   UniqueFile stream = OpenFile(path, "rb");
   if (!stream) return {};
-  auto held = std::make_unique<SimHeldFile>(SimHeldFile{g_machine.AbsolutePath(path), std::move(stream)});
+  auto held = std::make_unique<SimHeldFile>(
+      SimHeldFile{g_machine.AbsolutePath(path), FinalPath(path), std::move(stream)});
   ++g_machine.heldFiles[held->path];
   return HeldFile(held.release());
 }
@@ -326,6 +383,36 @@ bool ReadHeldFile(const HeldFile& file, void* buffer, size_t size, size_t* read)
   std::FILE* stream = static_cast<SimHeldFile*>(file.get())->stream.get();
   *read = std::fread(buffer, 1, size, stream);
   return !std::ferror(stream);
+}
+
+bool HeldFilePath(const HeldFile& file, std::u16string* path) {
+  return CommandLinePathOfFinalPath(static_cast<SimHeldFile*>(file.get())->finalPath, path);
+}
+
+UniqueFile OpenStagingFile(const std::u16string& path) {
+  if (path.empty() || IsHeldOpen(path)) return {};
+  const auto host = g_machine.HostPath(path);
+  std::error_code error;
+  if (std::filesystem::is_directory(host, error)) return {};
+  UniqueDescriptor file(::open(host.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0 || ::ftruncate(file.get(), 0) != 0) {
+    return {};
+  }
+  UniqueFile stream(::fdopen(file.get(), "w+b"));
+  if (stream) static_cast<void>(file.release());  // the stream closes it now
+  return stream;
+}
+
+bool TruncateStream(std::FILE* file) {
+  return std::fflush(file) == 0 && std::fseek(file, 0, SEEK_SET) == 0 &&
+         ::ftruncate(::fileno(file), 0) == 0;
+}
+
+bool StreamSize(std::FILE* file, uint64_t* size) {
+  struct stat status = {};
+  if (std::fflush(file) != 0 || ::fstat(::fileno(file), &status) != 0) return false;
+  *size = static_cast<uint64_t>(status.st_size);
+  return true;
 }
 
 uint32_t MakeDirectory(const std::u16string& path) {

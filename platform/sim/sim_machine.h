@@ -150,11 +150,15 @@ struct Machine {
   std::set<std::u16string> unwritableLinkFolders;  // Save fails below these
   int componentLibraryInits = 0;
 
-  // Folders made by MakeProtectedDirectory, as absolute paths.
-  std::set<std::u16string> protectedFolders;
+  // Folders made by MakeProtectedDirectory and paths ProtectExistingPath
+  // protected, as absolute paths; it fails (access denied) for the paths in
+  // unprotectablePaths.
+  std::set<std::u16string> protectedPaths;
+  std::set<std::u16string> unprotectablePaths;
   // Files held open by HoldFile (absolute path, number of holds): while
   // held, none can be opened for writing, deleted or renamed, nor can a
-  // folder above one.
+  // folder above one. A held file's path resolves host symbolic links as
+  // Windows resolves junctions, and a link counts as a reparse point.
   std::map<std::u16string, int> heldFiles;
 
   // Files that cannot be read, by absolute path: opening one for reading

@@ -27,6 +27,10 @@ class PlatformContractTest : public WorkFolderTest {
     m_held.push_back(platform::HoldFile(path));
     ASSERT_TRUE(m_held.back()) << "cannot hold the file open";
   }
+  // A symbolic link to a folder, both named in the work folder (plain
+  // names), until the test ends: Windows sees a reparse point there and
+  // opens through it, as through a junction.
+  bool MakeFolderLink(const std::u16string& link, const std::u16string& target);
   // File name of the running test program, which Windows lists among the
   // processes (the simulated machine is told so).
   static std::u16string OwnProcessName();
@@ -41,4 +45,5 @@ class PlatformContractTest : public WorkFolderTest {
  private:
   // Let go before the work folder goes.
   std::vector<platform::HeldFile> m_held;
+  std::vector<std::u16string> m_links;
 };

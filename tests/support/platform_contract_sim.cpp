@@ -23,6 +23,14 @@ std::u16string PlatformContractTest::OwnProcessName() {
   return std::u16string(name.begin(), name.end()) + u".exe";
 }
 
+bool PlatformContractTest::MakeFolderLink(const std::u16string& link,
+                                          const std::u16string& target) {
+  std::error_code error;
+  std::filesystem::create_directory_symlink(sim::Current().HostPath(target),
+                                            sim::Current().HostPath(link), error);
+  return !error;
+}
+
 bool PlatformContractTest::MachineLoadsLibraries() { return false; }
 
 PlatformContractTest::LibraryLoad PlatformContractTest::LoadFromSystemFolder(

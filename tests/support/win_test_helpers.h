@@ -20,5 +20,12 @@ inline bool FileExists(const std::wstring& path) {
 }
 inline bool FileExists(const std::u16string& path) { return FileExists(Wide(path)); }
 
+// The folder of the running test program, with a backslash after it; the
+// helper programs (tests/tools) lie there.
+std::wstring TestProgramFolder();
+// What another process gets when it opens `path` for writing, sharing
+// everything (tamperer.exe): 0 when it could, else the system's error code.
+DWORD OtherProcessOpensForWriting(const std::wstring& path);
+
 // The control of a message box that holds its text.
 inline constexpr int kMessageTextId = 0xFFFF;

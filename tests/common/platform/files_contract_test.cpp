@@ -181,6 +181,142 @@ TEST_F(FilesContractTest, AHeldFileCanOnlyBeReadUntilItIsLetGo) {
   EXPECT_TRUE(platform::OpenFile(u"patcher", "ab"));
 }
 
+// A download goes to a staging file that stays open from its first byte to
+// its rename into place: nobody else writes it meanwhile, under either name.
+TEST_F(FilesContractTest, AStagingFileIsWrittenOnlyThroughItsStreamUntilItCloses) {
+  ASSERT_EQ(platform::MakeDirectory(u"folder"), platform::kErrorSuccess);
+  WriteFile(u"held", "held");
+  HoldOpen(u"held");
+  for (const char16_t* path : {u"folder", u"missing\\file", u"held"}) {
+    EXPECT_FALSE(platform::OpenStagingFile(path)) << testing::PrintToString(std::u16string(path));
+  }
+  const auto othersCannotWrite = [](const std::u16string& path) {
+    for (const char* mode : {"wb", "ab", "r+b"}) {
+      EXPECT_FALSE(platform::OpenFile(path, mode)) << mode;
+    }
+    EXPECT_FALSE(platform::OpenStagingFile(path));
+    EXPECT_FALSE(platform::HoldFile(path));
+  };
+
+  WriteFile(u"file.temp", "an older attempt");
+  platform::UniqueFile staging = platform::OpenStagingFile(u"file.temp");
+  ASSERT_TRUE(staging);
+  std::FILE* stream = staging.get();
+  EXPECT_EQ(ReadFile(u"file.temp"), "");
+  othersCannotWrite(u"file.temp");
+  // A failed attempt is tried again on the same stream: afresh from an
+  // empty file, or on from the size so far, whose bytes read back to be
+  // hashed.
+  std::fputs("first attempt", stream);
+  ASSERT_TRUE(platform::TruncateStream(stream));
+  std::fputs("checked", stream);
+  uint64_t size = 0;
+  ASSERT_TRUE(platform::StreamSize(stream, &size));
+  EXPECT_EQ(size, 7u);
+  std::string prefix(16, '\0');
+  ASSERT_EQ(std::fseek(stream, 0, SEEK_SET), 0);
+  prefix.resize(std::fread(prefix.data(), 1, prefix.size(), stream));
+  EXPECT_EQ(prefix, "checked");
+  ASSERT_EQ(std::fseek(stream, 0, SEEK_END), 0);
+  std::fputs(" bytes", stream);
+
+  const std::u16string from = PathList(u"file.temp");
+  const std::u16string to = PathList(u"file");
+  ASSERT_EQ(platform::ShellFileOperation(platform::ShellFileOp::kRename, from.c_str(), to.c_str(),
+                                         kShellFlags),
+            0);
+  othersCannotWrite(u"file");
+  std::fputs(", then more", stream);
+  ASSERT_EQ(std::fflush(stream), 0);
+  EXPECT_EQ(ReadFile(u"file"), "checked bytes, then more");
+  staging.reset();
+  EXPECT_TRUE(platform::OpenFile(u"file", "ab"));
+
+  platform::UniqueFile doomed = platform::OpenStagingFile(u"doomed.temp");
+  ASSERT_TRUE(doomed);
+  EXPECT_TRUE(platform::RemoveFile(u"doomed.temp"));
+  doomed.reset();
+  EXPECT_FALSE(Exists(u"doomed.temp"));
+}
+
+// The launcher protects an install folder that already exists, and the
+// patcher in it, before it trusts them.
+TEST_F(FilesContractTest, ExistingFilesAndFoldersCanBeProtected) {
+  ASSERT_EQ(platform::MakeDirectory(u"folder"), platform::kErrorSuccess);
+  WriteFile(u"folder\\patcher", "x");
+  for (const char16_t* path : {u"folder", u"folder\\patcher"}) {
+    EXPECT_EQ(platform::ProtectExistingPath(path), platform::kErrorSuccess);
+  }
+  EXPECT_NE(platform::ProtectExistingPath(u"missing"), platform::kErrorSuccess);
+}
+
+// The launcher refuses an install folder that is a link or lies below one,
+// and starts the patcher by the name its held handle resolved to.
+TEST_F(FilesContractTest, LinksAreReparsePointsAndAHeldFileIsNamedWhereItLies) {
+  ASSERT_EQ(platform::MakeDirectory(u"target"), platform::kErrorSuccess);
+  WriteFile(u"target\\patcher", "x");
+  ASSERT_TRUE(MakeFolderLink(u"link", u"target")) << "cannot make a link";
+  const std::u16string work = platform::GetWorkingDirectory();
+  struct Case {
+    const char* what;
+    std::u16string path;
+    bool read;
+    bool reparsePoint;
+  };
+  const Case cases[] = {
+      {"a folder", u"target", true, false},
+      {"a link to a folder", u"link", true, true},
+      {"a link, by its absolute path with a backslash after it", work + u"\\link\\", true, true},
+      {"a file through a link", u"link\\patcher", true, false},
+      {"a missing path", u"missing", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    bool reparsePoint = !c.reparsePoint;
+    ASSERT_EQ(platform::QueryReparsePoint(c.path, &reparsePoint), c.read);
+    if (c.read) {
+      EXPECT_EQ(reparsePoint, c.reparsePoint);
+    }
+  }
+
+  for (const char16_t* name : {u"target\\patcher", u"link\\patcher"}) {
+    SCOPED_TRACE(testing::PrintToString(std::u16string(name)));
+    const platform::HeldFile held = platform::HoldFile(name);
+    ASSERT_TRUE(held);
+    std::u16string path;
+    ASSERT_TRUE(platform::HeldFilePath(held, &path));
+    EXPECT_EQ(path, work + u"\\target\\patcher");
+  }
+}
+
+// What GetFinalPathNameByHandleW gives, shortened for a command line.
+TEST(CommandLinePathOfFinalPath, IsADrivePathOrAShareThatFits) {
+  const std::u16string longest = u"C:\\" + std::u16string(platform::kMaxPath - 4, u'a');
+  struct Case {
+    const char* what;
+    std::u16string finalPath;
+    bool fits;
+    std::u16string path;
+  };
+  const Case cases[] = {
+      {"a drive path", u"\\\\?\\C:\\Games\\patcher.vke", true, u"C:\\Games\\patcher.vke"},
+      {"a share", u"\\\\?\\UNC\\server\\share\\patcher.vke", true, u"\\\\server\\share\\patcher.vke"},
+      {"the longest that fits", u"\\\\?\\" + longest, true, longest},
+      {"one unit longer", u"\\\\?\\" + longest + u"a", false, {}},
+      {"a volume path", u"\\\\?\\Volume{6c1c5a8e-0000-0000-0000-100000000000}\\patcher.vke", false,
+       {}},
+      {"no prefix", u"C:\\Games\\patcher.vke", false, {}},
+      {"a folder name ending in a dot", u"\\\\?\\C:\\Games.\\patcher.vke", false, {}},
+      {"a file name ending in a blank", u"\\\\?\\C:\\Games\\patcher.vke ", false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::u16string path;
+    ASSERT_EQ(platform::CommandLinePathOfFinalPath(c.finalPath, &path), c.fits);
+    EXPECT_EQ(path, c.path);
+  }
+}
+
 TEST_F(FilesContractTest, FreeSpaceIsMeasuredForFoldersThatExist) {
   WriteFile(u"file", "x");
   const std::u16string work = platform::GetWorkingDirectory();

@@ -153,7 +153,7 @@ TEST_F(InstallFolderTest, WithAReleaseKeyTheFoldersItCreatesAreForAdministrators
         expected = {u"D:\\Velkaris"};
         if (!defaultExists) expected.insert({u"C:\\Corvane", kDefaultInstallFolder});
       }
-      EXPECT_EQ(machine().protectedFolders, expected);
+      EXPECT_EQ(machine().protectedPaths, expected);
     }
   }
   UseReleaseKeyForTesting(nullptr);

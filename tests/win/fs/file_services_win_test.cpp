@@ -97,23 +97,44 @@ TEST_F(FileServicesWinTest, RenamePathOntoAnExistingNameLeavesBothFiles) {
   EXPECT_TRUE(FileExists(m_base + u"\\file"));
 }
 
-// Wine creates the folder but keeps no folder's DACL (reading it back gives
-// Wine's default), so the descriptor the folder is made with is checked in
-// memory: protected from the parent and exactly the entries written.
+// Wine creates the folder but keeps no DACL (reading one back gives Wine's
+// default), so the descriptors the launcher applies are checked in memory:
+// protected from the parent, exactly the entries written, and an existing
+// file or folder the launcher makes its own owned by Administrators.
 TEST_F(FileServicesWinTest, ProtectedDirectoryIsMadeWithTheProtectedDescriptor) {
   using LocalMemory = platform::UniqueOwner<platform::LocalMemoryTraits>;
-  LocalMemory descriptor;
-  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      platform::kProtectedFolderSddl, SDDL_REVISION_1, descriptor.Receive(), nullptr));
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  ASSERT_TRUE(::GetSecurityDescriptorControl(descriptor.get(), &control, &revision));
-  EXPECT_TRUE(control & SE_DACL_PROTECTED);
-  LocalMemory text;
-  ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(
-      descriptor.get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-      reinterpret_cast<wchar_t**>(text.Receive()), nullptr));
-  EXPECT_STREQ(static_cast<const wchar_t*>(text.get()), platform::kProtectedFolderSddl);
+  struct Case {
+    const wchar_t* sddl;
+    std::wstring dacl;
+    bool ownedByAdministrators;
+  };
+  const Case cases[] = {
+      {platform::kProtectedFolderSddl, platform::kProtectedFolderSddl, false},
+      {platform::kProtectedExistingFolderSddl,
+       L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)", true},
+      {platform::kProtectedExistingFileSddl, L"D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;BU)",
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.sddl)));
+    LocalMemory descriptor;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        c.sddl, SDDL_REVISION_1, descriptor.Receive(), nullptr));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(::GetSecurityDescriptorControl(descriptor.get(), &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    ASSERT_TRUE(::GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted));
+    EXPECT_EQ(owner && ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid),
+              c.ownedByAdministrators);
+    LocalMemory text;
+    ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor.get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+        reinterpret_cast<wchar_t**>(text.Receive()), nullptr));
+    EXPECT_EQ(static_cast<const wchar_t*>(text.get()), c.dacl);
+  }
 
   const std::u16string folder = m_base + u"\\Velkaris";
   EXPECT_EQ(platform::MakeProtectedDirectory(folder), platform::kErrorSuccess);

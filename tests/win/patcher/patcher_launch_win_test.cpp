@@ -22,7 +22,6 @@
 namespace {
 
 constexpr wchar_t kStandIn[] = L"stand_in_patcher.exe";
-constexpr wchar_t kTamperer[] = L"tamperer.exe";
 constexpr wchar_t kRecord[] = L"stand_in_record.bin";
 constexpr wchar_t kPatcher[] = L"VelkarisPatcher32.vke";
 constexpr DWORD kPathUnits = 1024;
@@ -49,12 +48,6 @@ std::wstring CurrentDirectory() {
   return path;
 }
 
-std::wstring TestProgramFolder() {
-  wchar_t path[kPathUnits] = {};
-  const std::wstring module(path, ::GetModuleFileNameW(nullptr, path, kPathUnits));
-  return module.substr(0, module.find_last_of(L"\\/") + 1);
-}
-
 // The fields the stand-in recorded: command line, current directory, then
 // its arguments.
 std::vector<std::wstring> ReadRecord(const std::wstring& path) {
@@ -70,30 +63,6 @@ std::vector<std::wstring> ReadRecord(const std::wstring& path) {
   }
   fields.pop_back();  // begun after the last field's NUL
   return fields;
-}
-
-// What another process gets when it opens `path` for writing, sharing
-// everything: 0 when it could, else the system's error code.
-DWORD OtherProcessOpensForWriting(const std::wstring& path) {
-  std::wstring commandLine = L"\"" + TestProgramFolder();
-  commandLine.append(kTamperer).append(L"\" try \"").append(path).append(L"\"");
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION started = {};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &started)) {
-    ADD_FAILURE() << "tamperer.exe must lie beside the test program: " << ::GetLastError();
-    return ERROR_SUCCESS;
-  }
-  const platform::UniqueHandle process(started.hProcess);
-  const platform::UniqueHandle thread(started.hThread);
-  const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(kWaitLimit);
-  DWORD code = ERROR_SUCCESS;
-  if (::WaitForSingleObject(process.get(), static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0 ||
-      !::GetExitCodeProcess(process.get(), &code)) {
-    ADD_FAILURE() << "tamperer.exe did not end";
-  }
-  return code;
 }
 
 struct ShownBox {
