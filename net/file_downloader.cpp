@@ -21,6 +21,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Plain HTTP, the tree below one path: what a host serves is checked by
+// what asks for it, not trusted for the way it came.
+constexpr char kUrlScheme[] = "http://";
+constexpr char kUploadPath[] = "/UploadData/";
+
 // Each converted path gets a buffer of its own; longer paths are refused.
 constexpr int kAnsiPathBytes = 1024;
 // Only a transfer cut short, or a resumed one whose range was refused, is
@@ -248,8 +253,12 @@ DownloadFailure FailureOf(int result, long status, bool tooSlow) {
 
 FileDownloader::FileDownloader(std::string url) : baseUrl(std::move(url)) {}
 
+std::string BaseUrlOfHost(std::string_view host) {
+  return std::string(kUrlScheme) + std::string(host) + kUploadPath;
+}
+
 FileDownloader& FileDownloader::Instance() {
-  static FileDownloader instance{kDownloadBaseUrl};
+  static FileDownloader instance{BaseUrlOfHost(kDownloadHost)};
   return instance;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/crypto.h"
 #include "platform/files.h"
@@ -64,6 +65,10 @@ struct WriteContext {
   uint64_t receivedBytes = 0;  // body bytes of this attempt, overlap included
 };
 
+// The base URL of a download host ("host" or "host:port"): every host
+// serves the same tree below the same path.
+std::string BaseUrlOfHost(std::string_view host);
+
 class FileDownloader {
  public:
   // The rate rule's window, and the average it asks for.
@@ -118,6 +123,7 @@ class FileDownloader {
   const std::string& BaseUrl() const { return baseUrl; }
   // Tests shorten the rate rule's window (whole seconds, at least one).
   void SetStallSeconds(long seconds) { m_stallSeconds = seconds; }
+  long StallSeconds() const { return m_stallSeconds; }
 
  private:
   int Attempt(const char* subPath, const char* serverPath, const char* localPath, bool* tooSlow);

@@ -76,9 +76,7 @@ bool EnsureLauncherCopy(ReleaseRun& run, std::u16string installFolder) {
     ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, kLauncherCopyCaption);
     return false;
   }
-  if (!ReplaceWithRetry(temporary, kLauncherFileName, true)) return false;
-  staged.Release();
-  return true;
+  return ReplaceWithRetry(temporary, kLauncherFileName, true);
 }
 
 FetchResult RepairInstall(ReleaseRun& run) {
@@ -92,13 +90,10 @@ FetchResult RepairInstall(ReleaseRun& run) {
                                  : Report(DownloadListEntry(run, staged, name), kListEntryCaption);
     if (fetched != FetchResult::kFetched) return fetched;
   }
-  staged.Release();
   return FetchResult::kFetched;
 }
 
 FetchResult UpdatePatcher(ReleaseRun& run) {
   StagedFiles staged;
-  const FetchResult fetched = FetchUpdate(run, staged);
-  if (fetched == FetchResult::kFetched) staged.Release();
-  return fetched;
+  return FetchUpdate(run, staged);
 }

@@ -1,6 +1,8 @@
 #include "patcher/release_fetch.h"
 
+#include <algorithm>
 #include <array>
+#include <string_view>
 
 #include "fs/file_services.h"
 #include "patcher/checked_files.h"
@@ -24,10 +26,18 @@ FetchResult Mismatch(const ReleaseRun& run) {
   return run.startedOver ? FetchResult::kFailed : FetchResult::kSwitched;
 }
 
-FetchResult FetchPlainList(ReleaseRun& run, FileVersionMap* list, std::string* text) {
-  if (!Transfer(run, kFileListName, kFileListCopyName, kMaxListBytes, nullptr)) {
-    return FetchResult::kFailed;
+// With a key the list is held to its entry in the manifest: its size, and
+// bytes that hash to it (else the next host is asked).
+FetchResult FetchPlainList(ReleaseRun& run, const platform::FileDigest* entry,
+                           FileVersionMap* list, std::string* text) {
+  TransferRequest request(kFileListName, kFileListCopyName, kMaxListBytes);
+  if (entry != nullptr) {
+    request.byteLimit = entry->size;
+    request.accept = [entry](const platform::FileDigest& served) { return served == *entry; };
   }
+  const Transferred transferred = Transfer(run, request);
+  if (transferred == Transferred::kRefused) return Mismatch(run);
+  if (transferred != Transferred::kYes) return FetchResult::kFailed;
   if (!ReadWholeFile(kFileListCopyName, kMaxListBytes, text)) return FetchResult::kUnreadable;
   return ParseFileVersions(*text, list) ? FetchResult::kFetched : FetchResult::kFailed;
 }
@@ -49,31 +59,85 @@ FetchResult FetchSignedList(ReleaseRun& run, StagedFiles& staged, FileVersionMap
   staged.Add(kFileListCopyName);
   const ReleaseManifest* manifest = RunManifest(run);
   if (manifest == nullptr) return FetchResult::kFailed;
+  const platform::FileDigest* entry = FindEntry(*manifest, kFileListName);
+  if (entry == nullptr) return Mismatch(run);
   std::string text;
-  const FetchResult fetched = FetchPlainList(run, list, &text);
+  const FetchResult fetched = FetchPlainList(run, entry, list, &text);
   if (fetched != FetchResult::kFetched) return fetched;
   if (NamesAStagingCopy(*list)) return FetchResult::kFailed;
-  const platform::FileDigest* entry = FindEntry(*manifest, kFileListName);
-  if (entry == nullptr || *entry != DigestOfBytes(text) || !ListMatchesManifest(*list, *manifest)) {
+  // The bytes read back must still be the ones that hashed to the entry.
+  if (*entry != DigestOfBytes(text) || !ListMatchesManifest(*list, *manifest)) {
     return Mismatch(run);
   }
   return FetchResult::kFetched;
 }
 
-// Held to its manifest size and checked as it streams in; a download that
-// fails either leaves nothing behind.
+// "HEX SIZE SERVER_PATH" a line: the entry a staging copy was begun for.
+// Server paths hold no blank; the last line of a path counts.
+constexpr char kNoteSeparator = ' ';
+constexpr char kNoteEnd = '\n';
+
+std::string NoteOf(const platform::FileDigest& entry) {
+  return ToHex(entry.sha256) + kNoteSeparator + std::to_string(entry.size);
+}
+
+// The notes of a killed run, by server path; the copies they name, and the
+// notes themselves, go with the update that reads them.
+void ReadStagingNotes(ReleaseRun& run, StagedFiles& staged) {
+  run.stagingNotes.emplace();
+  staged.Add(kStagingNotesName);
+  std::string notes;
+  if (!ReadWholeFile(kStagingNotesName, kMaxListBytes, &notes)) return;
+  for (size_t start = 0; start < notes.size();) {
+    const size_t end = std::min(notes.find(kNoteEnd, start), notes.size());
+    const std::string_view line = std::string_view(notes).substr(start, end - start);
+    const size_t pathStart = line.rfind(kNoteSeparator);
+    if (pathStart != std::string_view::npos) {
+      const std::string path(line.substr(pathStart + 1));
+      (*run.stagingNotes)[path] = line.substr(0, pathStart);
+      staged.Add(ListNameOfServerPath(path) + kFetchSuffix);
+    }
+    start = end + 1;
+  }
+}
+
+// A staging copy that a killed run left behind is continued only when it
+// was begun for this same entry; any other is deleted. Then the entry is
+// noted, before a byte of it is fetched.
+void PrepareStagingCopy(ReleaseRun& run, StagedFiles& staged, const std::string& serverPath,
+                        const platform::FileDigest& entry, const std::u16string& stagingName) {
+  if (!run.stagingNotes) ReadStagingNotes(run, staged);
+  const std::string note = NoteOf(entry);
+  const auto beganFor = run.stagingNotes->find(serverPath);
+  if (beganFor == run.stagingNotes->end() || beganFor->second != note) {
+    platform::RemoveFile(stagingName);
+  }
+  (*run.stagingNotes)[serverPath] = note;
+  if (platform::UniqueFile notes = platform::OpenFile(kStagingNotesName, "ab")) {
+    const std::string line = note + kNoteSeparator + serverPath + kNoteEnd;
+    std::fwrite(line.data(), 1, line.size(), notes.get());
+  }
+}
+
+// Held to its manifest size and checked as it streams in; a transfer cut
+// short is continued, from the next host if need be. A download that fails
+// leaves nothing behind.
 FetchResult FetchSignedFile(ReleaseRun& run, StagedFiles& staged, const std::u16string& serverPath,
                             const std::u16string& localName) {
   staged.Add(localName);
   const ReleaseManifest* manifest = RunManifest(run);
   if (manifest == nullptr) return FetchResult::kFailed;
   const platform::FileDigest* entry = FindEntry(*manifest, serverPath);
-  platform::FileDigest digest;
-  const bool fetched =
-      entry != nullptr && Transfer(run, serverPath, localName, entry->size, &digest);
-  if (fetched && digest == *entry) return FetchResult::kFetched;
+  std::string path;
+  if (entry == nullptr || !ServerPathOfListName(serverPath, &path)) return Mismatch(run);
+  PrepareStagingCopy(run, staged, path, *entry, localName);
+  TransferRequest request(serverPath, localName, entry->size);
+  request.resumable = true;
+  request.accept = [entry](const platform::FileDigest& served) { return served == *entry; };
+  const Transferred transferred = Transfer(run, request);
+  if (transferred == Transferred::kYes) return FetchResult::kFetched;
   platform::RemoveFile(localName);
-  return entry == nullptr || fetched ? Mismatch(run) : FetchResult::kFailed;
+  return transferred == Transferred::kRefused ? Mismatch(run) : FetchResult::kFailed;
 }
 
 // The file's size and SHA-256, read through the handle; false past `limit`
@@ -137,14 +201,14 @@ bool HoldSignedPatcher(ReleaseRun& run, platform::HeldFile* held) {
 
 FetchResult FetchFileList(ReleaseRun& run, StagedFiles& staged, FileVersionMap* list) {
   std::string text;
-  if (!Signed()) return FetchPlainList(run, list, &text);
+  if (!Signed()) return FetchPlainList(run, nullptr, list, &text);
   return FetchSignedList(run, staged, list);
 }
 
 FetchResult FetchReleaseFile(ReleaseRun& run, StagedFiles& staged, const std::u16string& serverPath,
                              const std::u16string& localName) {
   if (!Signed()) {
-    return Transfer(run, serverPath, localName, kUnboundedDownload, nullptr)
+    return Transfer(run, TransferRequest(serverPath, localName)) == Transferred::kYes
                ? FetchResult::kFetched
                : FetchResult::kFailed;
   }

@@ -31,33 +31,66 @@ int32_t FirstNumber(std::string_view record) {
   return first;
 }
 
-// The copy that a record was read from is gone once it has been read; one
-// that cannot be read back stays, as the manager's note about it says.
-FetchResult FetchPlainRecord(ReleaseRun& run, std::string* text) {
-  if (!Transfer(run, kVersionRecordName, kVersionRecordCopyName, kMaxRecordBytes, nullptr)) {
-    return FetchResult::kFailed;
-  }
-  if (!ReadWholeFile(kVersionRecordCopyName, kMaxRecordBytes, text)) {
-    return FetchResult::kUnreadable;
-  }
+// A record the run may take: none older than the kept release, or an old
+// signed release replayed would take players back to its patcher.
+bool AboveFloor(std::string_view record, const KeptRelease& kept) {
+  return kept.record.empty() || FirstNumber(record) >= FirstNumber(kept.record);
+}
+
+// The server's record into *text. With a kept release, a host that serves
+// one below its floor is passed over for the next. The copy that a record
+// was read from is gone once it has been read; one that cannot be read back
+// stays, as the manager's note about it says.
+FetchResult FetchRecord(ReleaseRun& run, const KeptRelease* kept, std::string* text) {
+  bool readable = true;
+  TransferRequest request(kVersionRecordName, kVersionRecordCopyName, kMaxRecordBytes);
+  request.accept = [&](const platform::FileDigest&) {
+    readable = ReadWholeFile(kVersionRecordCopyName, kMaxRecordBytes, text);
+    return !readable || kept == nullptr || AboveFloor(*text, *kept);
+  };
+  if (Transfer(run, request) != Transferred::kYes) return FetchResult::kFailed;
+  if (!readable) return FetchResult::kUnreadable;
   platform::RemoveFile(kVersionRecordCopyName);
   return FetchResult::kFetched;
 }
 
 // With a key no copy of the server's record outlives its fetch.
-bool FetchRecordCopy(ReleaseRun& run, std::string* record) {
-  const FetchResult fetched = FetchPlainRecord(run, record);
+bool FetchRecordCopy(ReleaseRun& run, const KeptRelease* kept, std::string* record) {
+  const FetchResult fetched = FetchRecord(run, kept, record);
   if (fetched != FetchResult::kFetched) platform::RemoveFile(kVersionRecordCopyName);
   return fetched == FetchResult::kFetched;
 }
 
 // A bounded download read back whole; the copy does not outlive the call.
 bool DownloadToMemory(ReleaseRun& run, const std::u16string& serverPath,
-                      const std::u16string& copyName, size_t limit, std::string* bytes) {
-  const bool read = Transfer(run, serverPath, copyName, limit, nullptr) &&
-                    ReadWholeFile(copyName, limit, bytes);
+                      const std::u16string& copyName, size_t limit, std::string* bytes,
+                      std::string* servedBy) {
+  const bool read =
+      Transfer(run, TransferRequest(serverPath, copyName, limit), nullptr, servedBy) ==
+          Transferred::kYes &&
+      ReadWholeFile(copyName, limit, bytes);
   platform::RemoveFile(copyName);
   return read;
+}
+
+// The server's manifest with its signature. A pair that does not verify
+// blames the hosts that served it and is asked again from the others, as
+// many times as there are hosts.
+bool FetchServerManifest(ReleaseRun& run, VerifiedManifest* server) {
+  for (size_t asked = 0; asked <= run.mirrors.size(); ++asked) {
+    std::string manifestHost;
+    std::string signatureHost;
+    if (!DownloadToMemory(run, kReleaseManifestName, kReleaseManifestCopyName,
+                          kMaxReleaseManifestBytes, &server->text, &manifestHost) ||
+        !DownloadToMemory(run, kReleaseSignatureName, kReleaseSignatureCopyName,
+                          platform::kP256SignatureBytes, &server->signature, &signatureHost)) {
+      return false;
+    }
+    if (VerifyManifest(server)) return true;
+    BlameHost(run, manifestHost);
+    BlameHost(run, signatureHost);
+  }
+  return false;
 }
 
 // One wait for a switching release, unless the run's budget is spent.
@@ -66,12 +99,6 @@ bool WaitForSwitch(ReleaseRun& run) {
   platform::Sleep(kSwitchPollMilliseconds);
   run.switchWaitedMilliseconds += kSwitchPollMilliseconds;
   return true;
-}
-
-// A record the run may take: none older than the kept release, or an old
-// signed release replayed would take players back to its patcher.
-bool AboveFloor(std::string_view record, const KeptRelease& kept) {
-  return kept.record.empty() || FirstNumber(record) >= FirstNumber(kept.record);
 }
 
 enum class Pairing { kVouched, kOtherRecord, kRefused };
@@ -89,13 +116,7 @@ Pairing PairWithManifest(ReleaseRun& run, const std::string& record, const KeptR
   }
   if (!*fetched || !Vouches((*fetched)->manifest, record)) {
     VerifiedManifest server;
-    if (!DownloadToMemory(run, kReleaseManifestName, kReleaseManifestCopyName,
-                          kMaxReleaseManifestBytes, &server.text) ||
-        !DownloadToMemory(run, kReleaseSignatureName, kReleaseSignatureCopyName,
-                          platform::kP256SignatureBytes, &server.signature) ||
-        !VerifyManifest(&server)) {
-      return Pairing::kRefused;
-    }
+    if (!FetchServerManifest(run, &server)) return Pairing::kRefused;
     *fetched = std::move(server);
   }
   if (!Vouches((*fetched)->manifest, record)) return Pairing::kOtherRecord;
@@ -108,18 +129,20 @@ Pairing PairWithManifest(ReleaseRun& run, const std::string& record, const KeptR
 // vouches for it. Every record the run takes is held to the floor, the ones
 // polled while a release switches too.
 FetchResult FetchSignedRecord(ReleaseRun& run) {
+  const KeptRelease kept = ReadKeptRelease();
+  // Until the run has a release of its own, the kept one names the hosts.
+  if (kept.verified) run.mirrors = kept.verified->manifest.mirrors;
   std::string record;
   if (run.record) {
     record = *run.record;
     run.record.reset();
   } else {
-    const FetchResult fetched = FetchPlainRecord(run, &record);
+    const FetchResult fetched = FetchRecord(run, &kept, &record);
     if (fetched != FetchResult::kFetched) {
       platform::RemoveFile(kVersionRecordCopyName);
       return fetched;
     }
   }
-  const KeptRelease kept = ReadKeptRelease();
   std::optional<VerifiedManifest> fetched;
   for (;;) {
     if (!AboveFloor(record, kept)) return FetchResult::kFailed;
@@ -130,10 +153,13 @@ FetchResult FetchSignedRecord(ReleaseRun& run) {
     // publish ends. Only the record is asked until it changes.
     const std::string stale = record;
     while (record == stale) {
-      if (!WaitForSwitch(run) || !FetchRecordCopy(run, &record)) return FetchResult::kFailed;
+      if (!WaitForSwitch(run) || !FetchRecordCopy(run, &kept, &record)) {
+        return FetchResult::kFailed;
+      }
     }
   }
   run.record = std::move(record);
+  run.mirrors = run.release->manifest.mirrors;
   return FetchResult::kFetched;
 }
 
@@ -147,7 +173,7 @@ FetchResult FetchRunRecord(ReleaseRun& run) {
 }  // namespace
 
 FetchResult FetchServerRecord(ReleaseRun& run, std::string* text) {
-  if (ReleaseKey() == nullptr) return FetchPlainRecord(run, text);
+  if (ReleaseKey() == nullptr) return FetchRecord(run, nullptr, text);
   const FetchResult fetched = FetchRunRecord(run);
   if (fetched == FetchResult::kFetched) *text = *run.record;
   return fetched;
@@ -162,13 +188,16 @@ void StartOver(ReleaseRun& run) {
   ReleaseRun next;
   next.startedOver = true;
   next.switchWaitedMilliseconds = run.switchWaitedMilliseconds;
+  next.mirrors = std::move(run.mirrors);
+  next.failedHosts = std::move(run.failedHosts);
   run = std::move(next);
   // The next release's files come before its record: the update starts
   // over once the record has moved on, or, when it never does within the
-  // run's budget, fails as it would have.
+  // run's budget, fails as it would have. Each record is held to the floor
+  // once the check takes it up again.
   for (bool first = true; first || WaitForSwitch(run); first = false) {
     std::string record;
-    if (!FetchRecordCopy(run, &record)) {
+    if (!FetchRecordCopy(run, nullptr, &record)) {
       run.record.reset();
       return;
     }

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "patcher/kept_release.h"
 
@@ -36,4 +39,14 @@ struct ReleaseRun {
   bool startedOver = false;
   // Time spent waiting for a switching release, from the run's budget.
   uint32_t switchWaitedMilliseconds = 0;
+  // With a key, the hosts that serve the release besides the built-in one,
+  // in order of preference: the kept release's mirrors until the run has a
+  // release of its own, then that release's.
+  std::vector<std::string> mirrors;
+  // Base URLs of the hosts that failed a transfer in this run: asked last
+  // from then on.
+  std::set<std::string> failedHosts;
+  // With a key, what the install folder's notes said, at the run's first
+  // staged fetch, each staging copy was begun for (by server path).
+  std::optional<std::map<std::string, std::string>> stagingNotes;
 };

@@ -1,9 +1,58 @@
 #include "patcher/release_transfer.h"
 
-#include "net/file_downloader.h"
+#include <algorithm>
+#include <vector>
 
-bool Transfer(ReleaseRun& run, const std::u16string& serverPath, const std::u16string& localPath,
-              uint64_t byteLimit, platform::FileDigest* digest) {
-  (void)run;  // one server: the run has no say yet
-  return FileDownloader::Instance().DownloadFile(serverPath, localPath, byteLimit, digest);
+#include "platform/files.h"
+
+namespace {
+
+// The built-in host, then the mirrors; those that failed in this run last,
+// each group in its order of preference.
+std::vector<std::string> HostOrder(const ReleaseRun& run) {
+  std::vector<std::string> hosts = {FileDownloader::Instance().BaseUrl()};
+  for (const std::string& mirror : run.mirrors) {
+    const std::string baseUrl = BaseUrlOfHost(mirror);
+    if (std::find(hosts.begin(), hosts.end(), baseUrl) == hosts.end()) hosts.push_back(baseUrl);
+  }
+  std::stable_partition(hosts.begin(), hosts.end(), [&](const std::string& baseUrl) {
+    return run.failedHosts.count(baseUrl) == 0;
+  });
+  return hosts;
 }
+
+}  // namespace
+
+Transferred Transfer(ReleaseRun& run, const TransferRequest& request, platform::FileDigest* digest,
+                     std::string* servedBy) {
+  FileDownloader& builtIn = FileDownloader::Instance();
+  const Resume resume = request.resumable ? Resume::kYes : Resume::kNo;
+  std::vector<std::string> refusedBy;
+  for (const std::string& baseUrl : HostOrder(run)) {
+    FileDownloader mirror(baseUrl);
+    mirror.SetStallSeconds(builtIn.StallSeconds());
+    FileDownloader& host = baseUrl == builtIn.BaseUrl() ? builtIn : mirror;
+    platform::FileDigest served;
+    DownloadReport report;
+    const bool downloaded = host.DownloadFile(request.serverPath, request.localPath,
+                                              request.byteLimit, resume, &served, &report);
+    if (downloaded && (!request.accept || request.accept(served))) {
+      if (digest != nullptr) *digest = served;
+      if (servedBy != nullptr) *servedBy = baseUrl;
+      return Transferred::kYes;
+    }
+    // The disk, not the host: another host would meet the same.
+    if (!downloaded && report.failure == DownloadFailure::kLocal) return Transferred::kNo;
+    if (downloaded) {
+      // Nothing of bytes refused is continued from another host.
+      platform::RemoveFile(request.localPath);
+      if (run.failedHosts.count(baseUrl) == 0) refusedBy.push_back(baseUrl);
+    }
+    run.failedHosts.insert(baseUrl);
+  }
+  if (refusedBy.empty()) return Transferred::kNo;
+  for (const std::string& baseUrl : refusedBy) run.failedHosts.erase(baseUrl);
+  return Transferred::kRefused;
+}
+
+void BlameHost(ReleaseRun& run, const std::string& baseUrl) { run.failedHosts.insert(baseUrl); }

@@ -7,5 +7,3 @@ StagedFiles::~StagedFiles() {
 }
 
 void StagedFiles::Add(const std::u16string& name) { m_names.insert(name); }
-
-void StagedFiles::Release() { m_names.clear(); }

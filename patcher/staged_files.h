@@ -3,10 +3,10 @@
 #include <set>
 #include <string>
 
-// The copies one update downloaded under staging names, to be put in place
-// once all of it is had and checked. Should the update fail, they are
-// deleted with this object: nothing of a failed update is left for the
-// next run to trust.
+// The staging names one update downloads to, each copy to be put in place
+// once all of it is had and checked. Whatever still lies at those names
+// when the update ends is deleted with this object: a failed update leaves
+// nothing for the next run to trust, a good one leaves nothing behind.
 class StagedFiles {
  public:
   StagedFiles() = default;
@@ -15,8 +15,6 @@ class StagedFiles {
   StagedFiles& operator=(const StagedFiles&) = delete;
 
   void Add(const std::u16string& name);
-  // The update succeeded: its copies are in place, nothing is deleted.
-  void Release();
 
  private:
   std::set<std::u16string> m_names;

@@ -27,6 +27,9 @@ inline constexpr char16_t kReleaseRecordName[] = u"release_record";
 // What the launcher found of the installed files when it last checked them
 // against the kept release: a file unchanged since is not read again.
 inline constexpr char16_t kCheckedFilesName[] = u"release_checked";
+// Which signed entry each staging copy of an update was begun for, so that
+// one a killed run left half fetched is continued only for that entry.
+inline constexpr char16_t kStagingNotesName[] = u"release_staging";
 
 // Where the launcher downloads the server's record and list before it reads
 // them; the list copy is renamed onto the list once the update is in place.
@@ -46,6 +49,7 @@ inline constexpr const char16_t* kLauncherOwnNames[] = {
     kLauncherFileName,        kPatcherFileName,          kVersionRecordName,
     kFileListName,            kLocalesFolderName,        kReleaseManifestName,
     kReleaseSignatureName,    kReleaseRecordName,        kCheckedFilesName,
+    kStagingNotesName,
     kVersionRecordCopyName,   kFileListCopyName,         kReleaseManifestCopyName,
     kReleaseSignatureCopyName, kReleaseRecordCopyName};
 inline constexpr const char16_t* kExecutableNames[] = {kLauncherFileName, kPatcherFileName};

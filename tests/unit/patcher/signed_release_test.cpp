@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -47,6 +48,7 @@ struct Release {
       {"a.dat", "a2"},
       {"locales/b.dat", "b1"},
   };
+  std::vector<std::string> mirrors;
   std::string manifest;
   std::string signature;
 };
@@ -55,6 +57,7 @@ std::string KeyPath(const char* name) { return std::string(LAUNCHER_TEST_KEYS) +
 
 void Sign(const char* keyName, Release* release) {
   ReleaseManifest manifest;
+  manifest.mirrors = release->mirrors;
   for (const auto& [path, bytes] : release->files) manifest.entries[path] = DigestOfBytes(bytes);
   release->manifest = FormatReleaseManifest(manifest);
   publish::SigningKey key;
@@ -686,6 +689,209 @@ TEST_F(SignedRelease, AListThatDoesNotNameExactlyTheManifestsFilesIsRefused) {
                                                   g_messages.MsgPatcherVersionDownloadFailed)});
     EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), kOldPatcher);
   }
+}
+
+// Requests of the built-in host ("A ") and a mirror ("B "), in the order
+// they came.
+Paths RequestsOfBoth(const testhttp::TestHttpServer& mirror) {
+  std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>> timed;
+  const testhttp::TestHttpServer* servers[] = {&DownloadServer(), &mirror};
+  for (const auto* server : servers) {
+    const std::string host = server == &mirror ? "B " : "A ";
+    for (const auto& request : server->Requests()) {
+      timed.emplace_back(request.received, host + request.target.substr(sizeof("/UploadData/") - 1));
+    }
+  }
+  std::stable_sort(timed.begin(), timed.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  Paths paths;
+  for (const auto& [when, path] : timed) paths.push_back(path);
+  return paths;
+}
+
+// A release of the next number, on the built-in host and on its mirror.
+Release NextRelease(const std::vector<std::string>& mirrors) {
+  Release next;
+  next.files["patcher_version"] = "4\r\n0";
+  next.files["patcher_files_version"] = "a.dat 4\r\nlocales\\b.dat 1\r\n";
+  next.files["VelkarisPatcher32.vke"] = "patcher 4";
+  next.files["a.dat"] = "a4";
+  next.mirrors = mirrors;
+  return next;
+}
+
+// Patch day with a faulty edge: whatever the built-in host does wrong with
+// one file, the mirror named by the release the run trusts (the kept one
+// for the record) serves it. The player sees nothing, nothing unchecked is
+// placed, and the faulty host is asked last for the rest of the run.
+TEST_F(SignedRelease, AFaultyHostIsPassedOverForTheReleasesMirror) {
+  testhttp::TestHttpServer mirror;
+  ASSERT_TRUE(mirror.Start());
+  const std::vector<std::string> mirrors = {"127.0.0.1:" + std::to_string(mirror.Port())};
+  using MakeFault = std::function<Response(const std::string& body, size_t bound)>;
+  const std::vector<std::pair<const char*, MakeFault>> faults = {
+      {"503", [](const std::string&, size_t) { return Response::HtmlPage(503); }},
+      {"reset", [](const std::string& body, size_t) { return Response::Ok(body).Reset(); }},
+      {"stalled",
+       [](const std::string& body, size_t) {
+         return Response::Ok(body).HeadersThenSilence(Response::kEveryRequest, kHoldMs);
+       }},
+      {"damaged",
+       [](std::string body, size_t) {
+         body.back() ^= 1;
+         return Response::Ok(body);
+       }},
+      {"oversized",
+       [](const std::string& body, size_t bound) {
+         return Response::Ok(body + std::string(bound + 1 - body.size(), ' ')).Unannounced();
+       }},
+  };
+  // In the order a run with a missing launcher copy asks for them.
+  const std::vector<std::string> files = {"patcher_version",       "release_manifest",
+                                          "release_manifest.sig",  "VelkarisLauncher.exe",
+                                          "patcher_files_version", "VelkarisPatcher32.vke",
+                                          "a.dat"};
+  for (const std::string& file : files) {
+    for (const auto& [fault, make] : faults) {
+      const bool damaged = std::string(fault) == "damaged";
+      // A record has no digest: damaged, it is a record of another release.
+      if (damaged && file == "patcher_version") continue;
+      SCOPED_TRACE(file + ", " + fault);
+      Restart();
+      FileDownloader::Instance().SetStallSeconds(kStallSeconds);
+      Release kept;
+      kept.mirrors = mirrors;
+      Sign("test-release.key", &kept);
+      Prepare(kept);
+      ASSERT_TRUE(CheckAndStart());
+      Release next = NextRelease(mirrors);
+      Sign("test-release.key", &next);
+      Publish(next);
+      mirror.ClearRoutes();
+      for (const auto& [path, bytes] : next.files) {
+        mirror.SetRoute("/UploadData/" + path, Response::Ok(bytes));
+      }
+      mirror.SetRoute("/UploadData/release_manifest", Response::Ok(next.manifest));
+      mirror.SetRoute("/UploadData/release_manifest.sig", Response::Ok(next.signature));
+      const std::string& body = file == "release_manifest"       ? next.manifest
+                                : file == "release_manifest.sig" ? next.signature
+                                                                 : next.files[file];
+      const size_t bound = file == "patcher_version"        ? kMaxRecordBytes
+                           : file == "release_manifest"     ? kMaxReleaseManifestBytes
+                           : file == "release_manifest.sig" ? platform::kP256SignatureBytes
+                                                            : body.size();
+      Serve(file, make(body, bound));
+      platform::RemoveFile(u"VelkarisLauncher.exe");
+      DownloadServer().ClearRequests();
+      mirror.ClearRequests();
+      machine().startedProcesses.clear();
+
+      EXPECT_TRUE(CheckAndStart());
+      EXPECT_TRUE(Boxes().empty());
+      EXPECT_EQ(machine().startedProcesses.size(), 1u);
+      EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "patcher 4");
+      EXPECT_EQ(Read(u"a.dat"), "a4");
+      EXPECT_EQ(Read(u"VelkarisLauncher.exe"), "server launcher");
+      EXPECT_EQ(Read(u"release_manifest"), next.manifest);
+      for (const char16_t* name : kStagingNames) EXPECT_FALSE(Exists(name)) << Utf8(name);
+      // Asked of the built-in host up to the faulty file, then of the
+      // mirror; a manifest and signature that do not verify together are
+      // asked again as a pair.
+      Paths expected;
+      bool faulted = false;
+      const bool pair = damaged && (file == "release_manifest" || file == "release_manifest.sig");
+      for (const std::string& path : files) {
+        if (path == file && !pair) {
+          expected.push_back("A " + path);
+          faulted = true;
+        }
+        if (pair && path == "release_manifest") {
+          expected.insert(expected.end(), {"A release_manifest", "A release_manifest.sig"});
+          faulted = true;
+        }
+        expected.push_back((faulted ? "B " : "A ") + path);
+      }
+      EXPECT_EQ(RequestsOfBoth(mirror), expected);
+    }
+  }
+  mirror.Stop();
+}
+
+// A transfer cut short is continued where it stopped, on the next host if
+// need be, and a staging copy left by a killed run is continued only for
+// the entry it was begun for.
+TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
+  testhttp::TestHttpServer mirror;
+  ASSERT_TRUE(mirror.Start());
+  const std::vector<std::string> mirrors = {"127.0.0.1:" + std::to_string(mirror.Port())};
+  const std::string patcher(64 * 1024, 'p');
+  const std::string prefix = patcher.substr(0, patcher.size() / 2);
+  const std::string range = "bytes=" + std::to_string(prefix.size()) + "-";
+  struct Case {
+    const char* what;
+    bool killedRunPrefix;  // the patcher's staging copy holds its first half
+    const char* noted;     // what the notes say it was begun for: "same", "other", none
+    bool cutAtBuiltIn;     // the built-in host cuts every answer short
+  };
+  const Case cases[] = {
+      {"a killed run's prefix of the same entry", true, "same", false},
+      {"a prefix of another release", true, "other", false},
+      {"a prefix nobody noted", true, nullptr, false},
+      {"cut at the built-in host, continued at the mirror", false, nullptr, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Restart();
+    Release kept;
+    kept.mirrors = mirrors;
+    Sign("test-release.key", &kept);
+    Prepare(kept);
+    ASSERT_TRUE(CheckAndStart());
+    Release next = NextRelease(mirrors);
+    next.files["VelkarisPatcher32.vke"] = patcher;
+    Sign("test-release.key", &next);
+    Publish(next);
+    mirror.ClearRoutes();
+    mirror.SetRoute("/UploadData/VelkarisPatcher32.vke", Response::Ok(patcher));
+    if (c.cutAtBuiltIn) {
+      Serve("VelkarisPatcher32.vke",
+            Response::Ok(patcher).CutShort(Response::kEveryRequest, prefix.size()));
+    }
+    if (c.killedRunPrefix) Write(u"VelkarisPatcher32.vke.temp", prefix);
+    if (c.noted != nullptr) {
+      const platform::FileDigest entry = DigestOfBytes(std::string(c.noted) == "same" ? patcher : "x");
+      Write(u"release_staging",
+            ToHex(entry.sha256) + " " + std::to_string(entry.size) + " VelkarisPatcher32.vke\n");
+    }
+    DownloadServer().ClearRequests();
+    mirror.ClearRequests();
+
+    EXPECT_TRUE(CheckAndStart());
+    EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), patcher);
+    EXPECT_FALSE(Exists(u"VelkarisPatcher32.vke.temp"));
+    EXPECT_FALSE(Exists(u"release_staging"));
+    std::string builtInRange = "none";
+    for (const auto& request : DownloadServer().Requests()) {
+      if (request.target == "/UploadData/VelkarisPatcher32.vke") {
+        builtInRange = request.Header("Range");
+        break;
+      }
+    }
+    const bool continued = std::string(c.what).find("same entry") != std::string::npos;
+    EXPECT_EQ(builtInRange, continued ? range : "");
+    // The mirror continues where the built-in host's cuts left the file.
+    std::string mirrorRange = "none";
+    for (const auto& request : mirror.Requests()) {
+      if (request.target == "/UploadData/VelkarisPatcher32.vke") mirrorRange = request.Header("Range");
+    }
+    if (c.cutAtBuiltIn) {
+      EXPECT_EQ(mirrorRange.rfind("bytes=", 0), 0u) << mirrorRange;
+      EXPECT_NE(mirrorRange, "bytes=0-");
+    } else {
+      EXPECT_EQ(mirrorRange, "none");
+    }
+  }
+  mirror.Stop();
 }
 
 }  // namespace
