@@ -102,6 +102,9 @@ struct RateWindow {
   std::array<uint64_t, kRingSlots> slotBytes{};
   int64_t newestSlot = 0;
   uint64_t countedBytes = 0;  // what libcurl had received at the last look
+  // With another host to ask: how long the attempt may go without a byte.
+  Clock::duration silenceLimit{};
+  Clock::time_point lastByte;
   bool tooSlow = false;
 };
 
@@ -109,10 +112,12 @@ uint64_t& SlotBytes(RateWindow* rate, int64_t slot) {
   return rate->slotBytes[static_cast<size_t>(slot % RateWindow::kRingSlots)];
 }
 
-RateWindow StartRateWindow(long seconds) {
+RateWindow StartRateWindow(long seconds, long silenceMilliseconds) {
   RateWindow rate;
   const long windowSeconds = std::max(seconds, 1L);
   rate.start = Clock::now();
+  rate.lastByte = rate.start;
+  rate.silenceLimit = std::chrono::milliseconds(silenceMilliseconds);
   rate.slot = Clock::duration(std::chrono::seconds(windowSeconds)) / kRateSlots;
   rate.minimumBytes = static_cast<uint64_t>(FileDownloader::kMinimumBytesPerSecond * windowSeconds);
   return rate;
@@ -132,6 +137,12 @@ int CheckRate(void* userData, curl_off_t, curl_off_t received, curl_off_t, curl_
   if (total > rate.countedBytes) {
     SlotBytes(&rate, slot) += total - rate.countedBytes;
     rate.countedBytes = total;
+    rate.lastByte = rate.start + elapsed;
+  }
+  if (rate.silenceLimit != Clock::duration::zero() &&
+      rate.start + elapsed - rate.lastByte > rate.silenceLimit) {
+    rate.tooSlow = true;
+    return 1;
   }
   if (elapsed < rate.slot * kRateSlots) return 0;
   uint64_t windowBytes = 0;
@@ -367,7 +378,7 @@ int FileDownloader::Attempt(const char* subPath, const char* serverPath, const c
   // A server that stays silent, trickles or sends a burst now and then must
   // not hold the splash, which has no close button, and with it every later
   // start. libcurl's own low-speed check looks at the last 5 s alone.
-  RateWindow rate = StartRateWindow(m_stallSeconds);
+  RateWindow rate = StartRateWindow(m_stallSeconds, m_silenceMilliseconds);
   curl_easy_setopt(transfer.get(), CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(transfer.get(), CURLOPT_XFERINFODATA, &rate);
   curl_easy_setopt(transfer.get(), CURLOPT_XFERINFOFUNCTION, &CheckRate);

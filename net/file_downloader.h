@@ -124,6 +124,10 @@ class FileDownloader {
   // Tests shorten the rate rule's window (whole seconds, at least one).
   void SetStallSeconds(long seconds) { m_stallSeconds = seconds; }
   long StallSeconds() const { return m_stallSeconds; }
+  // Where another host can serve the file, an attempt that goes this long
+  // without a byte (connecting and waiting for the answer included) ends
+  // like a stall, so the next host is asked at once; 0: no such limit.
+  void SetSilenceLimit(long milliseconds) { m_silenceMilliseconds = milliseconds; }
 
  private:
   int Attempt(const char* subPath, const char* serverPath, const char* localPath, bool* tooSlow);
@@ -133,6 +137,7 @@ class FileDownloader {
   std::string baseUrl;
   platform::FileDigest m_digest;  // of the last attempt that succeeded
   long m_stallSeconds = kDefaultStallSeconds;
+  long m_silenceMilliseconds = 0;
   DownloadReport m_report;  // of the download in progress
   // A resumed download in progress.
   struct {

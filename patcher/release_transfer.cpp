@@ -7,6 +7,11 @@
 
 namespace {
 
+// A host silent this long, while another remains to be asked, is passed
+// over: the next one continues the file where it stopped. The last host
+// is held to the rate rule alone, as a single host always is.
+constexpr long kSilenceBeforeNextHostMilliseconds = 1500;
+
 // The built-in host, then the mirrors; those that failed in this run last,
 // each group in its order of preference.
 std::vector<std::string> HostOrder(const ReleaseRun& run) {
@@ -28,14 +33,17 @@ Transferred Transfer(ReleaseRun& run, const TransferRequest& request, platform::
   FileDownloader& builtIn = FileDownloader::Instance();
   const Resume resume = request.resumable ? Resume::kYes : Resume::kNo;
   std::vector<std::string> refusedBy;
-  for (const std::string& baseUrl : HostOrder(run)) {
+  const std::vector<std::string> hosts = HostOrder(run);
+  for (const std::string& baseUrl : hosts) {
     FileDownloader mirror(baseUrl);
     mirror.SetStallSeconds(builtIn.StallSeconds());
     FileDownloader& host = baseUrl == builtIn.BaseUrl() ? builtIn : mirror;
+    host.SetSilenceLimit(baseUrl != hosts.back() ? kSilenceBeforeNextHostMilliseconds : 0);
     platform::FileDigest served;
     DownloadReport report;
     const bool downloaded = host.DownloadFile(request.serverPath, request.localPath,
                                               request.byteLimit, resume, &served, &report);
+    host.SetSilenceLimit(0);
     if (downloaded && (!request.accept || request.accept(served))) {
       if (digest != nullptr) *digest = served;
       if (servedBy != nullptr) *servedBy = baseUrl;
