@@ -76,6 +76,9 @@ int RunLauncher(platform::InstanceHandle instance, const char16_t* commandLine) 
   if (!patcherReady) return platform::kExitFailed;
 
   g_launcherArgs = LauncherArguments(commandLine);
+  if (!ClaimInstallFolder(run, install.folder, install.folder == kDefaultInstallFolder)) {
+    return platform::kExitFailed;
+  }
   if (!RunPatcher(run, install.folder)) return platform::kExitFailed;
 
   platform::Sleep(LingerMilliseconds(startTime, platform::SystemTimeAsFileTime()));

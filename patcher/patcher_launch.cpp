@@ -24,7 +24,21 @@ std::u16string SystemErrorTextWide(uint32_t code) {
   }
 }
 
+// The start's box: why the patcher did not start, in the system's words.
+bool FailStart(uint32_t error) {
+  const std::u16string message = std::u16string(g_messages.MsgUpdateVersionDownloadFailed) +
+                                 u"\r\n errCode : " + SystemErrorTextWide(error);
+  ShowCatalogueMessage(message);
+  return false;
+}
+
 }  // namespace
+
+bool ClaimInstallFolder(ReleaseRun& run, const std::u16string& installFolder,
+                        bool defaultFolder) {
+  const uint32_t error = ClaimInstall(run, installFolder, defaultFolder);
+  return error == platform::kErrorSuccess || FailStart(error);
+}
 
 bool RunPatcher(ReleaseRun& run, std::u16string installFolder) {
   // A patcher that is missing, or (with a release key) is not the signed
@@ -38,18 +52,16 @@ bool RunPatcher(ReleaseRun& run, std::u16string installFolder) {
     }
   }
 
+  std::u16string program;
+  if (!PatcherProgramPath(patcher, installFolder, &program)) {
+    return FailStart(platform::kErrorPathNotFound);
+  }
   // The program part is quoted: an install folder with blanks would
   // otherwise start a program named after its first word, with
   // administrator rights, and shift the patcher's arguments.
-  const std::u16string commandLine =
-      u"\"" + installFolder + u"/" + kPatcherFileName + u"\" " + g_launcherArgs;
+  const std::u16string commandLine = u"\"" + program + u"\" " + g_launcherArgs;
   uint32_t error = 0;
-  if (platform::StartProcess(commandLine, &error)) return true;
-
-  const std::u16string message = std::u16string(g_messages.MsgUpdateVersionDownloadFailed) +
-                                 u"\r\n errCode : " + SystemErrorTextWide(error);
-  ShowCatalogueMessage(message);
-  return false;
+  return platform::StartProcess(commandLine, &error) || FailStart(error);
 }
 
 std::string GetSystemErrorText(uint32_t code) {

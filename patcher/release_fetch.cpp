@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <set>
 #include <string_view>
 
 #include "fs/file_services.h"
@@ -245,6 +246,67 @@ FetchResult FindDamagedFiles(ReleaseRun& run, std::vector<std::u16string>* damag
   // only reads.
   if (found != checked) WriteCheckedFiles(found);
   return FetchResult::kFetched;
+}
+
+namespace {
+
+bool IsPathSeparator(char16_t c) { return c == kListSeparator || c == kServerPathSeparator; }
+
+// The folder and every folder above it, up to its drive root.
+std::vector<std::u16string> FolderAndAbove(const std::u16string& folder) {
+  std::vector<std::u16string> folders;
+  for (size_t end = folder.size(); end > 0; --end) {
+    const bool boundary = end == folder.size() || IsPathSeparator(folder[end]);
+    if (boundary && !IsPathSeparator(folder[end - 1])) folders.push_back(folder.substr(0, end));
+  }
+  return folders;
+}
+
+// The installed file, and the folders between the install folder and it.
+std::vector<std::u16string> FileAndFoldersBelow(const std::u16string& name) {
+  std::vector<std::u16string> paths = {name};
+  for (size_t end = name.size(); end > 0; --end) {
+    if (IsPathSeparator(name[end - 1])) paths.push_back(name.substr(0, end - 1));
+  }
+  return paths;
+}
+
+}  // namespace
+
+uint32_t ClaimInstall(ReleaseRun& run, const std::u16string& installFolder, bool withParent) {
+  if (!Signed()) return platform::kErrorSuccess;
+  for (const std::u16string& folder : FolderAndAbove(installFolder)) {
+    bool link = false;
+    if (!platform::QueryReparsePoint(folder, &link) || link) {
+      return platform::kErrorReparsePointEncountered;
+    }
+  }
+  const ReleaseManifest* manifest = RunManifest(run);
+  if (manifest == nullptr) return platform::kErrorAccessDenied;
+  std::vector<std::u16string> folders = {installFolder};
+  if (withParent) folders.push_back(platform::RemoveFileSpec(installFolder));
+  std::set<std::u16string> below;
+  for (const auto& entry : manifest->entries) {
+    if (!IsInstalledFile(entry.first)) continue;
+    for (std::u16string& path : FileAndFoldersBelow(ListNameOfServerPath(entry.first))) {
+      if (platform::PathExists(path)) below.insert(std::move(path));
+    }
+  }
+  folders.insert(folders.end(), below.begin(), below.end());
+  for (const std::u16string& path : folders) {
+    const uint32_t error = platform::ProtectExistingPath(path);
+    if (error != platform::kErrorSuccess) return error;
+  }
+  return platform::kErrorSuccess;
+}
+
+bool PatcherProgramPath(const platform::HeldFile& held, const std::u16string& installFolder,
+                        std::u16string* path) {
+  if (!Signed()) {
+    *path = installFolder + u"/" + kPatcherFileName;
+    return true;
+  }
+  return platform::HeldFilePath(held, path);
 }
 
 bool HoldPatcher(ReleaseRun& run, platform::HeldFile* held) {

@@ -19,6 +19,7 @@ inline constexpr uint32_t kErrorPathNotFound = 3;
 inline constexpr uint32_t kErrorAccessDenied = 5;
 inline constexpr uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr uint32_t kErrorAlreadyExists = 183;
+inline constexpr uint32_t kErrorReparsePointEncountered = 4395;
 
 // HRESULTs: the two the text conversion raises, and the bits that put a
 // Win32 error code into the Win32 facility (HRESULT_FROM_WIN32).

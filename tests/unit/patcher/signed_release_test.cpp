@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,7 @@ class SignedRelease : public PatcherTest {
   static bool CheckAndStart() {
     ReleaseRun launch;
     const bool result = EnsureLauncherCopy(launch, kInstall) && CheckPatcherVersion(launch) &&
+                        ClaimInstallFolder(launch, kInstall, false) &&
                         RunPatcher(launch, kInstall);
     DropServerRecordCopy();
     return result;
@@ -895,6 +897,54 @@ TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
     }
   }
   mirror.Stop();
+}
+
+// With a key the patcher starts only from a folder that only administrators
+// can change, and by the path of the very file it checked: the install
+// folder, the files the release lists and the folders that hold them are
+// made the launcher's at every start (the default folder's parent too), a
+// folder without listed files and a chosen folder's parents are left as
+// they are, and a link on the way to the folder stops the start.
+TEST_F(SignedRelease, ThePatcherStartsOnlyFromAFolderOfTheLaunchersOwn) {
+  Release release;
+  Sign("test-release.key", &release);
+  Prepare(release);
+  machine().MakeFolders(Local(u"settings"));
+  ASSERT_TRUE(CheckAndStart());
+  const std::set<std::u16string> claimed = {
+      kInstall,          Local(u"VelkarisPatcher32.vke"), Local(u"a.dat"), Local(u"locales"),
+      Local(u"locales\\b.dat")};
+  EXPECT_EQ(machine().protectedPaths, claimed);
+  EXPECT_EQ(machine().startedProcesses,
+            std::vector<std::u16string>{u"\"" + Local(u"VelkarisPatcher32.vke") + u"\" "});
+
+  // The launcher's default folder: its parent, which it made, too.
+  machine().protectedPaths.clear();
+  ReleaseRun launch;
+  EXPECT_TRUE(ClaimInstallFolder(launch, kInstall, true));
+  EXPECT_EQ(machine().protectedPaths.count(u"C:\\Games"), 1u);
+
+  const struct {
+    const char* what;
+    std::u16string link;  // made a link to a folder of the same content
+  } links[] = {{"the install folder", kInstall}, {"a folder above it", u"C:\\Games"}};
+  for (const auto& c : links) {
+    SCOPED_TRACE(c.what);
+    Restart();
+    Prepare(release);
+    ASSERT_TRUE(CheckAndStart());
+    const std::filesystem::path host = machine().HostPath(c.link);
+    const std::filesystem::path moved = host.string() + "-elsewhere";
+    std::filesystem::rename(host, moved);
+    std::filesystem::create_directory_symlink(moved, host);
+    machine().startedProcesses.clear();
+    machine().protectedPaths.clear();
+    EXPECT_FALSE(CheckAndStart());
+    EXPECT_TRUE(machine().startedProcesses.empty());
+    EXPECT_TRUE(machine().protectedPaths.empty());
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].text.rfind(g_messages.MsgUpdateVersionDownloadFailed, 0), 0u);
+  }
 }
 
 }  // namespace
