@@ -77,19 +77,56 @@ void StartAnew(WriteContext* context) {
 
 // Feeds the file's first bytes, up to limit, to hash (when there is one);
 // how many, or 0 when the file cannot be read.
-uint64_t HashFileStart(const char* path, uint64_t limit, platform::Sha256* hash) {
-  const platform::UniqueFile file = platform::OpenFileAnsi(path, "rb");
-  if (!file) return 0;
+uint64_t HashFileStart(std::FILE* file, uint64_t limit, platform::Sha256* hash) {
+  if (file == nullptr || std::fseek(file, 0, SEEK_SET) != 0) return 0;
   std::vector<char> buffer(kKeptReadBytes);
   uint64_t total = 0;
   while (total < limit) {
     const size_t wanted = static_cast<size_t>(std::min<uint64_t>(buffer.size(), limit - total));
-    const size_t read = std::fread(buffer.data(), 1, wanted, file.get());
+    const size_t read = std::fread(buffer.data(), 1, wanted, file);
     if (read == 0) break;
     if (hash && !hash->Update(buffer.data(), read)) return 0;
     total += read;
   }
-  return std::ferror(file.get()) ? 0 : total;
+  return std::ferror(file) ? 0 : total;
+}
+
+uint64_t HashFileStart(const WriteContext& context, platform::Sha256* hash) {
+  if (context.held != nullptr) return HashFileStart(context.held, context.byteLimit, hash);
+  const platform::UniqueFile file = platform::OpenFileAnsi(context.localFileName, "rb");
+  return HashFileStart(file.get(), context.byteLimit, hash);
+}
+
+// The body's stream for this attempt: the file from its start (emptied
+// first) or from its end.
+bool OpenBody(WriteContext* context, bool append) {
+  if (context->held != nullptr) {
+    const bool ready = append ? std::fseek(context->held, 0, SEEK_END) == 0
+                              : platform::TruncateStream(context->held);
+    context->stream = ready ? context->held : nullptr;
+  } else if (context->localFileName != nullptr) {
+    context->opened = platform::OpenFileAnsi(context->localFileName, append ? "ab" : "wb");
+    context->stream = context->opened.get();
+  }
+  return context->stream != nullptr;
+}
+
+// The attempt's end: its last buffered bytes reach the file.
+bool CloseBody(WriteContext* context) {
+  std::FILE* const stream = std::exchange(context->stream, nullptr);
+  if (stream == nullptr) return true;
+  if (stream == context->held) return std::fflush(stream) == 0;
+  return std::fclose(context->opened.release()) == 0;
+}
+
+// Nothing of the file stays: one held open is emptied, for its holder to
+// delete once it lets go.
+void DropBody(WriteContext* context) {
+  if (context->held != nullptr) {
+    platform::TruncateStream(context->held);
+  } else {
+    platform::RemoveFileAnsi(context->localFileName);  // an absent file is just as good
+  }
 }
 
 // Body bytes of one attempt by slot of its rate window; the ring holds the
@@ -198,9 +235,8 @@ bool Judge(Answer* answer, long status) {
   if (status != kPartialContentStatus) {
     // The whole file after all: written anew from byte 0, never appended.
     StartAnew(&context);
-    context.stream = platform::OpenFileAnsi(context.localFileName, "wb");
     answer->usable = true;
-    return static_cast<bool>(context.stream);
+    return OpenBody(&context, false);
   }
   curl_header* header = nullptr;
   ContentRange range;
@@ -221,9 +257,8 @@ bool Judge(Answer* answer, long status) {
     return false;
   }
   context.overlapBytes = answer->rangeStart - range.first;
-  context.stream = platform::OpenFileAnsi(context.localFileName, "ab");
   answer->usable = true;
-  return static_cast<bool>(context.stream);
+  return OpenBody(&context, true);
 }
 
 // libcurl header callback: the answer is judged at the end of its head,
@@ -312,6 +347,15 @@ bool FileDownloader::DownloadFile(const std::u16string& serverPath,
   return downloaded;
 }
 
+bool FileDownloader::DownloadFile(const std::u16string& serverPath, std::FILE* staging,
+                                  uint64_t byteLimit, Resume resume, platform::FileDigest* digest,
+                                  DownloadReport* report) {
+  m_writeContext.held = staging;
+  const bool downloaded = DownloadFile(serverPath, u"", byteLimit, resume, digest, report);
+  m_writeContext.held = nullptr;
+  return downloaded;
+}
+
 bool FileDownloader::DownloadWithRetry(const char* subPath, const char* serverPath,
                                        const char* localPath) {
   uint64_t furthest = 0;  // the most bytes of a resumed file an attempt left
@@ -338,12 +382,12 @@ int FileDownloader::DownloadOnce(const char* subPath, const char* serverPath,
 
 // Where a resumed attempt continues: the kept bytes that the write context
 // counts and hashes, or 0 for the whole file.
-uint64_t FileDownloader::ContinueFrom(const char* localPath) {
+uint64_t FileDownloader::ContinueFrom() {
   WriteContext& context = m_writeContext;
   if (!m_resume.askRanges) return 0;
   if (!m_resume.keptBytesKnown) {
     StartAnew(&context);
-    context.bytes = HashFileStart(localPath, context.byteLimit, context.hash.get());
+    context.bytes = HashFileStart(context, context.hash.get());
     m_resume.keptBytesKnown = true;
   }
   return context.bytes < context.byteLimit ? context.bytes : 0;
@@ -353,14 +397,15 @@ int FileDownloader::Attempt(const char* subPath, const char* serverPath, const c
                             bool* tooSlow) {
   WriteContext& context = m_writeContext;
   context.localFileName = localPath;
-  context.stream.reset();
+  context.stream = nullptr;
+  context.opened.reset();
   context.overLimit = false;
   context.overlapBytes = 0;
   context.receivedBytes = 0;
   m_report.status = 0;
   Answer answer;
   answer.context = &context;
-  answer.rangeStart = ContinueFrom(localPath);
+  answer.rangeStart = ContinueFrom();
   if (answer.rangeStart == 0) StartAnew(&context);
   const std::string url = baseUrl + subPath + serverPath;
 
@@ -411,25 +456,24 @@ int FileDownloader::Attempt(const char* subPath, const char* serverPath, const c
     m_resume.askRanges = false;
   }
   // An empty body still replaces what an older download left at that path.
-  if (result == CURLE_OK && !context.stream) {
-    context.stream = platform::OpenFileAnsi(localPath, "wb");
-    if (!context.stream) return CURLE_WRITE_ERROR;
+  if (result == CURLE_OK && !context.stream && !OpenBody(&context, false)) {
+    return CURLE_WRITE_ERROR;
   }
   // The last buffered bytes reach the file only now: until they have, the
   // file and what was counted of it may differ.
-  const bool closed = !context.stream || std::fclose(context.stream.release()) == 0;
+  const bool closed = CloseBody(&context);
   m_resume.keptBytesKnown = closed;
   // Nothing of a body beyond its bound stays on disk, whichever check caught
   // it: an endless one would otherwise fill the drive on the next attempt or
   // the next start.
   if (context.overLimit || result == CURLE_FILESIZE_EXCEEDED) {
-    platform::RemoveFileAnsi(localPath);  // an absent file is just as good
+    DropBody(&context);
     return CURLE_FILESIZE_EXCEEDED;
   }
   if (rate.tooSlow) return CURLE_OPERATION_TIMEDOUT;
   if (answer.unusableRange || unsatisfiable) return kDownloadRangeRefused;
   if (answer.refused) {
-    if (!m_resume.exactSize) platform::RemoveFileAnsi(localPath);
+    if (!m_resume.exactSize) DropBody(&context);
     return DownloadRefused;
   }
   if (result != CURLE_OK) return result;
@@ -455,12 +499,8 @@ size_t WriteToFile(char* data, size_t itemSize, size_t itemCount, void* userData
     return 0;
   }
   if (fresh == 0) return incoming;
-  if (!context->stream) {
-    if (!context->localFileName) return 0;
-    context->stream = platform::OpenFileAnsi(context->localFileName, "wb");
-    if (!context->stream) return 0;
-  }
-  const size_t written = std::fwrite(data + overlap, 1, fresh, context->stream.get());
+  if (!context->stream && !OpenBody(context, false)) return 0;
+  const size_t written = std::fwrite(data + overlap, 1, fresh, context->stream);
   context->bytes += written;
   // A hash that cannot be fed fails the transfer rather than vouch for it.
   if (context->hash && !context->hash->Update(data + overlap, written)) return 0;

@@ -52,7 +52,11 @@ struct DownloadReport {
 
 struct WriteContext {
   const char* localFileName = nullptr;  // ANSI; not owned
-  platform::UniqueFile stream;          // opened on the first body data
+  // A staging file the caller holds open, written through; null: the file
+  // is opened by name for each attempt, into `opened`.
+  std::FILE* held = nullptr;
+  platform::UniqueFile opened;
+  std::FILE* stream = nullptr;  // what this attempt writes, from its first body data
   // The file's bound; a body that would take it past is refused at once.
   uint64_t byteLimit = kUnboundedDownload;
   bool overLimit = false;
@@ -114,6 +118,11 @@ class FileDownloader {
   bool DownloadFile(const std::u16string& serverPath, const std::u16string& localPath,
                     uint64_t byteLimit, Resume resume, platform::FileDigest* digest,
                     DownloadReport* report);
+  // The same into a staging file that the caller holds open
+  // (platform::OpenStagingFile), so that no other writer can change it from
+  // its first byte to its rename; a file to be deleted is emptied instead.
+  bool DownloadFile(const std::u16string& serverPath, std::FILE* staging, uint64_t byteLimit,
+                    Resume resume, platform::FileDigest* digest, DownloadReport* report);
 
   // One download, and one attempt of it, in the system's ANSI code page;
   // subPath goes between the base URL and the server path.
@@ -131,7 +140,7 @@ class FileDownloader {
 
  private:
   int Attempt(const char* subPath, const char* serverPath, const char* localPath, bool* tooSlow);
-  uint64_t ContinueFrom(const char* localPath);
+  uint64_t ContinueFrom();
 
   WriteContext m_writeContext;
   std::string baseUrl;

@@ -28,10 +28,11 @@ FetchResult Mismatch(const ReleaseRun& run) {
 }
 
 // With a key the list is held to its entry in the manifest: its size, and
-// bytes that hash to it (else the next host is asked).
+// bytes that hash to it (else the next host is asked), into its held copy.
 FetchResult FetchPlainList(ReleaseRun& run, const platform::FileDigest* entry,
-                           FileVersionMap* list, std::string* text) {
+                           std::FILE* staging, FileVersionMap* list, std::string* text) {
   TransferRequest request(kFileListName, kFileListCopyName, kMaxListBytes);
+  request.staging = staging;
   if (entry != nullptr) {
     request.byteLimit = entry->size;
     request.accept = [entry](const platform::FileDigest& served) { return served == *entry; };
@@ -57,20 +58,25 @@ bool NamesAStagingCopy(const FileVersionMap& list) {
 }
 
 FetchResult FetchSignedList(ReleaseRun& run, StagedFiles& staged, FileVersionMap* list) {
-  staged.Add(kFileListCopyName);
+  std::FILE* const held = staged.Hold(kFileListCopyName, platform::StagingStart::kEmpty);
   const ReleaseManifest* manifest = RunManifest(run);
-  if (manifest == nullptr) return FetchResult::kFailed;
+  if (held == nullptr || manifest == nullptr) return FetchResult::kFailed;
   const platform::FileDigest* entry = FindEntry(*manifest, kFileListName);
   if (entry == nullptr) return Mismatch(run);
   std::string text;
-  const FetchResult fetched = FetchPlainList(run, entry, list, &text);
+  const FetchResult fetched = FetchPlainList(run, entry, held, list, &text);
   if (fetched != FetchResult::kFetched) return fetched;
   if (NamesAStagingCopy(*list)) return FetchResult::kFailed;
   // The bytes read back must still be the ones that hashed to the entry.
   if (*entry != DigestOfBytes(text) || !ListMatchesManifest(*list, *manifest)) {
     return Mismatch(run);
   }
-  return FetchResult::kFetched;
+  // What the rename puts in place is what was checked, written from memory
+  // into the held copy, not the disk copy that was read.
+  const bool rewritten = platform::TruncateStream(held) &&
+                         std::fwrite(text.data(), 1, text.size(), held) == text.size() &&
+                         std::fflush(held) == 0;
+  return rewritten ? FetchResult::kFetched : FetchResult::kFailed;
 }
 
 // "HEX SIZE SERVER_PATH" a line: the entry a staging copy was begun for.
@@ -102,22 +108,23 @@ void ReadStagingNotes(ReleaseRun& run, StagedFiles& staged) {
   }
 }
 
-// A staging copy that a killed run left behind is continued only when it
-// was begun for this same entry; any other is deleted. Then the entry is
-// noted, before a byte of it is fetched.
-void PrepareStagingCopy(ReleaseRun& run, StagedFiles& staged, const std::string& serverPath,
-                        const platform::FileDigest& entry, const std::u16string& stagingName) {
+// The staging copy, held: one that a killed run left behind is continued
+// only when it was begun for this same entry; any other starts empty. The
+// entry is noted before a byte of it is fetched.
+std::FILE* HoldStagingCopy(ReleaseRun& run, StagedFiles& staged, const std::string& serverPath,
+                           const platform::FileDigest& entry, const std::u16string& stagingName) {
   if (!run.stagingNotes) ReadStagingNotes(run, staged);
   const std::string note = NoteOf(entry);
   const auto beganFor = run.stagingNotes->find(serverPath);
-  if (beganFor == run.stagingNotes->end() || beganFor->second != note) {
-    platform::RemoveFile(stagingName);
-  }
+  const bool continued = beganFor != run.stagingNotes->end() && beganFor->second == note;
+  std::FILE* const held = staged.Hold(
+      stagingName, continued ? platform::StagingStart::kKeepBytes : platform::StagingStart::kEmpty);
   (*run.stagingNotes)[serverPath] = note;
   if (platform::UniqueFile notes = platform::OpenFile(kStagingNotesName, "ab")) {
     const std::string line = note + kNoteSeparator + serverPath + kNoteEnd;
     std::fwrite(line.data(), 1, line.size(), notes.get());
   }
+  return held;
 }
 
 // Held to its manifest size and checked as it streams in; a transfer cut
@@ -131,13 +138,14 @@ FetchResult FetchSignedFile(ReleaseRun& run, StagedFiles& staged, const std::u16
   const platform::FileDigest* entry = FindEntry(*manifest, serverPath);
   std::string path;
   if (entry == nullptr || !ServerPathOfListName(serverPath, &path)) return Mismatch(run);
-  PrepareStagingCopy(run, staged, path, *entry, localName);
   TransferRequest request(serverPath, localName, entry->size);
+  request.staging = HoldStagingCopy(run, staged, path, *entry, localName);
+  if (request.staging == nullptr) return FetchResult::kFailed;
   request.resumable = true;
   request.accept = [entry](const platform::FileDigest& served) { return served == *entry; };
   const Transferred transferred = Transfer(run, request);
   if (transferred == Transferred::kYes) return FetchResult::kFetched;
-  platform::RemoveFile(localName);
+  platform::TruncateStream(request.staging);
   return transferred == Transferred::kRefused ? Mismatch(run) : FetchResult::kFailed;
 }
 
@@ -202,7 +210,7 @@ bool HoldSignedPatcher(ReleaseRun& run, platform::HeldFile* held) {
 
 FetchResult FetchFileList(ReleaseRun& run, StagedFiles& staged, FileVersionMap* list) {
   std::string text;
-  if (!Signed()) return FetchPlainList(run, nullptr, list, &text);
+  if (!Signed()) return FetchPlainList(run, nullptr, nullptr, list, &text);
   return FetchSignedList(run, staged, list);
 }
 

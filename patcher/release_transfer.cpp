@@ -41,8 +41,12 @@ Transferred Transfer(ReleaseRun& run, const TransferRequest& request, platform::
     host.SetSilenceLimit(baseUrl != hosts.back() ? kSilenceBeforeNextHostMilliseconds : 0);
     platform::FileDigest served;
     DownloadReport report;
-    const bool downloaded = host.DownloadFile(request.serverPath, request.localPath,
-                                              request.byteLimit, resume, &served, &report);
+    const bool downloaded =
+        request.staging != nullptr
+            ? host.DownloadFile(request.serverPath, request.staging, request.byteLimit, resume,
+                                &served, &report)
+            : host.DownloadFile(request.serverPath, request.localPath, request.byteLimit, resume,
+                                &served, &report);
     host.SetSilenceLimit(0);
     if (downloaded && (!request.accept || request.accept(served))) {
       if (digest != nullptr) *digest = served;
@@ -53,7 +57,11 @@ Transferred Transfer(ReleaseRun& run, const TransferRequest& request, platform::
     if (!downloaded && report.failure == DownloadFailure::kLocal) return Transferred::kNo;
     if (downloaded) {
       // Nothing of bytes refused is continued from another host.
-      platform::RemoveFile(request.localPath);
+      if (request.staging != nullptr) {
+        platform::TruncateStream(request.staging);
+      } else {
+        platform::RemoveFile(request.localPath);
+      }
       if (run.failedHosts.count(baseUrl) == 0) refusedBy.push_back(baseUrl);
     }
     run.failedHosts.insert(baseUrl);

@@ -26,6 +26,9 @@ struct TransferRequest {
   // The file's size is exactly byteLimit: a cut transfer continues from the
   // bytes already at localPath, on the same host or the next.
   bool resumable = false;
+  // The staging file at localPath, held open by the update: written through,
+  // and emptied rather than deleted. Null: written by name.
+  std::FILE* staging = nullptr;
   // Judges the bytes a host served (their size and SHA-256); refused ones
   // are deleted, and the next host is asked. Null: any bytes will do.
   std::function<bool(const platform::FileDigest&)> accept;

@@ -78,7 +78,10 @@ bool CommandLinePathOfFinalPath(const std::u16string& finalPath, std::u16string*
 // its new name) and deleted. Empty where it cannot be made so: a folder, a
 // missing folder, a file held or open for writing elsewhere. Reading back
 // and writing on take an fseek in between, as for any C stream.
-UniqueFile OpenStagingFile(const std::u16string& path);
+// kKeepBytes opens the file as it is (made when missing), to continue it.
+enum class StagingStart { kEmpty, kKeepBytes };
+UniqueFile OpenStagingFile(const std::u16string& path,
+                           StagingStart start = StagingStart::kEmpty);
 // Empties the file behind the stream and puts the stream at its start.
 bool TruncateStream(std::FILE* file);
 // Size of the file behind the stream, everything written so far included.

@@ -144,11 +144,12 @@ bool HeldFilePath(const HeldFile& file, std::u16string* path) {
   return CommandLinePathOfFinalPath(FromW(buffer), path);
 }
 
-UniqueFile OpenStagingFile(const std::u16string& path) {
+UniqueFile OpenStagingFile(const std::u16string& path, StagingStart start) {
   // Readers only, from the download to the rename: nobody else can change
   // the bytes checked. Delete sharing lets the launcher rename it while open.
+  const DWORD disposition = start == StagingStart::kKeepBytes ? OPEN_ALWAYS : CREATE_ALWAYS;
   UniqueHandle file(::CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, disposition,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return {};
   UniqueOwner<DescriptorTraits> descriptor(

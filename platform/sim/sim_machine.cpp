@@ -389,13 +389,14 @@ bool HeldFilePath(const HeldFile& file, std::u16string* path) {
   return CommandLinePathOfFinalPath(static_cast<SimHeldFile*>(file.get())->finalPath, path);
 }
 
-UniqueFile OpenStagingFile(const std::u16string& path) {
+UniqueFile OpenStagingFile(const std::u16string& path, StagingStart start) {
   if (path.empty() || IsHeldOpen(path)) return {};
   const auto host = g_machine.HostPath(path);
   std::error_code error;
   if (std::filesystem::is_directory(host, error)) return {};
   UniqueDescriptor file(::open(host.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-  if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0 || ::ftruncate(file.get(), 0) != 0) {
+  if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0 ||
+      (start == StagingStart::kEmpty && ::ftruncate(file.get(), 0) != 0)) {
     return {};
   }
   UniqueFile stream(::fdopen(file.get(), "w+b"));

@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -53,6 +56,16 @@ struct Release {
   std::string manifest;
   std::string signature;
 };
+
+// The simulated machine holds a staging copy with an exclusive lock on its
+// host file: nobody else gets even a shared one.
+bool HeldAgainstWriters(const std::filesystem::path& hostPath) {
+  const int file = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return false;
+  const bool held = ::flock(file, LOCK_SH | LOCK_NB) != 0;
+  ::close(file);
+  return held;
+}
 
 std::string KeyPath(const char* name) { return std::string(LAUNCHER_TEST_KEYS) + "/" + name; }
 
@@ -132,7 +145,19 @@ TEST_F(SignedRelease, ASignedReleaseInstallsAndItsManifestIsKept) {
   // A fresh copy of the launcher is checked against the manifest that
   // vouches for the server's record, fetched once for the whole run.
   platform::RemoveFile(u"VelkarisLauncher.exe");
+  // Every staging copy is held against other writers from its download on:
+  // when a listed file is asked for, the patcher's copy, fetched before it,
+  // and the list's still are.
+  std::vector<std::string> writable;
+  DownloadServer().SetRequestObserver([&](const testhttp::RecordedRequest& request) {
+    if (request.target != "/UploadData/a.dat") return;
+    for (const char16_t* copy : {u"VelkarisPatcher32.vke.temp", u"patcher_files_version_tmp"}) {
+      if (!HeldAgainstWriters(HostPath(copy))) writable.push_back(Utf8(copy));
+    }
+  });
   EXPECT_TRUE(CheckAndStart());
+  DownloadServer().SetRequestObserver(nullptr);
+  EXPECT_TRUE(writable.empty()) << testing::PrintToString(writable);
   EXPECT_EQ(Requests(), (Paths{"patcher_version", "release_manifest", "release_manifest.sig",
                                "VelkarisLauncher.exe", "patcher_files_version",
                                "VelkarisPatcher32.vke", "a.dat", "locales/b.dat"}));
