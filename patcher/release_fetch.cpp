@@ -9,6 +9,7 @@
 #include "patcher/release_record.h"
 #include "patcher/release_transfer.h"
 #include "platform/crypto.h"
+#include "platform/system.h"
 #include "release/release_files.h"
 #include "release/release_manifest.h"
 
@@ -29,7 +30,8 @@ FetchResult FetchPlainList(ReleaseRun& run, FileVersionMap* list, std::string* t
     return FetchResult::kFailed;
   }
   if (!ReadWholeFile(kFileListCopyName, kMaxListBytes, text)) return FetchResult::kUnreadable;
-  return ParseFileVersions(*text, list) ? FetchResult::kFetched : FetchResult::kFailed;
+  return ParseFileVersions(*text, list, platform::DecodeAnsi) ? FetchResult::kFetched
+                                                             : FetchResult::kFailed;
 }
 
 // A listed name that is another's staging name: the staged update of the
@@ -54,7 +56,8 @@ FetchResult FetchSignedList(ReleaseRun& run, StagedFiles& staged, FileVersionMap
   if (fetched != FetchResult::kFetched) return fetched;
   if (NamesAStagingCopy(*list)) return FetchResult::kFailed;
   const platform::FileDigest* entry = FindEntry(*manifest, kFileListName);
-  if (entry == nullptr || *entry != DigestOfBytes(text) || !ListMatchesManifest(*list, *manifest)) {
+  if (entry == nullptr || *entry != DigestOfBytes(text) ||
+      !ListMatchesManifest(*list, *manifest, platform::EncodeAnsi)) {
     return Mismatch(run);
   }
   return FetchResult::kFetched;
@@ -67,7 +70,7 @@ FetchResult FetchSignedFile(ReleaseRun& run, StagedFiles& staged, const std::u16
   staged.Add(localName);
   const ReleaseManifest* manifest = RunManifest(run);
   if (manifest == nullptr) return FetchResult::kFailed;
-  const platform::FileDigest* entry = FindEntry(*manifest, serverPath);
+  const platform::FileDigest* entry = FindEntry(*manifest, serverPath, platform::EncodeAnsi);
   platform::FileDigest digest;
   const bool fetched =
       entry != nullptr && Transfer(run, serverPath, localName, entry->size, &digest);
@@ -169,12 +172,12 @@ FetchResult FindDamagedFiles(ReleaseRun& run, std::vector<std::u16string>* damag
   for (const auto& [path, digest] : manifest->entries) {
     if (!IsInstalledFile(path)) continue;
     const auto last = checked.find(path);
+    const std::u16string name = ListNameOfServerPath(path, platform::DecodeAnsi);
     CheckedFile file;
-    if (IsReleaseFile(ListNameOfServerPath(path), digest,
-                      last == checked.end() ? nullptr : &last->second, &file)) {
+    if (IsReleaseFile(name, digest, last == checked.end() ? nullptr : &last->second, &file)) {
       found.emplace(path, file);
     } else {
-      damaged->push_back(ListNameOfServerPath(path));
+      damaged->push_back(name);
     }
   }
   // Not written again while nothing changed: a start with nothing damaged
