@@ -59,8 +59,15 @@ using UniqueTransfer = platform::UniqueOwner<TransferTraits>;
 
 using AnsiPath = std::array<char, kAnsiPathBytes>;
 
+// Exact forms only, up to the first NUL as for any C string: a best fit or
+// a default character would ask for, or write, another file than the one
+// named.
 bool ToAnsi(const std::u16string& text, AnsiPath* ansi) {
-  return platform::WideToAnsi(text.c_str(), ansi->data(), kAnsiPathBytes) != 0;
+  std::string bytes;
+  if (!platform::EncodeAnsi(text.c_str(), &bytes) || bytes.size() >= ansi->size()) return false;
+  std::copy(bytes.begin(), bytes.end(), ansi->begin());
+  (*ansi)[bytes.size()] = '\0';
+  return true;
 }
 
 // A redirect or an error page is never the file asked for.

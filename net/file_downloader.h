@@ -93,8 +93,11 @@ class FileDownloader {
   FileDownloader& operator=(const FileDownloader&) = delete;
 
   // Fetches serverPath (relative to the base URL, "/" between folders, sent
-  // unescaped) into localPath, whatever its size. True when the body is in
-  // place.
+  // unescaped) into localPath, whatever its size. Both paths go as their
+  // exact form in the system's ANSI code page (platform::EncodeAnsi); one
+  // that has none fails with nothing sent. libcurl percent-encodes the
+  // server path's bytes above 0x7F, which a server reads as those bytes.
+  // True when the body is in place.
   bool DownloadFile(const std::u16string& serverPath, const std::u16string& localPath);
   // The same for a body of at most byteLimit bytes: a larger one fails at
   // once, without a second attempt, and leaves no file at localPath. With a

@@ -6,6 +6,7 @@
 #include "patcher/release_fetch.h"
 #include "patcher/version_manager.h"
 #include "platform/files.h"
+#include "platform/system.h"
 #include "release/release_files.h"
 #include "release/version_files.h"
 #include "ui/message_box.h"
@@ -18,9 +19,11 @@ constexpr char16_t kLauncherCopyCaption[] = u"Launcher-ex";
 
 // One entry of the server's list. The name is written relative to the
 // install folder by a process with administrator rights, so a name that
-// could reach outside it is refused like a download that failed.
+// could reach outside it is refused like a download that failed, as is one
+// that is no text in the ANSI code page. The download requests the server
+// path's exact form in that code page: the list's bytes.
 FetchResult DownloadListEntry(ReleaseRun& run, StagedFiles& staged, const std::u16string& name) {
-  if (!IsSafeListName(name)) return FetchResult::kFailed;
+  if (!IsSafeListName(name, platform::EncodeAnsi)) return FetchResult::kFailed;
   return FetchListedFile(run, staged, WideServerPathOfListName(name), name);
 }
 

@@ -12,6 +12,7 @@
 #include "patcher/release_record.h"
 #include "patcher/release_transfer.h"
 #include "platform/crypto.h"
+#include "platform/system.h"
 #include "release/release_files.h"
 #include "release/release_manifest.h"
 
@@ -20,6 +21,12 @@ namespace {
 constexpr size_t kHashChunkBytes = 64 * 1024;
 
 bool Signed() { return ReleaseKey() != nullptr; }
+
+// Where a file of the manifest lies in the install folder: its server path's
+// bytes read in the players' code page, "/" turned back into "\\".
+std::u16string LocalNameOf(const std::string& serverPath) {
+  return ListNameOfServerPath(serverPath, platform::DecodeAnsi);
+}
 
 // A file that is not the one the run's manifest names: the next release
 // may be on its way, unless the update started over for it once already.
@@ -41,7 +48,8 @@ FetchResult FetchPlainList(ReleaseRun& run, const platform::FileDigest* entry,
   if (transferred == Transferred::kRefused) return Mismatch(run);
   if (transferred != Transferred::kYes) return FetchResult::kFailed;
   if (!ReadWholeFile(kFileListCopyName, kMaxListBytes, text)) return FetchResult::kUnreadable;
-  return ParseFileVersions(*text, list) ? FetchResult::kFetched : FetchResult::kFailed;
+  return ParseFileVersions(*text, list, platform::DecodeAnsi) ? FetchResult::kFetched
+                                                             : FetchResult::kFailed;
 }
 
 // A listed name that is another's staging name: the staged update of the
@@ -68,7 +76,8 @@ FetchResult FetchSignedList(ReleaseRun& run, StagedFiles& staged, FileVersionMap
   if (fetched != FetchResult::kFetched) return fetched;
   if (NamesAStagingCopy(*list)) return FetchResult::kFailed;
   // The bytes read back must still be the ones that hashed to the entry.
-  if (*entry != DigestOfBytes(text) || !ListMatchesManifest(*list, *manifest)) {
+  if (*entry != DigestOfBytes(text) ||
+      !ListMatchesManifest(*list, *manifest, platform::EncodeAnsi)) {
     return Mismatch(run);
   }
   // What the rename puts in place is what was checked, written from memory
@@ -102,7 +111,7 @@ void ReadStagingNotes(ReleaseRun& run, StagedFiles& staged) {
     if (pathStart != std::string_view::npos) {
       const std::string path(line.substr(pathStart + 1));
       (*run.stagingNotes)[path] = line.substr(0, pathStart);
-      staged.Add(ListNameOfServerPath(path) + kFetchSuffix);
+      staged.Add(LocalNameOf(path) + kFetchSuffix);
     }
     start = end + 1;
   }
@@ -135,9 +144,11 @@ FetchResult FetchSignedFile(ReleaseRun& run, StagedFiles& staged, const std::u16
   staged.Add(localName);
   const ReleaseManifest* manifest = RunManifest(run);
   if (manifest == nullptr) return FetchResult::kFailed;
-  const platform::FileDigest* entry = FindEntry(*manifest, serverPath);
+  const platform::FileDigest* entry = FindEntry(*manifest, serverPath, platform::EncodeAnsi);
   std::string path;
-  if (entry == nullptr || !ServerPathOfListName(serverPath, &path)) return Mismatch(run);
+  if (entry == nullptr || !ServerPathOfListName(serverPath, &path, platform::EncodeAnsi)) {
+    return Mismatch(run);
+  }
   TransferRequest request(serverPath, localName, entry->size);
   request.staging = HoldStagingCopy(run, staged, path, *entry, localName);
   if (request.staging == nullptr) return FetchResult::kFailed;
@@ -242,12 +253,12 @@ FetchResult FindDamagedFiles(ReleaseRun& run, std::vector<std::u16string>* damag
   for (const auto& [path, digest] : manifest->entries) {
     if (!IsInstalledFile(path)) continue;
     const auto last = checked.find(path);
+    const std::u16string name = LocalNameOf(path);
     CheckedFile file;
-    if (IsReleaseFile(ListNameOfServerPath(path), digest,
-                      last == checked.end() ? nullptr : &last->second, &file)) {
+    if (IsReleaseFile(name, digest, last == checked.end() ? nullptr : &last->second, &file)) {
       found.emplace(path, file);
     } else {
-      damaged->push_back(ListNameOfServerPath(path));
+      damaged->push_back(name);
     }
   }
   // Not written again while nothing changed: a start with nothing damaged
@@ -296,7 +307,7 @@ uint32_t ClaimInstall(ReleaseRun& run, const std::u16string& installFolder, bool
   std::set<std::u16string> below;
   for (const auto& entry : manifest->entries) {
     if (!IsInstalledFile(entry.first)) continue;
-    for (std::u16string& path : FileAndFoldersBelow(ListNameOfServerPath(entry.first))) {
+    for (std::u16string& path : FileAndFoldersBelow(LocalNameOf(entry.first))) {
       if (platform::PathExists(path)) below.insert(std::move(path));
     }
   }

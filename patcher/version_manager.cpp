@@ -113,7 +113,7 @@ bool CVPatcherVersionManager::RestoreVersion() {
 
 bool CVPatcherVersionManager::LoadFileVersions(FileVersionMap* map, std::FILE* file) {
   const platform::UniqueFile owned(file);
-  return ReadFileVersions(owned.get(), map);
+  return ReadFileVersions(owned.get(), map, platform::DecodeAnsi);
 }
 
 FetchResult CVPatcherVersionManager::CollectChangedFiles(StagedFiles& staged,

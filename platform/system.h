@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/types.h"
@@ -40,10 +41,13 @@ void Sleep(uint32_t milliseconds);
 // number of wide characters written (or needed), 0 on failure.
 int MultiByteToWideChar(uint32_t codePage, const char* src, int srcBytes, char16_t* dst,
                         int dstChars);
-// WideCharToMultiByte(CP_ACP, 0, ...) of the whole NUL-terminated text into
-// dst; returns the bytes written including the terminator, 0 when it fails
-// (for instance because it does not fit).
-int WideToAnsi(const char16_t* src, char* dst, int dstBytes);
+// Text in the system's ANSI code page (GetACP), in which the file list
+// names its files and the "A" calls take paths: exact forms only
+// (EncodeExactly in platform/code_page.h), never a best fit or a default
+// character, which would name another file. False when the text has no
+// such form, or the bytes are no text's.
+bool EncodeAnsi(std::u16string_view text, std::string* bytes);
+bool DecodeAnsi(std::string_view bytes, std::u16string* text);
 uint32_t GetLastError();
 
 }  // namespace platform

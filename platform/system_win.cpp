@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/code_page.h"
 #include "platform/win32.h"
 
 namespace platform {
@@ -101,8 +102,12 @@ int MultiByteToWideChar(uint32_t codePage, const char* src, int srcBytes, char16
                                dstChars);
 }
 
-int WideToAnsi(const char16_t* src, char* dst, int dstBytes) {
-  return ::WideCharToMultiByte(CP_ACP, 0, W(src), -1, dst, dstBytes, nullptr, nullptr);
+bool EncodeAnsi(std::u16string_view text, std::string* bytes) {
+  return EncodeExactly(::GetACP(), text, bytes);
+}
+
+bool DecodeAnsi(std::string_view bytes, std::u16string* text) {
+  return DecodeExactly(::GetACP(), bytes, text);
 }
 
 uint32_t GetLastError() { return ::GetLastError(); }

@@ -48,14 +48,6 @@ bool SyncStagedFile(std::FILE* file);
 // into place. False with errno set on failure.
 bool SyncStagedFiles(const std::filesystem::path& folder);
 
-// Code pages by Windows' numbers (950: Traditional Chinese, Big5; 65001:
-// UTF-8). Exact forms only, no best fit and no default character: false
-// when a character (or a byte sequence) has no form in the other encoding,
-// or the system does not know the code page.
-inline constexpr uint32_t kUtf8CodePage = 65001;
-bool EncodeInCodePage(uint32_t codePage, std::u16string_view text, std::string* bytes);
-bool DecodeFromCodePage(uint32_t codePage, std::string_view bytes, std::u16string* text);
-
 // A part of a native path as text; POSIX names are UTF-8 bytes, and false
 // when they are not.
 bool NativeNameText(const std::filesystem::path& part, std::u16string* text);

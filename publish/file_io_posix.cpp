@@ -1,15 +1,14 @@
 #include "publish/file_io.h"
 
 #include <fcntl.h>
-#include <iconv.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <bit>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
+
+#include "platform/code_page.h"
 
 namespace publish {
 
@@ -18,45 +17,6 @@ namespace {
 constexpr mode_t kLockFileMode = 0644;
 // The web server reads the tree as another user.
 constexpr mode_t kPublishedFileMode = 0644;
-
-// The most bytes a UTF-16 unit takes in any code page, and a character of
-// a code page in UTF-16 units; with room for a shift sequence at the end.
-constexpr size_t kMaxBytesPerUnit = 4;
-constexpr size_t kMaxUnitsPerByte = 2;
-constexpr size_t kShiftBytes = 8;
-static_assert(std::endian::native == std::endian::little, "char16_t text is UTF-16LE");
-constexpr char kUtf16[] = "UTF-16LE";
-constexpr size_t kIconvFailed = static_cast<size_t>(-1);
-
-struct IconvTraits {
-  using Handle = iconv_t;
-  static Handle Empty() { return reinterpret_cast<iconv_t>(-1); }
-  static bool IsValid(Handle handle) { return handle != Empty(); }
-  static void Close(Handle handle) { iconv_close(handle); }
-};
-
-std::string IconvName(uint32_t codePage) {
-  return codePage == kUtf8CodePage ? "UTF-8" : "CP" + std::to_string(codePage);
-}
-
-// Without //TRANSLIT iconv stops at a character it cannot convert; one it
-// converts only approximately is counted, and refused here.
-bool Convert(const std::string& to, const std::string& from, std::string_view in, size_t limit,
-             std::string* out) {
-  const platform::UniqueOwner<IconvTraits> converter(iconv_open(to.c_str(), from.c_str()));
-  if (!converter) return false;
-  out->assign(limit, '\0');
-  char* inNext = const_cast<char*>(in.data());
-  size_t inLeft = in.size();
-  char* outNext = out->data();
-  size_t outLeft = out->size();
-  if (iconv(converter.get(), &inNext, &inLeft, &outNext, &outLeft) != 0 ||
-      iconv(converter.get(), nullptr, nullptr, &outNext, &outLeft) == kIconvFailed) {
-    return false;
-  }
-  out->resize(out->size() - outLeft);
-  return true;
-}
 
 struct Descriptor {
   int fd = -1;
@@ -118,31 +78,13 @@ bool SyncStagedFiles(const std::filesystem::path& folder) {
   return directory.fd >= 0 && syncfs(directory.fd) == 0;
 }
 
-bool EncodeInCodePage(uint32_t codePage, std::u16string_view text, std::string* bytes) {
-  const std::string_view units(reinterpret_cast<const char*>(text.data()),
-                               text.size() * sizeof(char16_t));
-  return Convert(IconvName(codePage), kUtf16, units, text.size() * kMaxBytesPerUnit + kShiftBytes,
-                 bytes);
-}
-
-bool DecodeFromCodePage(uint32_t codePage, std::string_view bytes, std::u16string* text) {
-  std::string units;
-  if (!Convert(kUtf16, IconvName(codePage), bytes,
-               bytes.size() * kMaxUnitsPerByte * sizeof(char16_t), &units)) {
-    return false;
-  }
-  text->resize(units.size() / sizeof(char16_t));
-  std::memcpy(text->data(), units.data(), text->size() * sizeof(char16_t));
-  return true;
-}
-
 bool NativeNameText(const std::filesystem::path& part, std::u16string* text) {
-  return DecodeFromCodePage(kUtf8CodePage, part.native(), text);
+  return platform::DecodeFromCodePage(platform::kUtf8CodePage, part.native(), text);
 }
 
 bool NativeTreeName(uint32_t codePage, std::u16string_view part, std::filesystem::path* name) {
   std::string bytes;
-  if (!EncodeInCodePage(codePage, part, &bytes)) return false;
+  if (!platform::EncodeInCodePage(codePage, part, &bytes)) return false;
   *name = std::filesystem::path(std::move(bytes));
   return true;
 }

@@ -7,8 +7,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <limits>
 #include <string>
+
+#include "platform/code_page.h"
 
 namespace publish {
 
@@ -33,8 +34,6 @@ namespace {
 // FILETIME counts 100 ns from 1601; the system clock counts from 1970.
 constexpr int64_t kFileTimeOf1970 = 116444736000000000;
 using FileTimeTicks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
-
-constexpr size_t kMaxConvertedUnits = std::numeric_limits<int>::max();
 
 int ErrnoOf(DWORD error) {
   switch (error) {
@@ -95,40 +94,6 @@ bool SyncStagedFile(std::FILE* file) { return SyncFile(file); }
 
 bool SyncStagedFiles(const std::filesystem::path&) { return true; }
 
-bool EncodeInCodePage(uint32_t codePage, std::u16string_view text, std::string* bytes) {
-  bytes->clear();
-  if (text.empty()) return true;
-  if (text.size() > kMaxConvertedUnits) return false;
-  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-  const int units = static_cast<int>(text.size());
-  // No best fit: it turns characters into others, "\" among them. UTF-8
-  // takes neither that flag nor a default character.
-  const bool utf8 = codePage == CP_UTF8;
-  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-  BOOL usedDefault = FALSE;
-  BOOL* usedDefaultOut = utf8 ? nullptr : &usedDefault;
-  const int size =
-      WideCharToMultiByte(codePage, flags, wide, units, nullptr, 0, nullptr, usedDefaultOut);
-  if (size <= 0 || usedDefault) return false;
-  bytes->resize(static_cast<size_t>(size));
-  return WideCharToMultiByte(codePage, flags, wide, units, bytes->data(), size, nullptr,
-                             usedDefaultOut) == size &&
-         !usedDefault;
-}
-
-bool DecodeFromCodePage(uint32_t codePage, std::string_view bytes, std::u16string* text) {
-  text->clear();
-  if (bytes.empty()) return true;
-  if (bytes.size() > kMaxConvertedUnits) return false;
-  const int length = static_cast<int>(bytes.size());
-  const int units =
-      MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
-  if (units <= 0) return false;
-  text->resize(static_cast<size_t>(units));
-  return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length,
-                             reinterpret_cast<wchar_t*>(text->data()), units) == units;
-}
-
 bool NativeNameText(const std::filesystem::path& part, std::u16string* text) {
   const std::wstring& native = part.native();
   text->assign(native.begin(), native.end());
@@ -137,7 +102,7 @@ bool NativeNameText(const std::filesystem::path& part, std::u16string* text) {
 
 bool NativeTreeName(uint32_t codePage, std::u16string_view part, std::filesystem::path* name) {
   std::string bytes;
-  if (!EncodeInCodePage(codePage, part, &bytes)) return false;
+  if (!platform::EncodeInCodePage(codePage, part, &bytes)) return false;
   // The file system holds UTF-16 names.
   *name = std::filesystem::path(std::wstring(part.begin(), part.end()));
   return true;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iterator>
 
+#include "platform/code_page.h"
 #include "publish/file_io.h"
 
 namespace publish {
@@ -13,7 +14,6 @@ namespace {
 
 constexpr uint32_t kFirstPrintable = 0x20;
 constexpr uint32_t kLastPrintable = 0x7E;
-constexpr uint32_t kLastAscii = 0x7F;
 constexpr uint32_t kLastControl = 0x9F;
 constexpr size_t kEscapeBuffer = 16;
 // Windows' ANSI code pages: single-byte, double-byte (a character's first
@@ -41,8 +41,6 @@ bool EndsWithFolded(std::u16string_view name, std::u16string_view suffix) {
   return name.size() >= suffix.size() &&
          FoldAscii(name.substr(name.size() - suffix.size())) == FoldAscii(suffix);
 }
-
-bool IsAscii(char byte) { return static_cast<uint8_t>(byte) <= kLastAscii; }
 
 bool IsPrintableAscii(uint32_t value) {
   return value >= kFirstPrintable && value <= kLastPrintable;
@@ -83,23 +81,13 @@ std::string PrintableNative(const Native& native) {
 
 }  // namespace
 
-// ASCII is itself in every code page a list may be in (IsListCodePage), so
-// most names need no conversion.
+// A list's code page is one of Windows' ANSI code pages (IsListCodePage).
 bool CodePageBytes(std::u16string_view name, CodePage codePage, std::string* bytes) {
-  if (EncodeAscii(name, bytes)) return true;
-  std::u16string back;
-  return EncodeInCodePage(codePage, name, bytes) && DecodeFromCodePage(codePage, *bytes, &back) &&
-         back == name;
+  return platform::EncodeExactly(codePage, name, bytes);
 }
 
 bool NameOfCodePageBytes(std::string_view bytes, CodePage codePage, std::u16string* name) {
-  if (std::all_of(bytes.begin(), bytes.end(), [](char byte) { return IsAscii(byte); })) {
-    name->assign(bytes.begin(), bytes.end());
-    return true;
-  }
-  std::string back;
-  return DecodeFromCodePage(codePage, bytes, name) && EncodeInCodePage(codePage, *name, &back) &&
-         back == bytes;
+  return platform::DecodeExactly(codePage, bytes, name);
 }
 
 ListNameEncoder EncoderOf(CodePage codePage) {
@@ -118,7 +106,7 @@ bool IsListCodePage(CodePage codePage) {
     ascii.push_back(static_cast<char16_t>(c));
   }
   std::string bytes;
-  return EncodeInCodePage(codePage, ascii, &bytes) &&
+  return platform::EncodeInCodePage(codePage, ascii, &bytes) &&
          bytes == std::string(ascii.begin(), ascii.end());
 }
 
@@ -245,7 +233,7 @@ std::string Printable(std::u16string_view name) {
     while (end < name.size() && name[end] > kLastControl) ++end;
     const std::u16string_view run = name.substr(start, end - start);
     std::string utf8;
-    if (EncodeInCodePage(kUtf8CodePage, run, &utf8)) {
+    if (platform::EncodeInCodePage(platform::kUtf8CodePage, run, &utf8)) {
       text += utf8;
     } else {
       for (char16_t c : run) text += Escaped("\\u%04X", c);  // not text: a lone surrogate

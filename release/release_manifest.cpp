@@ -183,9 +183,10 @@ bool ServerPathOfListName(std::u16string_view name, std::string* serverPath,
   return encode(WideServerPathOfListName(name), serverPath);
 }
 
-const platform::FileDigest* FindEntry(const ReleaseManifest& manifest, std::u16string_view name) {
+const platform::FileDigest* FindEntry(const ReleaseManifest& manifest, std::u16string_view name,
+                                      const ListNameEncoder& encode) {
   std::string path;
-  if (!ServerPathOfListName(name, &path)) return nullptr;
+  if (!ServerPathOfListName(name, &path, encode)) return nullptr;
   const auto entry = manifest.entries.find(path);
   return entry == manifest.entries.end() ? nullptr : &entry->second;
 }

@@ -59,9 +59,10 @@ bool IsMirrorList(const std::vector<std::string>& mirrors);
 // the same value stays). False for a character with no form there.
 bool ServerPathOfListName(std::u16string_view name, std::string* serverPath,
                           const ListNameEncoder& encode = EncodeAscii);
-// The entry of a list name or server path ("\\" or "/" between folders),
-// or null.
-const platform::FileDigest* FindEntry(const ReleaseManifest& manifest, std::u16string_view name);
+// The entry of a list name or server path ("\\" or "/" between folders)
+// under its server path in the list's code page, or null.
+const platform::FileDigest* FindEntry(const ReleaseManifest& manifest, std::u16string_view name,
+                                      const ListNameEncoder& encode = EncodeAscii);
 // True for the names the launcher keeps a verified release under (the
 // manifest, its signature and the record), in any ASCII case (the install
 // folder's file system ignores it).

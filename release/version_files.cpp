@@ -19,6 +19,9 @@ constexpr char16_t kLastAscii = 0x7F;
 constexpr char16_t kFirstPrintable = 0x20;
 constexpr char16_t kDelete = 0x7F;
 constexpr char16_t kLastControl = 0x9F;
+// A byte that is no text in the list's code page is kept as this low
+// surrogate plus its value.
+constexpr char16_t kUndecodedByteBase = 0xDC00;
 
 // The bytes of a text in memory or of a stream, one at a time, with one byte
 // of look-ahead. Byte 0x1A ends the input, as a text-mode stream on Windows
@@ -97,18 +100,27 @@ bool ScanNumber(ByteSource& in, int32_t* value) {
   return true;
 }
 
-// A run of bytes that are not white space, each becoming the character of
-// the same value. Beyond kMaxListNameLength + 1 characters the run is
-// skipped, which keeps a hostile name from filling the memory while the
-// name stays too long to be used.
-bool ScanName(ByteSource& in, std::u16string* name) {
+// A run of bytes that are not white space. Beyond kMaxListNameLength + 1
+// bytes the run is skipped, which keeps a hostile name from filling the
+// memory while the name stays too long to be used.
+bool ScanName(ByteSource& in, std::string* name) {
   SkipSpace(in);
   name->clear();
   for (int c = in.Peek(); c != kEndOfInput && !IsSpace(c); c = in.Peek()) {
-    if (name->size() <= kMaxListNameLength) name->push_back(static_cast<char16_t>(c));
+    if (name->size() <= kMaxListNameLength) name->push_back(static_cast<char>(c));
     in.Take();
   }
   return !name->empty();
+}
+
+std::u16string NameOfBytes(std::string_view bytes, const ListNameDecoder& decode) {
+  std::u16string name;
+  if (decode(bytes, &name)) return name;
+  name.clear();
+  for (const char byte : bytes) {
+    name.push_back(static_cast<char16_t>(kUndecodedByteBase + static_cast<unsigned char>(byte)));
+  }
+  return name;
 }
 
 bool ScanVersionRecord(ByteSource& in, int32_t* first, int32_t* second) {
@@ -122,17 +134,17 @@ bool ScanVersionRecord(ByteSource& in, int32_t* first, int32_t* second) {
   return true;
 }
 
-bool ScanFileVersions(ByteSource& in, FileVersionMap* map) {
+bool ScanFileVersions(ByteSource& in, FileVersionMap* map, const ListNameDecoder& decode) {
   map->clear();
   // Deliberately not reset per pair: a pair without a number takes the one
   // before it.
   int32_t number = 0;
   size_t pairs = 0;
-  std::u16string name;
+  std::string name;
   while (ScanName(in, &name)) {
     ScanNumber(in, &number);
     if (++pairs > kMaxListEntries) break;
-    map->try_emplace(name, static_cast<uint32_t>(number));
+    map->try_emplace(NameOfBytes(name, decode), static_cast<uint32_t>(number));
   }
   if (pairs <= kMaxListEntries && !in.OverLimit()) return true;
   map->clear();
@@ -195,14 +207,21 @@ std::string FormatVersionRecord(int32_t first, int32_t second) {
   return std::to_string(first) + "\r\n" + std::to_string(second);
 }
 
-bool ParseFileVersions(std::string_view text, FileVersionMap* map) {
-  ByteSource in(text, kMaxListBytes);
-  return ScanFileVersions(in, map);
+bool DecodeEachByte(std::string_view bytes, std::u16string* text) {
+  text->clear();
+  for (const char byte : bytes) text->push_back(static_cast<unsigned char>(byte));
+  return true;
 }
 
-bool ReadFileVersions(std::FILE* file, FileVersionMap* map) {
+bool ParseFileVersions(std::string_view text, FileVersionMap* map,
+                       const ListNameDecoder& decode) {
+  ByteSource in(text, kMaxListBytes);
+  return ScanFileVersions(in, map, decode);
+}
+
+bool ReadFileVersions(std::FILE* file, FileVersionMap* map, const ListNameDecoder& decode) {
   ByteSource in(file, kMaxListBytes);
-  return ScanFileVersions(in, map);
+  return ScanFileVersions(in, map, decode);
 }
 
 bool FormatFileVersions(const FileVersionMap& map, std::string* text) {
@@ -253,12 +272,10 @@ std::u16string WideServerPathOfListName(std::u16string_view name) {
   return path;
 }
 
-std::u16string ListNameOfServerPath(std::string_view serverPath) {
-  std::u16string name;
-  for (const char c : serverPath) {
-    const char16_t character = static_cast<unsigned char>(c);
-    name.push_back(character == kServerPathSeparator ? kListSeparator : character);
-  }
+std::u16string ListNameOfServerPath(std::string_view serverPath, const ListNameDecoder& decode) {
+  // Turned back on the text, as WideServerPathOfListName turns it.
+  std::u16string name = NameOfBytes(serverPath, decode);
+  std::replace(name.begin(), name.end(), kServerPathSeparator, kListSeparator);
   return name;
 }
 

@@ -43,15 +43,28 @@ bool ParseVersionRecord(std::string_view text, int32_t* first, int32_t* second);
 // "first\r\nsecond": CR LF whatever the platform, no line end at the end.
 std::string FormatVersionRecord(int32_t first, int32_t second);
 
+// A list holds its names as bytes in the code page of the players' Windows
+// (their ANSI code page: 950 on a Traditional Chinese one), which turns
+// them into UTF-16 on the way to the file system. This decodes a name's
+// bytes there; false when they are no text in it.
+using ListNameDecoder = std::function<bool(std::string_view bytes, std::u16string* text)>;
+// Each byte the character of the same value: the list's bytes as they are.
+bool DecodeEachByte(std::string_view bytes, std::u16string* text);
+
 // Replaces *map with the pairs of a list, the first pair of a name counting;
-// each byte of a name becomes the character of the same value. A name whose
-// number cannot be read takes the number of the pair before it (0 for the
-// first). A name longer than kMaxListNameLength keeps one character more
-// than that and loses the rest, so IsSafeListName refuses it. False, with
-// *map empty, when the list holds more than kMaxListBytes bytes or
-// kMaxListEntries pairs.
-bool ParseFileVersions(std::string_view text, FileVersionMap* map);
-bool ReadFileVersions(std::FILE* file, FileVersionMap* map);
+// each name is its bytes decoded. Bytes that are no text in the code page
+// keep their values as lone low surrogates (U+DC00 + byte): no decoding
+// yields one and no encoder takes one, so such a name stays apart from
+// every other and IsSafeListName refuses it. A name whose number cannot be
+// read takes the number of the pair before it (0 for the first). A name
+// longer than kMaxListNameLength bytes keeps one byte more than that and
+// loses the rest, so IsSafeListName refuses it. False, with *map empty,
+// when the list holds more than kMaxListBytes bytes or kMaxListEntries
+// pairs.
+bool ParseFileVersions(std::string_view text, FileVersionMap* map,
+                       const ListNameDecoder& decode = DecodeEachByte);
+bool ReadFileVersions(std::FILE* file, FileVersionMap* map,
+                      const ListNameDecoder& decode = DecodeEachByte);
 // One "name number\r\n" line per entry in map order. False when the list
 // would not read back the same: a name that is empty, too long, or holds
 // white space, 0x1A or a character above 255, or a list beyond its limits;
@@ -63,11 +76,9 @@ bool FormatFileVersions(const FileVersionMap& map, std::string* text);
 std::vector<std::u16string> SelectChangedFiles(const FileVersionMap& server,
                                                const FileVersionMap& local);
 
-// A list holds its names as bytes in the code page of the players' Windows
-// (their ANSI code page: 950 on a Traditional Chinese one), which turns
-// them into UTF-16 on the way to the file system. This encodes UTF-16 text
-// in that code page; false when a character has no exact form there (a
-// best fit is none: it can turn a character into "\" or "..").
+// The decoder's other way: UTF-16 text in the list's code page; false when
+// a character has no exact form there (a best fit is none: it can turn a
+// character into "\" or "..").
 using ListNameEncoder = std::function<bool(std::u16string_view text, std::string* bytes)>;
 // ASCII, the part every code page shares; nothing else has a form.
 bool EncodeAscii(std::u16string_view text, std::string* bytes);
@@ -88,6 +99,7 @@ inline constexpr char16_t kServerPathSeparator = u'/';
 // That server path: kListSeparator turned into kServerPathSeparator, every
 // other character as it is.
 std::u16string WideServerPathOfListName(std::u16string_view name);
-// The list name of a server path held as bytes (a manifest's): each byte the
-// character of the same value, kServerPathSeparator turned back.
-std::u16string ListNameOfServerPath(std::string_view serverPath);
+// The list name of a server path held as bytes (a manifest's): decoded as
+// ParseFileVersions decodes a name, kServerPathSeparator turned back.
+std::u16string ListNameOfServerPath(std::string_view serverPath,
+                                    const ListNameDecoder& decode = DecodeEachByte);

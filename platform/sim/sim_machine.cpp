@@ -14,6 +14,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/code_page.h"
 #include "platform/registry.h"
 
 namespace sim {
@@ -268,9 +269,10 @@ std::u16string FinalPath(const std::u16string& path) {
   return result;
 }
 
+// A path that is no text in the code page names nothing.
 std::u16string AnsiPathToWide(const char* path) {
   std::u16string wide;
-  for (const char* p = path; *p; ++p) wide.push_back(static_cast<unsigned char>(*p));
+  if (!DecodeAnsi(path, &wide)) wide.clear();
   return wide;
 }
 
@@ -562,29 +564,44 @@ void Sleep(uint32_t milliseconds) {
 
 int MultiByteToWideChar(uint32_t codePage, const char* src, int srcBytes, char16_t* dst,
                         int dstChars) {
-  (void)codePage;  // both ANSI code pages of the simulated machine are Latin-1
+  (void)codePage;  // both ANSI code pages of the simulated machine are its ansiCodePage
+  constexpr uint32_t kErrorNoUnicodeTranslation = 1113;
   if (srcBytes < 0) srcBytes = static_cast<int>(std::char_traits<char>::length(src)) + 1;
-  if (dst == nullptr) return srcBytes;
-  if (dstChars < srcBytes) {
+  std::u16string text;
+  if (!DecodeAnsi(std::string_view(src, static_cast<size_t>(srcBytes)), &text)) {
+    g_machine.lastError = kErrorNoUnicodeTranslation;
+    return 0;
+  }
+  const int needed = static_cast<int>(text.size());
+  if (dst == nullptr) return needed;
+  if (dstChars < needed) {
     g_machine.lastError = kErrorInsufficientBuffer;
     return 0;
   }
-  for (int i = 0; i < srcBytes; ++i) dst[i] = static_cast<unsigned char>(src[i]);
-  return srcBytes;
+  std::copy(text.begin(), text.end(), dst);
+  return needed;
 }
 
-int WideToAnsi(const char16_t* src, char* dst, int dstBytes) {
-  const std::u16string text(src);
-  const int needed = static_cast<int>(text.size()) + 1;
-  if (needed > dstBytes) {
-    g_machine.lastError = kErrorInsufficientBuffer;
-    return 0;
+bool EncodeAnsi(std::u16string_view text, std::string* bytes) {
+  if (g_machine.ansiCodePage != sim::Machine::kLatin1CodePage) {
+    return EncodeExactly(g_machine.ansiCodePage, text, bytes);
   }
-  for (size_t i = 0; i < text.size(); ++i) {
-    dst[i] = text[i] <= 0xFF ? static_cast<char>(text[i]) : '?';
+  constexpr char16_t kLastLatin1 = 0xFF;
+  bytes->clear();
+  for (char16_t c : text) {
+    if (c > kLastLatin1) return false;
+    bytes->push_back(static_cast<char>(c));
   }
-  dst[text.size()] = '\0';
-  return needed;
+  return true;
+}
+
+bool DecodeAnsi(std::string_view bytes, std::u16string* text) {
+  if (g_machine.ansiCodePage != sim::Machine::kLatin1CodePage) {
+    return DecodeExactly(g_machine.ansiCodePage, bytes, text);
+  }
+  text->clear();
+  for (char byte : bytes) text->push_back(static_cast<unsigned char>(byte));
+  return true;
 }
 
 uint32_t GetLastError() { return g_machine.lastError; }

@@ -178,8 +178,14 @@ struct Machine {
   std::vector<ShellFileOpRecord> shellFileOps;
   int failShellFileOps = 0;  // this many next operations fail with 0x7C
 
-  // ANSI code page of the machine: bytes 0-255 are the characters of the
-  // same value (Latin-1); a wider character becomes "?", as Windows does.
+  // The machine's ANSI code page, in which it converts every ANSI text:
+  // Latin-1 (bytes 0-255 the characters of the same value) unless a test
+  // sets one of Windows' (950 for a Traditional Chinese machine), converted
+  // by the system's tables as Windows converts it (platform/code_page.h).
+  // A conversion with flags 0 fails where Windows would take a default
+  // character.
+  static constexpr uint32_t kLatin1CodePage = 28591;
+  uint32_t ansiCodePage = kLatin1CodePage;
   uint32_t lastError = 0;
 };
 

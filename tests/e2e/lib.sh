@@ -458,18 +458,23 @@ e2e_stop_server() {
   E2E_SERVER_PID= E2E_ORIGIN_PID=
 }
 
-# The native test server, built when this checkout has none yet (the Windows
+# e2e_native_program TARGET PATH: the program PATH of the native build
+# (below build/native), built when this checkout has none yet (the Windows
 # tests do not build native targets).
-e2e_test_server() {
-  local server=$E2E_REPO/build/native/tests/http_server/velkaris-test-server
-  if [ ! -x "$server" ]; then
+e2e_native_program() {
+  local program=$E2E_REPO/build/native/$2
+  if [ ! -x "$program" ]; then
     (
       cd "$E2E_REPO"
       [ -f build/native/build.ninja ] || timeout 300 cmake --preset native >/dev/null
-      timeout 600 cmake --build --preset native --target test_http_server_main >/dev/null
+      timeout 600 cmake --build --preset native --target "$1" >/dev/null
     ) >&2
   fi
-  echo "$server"
+  echo "$program"
+}
+
+e2e_test_server() {
+  e2e_native_program test_http_server_main tests/http_server/velkaris-test-server
 }
 
 # ---- one launcher run ----

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,11 @@ class PlatformContractTest : public WorkFolderTest {
   // File name of the running test program, which Windows lists among the
   // processes (the simulated machine is told so).
   static std::u16string OwnProcessName();
+
+  // Whether the machine's ANSI code page is `codePage`: the simulated
+  // machine is set to it; Windows takes its own from the locale it started
+  // in (LANG under Wine), and another is no match.
+  static bool UseAnsiCodePage(uint32_t codePage);
 
   // Loading DLLs from the system folder: only Windows has any (the native
   // build hashes with OpenSSL and draws no splash).

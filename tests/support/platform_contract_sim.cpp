@@ -31,6 +31,11 @@ bool PlatformContractTest::MakeFolderLink(const std::u16string& link,
   return !error;
 }
 
+bool PlatformContractTest::UseAnsiCodePage(uint32_t codePage) {
+  sim::Current().ansiCodePage = codePage;
+  return true;
+}
+
 bool PlatformContractTest::MachineLoadsLibraries() { return false; }
 
 PlatformContractTest::LibraryLoad PlatformContractTest::LoadFromSystemFolder(

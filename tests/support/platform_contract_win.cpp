@@ -64,6 +64,8 @@ bool PlatformContractTest::MakeFolderLink(const std::u16string& link,
                         [&] { return FileExists(link); });
 }
 
+bool PlatformContractTest::UseAnsiCodePage(uint32_t codePage) { return ::GetACP() == codePage; }
+
 bool PlatformContractTest::MachineLoadsLibraries() { return true; }
 
 PlatformContractTest::LibraryLoad PlatformContractTest::LoadFromSystemFolder(

@@ -228,6 +228,11 @@ TEST_F(DownloaderTest, TheServerPathReachesLibcurlUnescaped) {
   EXPECT_EQ(RequestsFor("dir/caf%e9.bin"), 1u);
   EXPECT_EQ(ReadFile(u"caf\u00e9.bin"), kBody);
 
+  // A path without an exact ANSI form is neither requested nor written: a
+  // best fit would name another file (code page 1252 fits "\u0100" as "A").
+  EXPECT_FALSE(downloader().DownloadFile(u"dir/\u0100.bin", u"a.bin"));
+  EXPECT_FALSE(downloader().DownloadFile(u"dir/caf\u00e9.bin", u"\u0100.bin"));
+
   // libcurl refuses a URL with a raw blank before connecting.
   EXPECT_EQ(downloader().DownloadOnce("", "dir/a b.bin", "blank.bin"), CURLE_URL_MALFORMAT);
   EXPECT_FALSE(downloader().DownloadFile(u"dir/a b.bin", u"blank.bin"));

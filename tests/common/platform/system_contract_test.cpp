@@ -53,6 +53,44 @@ TEST_F(SystemContractTest, TheClockReadsTheDateAndMovesOnWithEverySleep) {
   }
 }
 
+// A Traditional Chinese Windows: 許, 功 and 蓋 end in the byte of "\", 四
+// in that of "|". Only exact forms convert, either way.
+TEST_F(SystemContractTest, ListNamesConvertExactlyInTheAnsiCodePage) {
+  if (!UseAnsiCodePage(950)) GTEST_SKIP() << "not code page 950 (under Wine: LANG=zh_TW.UTF-8)";
+  struct Case {
+    const char* what;
+    std::u16string text;  // none: only the bytes are tried
+    std::string bytes;    // none: only the text is tried
+    bool exact;
+  };
+  const Case cases[] = {
+      {"second bytes of \\", u"\u8A31\u529F\u84CB.txt", "\xB3\x5C\xA5\x5C\xBB\x5C.txt", true},
+      {"a second byte of |", u"locales\\\u56DB.txt", "locales\\\xA5\x7C.txt", true},
+      {"ASCII", u"readme.txt", "readme.txt", true},
+      {"no form in the code page", u"caf\u00E9.txt", "", false},
+      {"a lone surrogate", u"\xDCB3.txt", "", false},
+      {"a lone first byte", u"", "a\xB3", false},
+      {"an undefined pair", u"", "\xA3\xFE.txt", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string bytes;
+    std::u16string text;
+    if (!c.text.empty()) {
+      EXPECT_EQ(platform::EncodeAnsi(c.text, &bytes), c.exact);
+      if (c.exact) {
+        EXPECT_EQ(bytes, c.bytes);
+      }
+    }
+    if (!c.bytes.empty()) {
+      EXPECT_EQ(platform::DecodeAnsi(c.bytes, &text), c.exact);
+      if (c.exact) {
+        EXPECT_EQ(text, c.text);
+      }
+    }
+  }
+}
+
 TEST_F(SystemContractTest, SystemLibrariesLoadFromTheSystemFolder) {
   if (!MachineLoadsLibraries()) GTEST_SKIP() << "the simulated machine loads no DLLs";
   using Load = LibraryLoad;

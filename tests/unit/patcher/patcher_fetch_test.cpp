@@ -124,14 +124,23 @@ TEST_F(PatcherFetch, AnInterruptedUpdateLeavesTheOldPatcherAndListInPlace) {
   }
 }
 
+// On a Traditional Chinese machine the names are checked as text in code
+// page 950, where 許 is "\xB3\x5C" and 四 "\xA5\x7C"; bytes that are no
+// text there name no file. Each is listed before "！.dat" ("\xA1\x49.dat",
+// U+FF01), which is never fetched.
 TEST_F(PatcherFetch, UnsafeListNamesAreRefusedUnrequested) {
   const std::string names[] = {"..\\..\\x.dll", "C:\\x.dll", "locales\\..\\..\\x.dll", "CON",
-                               std::string(kMaxListNameLength + 1, 'n')};
+                               std::string(kMaxListNameLength + 1, 'n'),
+                               "\xB3\x5C\\..\\..\\x.dll",  // 許\..\..\x.dll
+                               "locales\\\xA5\x7C\\NUL",   // locales\四\NUL
+                               "\xB3\x5C\xA5",             // a lone first byte
+                               "\xA3\xFE.txt"};            // a pair with no character
   for (const std::string& name : names) {
-    SCOPED_TRACE(name);
+    SCOPED_TRACE(testing::PrintToString(name));
     Restart();
-    PublishRelease(name + " 1\r\nz.dat 1\r\n");
-    Serve("z.dat", "z");
+    machine().ansiCodePage = 950;
+    PublishRelease(name + " 1\r\n\xA1\x49.dat 1\r\n");
+    Serve("%a1I.dat", "later");
     EXPECT_EQ(UpdatePatcher(run), FetchResult::kFailed);
     EXPECT_EQ(Requests(), (Paths{"patcher_files_version", "VelkarisPatcher32.vke"}));
     EXPECT_EQ(Boxes(), std::vector<Box>{DownloadFailed(u"Launcher-ad")});

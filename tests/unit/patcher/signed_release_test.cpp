@@ -67,6 +67,20 @@ bool HeldAgainstWriters(const std::filesystem::path& hostPath) {
   return held;
 }
 
+// A server path as libcurl sends it: bytes above 0x7F percent-encoded in
+// lower case, every other byte as it is.
+std::string AsSent(const std::string& path) {
+  constexpr unsigned char kFirstEscaped = 0x80;
+  std::string sent;
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    char escape[sizeof "%ff"];
+    std::snprintf(escape, sizeof escape, "%%%02x", byte);
+    sent += byte < kFirstEscaped ? std::string(1, c) : escape;
+  }
+  return sent;
+}
+
 std::string KeyPath(const char* name) { return std::string(LAUNCHER_TEST_KEYS) + "/" + name; }
 
 void Sign(const char* keyName, Release* release) {
@@ -104,7 +118,7 @@ class SignedRelease : public PatcherTest {
     Publish(release);
   }
   static void Publish(const Release& release) {
-    for (const auto& [path, bytes] : release.files) Serve(path, bytes);
+    for (const auto& [path, bytes] : release.files) Serve(AsSent(path), bytes);
     Serve("release_manifest", release.manifest);
     Serve("release_manifest.sig", release.signature);
   }
@@ -697,6 +711,55 @@ TEST_F(SignedRelease, AFlippedByteInACoveredFileIsRefusedWithThatFilesBox) {
   EXPECT_FALSE(Exists(u"VelkarisLauncher.exe"));
   EXPECT_FALSE(Exists(u"VelkarisLauncher.exe.temp"));
   EXPECT_FALSE(Exists(u"release_manifest_tmp"));
+}
+
+// On a Traditional Chinese Windows (code page 950) the list names files in
+// Big5, where 許, 功 and 蓋 end in the byte of "\": each is requested by the
+// list's bytes and lands under its own name, with a key and without; the
+// next start finds them in place.
+TEST_F(SignedRelease, ListNamesInTheCodePageInstallUnderTheirOwnNames) {
+  for (const bool withKey : {true, false}) {
+    SCOPED_TRACE(withKey ? "with a key" : "without");
+    Restart();
+    machine().ansiCodePage = 950;
+    if (!withKey) UseReleaseKeyForTesting(nullptr);
+    Release release;
+    release.files = {
+        {"patcher_version", "3\r\n0"},
+        {"patcher_files_version",
+         "\xB3\x5C\xA5\x5C\xBB\x5C.txt 1\r\nlocales\\\xBB\xA1\xA9\xFA.txt 1\r\n"},
+        {"VelkarisPatcher32.vke", "new patcher"},
+        {"VelkarisLauncher.exe", "server launcher"},
+        {"\xB3\x5C\xA5\x5C\xBB\x5C.txt", "xu gong gai"},
+        {"locales/\xBB\xA1\xA9\xFA.txt", "shuo ming"},
+    };
+    Sign("test-release.key", &release);
+    Prepare(release);
+    EXPECT_TRUE(CheckAndStart());
+    Paths expected = {"patcher_version", "patcher_files_version", "VelkarisPatcher32.vke",
+                      "locales/%bb%a1%a9%fa.txt", "%b3\\%a5\\%bb\\.txt"};
+    if (withKey) expected.insert(expected.begin() + 1, {"release_manifest", "release_manifest.sig"});
+    EXPECT_EQ(Requests(), expected);
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(Read(u"\u8A31\u529F\u84CB.txt"), "xu gong gai");
+    EXPECT_EQ(Read(u"locales\\\u8AAA\u660E.txt"), "shuo ming");
+    EXPECT_EQ(machine().startedProcesses.size(), 1u);
+
+    DownloadServer().ClearRequests();
+    EXPECT_TRUE(CheckAndStart());
+    EXPECT_EQ(Requests(), Paths{"patcher_version"});
+
+    // The next release leaves them as they are: neither is fetched again.
+    release.files["patcher_version"] = "4\r\n0";
+    release.files["VelkarisPatcher32.vke"] = "patcher 4";
+    Sign("test-release.key", &release);
+    Publish(release);
+    DownloadServer().ClearRequests();
+    EXPECT_TRUE(CheckAndStart());
+    expected.resize(expected.size() - 2);
+    EXPECT_EQ(Requests(), expected);
+    EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "patcher 4");
+  }
 }
 
 TEST_F(SignedRelease, AListThatDoesNotNameExactlyTheManifestsFilesIsRefused) {

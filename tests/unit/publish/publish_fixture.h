@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/code_page.h"
 #include "publish/file_io.h"
 #include "publish/list_names.h"
 #include "publish/publisher.h"
@@ -103,7 +104,7 @@ class PublishTest : public ::testing::Test {
 
   // Build names are UTF-8; the tree's are in the players' code page.
   fs::path BuildPath(const std::u16string& name) const {
-    return publish::PathBelow(Build(), name, publish::kUtf8CodePage);
+    return publish::PathBelow(Build(), name, platform::kUtf8CodePage);
   }
   fs::path TreePath(const std::u16string& name) const {
     return publish::PathBelow(Tree(), name, publish::kDefaultCodePage);

@@ -18,9 +18,9 @@ constexpr int32_t kUntouched1 = 111;
 constexpr int32_t kUntouched2 = 222;
 constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
 
-Pairs Parse(std::string_view text, bool* read) {
+Pairs Parse(std::string_view text, const ListNameDecoder& decode, bool* read) {
   FileVersionMap map{{u"left over", 1}};
-  *read = ParseFileVersions(text, &map);
+  *read = ParseFileVersions(text, &map, decode);
   return Pairs(map.begin(), map.end());
 }
 
@@ -85,6 +85,7 @@ struct ListCase {
   std::string text;
   Pairs pairs;
   bool read = true;
+  ListNameDecoder decode = DecodeEachByte;
 };
 
 // `count` distinct pairs with names of five digits, in name order.
@@ -136,10 +137,17 @@ TEST(FileVersionList, ReadsNamesAndNumbersSeparatedByAnyWhiteSpace) {
        {{u"a", 1}}},
       {"one byte more", PaddedTo("a 1", kMaxListBytes + 1), {}, false},
       {"one name beyond the byte limit", std::string(kMaxListBytes + 1, 'n'), {}, false},
+      // 許 ends in the byte of "\", 四 in that of "|".
+      {"names in the list's code page are their text",
+       "\xB3\x5C\xA5\x5C.txt 1\r\nlocales\\\xA5\x7C 2\r\n",
+       {{u"locales\\\u56DB", 2}, {u"\u8A31\u529F.txt", 1}}, true, DecodeTestCodePage},
+      {"bytes that are no text there are kept as lone low surrogates",
+       "a\xB3 1 \xA5\x41 2 \xB3\x5C 3",
+       {{u"\u8A31", 3}, {u"\xDC61\xDCB3", 1}, {u"\xDCA5\xDC41", 2}}, true, DecodeTestCodePage},
   };
   for (const auto& c : cases) {
     bool read = false;
-    EXPECT_TRUE(Parse(c.text, &read) == c.pairs) << c.what;
+    EXPECT_TRUE(Parse(c.text, c.decode, &read) == c.pairs) << c.what;
     EXPECT_EQ(read, c.read) << c.what;
   }
 }
