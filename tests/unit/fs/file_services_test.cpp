@@ -1,6 +1,7 @@
 #include "fs/file_services.h"
 
 #include <string>
+#include <vector>
 
 #include "tests/support/sim_test.h"
 
@@ -79,6 +80,36 @@ TEST_F(FileServicesTest, ShellOperationsReportAnyNonZeroResultAsFailure) {
   EXPECT_FALSE(RenamePath(u"C:\\Work\\a", u"C:\\Work\\b"));
   EXPECT_TRUE(machine().Exists(u"C:\\Work\\a"));
   EXPECT_TRUE(machine().transcript.empty());
+}
+
+// A copy is renamed into place, the old file deleted first when asked or
+// else only when the rename meets it; a rename that keeps failing is tried
+// five more times, a second apart, and the copy is left where it was.
+TEST_F(FileServicesTest, MoveIntoPlaceRetriesFiveTimesASecondApart) {
+  const struct {
+    const char* what;
+    bool deleteFirst;
+    int failing;  // shell operations that fail first
+    bool moved;
+    std::vector<uint32_t> sleeps;
+  } cases[] = {
+      {"at once", true, 0, true, {}},
+      {"onto the old file, deleted on the first retry", false, 0, true, {1000}},
+      {"after two failures", true, 2, true, {1000}},
+      {"never", true, 12, false, {1000, 1000, 1000, 1000, 1000}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    machine().WriteFile(u"C:\\Work\\f", "old");
+    machine().WriteFile(u"C:\\Work\\f.temp", "new");
+    machine().sleeps.clear();
+    machine().failShellFileOps = c.failing;
+    EXPECT_EQ(MoveIntoPlace(u"C:\\Work\\f.temp", u"C:\\Work\\f", c.deleteFirst), c.moved);
+    EXPECT_EQ(machine().ReadFile(u"C:\\Work\\f"), c.moved ? "new" : "old");
+    EXPECT_EQ(machine().Exists(u"C:\\Work\\f.temp"), !c.moved);
+    EXPECT_EQ(machine().sleeps, c.sleeps);
+    machine().failShellFileOps = 0;
+  }
 }
 
 TEST_F(FileServicesTest, ShellOperationsRefusePathsThatDoNotFormOneEntryList) {

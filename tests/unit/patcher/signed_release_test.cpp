@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -83,17 +84,22 @@ std::string AsSent(const std::string& path) {
 
 std::string KeyPath(const char* name) { return std::string(LAUNCHER_TEST_KEYS) + "/" + name; }
 
-void Sign(const char* keyName, Release* release) {
-  ReleaseManifest manifest;
-  manifest.mirrors = release->mirrors;
-  for (const auto& [path, bytes] : release->files) manifest.entries[path] = DigestOfBytes(bytes);
-  release->manifest = FormatReleaseManifest(manifest);
+// Signs release->manifest as it stands.
+void SignText(const char* keyName, Release* release) {
   publish::SigningKey key;
   std::string problem;
   ASSERT_TRUE(key.Load(KeyPath(keyName), &problem)) << problem;
   platform::P256Signature signature{};
   ASSERT_TRUE(key.Sign(release->manifest, &signature));
   release->signature.assign(signature.begin(), signature.end());
+}
+
+void Sign(const char* keyName, Release* release) {
+  ReleaseManifest manifest;
+  manifest.mirrors = release->mirrors;
+  for (const auto& [path, bytes] : release->files) manifest.entries[path] = DigestOfBytes(bytes);
+  release->manifest = FormatReleaseManifest(manifest);
+  SignText(keyName, release);
 }
 
 class SignedRelease : public PatcherTest {
@@ -1033,6 +1039,52 @@ TEST_F(SignedRelease, ThePatcherStartsOnlyFromAFolderOfTheLaunchersOwn) {
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_EQ(Boxes()[0].text.rfind(g_messages.MsgUpdateVersionDownloadFailed, 0), 0u);
   }
+}
+
+// The signed layer at its edges: a file sent past its signed size with no
+// length announced is cut at the bound after one request, with no wait and
+// no second round; an install up to date by its numbers but not verified,
+// with a bad patcher on disk and on the server, starts and keeps nothing; a
+// manifest written in capitals vouches for the same bytes.
+TEST_F(SignedRelease, TheSignedLayerHoldsAtItsEdges) {
+  Release release;
+  Sign("test-release.key", &release);
+  Prepare(release);
+  Serve("VelkarisPatcher32.vke",
+        Response::Ok(release.files["VelkarisPatcher32.vke"] + std::string(1 << 20, ' '))
+            .Unannounced());
+  EXPECT_FALSE(CheckAndStart());
+  const Paths requests = Requests();
+  EXPECT_EQ(std::count(requests.begin(), requests.end(), "VelkarisPatcher32.vke"), 1);
+  EXPECT_EQ(std::count(requests.begin(), requests.end(), "patcher_version"), 1);
+  EXPECT_TRUE(machine().sleeps.empty());
+  EXPECT_EQ(Boxes(), std::vector<Box>{SplashBox(u"Launcher", g_messages.MsgUpdateDownloadFailed)});
+  ExpectOldVersion();
+
+  Restart();
+  Prepare(release);
+  Write(u"patcher_version", release.files["patcher_version"]);
+  Serve("VelkarisPatcher32.vke", "not the signed patcher");
+  EXPECT_FALSE(CheckAndStart());
+  EXPECT_TRUE(machine().startedProcesses.empty());
+  EXPECT_FALSE(Exists(u"release_manifest"));
+  EXPECT_FALSE(Exists(u"VelkarisPatcher32.vke.temp"));
+  EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), kOldPatcher);
+
+  Restart();
+  Release capitals;
+  Sign("test-release.key", &capitals);
+  for (size_t line = capitals.manifest.find('\n'); line != std::string::npos;
+       line = capitals.manifest.find('\n', line + 1)) {
+    for (size_t i = line + 1; i < line + 1 + 2 * platform::kSha256Bytes && i < capitals.manifest.size(); ++i) {
+      capitals.manifest[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(capitals.manifest[i])));
+    }
+  }
+  SignText("test-release.key", &capitals);
+  Prepare(capitals);
+  EXPECT_TRUE(CheckAndStart());
+  EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "new patcher");
+  EXPECT_EQ(Read(u"release_manifest"), capitals.manifest);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 
 #include "tests/support/test_code_page.h"
@@ -34,6 +35,10 @@ TEST(ReleaseManifest, ReadsOnlyAWellFormedManifest) {
       {"another header", "velkaris-release-manifest 2\n" + kRequired, false},
       {"no record", kHeader + kHash + " 0 patcher_files_version\n" + kHash +
                         " 9 VelkarisPatcher32.vke\n", false},
+      {"no list", kHeader + kHash + " 4 patcher_version\n" + kHash + " 9 VelkarisPatcher32.vke\n",
+       false},
+      {"no patcher", kHeader + kHash + " 4 patcher_version\n" + kHash + " 0 patcher_files_version\n",
+       false},
       {"a duplicate path", kHeader + kRequired + kHash + " 1 a\n" + kHash + " 2 a\n", false},
       {"a duplicate in another case", kHeader + kRequired + kHash + " 1 a\n" + kHash + " 2 A\n",
        false},
@@ -54,8 +59,11 @@ TEST(ReleaseManifest, ReadsOnlyAWellFormedManifest) {
       {"a control byte after a byte above 0x7F", kHeader + kRequired + kHash + " 1 \xB3\x1F\n",
        false},
       {"DEL in the path", kHeader + kRequired + kHash + " 1 a\x7F\n", false},
+      {"a path of 127 bytes", kHeader + kRequired + kHash + " 1 " + std::string(127, 'p') + "\n",
+       true},
       {"a path of 128 bytes", kHeader + kRequired + kHash + " 1 " + std::string(128, 'p') + "\n",
        false},
+      {"the kept record, in mixed case", kHeader + kRequired + kHash + " 1 Release_RECORD\n", false},
       {"the manifest itself", kHeader + kRequired + kHash + " 1 release_manifest\n", false},
       {"its signature, in capitals", kHeader + kRequired + kHash + " 1 RELEASE_MANIFEST.SIG\n",
        false},
@@ -83,6 +91,23 @@ TEST(ReleaseManifest, ReadsOnlyAWellFormedManifest) {
       EXPECT_EQ(again, manifest);
     }
   }
+}
+
+// Hexadecimal of either case names the same digest: a manifest written in
+// capitals vouches for the same bytes.
+TEST(ReleaseManifest, AnUpperCaseManifestReadsTheSameDigests) {
+  const std::string lower = "0123456789abcdef" + std::string(48, 'e');
+  std::string upper = lower;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const auto manifestWith = [](const std::string& hash) {
+    return kHeader + hash + " 4 patcher_version\n" + kHash + " 0 patcher_files_version\n" + kHash +
+           " 9 VelkarisPatcher32.vke\n";
+  };
+  ReleaseManifest fromLower;
+  ReleaseManifest fromUpper;
+  ASSERT_TRUE(ParseReleaseManifest(manifestWith(lower), &fromLower));
+  ASSERT_TRUE(ParseReleaseManifest(manifestWith(upper), &fromUpper));
+  EXPECT_EQ(fromUpper, fromLower);
 }
 
 TEST(ReleaseManifest, AListMatchesItsManifestThroughTheListsCodePage) {

@@ -152,6 +152,17 @@ TEST(FileVersionList, ReadsNamesAndNumbersSeparatedByAnyWhiteSpace) {
   }
 }
 
+// A player fetches what the server lists and the local list lacks or gives
+// a lower number, compared as unsigned, in the server list's order.
+TEST(FileVersionList, ChangedFilesAreTheServersNewOrRisenOnes) {
+  const FileVersionMap server = {{u"a", 2}, {u"b", 1}, {u"c", 4294967295u}, {u"d", 5}};
+  const FileVersionMap local = {{u"a", 2}, {u"b", 0}, {u"c", 7}, {u"d", 6}, {u"z", 1}};
+  EXPECT_EQ(SelectChangedFiles(server, local), (std::vector<std::u16string>{u"b", u"c"}));
+  EXPECT_EQ(SelectChangedFiles(server, {}),
+            (std::vector<std::u16string>{u"a", u"b", u"c", u"d"}));
+  EXPECT_TRUE(SelectChangedFiles({}, local).empty());
+}
+
 // Reading back what is written is left to the fuzz target.
 TEST(FileVersionList, IsWrittenOneSignedPairALineAndRefusesNamesItCannotHold) {
   std::string text;
