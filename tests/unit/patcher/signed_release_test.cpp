@@ -139,6 +139,14 @@ class SignedRelease : public PatcherTest {
     DropServerRecordCopy();
     return result;
   }
+  // An install that took and kept a release naming `mirrors`.
+  void KeepReleaseWith(const std::vector<std::string>& mirrors) {
+    Release kept;
+    kept.mirrors = mirrors;
+    Sign("test-release.key", &kept);
+    Prepare(kept);
+    ASSERT_TRUE(CheckAndStart());
+  }
   // What a refused release leaves: the old version, no copy of the server's
   // manifest, nothing started.
   void ExpectOldVersion() {
@@ -854,11 +862,7 @@ TEST_F(SignedRelease, AFaultyHostIsPassedOverForTheReleasesMirror) {
       if (damaged && file == "patcher_version") continue;
       SCOPED_TRACE(file + ", " + fault);
       Restart();
-      Release kept;
-      kept.mirrors = mirrors;
-      Sign("test-release.key", &kept);
-      Prepare(kept);
-      ASSERT_TRUE(CheckAndStart());
+      KeepReleaseWith(mirrors);
       Release next = NextRelease(mirrors);
       Sign("test-release.key", &next);
       Publish(next);
@@ -941,11 +945,7 @@ TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Restart();
-    Release kept;
-    kept.mirrors = mirrors;
-    Sign("test-release.key", &kept);
-    Prepare(kept);
-    ASSERT_TRUE(CheckAndStart());
+    KeepReleaseWith(mirrors);
     Release next = NextRelease(mirrors);
     next.files["VelkarisPatcher32.vke"] = patcher;
     Sign("test-release.key", &next);
