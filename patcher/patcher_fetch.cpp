@@ -4,6 +4,7 @@
 
 #include "fs/file_services.h"
 #include "patcher/release_fetch.h"
+#include "patcher/release_install.h"
 #include "patcher/version_manager.h"
 #include "platform/files.h"
 #include "platform/system.h"

@@ -1,7 +1,7 @@
 #include "patcher/patcher_launch.h"
 
 #include "fs/file_services.h"
-#include "patcher/release_fetch.h"
+#include "patcher/release_install.h"
 #include "patcher/version_check.h"
 #include "platform/files.h"
 #include "platform/system.h"

@@ -8,11 +8,13 @@
 const platform::P256PublicKey* ReleaseKey();
 // Makes `key` (null: none) the release key; nothing but tests calls it.
 void UseReleaseKeyForTesting(const platform::P256PublicKey* key);
+// Whether this launcher checks what it fetches against a signed release.
+inline bool WithReleaseKey() { return ReleaseKey() != nullptr; }
 
 // Who may change the folders the launcher creates for the install: with a
 // key, administrators only, since the elevated patcher starts there and
 // loads what lies beside it; without one, whoever the parent lets.
 inline FolderSecurity NewInstallFolderSecurity() {
-  return ReleaseKey() != nullptr ? FolderSecurity::kAdministratorsOnly
+  return WithReleaseKey() ? FolderSecurity::kAdministratorsOnly
                                  : FolderSecurity::kInherited;
 }

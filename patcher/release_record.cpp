@@ -173,7 +173,7 @@ FetchResult FetchRunRecord(ReleaseRun& run) {
 }  // namespace
 
 FetchResult FetchServerRecord(ReleaseRun& run, std::string* text) {
-  if (ReleaseKey() == nullptr) return FetchRecord(run, nullptr, text);
+  if (!WithReleaseKey()) return FetchRecord(run, nullptr, text);
   const FetchResult fetched = FetchRunRecord(run);
   if (fetched == FetchResult::kFetched) *text = *run.record;
   return fetched;

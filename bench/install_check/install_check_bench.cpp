@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "patcher/release_fetch.h"
+#include "patcher/release_install.h"
 #include "patcher/release_key.h"
 #include "platform/sim/sim_machine.h"
 #include "release/release_files.h"
