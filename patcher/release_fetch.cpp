@@ -43,12 +43,8 @@ FetchResult FetchPlainList(ReleaseRun& run, const platform::FileDigest* entry,
 // A listed name that is another's staging name: the staged update of the
 // other would take its place.
 bool NamesAStagingCopy(const FileVersionMap& list) {
-  const std::u16string suffix = FoldAscii(std::u16string(kFetchSuffix));
   for (const auto& entry : list) {
-    const std::u16string name = FoldAscii(entry.first);
-    if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-      return true;
-    }
+    if (EndsWithFolded(entry.first, kFetchSuffix)) return true;
   }
   return false;
 }

@@ -37,11 +37,6 @@ bool IsLauncherOwnName(std::u16string_view name) {
   return false;
 }
 
-bool EndsWithFolded(std::u16string_view name, std::u16string_view suffix) {
-  return name.size() >= suffix.size() &&
-         FoldAscii(name.substr(name.size() - suffix.size())) == FoldAscii(suffix);
-}
-
 bool IsPrintableAscii(uint32_t value) {
   return value >= kFirstPrintable && value <= kLastPrintable;
 }

@@ -78,3 +78,8 @@ inline std::string FoldAscii(const std::string& text) {
 inline std::u16string FoldAscii(const std::u16string& text) {
   return FoldAscii(std::u16string_view(text));
 }
+// `name` ends in `suffix`, the two compared folded.
+inline bool EndsWithFolded(std::u16string_view name, std::u16string_view suffix) {
+  return name.size() >= suffix.size() &&
+         FoldAscii(name.substr(name.size() - suffix.size())) == FoldAscii(suffix);
+}
