@@ -31,6 +31,14 @@ bool PlatformContractTest::MakeFolderLink(const std::u16string& link,
   return !error;
 }
 
+bool PlatformContractTest::MakeHardLink(const std::u16string& link,
+                                        const std::u16string& target) {
+  std::error_code error;
+  std::filesystem::create_hard_link(sim::Current().HostPath(target),
+                                    sim::Current().HostPath(link), error);
+  return !error;
+}
+
 bool PlatformContractTest::MachineLoadsLibraries() { return false; }
 
 PlatformContractTest::LibraryLoad PlatformContractTest::LoadFromSystemFolder(

@@ -64,6 +64,11 @@ bool PlatformContractTest::MakeFolderLink(const std::u16string& link,
                         [&] { return FileExists(link); });
 }
 
+bool PlatformContractTest::MakeHardLink(const std::u16string& link,
+                                        const std::u16string& target) {
+  return ::CreateHardLinkW(platform::W(link), platform::W(target), nullptr) != FALSE;
+}
+
 bool PlatformContractTest::MachineLoadsLibraries() { return true; }
 
 PlatformContractTest::LibraryLoad PlatformContractTest::LoadFromSystemFolder(
