@@ -6,8 +6,7 @@
 #include "platform/files.h"
 #include "platform/system.h"
 #include "release/release_files.h"
-#include "ui/message_box.h"
-#include "ui/messages.h"
+#include "ui/outcome.h"
 
 const char16_t* g_launcherArgs = u"";
 
@@ -33,7 +32,7 @@ bool RunPatcher(ReleaseRun& run, std::u16string installFolder) {
   if (!HoldPatcher(run, &patcher)) {
     if (!FetchPatcherAgain(run)) return false;
     if (!HoldUpdatedPatcher(run, &patcher)) {
-      ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, kLauncherCaption);
+      ShowFailure(Outcome::kPatcherDownload);
       return false;
     }
   }
@@ -46,9 +45,7 @@ bool RunPatcher(ReleaseRun& run, std::u16string installFolder) {
   uint32_t error = 0;
   if (platform::StartProcess(commandLine, &error)) return true;
 
-  const std::u16string message = std::u16string(g_messages.MsgUpdateVersionDownloadFailed) +
-                                 u"\r\n errCode : " + SystemErrorTextWide(error);
-  ShowCatalogueMessage(message);
+  ShowFailure(Outcome::kPatcherStart, u"\r\n errCode : " + SystemErrorTextWide(error));
   return false;
 }
 

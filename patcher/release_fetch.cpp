@@ -3,6 +3,7 @@
 #include <array>
 
 #include "fs/file_services.h"
+#include "log/support_log.h"
 #include "patcher/checked_files.h"
 #include "net/file_downloader.h"
 #include "patcher/release_key.h"
@@ -11,6 +12,7 @@
 #include "platform/crypto.h"
 #include "release/release_files.h"
 #include "release/release_manifest.h"
+#include "ui/outcome.h"
 
 namespace {
 
@@ -21,6 +23,7 @@ bool Signed() { return ReleaseKey() != nullptr; }
 // A file that is not the one the run's manifest names: the next release
 // may be on its way, unless the update started over for it once already.
 FetchResult Mismatch(const ReleaseRun& run) {
+  if (run.startedOver) NoteFailure(Outcome::kReleaseRefused);
   return run.startedOver ? FetchResult::kFailed : FetchResult::kSwitched;
 }
 
@@ -71,6 +74,7 @@ FetchResult FetchSignedFile(ReleaseRun& run, StagedFiles& staged, const std::u16
   platform::FileDigest digest;
   const bool fetched =
       entry != nullptr && Transfer(run, serverPath, localName, entry->size, &digest);
+  if (fetched) LogCheck(serverPath, digest == *entry ? Check::kMatched : Check::kMismatch);
   if (fetched && digest == *entry) return FetchResult::kFetched;
   platform::RemoveFile(localName);
   return entry == nullptr || fetched ? Mismatch(run) : FetchResult::kFailed;

@@ -3,12 +3,14 @@
 #include <optional>
 
 #include "fs/file_services.h"
+#include "log/support_log.h"
 #include "patcher/release_key.h"
 #include "patcher/release_transfer.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "release/release_files.h"
 #include "release/version_files.h"
+#include "ui/outcome.h"
 
 namespace {
 
@@ -94,6 +96,8 @@ Pairing PairWithManifest(ReleaseRun& run, const std::string& record, const KeptR
         !DownloadToMemory(run, kReleaseSignatureName, kReleaseSignatureCopyName,
                           platform::kP256SignatureBytes, &server.signature) ||
         !VerifyManifest(&server)) {
+      LogCheck(kReleaseManifestName, Check::kUnsigned);
+      NoteFailure(Outcome::kReleaseRefused);
       return Pairing::kRefused;
     }
     *fetched = std::move(server);
@@ -122,7 +126,11 @@ FetchResult FetchSignedRecord(ReleaseRun& run) {
   const KeptRelease kept = ReadKeptRelease();
   std::optional<VerifiedManifest> fetched;
   for (;;) {
-    if (!AboveFloor(record, kept)) return FetchResult::kFailed;
+    if (!AboveFloor(record, kept)) {
+      LogCheck(kVersionRecordName, Check::kOlder);
+      NoteFailure(Outcome::kReleaseRefused);
+      return FetchResult::kFailed;
+    }
     const Pairing pairing = PairWithManifest(run, record, kept, &fetched);
     if (pairing == Pairing::kVouched) break;
     if (pairing == Pairing::kRefused) return FetchResult::kFailed;
