@@ -1,6 +1,7 @@
 #include "patcher/patcher_launch.h"
 
 #include "fs/file_services.h"
+#include "log/support_log.h"
 #include "patcher/release_fetch.h"
 #include "patcher/version_check.h"
 #include "platform/files.h"
@@ -45,6 +46,8 @@ bool RunPatcher(ReleaseRun& run, std::u16string installFolder) {
   uint32_t error = 0;
   if (platform::StartProcess(commandLine, &error)) return true;
 
+  // The code, not the system's text, which is in the player's language.
+  LogLine("patcher-process").Add("error", error).Write();
   ShowFailure(Outcome::kPatcherStart, u"\r\n errCode : " + SystemErrorTextWide(error));
   return false;
 }
