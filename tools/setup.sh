@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libcurl4-openssl-dev libssl-dev openssl
   mingw-w64 gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386 xvfb xauth x11-utils imagemagick
-  fonts-noto-cjk fonts-wqy-microhei dpkg-dev nginx-light
+  fonts-noto-cjk fonts-wqy-microhei dpkg-dev nginx-light locales
 )
 
 missing=()
@@ -25,6 +25,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" \
     >/dev/null
+fi
+
+# Traditional Chinese Windows under Wine (code page 950, non-ASCII arguments
+# and variables) needs the glibc locale Wine converts with.
+if ! locale -a 2>/dev/null | grep -qix 'zh_TW.utf8'; then
+  sed -i 's/^# *\(zh_TW.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  locale-gen >/dev/null
 fi
 
 bash "$repo_root/tools/build-curl-mingw.sh"
