@@ -13,6 +13,7 @@
 #include "tests/support/download_server.h"
 #include "tests/support/sim_test.h"
 #include "ui/messages.h"
+#include "ui/outcome.h"
 #include "ui/splash.h"
 
 namespace {
@@ -35,6 +36,9 @@ class LauncherRun : public SimTest {
     g_splashReady.store(0);
     g_splashWindow = nullptr;
     g_launcherArgs = u"";
+    // A process runs the launcher once: failures the other tests of this
+    // program noted are not this run's.
+    EndRunLog(platform::kExitFailed);
     m_server = root() / "server";
     std::filesystem::create_directories(m_server / "locales");
     DownloadServer().ClearRoutes();
