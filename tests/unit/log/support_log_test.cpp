@@ -79,32 +79,6 @@ TEST_F(SupportLogTest, EachLineIsTheTimeTheRunAndEscapedFields) {
   EXPECT_EQ(AfterStep(lines.back(), "fields"), "path=readme.txt status=404");
 }
 
-TEST_F(SupportLogTest, AnEarlyRunLogsInTheTemporaryFolderThenInTheInstallFolder) {
-  ASSERT_TRUE(StartSupportLog());
-  LogLine("before").Write();
-  MoveSupportLog(kInstall);
-  LogLine("after").Write();
-  EndSupportLog(LogLine("end").Add("outcome", "patcher-started"));
-
-  const std::vector<std::string> early = Lines(TempFile(kSupportLogName));
-  const std::vector<std::string> whole = Lines(InstallFile(kSupportLogName));
-  ASSERT_EQ(early.size(), 1u);
-  ASSERT_EQ(whole.size(), 3u);
-  EXPECT_EQ(whole[0], early[0]);
-  EXPECT_NE(whole[1].find(" step=after"), std::string::npos);
-  EXPECT_NE(AfterStep(whole[2], "end").find("outcome=patcher-started ms="), std::string::npos);
-  EXPECT_EQ(SupportRunId(), "");  // closed: requests carry no id
-}
-
-TEST_F(SupportLogTest, WithoutALogNothingIsWritten) {
-  LogLine("step").Add("path", "x").Write();
-  MoveSupportLog(kInstall);
-  EndSupportLog(LogLine("end"));
-  EXPECT_EQ(SupportRunId(), "");
-  EXPECT_FALSE(machine().Exists(TempFile(kSupportLogName)));
-  EXPECT_FALSE(machine().Exists(InstallFile(kSupportLogName)));
-}
-
 // Over 1,000 runs the log and the older lines stay two files within the
 // limit, in the temporary and the install folder alike: the files hold the
 // last lines written, in order, none lost or doubled where the log turned
