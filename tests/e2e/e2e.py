@@ -10,13 +10,13 @@ into plain lines that a scenario compares with what it expects.
                                 lines of an nginx or test-server log
   e2e.py request-runs FILE SKIP the run id each of those requests carried, "-"
                                 for none
-  e2e.py run-log SEEN ROOT...   the lines of the one run whose id is not yet
-                                in the file SEEN (which it is added to), from
-                                the launcher.log files below the ROOTs
-  e2e.py log-private FILE WORD...
-                                lines of a support log that name a local path
-                                or a WORD, in any letter case and any of the
-                                encodings Windows could write it in
+  e2e.py run-log SEEN OUT ROOT... [-- WORD...]
+                                writes to OUT the lines of the one run whose
+                                id is not yet in the file SEEN (which it is
+                                added to), from the launcher.log files below
+                                the ROOTs; prints those that name a local path
+                                or a WORD, in any letter case and in any
+                                encoding Windows could write it in
   e2e.py record FILE            the stand-in patcher's record, one field a line
   e2e.py links FILE             one line per shell link read back by the driver
   e2e.py port-free PORT SECS    wait until 127.0.0.1:PORT can be bound
@@ -128,9 +128,9 @@ def support_log_files(roots):
 
 
 def run_log(seen_path, roots):
-    """The new run's lines as the file holding most of them has them: the
-    install folder's log holds the whole run, the temporary folder's its
-    beginning."""
+    """The new run's lines (bytes) as the file holding most of them has
+    them: the install folder's log holds the whole run, the temporary
+    folder's its beginning."""
     seen = set(open(seen_path).read().split()) if os.path.exists(seen_path) else set()
     runs = {}
     for path in support_log_files(roots):
@@ -145,7 +145,7 @@ def run_log(seen_path, roots):
     run, files = runs.popitem()
     with open(seen_path, "a") as f:
         f.write(run + "\n")
-    return 0, [line.decode("latin-1").rstrip("\r\n") for line in max(files.values(), key=len)]
+    return 0, max(files.values(), key=len)
 
 
 def unescaped(line):
@@ -153,15 +153,14 @@ def unescaped(line):
                           line)
 
 
-def private_lines(path, words):
+def private_lines(lines, words):
     forms = [w.lower().encode(e) for w in words if w for e in ENCODINGS
              if w.lower().encode(e, errors="ignore") == w.lower().encode(e, errors="replace")]
     found = []
-    with open(path, "rb") as f:
-        for line in f:
-            raw = unescaped(line.rstrip(b"\r\n"))
-            if LOCAL_PATH.search(raw) or any(form in raw.lower() for form in forms):
-                found.append(line.decode("latin-1").rstrip("\r\n"))
+    for line in lines:
+        raw = unescaped(line.rstrip(b"\r\n"))
+        if LOCAL_PATH.search(raw) or any(form in raw.lower() for form in forms):
+            found.append(line.decode("latin-1").rstrip("\r\n"))
     return found
 
 
@@ -236,11 +235,14 @@ def main(argv):
     elif command == "request-runs":
         lines = request_runs(args[0], int(args[1]))
     elif command == "run-log":
-        status, lines = run_log(args[0], args[1:])
+        roots, words = (args[2:args.index("--")], args[args.index("--") + 1:]) if "--" in args \
+            else (args[2:], [])
+        status, run = run_log(args[0], roots)
         if status:
             return status
-    elif command == "log-private":
-        lines = private_lines(args[0], args[1:])
+        with open(args[1], "wb") as out:
+            out.writelines(run)
+        lines = private_lines(run, words)
     elif command == "record":
         lines = record_lines(args[0])
     elif command == "links":

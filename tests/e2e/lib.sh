@@ -568,8 +568,9 @@ e2e_check_support_log() {
     [ -z "$runs" ] || e2e_same "run ids of the requests" "-" "$runs"
     return 0
   fi
-  if ! python3 "$E2E_LIB_DIR/e2e.py" run-log "$E2E_OUT/run-ids" "$E2E_C" "$E2E_MNT/d" \
-    "$E2E_MNT/e" >"$E2E_RUN/$E2E_SUPPORT_LOG"; then
+  local private
+  if ! private=$(python3 "$E2E_LIB_DIR/e2e.py" run-log "$E2E_OUT/run-ids" \
+    "$E2E_RUN/$E2E_SUPPORT_LOG" "$E2E_C" "$E2E_MNT/d" "$E2E_MNT/e" -- "${E2E_PLAYER[@]}"); then
     e2e_fail "no support log of this run"
     return 0
   fi
@@ -578,8 +579,7 @@ e2e_check_support_log() {
   [ -n "$E2E_OUTCOME" ] && [ "$E2E_OUTCOME" != unknown ] ||
     e2e_fail "the support log does not end with an outcome: $(tail -n 1 "$E2E_RUN/$E2E_SUPPORT_LOG")"
   [ -z "$runs" ] || e2e_same "run ids of the requests" "$E2E_RUN_ID" "$runs"
-  e2e_same "support log lines naming a local path, the player or the computer" "" \
-    "$(python3 "$E2E_LIB_DIR/e2e.py" log-private "$E2E_RUN/$E2E_SUPPORT_LOG" "${E2E_PLAYER[@]}")"
+  e2e_same "support log lines naming a local path, the player or the computer" "" "$private"
 }
 
 # The last run's support log ends with the outcome CODE.
