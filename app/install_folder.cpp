@@ -11,6 +11,7 @@
 #include "platform/shell.h"
 #include "ui/message_box.h"
 #include "ui/messages.h"
+#include "ui/outcome.h"
 #include "ui/splash.h"
 
 namespace {
@@ -107,6 +108,7 @@ bool ChooseInstallFolder(const std::u16string& initialFolder, std::u16string* ch
     if (!platform::BrowseForFolder(g_splashWindow, g_messages.MsgChooseInstallFolder, kBrowseFlags,
                                    BrowseCallback,
                                    reinterpret_cast<intptr_t>(initialFolder.c_str()), &path)) {
+      NoteFailure(Outcome::kFolderCancelled);
       return false;
     }
     if (!CheckInstallDriveSpace(path)) return false;
@@ -150,7 +152,7 @@ bool ResolveInstallFolder(const std::u16string& moduleFolder, InstallFolder* res
   }
 
   while (!platform::SetWorkingDirectory(folder)) {
-    ShowCatalogueMessage(g_messages.MsgInstallPathSaveFailed);
+    ShowFailure(Outcome::kInstallFolder);
     // Without the regional key there is nothing to choose into, and asking
     // again would only repeat the same failure: the launch ends here.
     platform::RegistryKey key;

@@ -13,8 +13,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   platform::RestrictDllSearch();
   // The arguments are cut from the full command line by our own rule so
   // that every runtime hands the patcher the same text.
+  // LAUNCHER_SUPPORT_LOG (0 or 1) is set for this program by the build.
+  constexpr SupportLog kSupportLog = LAUNCHER_SUPPORT_LOG ? SupportLog::kOn : SupportLog::kOff;
   try {
-    return RunLauncher(instance, reinterpret_cast<const char16_t*>(::GetCommandLineW()));
+    return RunLauncher(instance, reinterpret_cast<const char16_t*>(::GetCommandLineW()),
+                       kSupportLog);
   } catch (const std::bad_alloc&) {
     // The last resort when the 32-bit address space runs out anywhere in the
     // flow: a failed run, not the runtime's abort.

@@ -8,6 +8,7 @@
 #include "release/release_files.h"
 #include "ui/message_box.h"
 #include "ui/messages.h"
+#include "ui/outcome.h"
 
 namespace {
 
@@ -16,20 +17,18 @@ constexpr uint64_t kLauncherDriveMinimum = 10;
 constexpr uint64_t kInstallDriveMinimum = 28672;
 constexpr uint64_t kInstallDriveComfortable = 35840;
 
-constexpr char16_t kWarningCaption[] = u"warning";
-
 // One process of this name is the launcher itself.
 constexpr const char16_t* kLauncherProcessName = kLauncherFileName;
 
 // Processes that stop a launch, in the order they are compared.
 struct Conflict {
   const char16_t* name;
-  const char16_t* const MessageCatalogue::*message;
+  Outcome outcome;
 };
 constexpr Conflict kConflicts[] = {
-    {kPatcherFileName, &MessageCatalogue::MsgAlreadyUpdating},
-    {u"Velkaris32.exe", &MessageCatalogue::MsgGameAlreadyRunning},
-    {u"Velkaris64.exe", &MessageCatalogue::MsgGameAlreadyRunning},
+    {kPatcherFileName, Outcome::kPatcherRunning},
+    {u"Velkaris32.exe", Outcome::kGameRunning},
+    {u"Velkaris64.exe", Outcome::kGameRunning},
 };
 
 // The figure of a folder's drive; false when the platform cannot tell.
@@ -56,7 +55,7 @@ uint64_t FreeSpaceFigure(const platform::DiskFreeSpace& space) {
 bool EnterModuleFolder(std::u16string* moduleFolder) {
   const std::u16string folder = platform::RemoveFileSpec(platform::GetModuleFilePath());
   if (!platform::SetWorkingDirectory(folder)) {
-    ShowCatalogueMessage(g_messages.MsgInstallPathSaveFailed);
+    ShowFailure(Outcome::kModuleFolder);
     return false;
   }
   *moduleFolder = folder;
@@ -68,19 +67,23 @@ bool CheckLauncherDriveSpace() {
   if (QueryFigure(platform::GetWorkingDirectory(), &figure) && figure >= kLauncherDriveMinimum) {
     return true;
   }
-  ShowCatalogueMessage(g_messages.MsgDiskSpaceInsufficient);
+  ShowFailure(Outcome::kLauncherDriveSpace);
   return false;
 }
 
 bool CheckInstallDriveSpace(const std::u16string& folder) {
   uint64_t figure = 0;
   if (!QueryFigure(folder, &figure) || figure < kInstallDriveMinimum) {
-    ShowCatalogueMessage(g_messages.MsgDiskSpaceInsufficient);
+    ShowFailure(Outcome::kInstallDriveSpace);
     return false;
   }
   if (figure >= kInstallDriveComfortable) return true;
-  return ShowCatalogueMessage(g_messages.MsgDiskSpaceMayBeLow, kLauncherCaption,
-                              platform::kMbYesNo) == platform::kIdYes;
+  if (ShowCatalogueMessage(g_messages.MsgDiskSpaceMayBeLow, kLauncherCaption,
+                           platform::kMbYesNo) == platform::kIdYes) {
+    return true;
+  }
+  NoteFailure(Outcome::kInstallDriveDeclined);
+  return false;
 }
 
 bool CheckRunningProcesses() {
@@ -91,14 +94,14 @@ bool CheckRunningProcesses() {
   for (const std::u16string& name : names) {
     if (name == kLauncherProcessName) {
       if (launcherSeen) {
-        ShowCatalogueMessage(g_messages.MsgLauncherAlreadyRunning, kWarningCaption);
+        ShowFailure(Outcome::kLauncherRunning);
         return false;
       }
       launcherSeen = true;
     }
     for (const Conflict& conflict : kConflicts) {
       if (name == conflict.name) {
-        ShowCatalogueMessage(g_messages.*conflict.message, kWarningCaption);
+        ShowFailure(conflict.outcome);
         return false;
       }
     }

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "log/support_log.h"
 #include "net/server_config.h"
 #include "platform/system.h"
 #include "platform/unique_owner.h"
@@ -52,10 +53,19 @@ constexpr size_t kKeptReadBytes = 64 * 1024;
 // Files are fetched straight from below the base URL.
 constexpr char kNoSubPath[] = "";
 
+// Sent with every request of a run that keeps a support log, so that the
+// servers' logs join the player's; its value is our own hex id.
+constexpr char kRunHeaderPrefix[] = "X-Velkaris-Run: ";
+constexpr char kUrlSchemeEnd[] = "://";
+
 struct TransferTraits : platform::PointerTraits<CURL> {
   static void Close(CURL* transfer) { curl_easy_cleanup(transfer); }
 };
 using UniqueTransfer = platform::UniqueOwner<TransferTraits>;
+struct HeaderListTraits : platform::PointerTraits<curl_slist> {
+  static void Close(curl_slist* list) { curl_slist_free_all(list); }
+};
+using UniqueHeaderList = platform::UniqueOwner<HeaderListTraits>;
 
 using AnsiPath = std::array<char, kAnsiPathBytes>;
 
@@ -282,6 +292,41 @@ size_t JudgeAnswer(char* data, size_t itemSize, size_t itemCount, void* userData
   return Judge(answer, status) ? length : 0;
 }
 
+// "host:port" of an "http://host:port/path" URL.
+std::string_view HostOf(std::string_view url) {
+  const size_t schemeEnd = url.find(kUrlSchemeEnd);
+  if (schemeEnd != std::string_view::npos) url.remove_prefix(schemeEnd + sizeof kUrlSchemeEnd - 1);
+  return url.substr(0, url.find('/'));
+}
+
+// An attempt's result as the support log names it.
+const char* ResultName(int result, DownloadFailure failure) {
+  switch (result) {
+    case kDownloadOk:
+      return "ok";
+    case kDownloadPartialFile:
+      return "cut";
+    case kDownloadRangeRefused:
+      return "range-refused";
+  }
+  switch (failure) {
+    case DownloadFailure::kConnect:
+      return "connect";
+    case DownloadFailure::kStatus:
+      return "status";
+    case DownloadFailure::kTooSlow:
+      return "too-slow";
+    case DownloadFailure::kOverBound:
+      return "over-bound";
+    case DownloadFailure::kLocal:
+      return "local";
+    case DownloadFailure::kNone:
+    case DownloadFailure::kTransfer:
+      break;
+  }
+  return "transfer";
+}
+
 DownloadFailure FailureOf(int result, long status, bool tooSlow) {
   switch (result) {
     case kDownloadOk:
@@ -366,6 +411,7 @@ bool FileDownloader::DownloadFile(const std::u16string& serverPath, std::FILE* s
 bool FileDownloader::DownloadWithRetry(const char* subPath, const char* serverPath,
                                        const char* localPath) {
   uint64_t furthest = 0;  // the most bytes of a resumed file an attempt left
+  m_attempt.number = 0;
   int result = DownloadOnce(subPath, serverPath, localPath);
   for (int counted = 0;
        (result == kDownloadPartialFile || result == kDownloadRangeRefused) &&
@@ -382,8 +428,24 @@ bool FileDownloader::DownloadWithRetry(const char* subPath, const char* serverPa
 int FileDownloader::DownloadOnce(const char* subPath, const char* serverPath,
                                  const char* localPath) {
   bool tooSlow = false;
+  ++m_attempt.number;
+  const Clock::time_point start = Clock::now();
   const int result = Attempt(subPath, serverPath, localPath, &tooSlow);
   m_report.failure = FailureOf(result, m_report.status, tooSlow);
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  // What the server sent (its status, a resolved address) is escaped by the
+  // log like any other value.
+  LogLine("request")
+      .Add("path", std::string_view(serverPath))
+      .Add("host", HostOf(baseUrl))
+      .Add("ip", m_attempt.ip.empty() ? "none" : m_attempt.ip)
+      .Add("status", m_report.status)
+      .Add("bytes", m_writeContext.receivedBytes)
+      .Add("ms", elapsed.count())
+      .Add("curl", m_attempt.curlCode)
+      .Add("attempt", m_attempt.number)
+      .Add("result", ResultName(result, m_report.failure))
+      .Write();
   return result;
 }
 
@@ -410,6 +472,8 @@ int FileDownloader::Attempt(const char* subPath, const char* serverPath, const c
   context.overlapBytes = 0;
   context.receivedBytes = 0;
   m_report.status = 0;
+  m_attempt.curlCode = 0;
+  m_attempt.ip.clear();
   Answer answer;
   answer.context = &context;
   answer.rangeStart = ContinueFrom();
@@ -449,9 +513,19 @@ int FileDownloader::Attempt(const char* subPath, const char* serverPath, const c
   // The player's environment must not steer an elevated launcher to another
   // server: an empty proxy makes libcurl ignore http_proxy and the like.
   curl_easy_setopt(transfer.get(), CURLOPT_PROXY, "");
+  UniqueHeaderList headers;
+  if (!SupportRunId().empty()) {
+    headers.reset(curl_slist_append(nullptr, (kRunHeaderPrefix + SupportRunId()).c_str()));
+    curl_easy_setopt(transfer.get(), CURLOPT_HTTPHEADER, headers.get());
+  }
 
   const CURLcode result = curl_easy_perform(transfer.get());
   curl_easy_getinfo(transfer.get(), CURLINFO_RESPONSE_CODE, &m_report.status);
+  m_attempt.curlCode = result;
+  char* ip = nullptr;
+  if (curl_easy_getinfo(transfer.get(), CURLINFO_PRIMARY_IP, &ip) == CURLE_OK && ip != nullptr) {
+    m_attempt.ip = ip;
+  }
   m_report.networkBytes += context.receivedBytes;
   *tooSlow = rate.tooSlow;
   const bool unsatisfiable =

@@ -151,6 +151,12 @@ class FileDownloader {
   long m_stallSeconds = kDefaultStallSeconds;
   long m_silenceMilliseconds = 0;
   DownloadReport m_report;  // of the download in progress
+  // What the support log says of the attempt in progress.
+  struct {
+    int number = 0;     // of the download, from 1
+    int curlCode = 0;   // curl_easy_perform's result; 0 when it did not run
+    std::string ip;     // of the server that answered; empty when none did
+  } m_attempt;
   // A resumed download in progress.
   struct {
     bool exactSize = false;       // byteLimit is the size; bytes on disk are continued

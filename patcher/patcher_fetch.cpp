@@ -10,13 +10,9 @@
 #include "platform/system.h"
 #include "release/release_files.h"
 #include "release/version_files.h"
-#include "ui/message_box.h"
-#include "ui/messages.h"
+#include "ui/outcome.h"
 
 namespace {
-
-constexpr char16_t kListEntryCaption[] = u"Launcher-ad";
-constexpr char16_t kLauncherCopyCaption[] = u"Launcher-ex";
 
 // One entry of the server's list. The name is written relative to the
 // install folder by a process with administrator rights, so a name that
@@ -30,10 +26,8 @@ FetchResult DownloadListEntry(ReleaseRun& run, StagedFiles& staged, const std::u
 
 // The box of a fetch that failed; one that met another release has none,
 // since the update may start over.
-FetchResult Report(FetchResult fetched, const char16_t* caption) {
-  if (fetched == FetchResult::kFailed) {
-    ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, caption);
-  }
+FetchResult Report(FetchResult fetched, Outcome failure) {
+  if (fetched == FetchResult::kFailed) ShowFailure(failure);
   return fetched;
 }
 
@@ -41,7 +35,7 @@ FetchResult Report(FetchResult fetched, const char16_t* caption) {
 FetchResult FetchPatcher(ReleaseRun& run, StagedFiles& staged) {
   const std::u16string temporary = std::u16string(kPatcherFileName) + kFetchSuffix;
   const FetchResult fetched = FetchReleaseFile(run, staged, kPatcherFileName, temporary);
-  if (fetched != FetchResult::kFetched) return Report(fetched, kLauncherCaption);
+  if (fetched != FetchResult::kFetched) return Report(fetched, Outcome::kPatcherDownload);
   return ReplaceWithRetry(temporary, kPatcherFileName, true) ? FetchResult::kFetched
                                                              : FetchResult::kFailed;
 }
@@ -53,10 +47,10 @@ FetchResult FetchUpdate(ReleaseRun& run, StagedFiles& staged) {
   if (list != FetchResult::kFetched) return list;
   const std::u16string temporary = std::u16string(kPatcherFileName) + kFetchSuffix;
   const FetchResult patcher = FetchReleaseFile(run, staged, kPatcherFileName, temporary);
-  if (patcher != FetchResult::kFetched) return Report(patcher, kLauncherCaption);
+  if (patcher != FetchResult::kFetched) return Report(patcher, Outcome::kPatcherDownload);
   for (const std::u16string& name : changed) {
     const FetchResult entry = DownloadListEntry(run, staged, name);
-    if (entry != FetchResult::kFetched) return Report(entry, kListEntryCaption);
+    if (entry != FetchResult::kFetched) return Report(entry, Outcome::kListedFile);
   }
   const bool placed = ReplaceWithRetry(temporary, kPatcherFileName, true) &&
                       ReplaceWithRetry(kFileListCopyName, kFileListName, false);
@@ -68,7 +62,7 @@ FetchResult FetchUpdate(ReleaseRun& run, StagedFiles& staged) {
 bool ReplaceWithRetry(const std::u16string& temporaryName, const std::u16string& finalName,
                       bool deleteFirst) {
   if (MoveIntoPlace(temporaryName, finalName, deleteFirst)) return true;
-  ShowCatalogueMessage(g_messages.MsgUpdateVersionChangeFailed);
+  ShowFailure(Outcome::kRename);
   return false;
 }
 
@@ -77,7 +71,7 @@ bool EnsureLauncherCopy(ReleaseRun& run, std::u16string installFolder) {
   const std::u16string temporary = std::u16string(kLauncherFileName) + kFetchSuffix;
   StagedFiles staged;
   if (FetchReleaseFile(run, staged, kLauncherFileName, temporary) != FetchResult::kFetched) {
-    ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, kLauncherCopyCaption);
+    ShowFailure(Outcome::kLauncherCopy);
     return false;
   }
   return ReplaceWithRetry(temporary, kLauncherFileName, true);
@@ -90,8 +84,9 @@ FetchResult RepairInstall(ReleaseRun& run) {
   StagedFiles staged;
   for (const std::u16string& name : damaged) {
     const FetchResult fetched =
-        name == kPatcherFileName ? FetchPatcher(run, staged)
-                                 : Report(DownloadListEntry(run, staged, name), kListEntryCaption);
+        name == kPatcherFileName
+            ? FetchPatcher(run, staged)
+            : Report(DownloadListEntry(run, staged, name), Outcome::kListedFile);
     if (fetched != FetchResult::kFetched) return fetched;
   }
   return FetchResult::kFetched;

@@ -1,13 +1,13 @@
 #include "patcher/patcher_launch.h"
 
 #include "fs/file_services.h"
+#include "log/support_log.h"
 #include "patcher/release_install.h"
 #include "patcher/version_check.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "release/release_files.h"
-#include "ui/message_box.h"
-#include "ui/messages.h"
+#include "ui/outcome.h"
 
 const char16_t* g_launcherArgs = u"";
 
@@ -26,9 +26,9 @@ std::u16string SystemErrorTextWide(uint32_t code) {
 
 // The start's box: why the patcher did not start, in the system's words.
 bool FailStart(uint32_t error) {
-  const std::u16string message = std::u16string(g_messages.MsgUpdateVersionDownloadFailed) +
-                                 u"\r\n errCode : " + SystemErrorTextWide(error);
-  ShowCatalogueMessage(message);
+  // The code in the log, not the system's text, which is in the player's language.
+  LogLine("patcher-process").Add("error", error).Write();
+  ShowFailure(Outcome::kPatcherStart, u"\r\n errCode : " + SystemErrorTextWide(error));
   return false;
 }
 
@@ -47,7 +47,7 @@ bool RunPatcher(ReleaseRun& run, std::u16string installFolder) {
   if (!HoldPatcher(run, &patcher)) {
     if (!FetchPatcherAgain(run)) return false;
     if (!HoldUpdatedPatcher(run, &patcher)) {
-      ShowCatalogueMessage(g_messages.MsgUpdateDownloadFailed, kLauncherCaption);
+      ShowFailure(Outcome::kPatcherDownload);
       return false;
     }
   }

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "fs/file_services.h"
+#include "log/support_log.h"
 #include "net/file_downloader.h"
 #include "patcher/release_install.h"
 #include "patcher/release_key.h"
@@ -13,12 +14,14 @@
 #include "platform/system.h"
 #include "release/release_files.h"
 #include "release/release_manifest.h"
+#include "ui/outcome.h"
 
 namespace {
 
 // A file that is not the one the run's manifest names: the next release
 // may be on its way, unless the update started over for it once already.
 FetchResult Mismatch(const ReleaseRun& run) {
+  if (run.startedOver) NoteFailure(Outcome::kReleaseRefused);
   return run.startedOver ? FetchResult::kFailed : FetchResult::kSwitched;
 }
 
@@ -139,6 +142,9 @@ FetchResult FetchSignedFile(ReleaseRun& run, StagedFiles& staged, const std::u16
   request.resumable = true;
   request.accept = [entry](const platform::FileDigest& served) { return served == *entry; };
   const Transferred transferred = Transfer(run, request);
+  if (transferred != Transferred::kNo) {
+    LogCheck(serverPath, transferred == Transferred::kYes ? Check::kMatched : Check::kMismatch);
+  }
   if (transferred == Transferred::kYes) return FetchResult::kFetched;
   platform::TruncateStream(request.staging);
   return transferred == Transferred::kRefused ? Mismatch(run) : FetchResult::kFailed;

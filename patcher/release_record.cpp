@@ -3,12 +3,14 @@
 #include <optional>
 
 #include "fs/file_services.h"
+#include "log/support_log.h"
 #include "patcher/release_key.h"
 #include "patcher/release_transfer.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "release/release_files.h"
 #include "release/version_files.h"
+#include "ui/outcome.h"
 
 namespace {
 
@@ -37,6 +39,11 @@ bool AboveFloor(std::string_view record, const KeptRelease& kept) {
   return kept.record.empty() || FirstNumber(record) >= FirstNumber(kept.record);
 }
 
+void RefuseOlderRecord() {
+  LogCheck(kVersionRecordName, Check::kOlder);
+  NoteFailure(Outcome::kReleaseRefused);
+}
+
 // The server's record into *text. With a kept release, a host that serves
 // one below its floor is passed over for the next. The copy that a record
 // was read from is gone once it has been read; one that cannot be read back
@@ -48,7 +55,10 @@ FetchResult FetchRecord(ReleaseRun& run, const KeptRelease* kept, std::string* t
     readable = ReadWholeFile(kVersionRecordCopyName, kMaxRecordBytes, text);
     return !readable || kept == nullptr || AboveFloor(*text, *kept);
   };
-  if (Transfer(run, request) != Transferred::kYes) return FetchResult::kFailed;
+  const Transferred transferred = Transfer(run, request);
+  // Every host served a record below the floor.
+  if (transferred == Transferred::kRefused) RefuseOlderRecord();
+  if (transferred != Transferred::kYes) return FetchResult::kFailed;
   if (!readable) return FetchResult::kUnreadable;
   platform::RemoveFile(kVersionRecordCopyName);
   return FetchResult::kFetched;
@@ -90,6 +100,8 @@ bool FetchServerManifest(ReleaseRun& run, VerifiedManifest* server) {
     BlameHost(run, manifestHost);
     BlameHost(run, signatureHost);
   }
+  LogCheck(kReleaseManifestName, Check::kUnsigned);
+  NoteFailure(Outcome::kReleaseRefused);
   return false;
 }
 
@@ -145,7 +157,10 @@ FetchResult FetchSignedRecord(ReleaseRun& run) {
   }
   std::optional<VerifiedManifest> fetched;
   for (;;) {
-    if (!AboveFloor(record, kept)) return FetchResult::kFailed;
+    if (!AboveFloor(record, kept)) {
+      RefuseOlderRecord();
+      return FetchResult::kFailed;
+    }
     const Pairing pairing = PairWithManifest(run, record, kept, &fetched);
     if (pairing == Pairing::kVouched) break;
     if (pairing == Pairing::kRefused) return FetchResult::kFailed;

@@ -1,37 +1,33 @@
 #include "patcher/version_check.h"
 
-#include <string>
-
 #include "patcher/patcher_fetch.h"
 #include "patcher/release_record.h"
 #include "patcher/version_manager.h"
 #include "platform/files.h"
 #include "release/release_files.h"
-#include "ui/message_box.h"
-#include "ui/messages.h"
+#include "ui/outcome.h"
 
 namespace {
 
-constexpr char16_t kRestoreStep[] = u" - restore";
-constexpr char16_t kRefreshStep[] = u" - refresh";
-constexpr char16_t kModifyStep[] = u" - modify";
-
-FetchResult FailStep(const char16_t* step) {
-  ShowCatalogueMessage(std::u16string(g_messages.MsgVersionUpdateFailed) + step);
+FetchResult FailStep(Outcome step) {
+  ShowFailure(step);
   return FetchResult::kFailed;
 }
 
 // One pass of the check: kFetched when the patcher may be started.
 FetchResult CheckOnce(ReleaseRun& run) {
   CVPatcherVersionManager manager(run);
-  if (!CVPatcherVersionManager::InitVersionFiles()) return FetchResult::kFailed;
+  if (!CVPatcherVersionManager::InitVersionFiles()) {
+    NoteFailure(Outcome::kVersionFiles);
+    return FetchResult::kFailed;
+  }
   int32_t state = manager.GetVersionState();
   if (state == VersionStateFailed) {
     // An unreadable local record is reset once; the state is then asked
     // anew, server record included.
-    if (!manager.RestoreVersion()) return FailStep(kRestoreStep);
+    if (!manager.RestoreVersion()) return FailStep(Outcome::kVersionRestore);
     state = manager.GetVersionState();
-    if (state == VersionStateFailed) return FailStep(kRefreshStep);
+    if (state == VersionStateFailed) return FailStep(Outcome::kVersionRefresh);
   }
   // With a key the files beside the patcher must be the release's, whether
   // or not this run updated it.
@@ -40,7 +36,7 @@ FetchResult CheckOnce(ReleaseRun& run) {
   // of the files.
   const FetchResult updated = UpdatePatcher(run);
   if (updated != FetchResult::kFetched) return updated;
-  if (!manager.ModifyVersion()) return FailStep(kModifyStep);
+  if (!manager.ModifyVersion()) return FailStep(Outcome::kVersionModify);
   return RepairInstall(run);
 }
 

@@ -6,25 +6,13 @@
 #include "patcher/release_fetch.h"
 #include "patcher/release_record.h"
 #include "platform/files.h"
-#include "platform/shell.h"
 #include "platform/system.h"
 #include "release/release_files.h"
 #include "ui/message_box.h"
 #include "ui/messages.h"
+#include "ui/outcome.h"
 
 namespace {
-
-// The box about the server's list is captioned with the list's name.
-constexpr const char16_t* kListCaption = kFileListName;
-constexpr char16_t kRestoreFailed[] = u"failed to restore patcher version.";
-constexpr char16_t kModifyFailed[] = u"failed to modify patcher version.";
-constexpr char16_t kRecordDownloadFailed[] = u"Failed to download patcher version information.";
-constexpr char16_t kRecordReadFailed[] = u"Failed to read patcher version information.";
-
-// The manager's own English notes have no owner window.
-void ShowManagerMessage(const char16_t* text) {
-  platform::ShowMessageBox(nullptr, text, kLauncherCaption, platform::kMbOk);
-}
 
 // Binary mode with the CR LF written out, so the record has the same bytes
 // on every build. A write that does not reach the file counts as failed, up
@@ -46,20 +34,18 @@ bool ReadLocalRecord(int32_t* first, int32_t* second) {
   return true;
 }
 
-void ShowListDownloadFailed() {
-  ShowCatalogueMessage(g_messages.MsgPatcherVersionDownloadFailed, kListCaption);
-}
-
 }  // namespace
 
 void FailServerRecordDownload() {
-  ShowManagerMessage(kRecordDownloadFailed);
+  ShowFailure(Outcome::kRecordDownload);
+  // The run ends here, not in the main flow: its log is closed here too.
+  EndRunLog(platform::kExitFailed);
   platform::ExitProcessNow(platform::kExitFailed);
 }
 
 bool CVPatcherVersionManager::InitVersionFiles() {
   if (platform::PathExists(kVersionRecordName)) return true;
-  if (!WriteLocalRecord(0, 0)) ShowManagerMessage(kRestoreFailed);
+  if (!WriteLocalRecord(0, 0)) ShowManagerNote(kNoteRestoreFailed);
   if (!platform::OpenFile(kFileListName, "wb")) return false;
   // An existing folder is as good as a new one.
   platform::MakeDirectory(kLocalesFolderName);
@@ -82,7 +68,7 @@ bool CVPatcherVersionManager::DownloadVersionInfo() {
     case FetchResult::kFetched:
       break;
     case FetchResult::kUnreadable:
-      ShowManagerMessage(kRecordReadFailed);
+      ShowManagerNote(kNoteRecordReadFailed);
       return false;
     case FetchResult::kFailed:
     case FetchResult::kSwitched:
@@ -97,7 +83,7 @@ bool CVPatcherVersionManager::ModifyVersion() {
   // The second number stays the local one; only the version follows the
   // server.
   if (!WriteLocalRecord(m_serverVersion, m_localSecond)) {
-    ShowManagerMessage(kModifyFailed);
+    ShowManagerNote(kNoteModifyFailed);
     return false;
   }
   return true;
@@ -105,7 +91,7 @@ bool CVPatcherVersionManager::ModifyVersion() {
 
 bool CVPatcherVersionManager::RestoreVersion() {
   if (!WriteLocalRecord(0, 0)) {
-    ShowManagerMessage(kRestoreFailed);
+    ShowManagerNote(kNoteRestoreFailed);
     return false;
   }
   return true;
@@ -122,7 +108,8 @@ FetchResult CVPatcherVersionManager::CollectChangedFiles(StagedFiles& staged,
   // A list beyond its limits is no list: refused like one that never
   // arrived. A copy that cannot be read back ends the update silently.
   const FetchResult fetched = FetchFileList(m_run, staged, &serverVersions);
-  if (fetched == FetchResult::kFailed) ShowListDownloadFailed();
+  if (fetched == FetchResult::kFailed) ShowFailure(Outcome::kListDownload);
+  if (fetched == FetchResult::kUnreadable) NoteFailure(Outcome::kListUnreadable);
   if (fetched != FetchResult::kFetched) return fetched;
 
   // Without a readable local list every listed file counts as changed.

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <memory>
 
-// SHA-256 and ECDSA P-256 signature checks from the platform's maintained
-// implementation: Windows CNG (bcrypt.dll, loaded late from the system
-// folder) in the Windows build, OpenSSL's libcrypto natively.
+// SHA-256, ECDSA P-256 signature checks and random bytes from the
+// platform's maintained implementation: Windows CNG (bcrypt.dll, loaded late
+// from the system folder) in the Windows build, OpenSSL's libcrypto natively.
 namespace platform {
 
 inline constexpr size_t kSha256Bytes = 32;
@@ -53,5 +53,9 @@ using P256Signature = std::array<uint8_t, kP256SignatureBytes>;
 // counts as a bad signature.
 bool VerifyP256Sha256(const P256PublicKey& key, const Sha256Digest& digest,
                       const P256Signature& signature);
+
+// Fills the buffer from the system's cryptographic random source. False when
+// it has none to give.
+bool RandomBytes(void* buffer, size_t size);
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/crypto.h"
 
 #include <algorithm>
+#include <limits>
 
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -8,6 +9,7 @@
 #include <openssl/evp.h>
 #include <openssl/obj_mac.h>
 #include <openssl/param_build.h>
+#include <openssl/rand.h>
 
 namespace platform {
 
@@ -101,6 +103,11 @@ bool VerifyP256Sha256(const P256PublicKey& key, const Sha256Digest& digest,
          EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) == 1 &&
          EVP_PKEY_verify(context.get(), der.get(), static_cast<size_t>(derLength), digest.data(),
                          digest.size()) == 1;
+}
+
+bool RandomBytes(void* buffer, size_t size) {
+  return size <= static_cast<size_t>(std::numeric_limits<int>::max()) &&
+         RAND_bytes(static_cast<unsigned char*>(buffer), static_cast<int>(size)) == 1;
 }
 
 }  // namespace platform

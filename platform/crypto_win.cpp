@@ -28,6 +28,7 @@ struct BcryptApi {
   NTSTATUS(WINAPI* DestroyKey)(BCRYPT_KEY_HANDLE);
   NTSTATUS(WINAPI* VerifySignature)(BCRYPT_KEY_HANDLE, void*, PUCHAR, ULONG, PUCHAR, ULONG,
                                     ULONG);
+  NTSTATUS(WINAPI* GenRandom)(BCRYPT_ALG_HANDLE, PUCHAR, ULONG, ULONG);
 };
 
 bool LoadBcrypt(BcryptApi* api) {
@@ -40,7 +41,8 @@ bool LoadBcrypt(BcryptApi* api) {
          ResolveProc(module, "BCryptDestroyHash", &api->DestroyHash) &&
          ResolveProc(module, "BCryptImportKeyPair", &api->ImportKeyPair) &&
          ResolveProc(module, "BCryptDestroyKey", &api->DestroyKey) &&
-         ResolveProc(module, "BCryptVerifySignature", &api->VerifySignature);
+         ResolveProc(module, "BCryptVerifySignature", &api->VerifySignature) &&
+         ResolveProc(module, "BCryptGenRandom", &api->GenRandom);
 }
 
 // Null when bcrypt.dll or one of its calls is missing.
@@ -137,6 +139,14 @@ bool VerifyP256Sha256(const P256PublicKey& key, const Sha256Digest& digest,
   return Succeeded(Bcrypt()->VerifySignature(publicKey.get(), nullptr, hashed.data(),
                                              static_cast<ULONG>(hashed.size()), copy.data(),
                                              static_cast<ULONG>(copy.size()), 0));
+}
+
+bool RandomBytes(void* buffer, size_t size) {
+  // The system's preferred generator needs no provider of our own.
+  return Bcrypt() && size <= std::numeric_limits<ULONG>::max() &&
+         Succeeded(Bcrypt()->GenRandom(nullptr, static_cast<PUCHAR>(buffer),
+                                       static_cast<ULONG>(size),
+                                       BCRYPT_USE_SYSTEM_PREFERRED_RNG));
 }
 
 }  // namespace platform

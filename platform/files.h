@@ -82,6 +82,12 @@ bool CommandLinePathOfFinalPath(const std::u16string& finalPath, std::u16string*
 enum class StagingStart { kEmpty, kKeepBytes };
 UniqueFile OpenStagingFile(const std::u16string& path,
                            StagingStart start = StagingStart::kEmpty);
+// A file opened to append to, created when missing, shared with readers and
+// other writers: never through a link at its own name (a reparse point, or
+// a file with a second name), so that a writer with administrator rights
+// cannot be steered onto another file from a folder its user may write.
+// Empty where it cannot be opened so.
+UniqueFile OpenAppendFile(const std::u16string& path);
 // Empties the file behind the stream and puts the stream at its start.
 bool TruncateStream(std::FILE* file);
 // Size of the file behind the stream, everything written so far included.
@@ -90,6 +96,9 @@ bool StreamSize(std::FILE* file, uint64_t* size);
 // Full path of the running executable (GetModuleFileNameW, kMaxPath units);
 // empty when it cannot be read or does not fit.
 std::u16string GetModuleFilePath();
+// The user's folder for temporary files (GetTempPathW), ending in a
+// backslash; empty when it cannot be read or does not fit kMaxPath units.
+std::u16string GetTempFolderPath();
 // PathRemoveFileSpecW: drops the last component; a drive root keeps its
 // backslash ("C:\a.exe" -> "C:\").
 std::u16string RemoveFileSpec(const std::u16string& path);

@@ -161,6 +161,26 @@ UniqueFile OpenStagingFile(const std::u16string& path, StagingStart start) {
   return stream;
 }
 
+UniqueFile OpenAppendFile(const std::u16string& path) {
+  // A reparse point is opened itself, not what it names, and then refused.
+  UniqueHandle file(::CreateFileW(W(path), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION information = {};
+  constexpr DWORD kNotAPlainFile = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+  if (!file || !::GetFileInformationByHandle(file.get(), &information) ||
+      (information.dwFileAttributes & kNotAPlainFile) != 0 || information.nNumberOfLinks != 1) {
+    return {};
+  }
+  UniqueOwner<DescriptorTraits> descriptor(::_open_osfhandle(
+      reinterpret_cast<intptr_t>(file.get()), _O_WRONLY | _O_APPEND | _O_BINARY));
+  if (!descriptor) return {};
+  static_cast<void>(file.release());  // the descriptor closes it now
+  UniqueFile stream(::_fdopen(descriptor.get(), "ab"));
+  if (stream) static_cast<void>(descriptor.release());  // and the stream the descriptor
+  return stream;
+}
+
 bool TruncateStream(std::FILE* file) {
   return std::fflush(file) == 0 && std::fseek(file, 0, SEEK_SET) == 0 &&
          ::SetEndOfFile(StreamHandle(file)) != FALSE;
@@ -177,6 +197,13 @@ std::u16string GetModuleFilePath() {
   wchar_t buffer[kMaxPath] = {};
   const DWORD length = ::GetModuleFileNameW(nullptr, buffer, kMaxPath);
   // A path cut at the buffer's end is no path at all.
+  if (length == 0 || length >= kMaxPath) return {};
+  return FromW(buffer);
+}
+
+std::u16string GetTempFolderPath() {
+  wchar_t buffer[kMaxPath] = {};
+  const DWORD length = ::GetTempPathW(kMaxPath, buffer);
   if (length == 0 || length >= kMaxPath) return {};
   return FromW(buffer);
 }

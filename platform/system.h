@@ -35,6 +35,7 @@ inline constexpr int kExitFailed = -1;
 
 // GetSystemTimeAsFileTime: 100-ns intervals since 1601-01-01 UTC.
 uint64_t SystemTimeAsFileTime();
+inline constexpr uint64_t kFileTimeUnitsPerMillisecond = 10000;
 void Sleep(uint32_t milliseconds);
 
 // MultiByteToWideChar with flags 0; dst may be null to measure. Returns the

@@ -28,8 +28,9 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # Wine runs as a Traditional Chinese Windows (code page 950) in the
-# zh_TW.UTF-8 locale, and converts names and arguments with it: it must exist.
-if ! locale -a | grep -qx 'zh_TW.utf8'; then
+# zh_TW.UTF-8 locale, and converts names, arguments and variables with it:
+# it must exist.
+if ! locale -a 2>/dev/null | grep -qix 'zh_TW.utf8'; then
   echo "setup: generating the zh_TW.UTF-8 locale"
   sed -i 's/^# *\(zh_TW.UTF-8 UTF-8\)$/\1/' /etc/locale.gen
   grep -qx 'zh_TW.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_TW.UTF-8 UTF-8' >>/etc/locale.gen

@@ -11,3 +11,6 @@
 // player pressed.
 int ShowCatalogueMessage(const std::u16string& text, const char16_t* caption = kLauncherCaption,
                          uint32_t type = platform::kMbOk);
+// One of the version manager's notes (messages.h): caption "Launcher", no
+// owner window. Its line goes to the support log first.
+void ShowManagerNote(const char16_t* note);

@@ -123,5 +123,16 @@ struct MessageCatalogue {
 
 extern const MessageCatalogue g_messages;
 
+// A slot named as a member, where the slot itself matters and not only its
+// text: MessageCatalogue::MsgDiskSpaceInsufficient.
+using MessageSlot = const char16_t* const MessageCatalogue::*;
+
 // The caption most of the launcher's message boxes carry.
 inline constexpr char16_t kLauncherCaption[] = u"Launcher";
+
+// The version manager's own notes, in English, outside the catalogue.
+inline constexpr char16_t kNoteRecordDownloadFailed[] =
+    u"Failed to download patcher version information.";
+inline constexpr char16_t kNoteRecordReadFailed[] = u"Failed to read patcher version information.";
+inline constexpr char16_t kNoteRestoreFailed[] = u"failed to restore patcher version.";
+inline constexpr char16_t kNoteModifyFailed[] = u"failed to modify patcher version.";

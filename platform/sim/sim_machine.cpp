@@ -77,6 +77,8 @@ void Machine::Reset(const std::filesystem::path& root) {
   modulePath = u"C:\\Games\\Velkaris\\VelkarisLauncher.exe";
   currentDirectory = u"C:\\";
   MakeFolders(u"C:\\Games\\Velkaris");
+  tempFolder = u"C:\\Users\\player\\AppData\\Local\\Temp\\";
+  MakeFolders(tempFolder);
   now = 133000000000000000ULL;  // a whole second of 2022
 }
 
@@ -154,8 +156,7 @@ void Machine::MakeFolders(const std::u16string& path) const {
 }
 
 void Machine::AdvanceClock(uint32_t milliseconds) {
-  constexpr uint64_t kFileTimeUnitsPerMillisecond = 10000;
-  now += milliseconds * kFileTimeUnitsPerMillisecond;
+  now += milliseconds * platform::kFileTimeUnitsPerMillisecond;
 }
 
 void Machine::SetString(const std::u16string& key, const std::u16string& name,
@@ -406,6 +407,21 @@ UniqueFile OpenStagingFile(const std::u16string& path, StagingStart start) {
   return stream;
 }
 
+UniqueFile OpenAppendFile(const std::u16string& path) {
+  if (path.empty() || IsHeldOpen(path) || IsStaging(path)) return {};
+  UniqueDescriptor descriptor(::open(g_machine.HostPath(path).c_str(),
+                                     O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
+  struct stat status = {};
+  if (!descriptor || ::fstat(descriptor.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+      status.st_nlink != 1) {
+    return {};
+  }
+  UniqueFile file(::fdopen(descriptor.get(), "ab"));
+  if (file) static_cast<void>(descriptor.release());
+  NoteFileChange();
+  return file;
+}
+
 bool TruncateStream(std::FILE* file) {
   return std::fflush(file) == 0 && std::fseek(file, 0, SEEK_SET) == 0 &&
          ::ftruncate(::fileno(file), 0) == 0;
@@ -433,6 +449,8 @@ std::u16string GetModuleFilePath() {
   if (g_machine.modulePath.size() >= kMaxPath) return {};
   return g_machine.modulePath;
 }
+
+std::u16string GetTempFolderPath() { return g_machine.tempFolder; }
 
 std::u16string RemoveFileSpec(const std::u16string& path) {
   // Documented behaviour of PathRemoveFileSpecW for drive paths: everything

@@ -77,7 +77,8 @@ struct ShellFileOpRecord {
 struct Machine {
   // Fresh machine: drive C: exists, the launcher runs as
   // C:\Games\Velkaris\VelkarisLauncher.exe from C:\Games\Velkaris (which
-  // exists), and every other state is empty.
+  // exists), the user's temporary folder exists, and every other state is
+  // empty.
   void Reset(const std::filesystem::path& hostRoot);
 
   // Host path of a Windows path (relative ones against currentDirectory).
@@ -101,6 +102,7 @@ struct Machine {
 
   std::filesystem::path hostRoot;
   std::u16string modulePath;
+  std::u16string tempFolder;  // the user's, in the profile; ends in a backslash
   std::u16string currentDirectory;
   bool failSetCurrentDirectory = false;
   std::set<std::u16string> unenterableFolders;  // SetWorkingDirectory fails there

@@ -8,6 +8,15 @@ into plain lines that a scenario compares with what it expects.
   e2e.py error-text FILE        the system's error text the driver read
   e2e.py requests FILE [SKIP]   "GET /path" per request after the first SKIP
                                 lines of an nginx or test-server log
+  e2e.py request-runs FILE SKIP the run id each of those requests carried, "-"
+                                for none
+  e2e.py run-log SEEN OUT ROOT... [-- WORD...]
+                                writes to OUT the lines of the one run whose
+                                id is not yet in the file SEEN (which it is
+                                added to), from the launcher.log files below
+                                the ROOTs; prints those that name a local path
+                                or a WORD, in any letter case and in any
+                                encoding Windows could write it in
   e2e.py record FILE            the stand-in patcher's record, one field a line
   e2e.py links FILE             one line per shell link read back by the driver
   e2e.py port-free PORT SECS    wait until 127.0.0.1:PORT can be bound
@@ -24,6 +33,14 @@ import time
 
 POLL_SECONDS = 0.05
 NGINX_REQUEST = re.compile(r'"(\w+) (\S+) HTTP/[\d.]+"')
+NGINX_RUN = re.compile(r' run=(\S+)\s*$')
+NO_RUN = "-"
+SUPPORT_LOG_NAMES = ("launcher.log", "launcher.log.1")
+LOG_RUN = re.compile(rb' run=([0-9a-f]+) ')
+# A value's escapes as the launcher writes them.
+LOG_ESCAPE = re.compile(rb'\\x([0-9a-f]{2})|\\(.)')
+LOCAL_PATH = re.compile(rb'(?i)\b[a-z]:[\\/]|\\\\[a-z0-9]')
+ENCODINGS = ("utf-8", "cp950", "utf-16-le")
 
 
 def visible(text):
@@ -77,19 +94,74 @@ def error_text_lines(path):
             if "error_text" in entry]
 
 
-def request_lines(path, skip=0):
-    lines = []
+def logged_requests(path, skip):
+    """("GET /path", run id or "-") per request after the first SKIP lines
+    of an nginx or test-server log."""
     with open(path, encoding="utf-8", errors="replace") as f:
         for number, line in enumerate(f):
             if number < skip or not line.strip():
                 continue
             if line.startswith("{"):
                 entry = json.loads(line)
-                lines.append(f"{entry['method']} {entry['target']}")
+                yield f"{entry['method']} {entry['target']}", entry.get("run", NO_RUN)
             else:
-                match = NGINX_REQUEST.search(line)
-                lines.append(f"{match.group(1)} {match.group(2)}" if match else line.strip())
-    return lines
+                request, run = NGINX_REQUEST.search(line), NGINX_RUN.search(line)
+                yield (f"{request.group(1)} {request.group(2)}" if request else line.strip(),
+                       run.group(1) if run else NO_RUN)
+
+
+def request_lines(path, skip=0):
+    return [request for request, _ in logged_requests(path, skip)]
+
+
+def request_runs(path, skip):
+    return [run for _, run in logged_requests(path, skip)]
+
+
+def support_log_files(roots):
+    for root in roots:
+        for folder, dirs, files in os.walk(root):
+            dirs[:] = [d for d in dirs if d.lower() != "windows"]
+            for name in files:
+                if name.lower() in SUPPORT_LOG_NAMES:
+                    yield os.path.join(folder, name)
+
+
+def run_log(seen_path, roots):
+    """The new run's lines (bytes) as the file holding most of them has
+    them: the install folder's log holds the whole run, the temporary
+    folder's its beginning."""
+    seen = set(open(seen_path).read().split()) if os.path.exists(seen_path) else set()
+    runs = {}
+    for path in support_log_files(roots):
+        with open(path, "rb") as f:
+            for line in f:
+                match = LOG_RUN.search(line)
+                if match and match.group(1).decode() not in seen:
+                    runs.setdefault(match.group(1).decode(), {}).setdefault(path, []).append(line)
+    if len(runs) != 1:
+        print(f"{len(runs)} new runs in the support logs below {' '.join(roots)}", file=sys.stderr)
+        return 1, []
+    run, files = runs.popitem()
+    with open(seen_path, "a") as f:
+        f.write(run + "\n")
+    return 0, max(files.values(), key=len)
+
+
+def unescaped(line):
+    return LOG_ESCAPE.sub(lambda m: bytes([int(m.group(1), 16)]) if m.group(1) else m.group(2),
+                          line)
+
+
+def private_lines(lines, words):
+    forms = [w.lower().encode(e) for w in words if w for e in ENCODINGS
+             if w.lower().encode(e, errors="ignore") == w.lower().encode(e, errors="replace")]
+    found = []
+    for line in lines:
+        raw = unescaped(line.rstrip(b"\r\n"))
+        if LOCAL_PATH.search(raw) or any(form in raw.lower() for form in forms):
+            found.append(line.decode("latin-1").rstrip("\r\n"))
+    return found
 
 
 def record_lines(path):
@@ -160,6 +232,17 @@ def main(argv):
         lines = error_text_lines(args[0])
     elif command == "requests":
         lines = request_lines(args[0], int(args[1]) if len(args) > 1 else 0)
+    elif command == "request-runs":
+        lines = request_runs(args[0], int(args[1]))
+    elif command == "run-log":
+        roots, words = (args[2:args.index("--")], args[args.index("--") + 1:]) if "--" in args \
+            else (args[2:], [])
+        status, run = run_log(args[0], roots)
+        if status:
+            return status
+        with open(args[1], "wb") as out:
+            out.writelines(run)
+        lines = private_lines(run, words)
     elif command == "record":
         lines = record_lines(args[0])
     elif command == "links":

@@ -56,6 +56,12 @@ E2E_OLD_PATCHER='an older patcher\r\n'
 E2E_FAILURES=0
 E2E_RUNS=0
 E2E_ARGS=()
+E2E_ENV=()       # NAME=VALUE for the launcher's environment in the next runs
+E2E_PLAYER=()    # the user and computer names of an e2e_player_machine
+E2E_LOGGED=      # set: the launcher of the scenario writes the support log
+E2E_RUN_ID=
+E2E_OUTCOME=
+E2E_SUPPORT_LOG=launcher.log
 E2E_SERVER_PID=
 E2E_ORIGIN_PID=
 E2E_REQUEST_LOG=
@@ -109,14 +115,24 @@ e2e_begin() {
 }
 
 # e2e_signed_launcher BUILD_DIR: the launcher built with the test release
-# key (into BUILD_DIR/signed-launcher) is the one the next e2e_begin installs
-# and publishes, and the sample release is signed with the key's private
-# half.
+# key and the support log (into BUILD_DIR/signed-launcher) is the one the
+# next e2e_begin installs and publishes, and the sample release is signed
+# with the key's private half.
 e2e_signed_launcher() {
   local build=$1/signed-launcher
-  bash "$E2E_LIB_DIR/build_launcher.sh" "$1" "$build" "$E2E_REPO/tests/keys/test-release.pub"
+  bash "$E2E_LIB_DIR/build_launcher.sh" "$1" "$build" "$E2E_REPO/tests/keys/test-release.pub" \
+    support-log
   E2E_LAUNCHER_EXE=$build/VelkarisLauncher.exe
   E2E_SIGNING_KEY=$E2E_REPO/tests/keys/test-release.key
+  E2E_LOGGED=1
+}
+
+# e2e_logged_launcher BUILD_DIR: the launcher as a build with the support
+# log makes it (BUILD_DIR/logged-launcher, a target of the Windows build) is
+# the one the next e2e_begin installs and publishes.
+e2e_logged_launcher() {
+  E2E_LAUNCHER_EXE=$1/logged-launcher/VelkarisLauncher.exe
+  E2E_LOGGED=1
 }
 
 e2e_end() {
@@ -174,6 +190,7 @@ e2e_base() {
 # and E: on tmpfs mounts of their own. Replaces the machine of an earlier run.
 e2e_machine() {
   e2e_machine_down
+  E2E_PLAYER=()
   local drive
   for drive in c d e; do mkdir -p "$E2E_MNT/$drive"; done
   mkdir -p "$E2E_MNT/prefix"
@@ -187,6 +204,29 @@ e2e_machine() {
   . "$E2E_REPO/tools/wine-env.sh"
   ln -s "$E2E_MNT/d" "$WINEPREFIX/dosdevices/d:"
   ln -s "$E2E_MNT/e" "$WINEPREFIX/dosdevices/e:"
+}
+
+# e2e_player_machine USER COMPUTER: a fresh machine on which Windows, in
+# Traditional Chinese (code page 950), names the player USER (USERNAME, the
+# profile C:\users\USER with its Temp folder as TEMP) and the computer
+# COMPUTER (COMPUTERNAME). Wine takes both from the first program of its
+# session: that one runs under the user name in a host name space of its
+# own, and the session's server stays up for the programs that follow.
+E2E_ZH_TW_LOCALE=zh_TW.UTF-8
+e2e_player_machine() {
+  local user=$1 computer=$2 profile="C:\\users\\$1" variable
+  e2e_machine
+  # shellcheck disable=SC2016  # the inner shell's arguments
+  unshare --uts bash -c 'hostname "$1" && "$2" -p "$3" && shift 3 && exec "$@"' bash \
+    "$computer" "$WINESERVER" "$E2E_WINE_SECONDS" env USER="$user" LOGNAME="$user" \
+    LANG=$E2E_ZH_TW_LOCALE LC_ALL=$E2E_ZH_TW_LOCALE timeout -k 5 "$E2E_WINE_SECONDS" "$WINE" \
+    cmd /c exit </dev/null >/dev/null 2>&1
+  mkdir -p "$(e2e_path "$profile")/Temp"
+  for variable in TEMP TMP; do
+    LANG=$E2E_ZH_TW_LOCALE LC_ALL=$E2E_ZH_TW_LOCALE \
+      e2e_wine reg add 'HKCU\Environment' /v "$variable" /d "$profile\\Temp" /f >/dev/null
+  done
+  E2E_PLAYER=("$user" "$computer")
 }
 
 # Ends every Windows process of the machine and unmounts its drives.
@@ -323,18 +363,11 @@ END
 }
 
 # What such an install leaves in FOLDER (Unix path), the stand-in patcher's
-# record included.
+# record and the support log included.
 e2e_expect_full_install_tree() {
-  e2e_expect_tree "$1" <<'END'
-VelkarisLauncher.exe
-VelkarisPatcher32.vke
-locales/
-locales/zh_TW.txt
-patcher_files_version
-patcher_version
-readme.txt
-stand_in_record.bin
-END
+  e2e_expect_tree "$1" < <(printf '%s\n' VelkarisLauncher.exe VelkarisPatcher32.vke locales/ \
+    locales/zh_TW.txt patcher_files_version patcher_version readme.txt stand_in_record.bin \
+    ${E2E_LOGGED:+"$E2E_SUPPORT_LOG"} | LC_ALL=C sort)
 }
 
 # An install made by e2e_install_game_behind in C:\Corvane\Velkaris (Unix
@@ -350,7 +383,7 @@ e2e_expect_behind_updated() {
   # failure count would be lost.
   e2e_expect_tree "$install" < <(printf '%s\n' Tov/ Tov/pad00000.meta VelkarisLauncher.exe \
     VelkarisPatcher32.vke locales/ locales/zh_TW.txt patcher_files_version patcher_version \
-    readme.txt stand_in_record.bin "$@" | LC_ALL=C sort)
+    readme.txt stand_in_record.bin ${E2E_LOGGED:+"$E2E_SUPPORT_LOG"} "$@" | LC_ALL=C sort)
   e2e_expect_patcher "$E2E_INSTALL"
 }
 
@@ -480,10 +513,12 @@ e2e_test_server() {
 # ---- one launcher run ----
 
 # e2e_run LABEL LAUNCHER_WINDOWS_PATH ANSWER...
-# Starts the launcher (arguments in E2E_ARGS) from its folder and answers its
-# dialogs in order with the driver. Afterwards E2E_EXIT holds its exit code
-# (-1 as -1; 124 when it overran E2E_RUN_SECONDS) and E2E_RUN a folder with
-# dialogs.txt, requests.txt and the driver's raw lines. E2E_BEFORE_WATCH may
+# Starts the launcher (arguments in E2E_ARGS, environment E2E_ENV added)
+# from its folder and answers its dialogs in order with the driver.
+# Afterwards E2E_EXIT holds its exit code (-1 as -1; 124 when it overran
+# E2E_RUN_SECONDS) and E2E_RUN a folder with dialogs.txt, requests.txt, the
+# driver's raw lines and, from a launcher with the support log, the run's
+# lines of it (launcher.log; see e2e_check_support_log). E2E_BEFORE_WATCH may
 # name a command to run after the start and before the dialogs are answered.
 e2e_run() {
   local label=$1 exe=$2
@@ -495,8 +530,8 @@ e2e_run() {
   local folder skip=0
   folder=$(e2e_path "${exe%\\*}")
   [ -n "$E2E_REQUEST_LOG" ] && skip=$(wc -l <"$E2E_REQUEST_LOG")
-  (cd "$folder" && exec timeout -k 5 "$E2E_RUN_SECONDS" "$WINE" "$exe" "${E2E_ARGS[@]}" \
-    </dev/null >/dev/null 2>&1) &
+  (cd "$folder" && exec env "${E2E_ENV[@]}" timeout -k 5 "$E2E_RUN_SECONDS" "$WINE" "$exe" \
+    "${E2E_ARGS[@]}" </dev/null >/dev/null 2>&1) &
   local launcher=$!
   [ -z "$E2E_BEFORE_WATCH" ] || $E2E_BEFORE_WATCH
   timeout -k 5 $((E2E_RUN_SECONDS + 5)) "$WINE" "$E2E_DRIVER" watch $((E2E_RUN_SECONDS * 1000)) \
@@ -514,8 +549,46 @@ e2e_run() {
   : >"$E2E_RUN/requests.txt"
   [ -z "$E2E_REQUEST_LOG" ] ||
     python3 "$E2E_LIB_DIR/e2e.py" requests "$E2E_REQUEST_LOG" "$skip" >"$E2E_RUN/requests.txt"
-  e2e_note "exit code $E2E_EXIT; $(wc -l <"$E2E_RUN/dialogs.txt") dialog(s); $(wc -l <"$E2E_RUN/requests.txt") request(s)"
+  e2e_check_support_log "$skip"
+  e2e_note "exit code $E2E_EXIT; $(wc -l <"$E2E_RUN/dialogs.txt") dialog(s); $(wc -l <"$E2E_RUN/requests.txt") request(s)${E2E_OUTCOME:+; outcome $E2E_OUTCOME}"
 }
+
+# ---- the support log ----
+
+# After each run: a launcher with the support log (E2E_LOGGED) left the
+# run's lines, ending in a closing line with an outcome other than
+# "unknown"; they name no local path, nor the player or the computer of an
+# e2e_player_machine; and every request
+# the server logged since line SKIP carried the run's id. E2E_RUN_ID and
+# E2E_OUTCOME hold them. Any other launcher, built as shipped by default,
+# left no log on any drive and sent no run id.
+e2e_check_support_log() {
+  local skip=$1 runs=
+  [ -z "$E2E_REQUEST_LOG" ] ||
+    runs=$(python3 "$E2E_LIB_DIR/e2e.py" request-runs "$E2E_REQUEST_LOG" "$skip" | sort -u)
+  E2E_RUN_ID= E2E_OUTCOME=
+  if [ -z "$E2E_LOGGED" ]; then
+    e2e_same "support logs on the machine" "" "$(find "$E2E_C" "$E2E_MNT/d" "$E2E_MNT/e" \
+      -path "$E2E_C/windows" -prune -o -iname "$E2E_SUPPORT_LOG*" -print)"
+    [ -z "$runs" ] || e2e_same "run ids of the requests" "-" "$runs"
+    return 0
+  fi
+  local private
+  if ! private=$(python3 "$E2E_LIB_DIR/e2e.py" run-log "$E2E_OUT/run-ids" \
+    "$E2E_RUN/$E2E_SUPPORT_LOG" "$E2E_C" "$E2E_MNT/d" "$E2E_MNT/e" -- "${E2E_PLAYER[@]}"); then
+    e2e_fail "no support log of this run"
+    return 0
+  fi
+  E2E_RUN_ID=$(sed -n '1s/.* run=\([0-9a-f]*\) .*/\1/p' "$E2E_RUN/$E2E_SUPPORT_LOG")
+  E2E_OUTCOME=$(sed -n '$s/.* step=end outcome=\([^ ]*\) .*/\1/p' "$E2E_RUN/$E2E_SUPPORT_LOG")
+  [ -n "$E2E_OUTCOME" ] && [ "$E2E_OUTCOME" != unknown ] ||
+    e2e_fail "the support log does not end with an outcome: $(tail -n 1 "$E2E_RUN/$E2E_SUPPORT_LOG")"
+  [ -z "$runs" ] || e2e_same "run ids of the requests" "$E2E_RUN_ID" "$runs"
+  e2e_same "support log lines naming a local path, the player or the computer" "" "$private"
+}
+
+# The last run's support log ends with the outcome CODE.
+e2e_expect_outcome() { e2e_same "outcome in the support log" "$1" "$E2E_OUTCOME"; }
 
 # e2e_run_fresh SETUP LABEL LAUNCHER_WINDOWS_PATH ANSWER...
 # For runs that meet the folder dialog: SETUP (a command that makes the

@@ -9,6 +9,8 @@
 #                   patcher's box, nothing started, nothing moved on;
 #   unsigned        a tree published without a key: refused as a record
 #                   that cannot be had, nothing changed.
+# The launcher writes the support log; a refused release is its outcome
+# whatever box the player saw.
 # Usage: scenario10_signed_release.sh WINDOWS_BUILD_DIR
 . "$(dirname "$0")/lib.sh"
 e2e_bound 420 "$@"
@@ -29,6 +31,7 @@ e2e_serve_release
 e2e_run signed "$E2E_INSTALL\\VelkarisLauncher.exe"
 e2e_expect_exit 0
 e2e_expect_no_dialog
+e2e_expect_outcome patcher-started
 update_requests='GET /UploadData/patcher_version
 GET /UploadData/release_manifest
 GET /UploadData/release_manifest.sig
@@ -57,6 +60,7 @@ e2e_serve_script "$routes/tampered.routes"
 e2e_run tampered "$E2E_INSTALL\\VelkarisLauncher.exe" ok
 E2E_RUN_SECONDS=60
 e2e_expect_dialogs <<<"Launcher | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
+e2e_expect_outcome release-refused
 record_polls=$(for _ in $(seq 25); do echo 'GET /UploadData/patcher_version'; done)
 e2e_expect_requests <<<"$update_requests
 $record_polls
@@ -71,6 +75,7 @@ bash "$E2E_REPO/tools/make-sample-release.sh" "$E2E_LAUNCHER" "$E2E_STAND_IN" "$
 e2e_serve_release "$unsigned"
 e2e_run unsigned "$E2E_INSTALL\\VelkarisLauncher.exe" ok
 e2e_expect_dialogs <<<"Launcher | Failed to download patcher version information. | owner: none | OK | ok"
+e2e_expect_outcome release-refused
 e2e_expect_requests <<'END'
 GET /UploadData/patcher_version
 GET /UploadData/release_manifest

@@ -18,6 +18,7 @@
 #                   patcher, and tries again as the launcher starts it: the
 #                   patcher is fetched again, the genuine one starts, and the
 #                   second write is refused until the patcher has ended.
+# The launcher writes the support log; each run's ends with its outcome.
 # Usage: scenario11_signed_attacks.sh WINDOWS_BUILD_DIR
 . "$(dirname "$0")/lib.sh"
 e2e_bound 480 "$@"
@@ -54,8 +55,11 @@ printf 'zh-TW strings of the newer release\r\n' >"$E2E_OUT/newer/build/locales/z
   "$E2E_OUT/newer/build" "$newer"
 e2e_expect_bytes "$newer/patcher_version" '4\r\n0'
 
-# Every file below the install folder with its hash.
-install_digest() { (cd "$install" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum); }
+# Every file below the install folder with its hash, but the support log.
+install_digest() {
+  (cd "$install" && find . -type f ! -name "$E2E_SUPPORT_LOG*" -print0 | LC_ALL=C sort -z |
+    xargs -0 sha256sum)
+}
 
 expect_no_staging() {
   e2e_same "staging files left" "" "$(cd "$install" && find . -name '*.temp' -o -name '*_tmp')"
@@ -72,6 +76,7 @@ e2e_installed_machine current
 e2e_serve_release
 e2e_run first-start "$E2E_INSTALL\\VelkarisLauncher.exe"
 e2e_expect_exit 0
+e2e_expect_outcome patcher-started
 e2e_expect_no_dialog
 e2e_expect_requests <<<"$record_requests"
 for file in release_manifest release_manifest.sig; do
@@ -81,6 +86,7 @@ e2e_expect_same_file "$E2E_RELEASE/patcher_version" "$install/release_record"
 expect_patcher_started
 e2e_run second-start "$E2E_INSTALL\\VelkarisLauncher.exe"
 e2e_expect_exit 0
+e2e_expect_outcome patcher-started
 e2e_expect_no_dialog
 e2e_expect_requests <<<'GET /UploadData/patcher_version'
 expect_patcher_started
@@ -90,6 +96,7 @@ expect_patcher_started
 e2e_serve_release "$newer"
 e2e_run newer "$E2E_INSTALL\\VelkarisLauncher.exe"
 e2e_expect_exit 0
+e2e_expect_outcome patcher-started
 e2e_expect_no_dialog
 e2e_expect_requests <<<"$update_requests"
 for file in locales/zh_TW.txt patcher_files_version release_manifest release_manifest.sig; do
@@ -101,6 +108,7 @@ e2e_serve_release
 e2e_run rollback "$E2E_INSTALL\\VelkarisLauncher.exe" ok
 e2e_expect_exit -1
 e2e_expect_dialogs <<<"Launcher | Failed to download patcher version information. | owner: none | OK | ok"
+e2e_expect_outcome release-refused
 e2e_expect_requests <<<'GET /UploadData/patcher_version'
 e2e_expect_no_patcher "$install"
 e2e_same "the install folder's files" "$before" "$(install_digest)"
@@ -117,6 +125,7 @@ e2e_serve_script "$routes/foreign-cut.routes" "$newer"
 e2e_run foreign-cut "$E2E_INSTALL\\VelkarisLauncher.exe" ok
 e2e_expect_exit -1
 e2e_expect_dialogs <<<"Launcher-ad | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
+e2e_expect_outcome listed-file
 e2e_expect_requests <<<"$update_requests$(printf '\nGET /UploadData/locales/zh_TW.txt%.0s' {1..10})"
 e2e_expect_no_patcher "$install"
 e2e_expect_same_file "$E2E_RELEASE/locales/zh_TW.txt" "$install/locales/zh_TW.txt"
@@ -125,6 +134,7 @@ expect_no_staging
 e2e_serve_release
 e2e_run freeze "$E2E_INSTALL\\VelkarisLauncher.exe"
 e2e_expect_exit 0
+e2e_expect_outcome patcher-started
 e2e_expect_no_dialog
 e2e_expect_requests <<<"$record_requests"
 e2e_expect_same_file "$E2E_RELEASE/locales/zh_TW.txt" "$install/locales/zh_TW.txt"
@@ -142,12 +152,13 @@ marker=$E2E_OUT/before-oversized
 touch "$marker"
 e2e_run oversized "$E2E_INSTALL\\VelkarisLauncher.exe" ok
 e2e_expect_dialogs <<<"Launcher | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
+e2e_expect_outcome patcher-download
 e2e_expect_requests <<<"${update_requests%$'\n'*}"
 e2e_expect_update_stopped "$install"
 expect_no_staging
 # Cut off at its signed size: the server sent no more than the sockets could
 # buffer, far from the whole file.
-sent=$(awk '/VelkarisPatcher32\.vke/ { print $NF }' "$E2E_REQUEST_LOG")
+sent=$(awk '/VelkarisPatcher32\.vke/ { print $(NF-1) }' "$E2E_REQUEST_LOG")
 [ "${sent:-0}" -lt "$BUFFERED_BYTES" ] || e2e_fail "the server sent $sent bytes of the oversized patcher"
 e2e_same "files over 1 MiB written" "" \
   "$(find "$E2E_C" -type f -newer "$marker" -size +1M -printf '%P %s\n')"
@@ -173,6 +184,7 @@ e2e_driver wait-process tamperer.exe running $((E2E_SERVER_SECONDS * 1000)) >/de
   e2e_fail "tamperer.exe did not start"
 e2e_run local-tamper "$E2E_INSTALL\\VelkarisLauncher.exe"
 e2e_expect_exit 0
+e2e_expect_outcome patcher-started
 e2e_expect_no_dialog
 # The overwritten patcher fails the check at its start: the update's list
 # and patcher once more.

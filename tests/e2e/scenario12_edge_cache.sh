@@ -6,10 +6,12 @@
 # edge, which fetches each file whole from the origin. A second install,
 # updated once the edge's copies are past their time, gets the same bodies
 # from the edge: it revalidates each copy and the origin answers 304 with
-# no body.
+# no body. The launcher writes the support log: its run id is in the edge's
+# and the origin's lines of its requests.
 # Usage: scenario12_edge_cache.sh WINDOWS_BUILD_DIR
 . "$(dirname "$0")/lib.sh"
 e2e_bound 150 "$@"
+e2e_logged_launcher "$1"
 e2e_begin edge_cache "$1"
 readonly FRESH_SECONDS=1
 # nginx keeps a copy up to FRESH + 1 s: after this wait every copy is past
@@ -33,11 +35,14 @@ update_through_edge() {
   e2e_run "$1" "$E2E_INSTALL\\VelkarisLauncher.exe"
   e2e_expect_exit 0
   e2e_expect_no_dialog
+  e2e_expect_outcome patcher-started
   e2e_expect_update_requests locales/zh_TW.txt
   e2e_same "the edge's answers" "$(printf "200 $2\n%.0s" 1 2 3 4)" \
-    "$(log_since "$E2E_REQUEST_LOG" "$edge_skip" '$(NF-2), $NF')"
+    "$(log_since "$E2E_REQUEST_LOG" "$edge_skip" '$(NF-3), $(NF-1)')"
   e2e_same "the origin's answers" "$(sed "s|\$| $3|" "$E2E_RUN/requests.txt")" \
-    "$(log_since "$E2E_ORIGIN_LOG" "$origin_skip" '$2, $3, $(NF-1)' | tr -d '"')"
+    "$(log_since "$E2E_ORIGIN_LOG" "$origin_skip" '$2, $3, $(NF-2)' | tr -d '"')"
+  e2e_same "run ids at the origin" "run=$E2E_RUN_ID" \
+    "$(log_since "$E2E_ORIGIN_LOG" "$origin_skip" '$NF' | sort -u)"
   for file in "${UPDATED[@]}"; do
     e2e_expect_same_file "$E2E_RELEASE/$file" "$install/$file"
   done
@@ -49,5 +54,5 @@ update_through_edge first-through-edge MISS 200
 sleep "$PAST_FRESH_SECONDS"
 update_through_edge revalidated REVALIDATED 304
 e2e_same "body bytes the origin sent for the revalidations" 0 \
-  "$(tail -n 4 "$E2E_ORIGIN_LOG" | awk '{sum += $NF} END {print sum}')"
+  "$(tail -n 4 "$E2E_ORIGIN_LOG" | awk '{sum += $(NF-1)} END {print sum}')"
 e2e_end

@@ -12,23 +12,26 @@
 #                   nothing written outside the install folder;
 #   oversized-name  a list name of 1,000 characters: refused like an unsafe
 #                   name, nothing requested for it or written.
+# Each run's support log ends with its outcome.
 # Usage: scenario5_server_faults.sh WINDOWS_BUILD_DIR
 . "$(dirname "$0")/lib.sh"
 e2e_bound 180 "$@"
+e2e_logged_launcher "$1"
 e2e_begin server_faults "$1"
 
 routes=$E2E_OUT/routes
 mkdir -p "$routes"
 install=$(e2e_path "$E2E_INSTALL")
 
-# run_stopped_after_patcher LABEL CAPTION: a run stopped with the download
-# box of that caption, nothing requested after the patcher, nothing moved on
-# and nothing written outside the install folder.
+# run_stopped_after_patcher LABEL CAPTION OUTCOME: a run stopped with the
+# download box of that caption, nothing requested after the patcher, nothing
+# moved on and nothing written outside the install folder.
 run_stopped_after_patcher() {
   local marker=$E2E_OUT/before-$1
   touch "$marker"
   e2e_run "$1" "$E2E_INSTALL\\VelkarisLauncher.exe" ok
   e2e_expect_dialogs <<<"$2 | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
+  e2e_expect_outcome "$3"
   e2e_expect_update_requests
   e2e_expect_update_stopped "$install"
   e2e_expect_nothing_written_outside "$marker" Corvane/Velkaris
@@ -40,6 +43,7 @@ e2e_serve_nothing
 e2e_run unreachable "$E2E_INSTALL\\VelkarisLauncher.exe" ok
 e2e_expect_exit -1
 e2e_expect_dialogs <<<"Launcher | Failed to download patcher version information. | owner: none | OK | ok"
+e2e_expect_outcome record-download
 e2e_expect_no_patcher "$install"
 e2e_expect_bytes "$install/patcher_version" "$E2E_RELEASE_RECORD"
 e2e_expect_absent "$install/patcher_version_tmp"
@@ -52,6 +56,7 @@ END
 e2e_serve_script "$routes/entry-404.routes"
 e2e_run entry-404 "$E2E_INSTALL\\VelkarisLauncher.exe" ok
 e2e_expect_dialogs <<<"Launcher-ad | $E2E_MSG_DOWNLOAD_FAILED | owner: splash | OK | ok"
+e2e_expect_outcome listed-file
 e2e_expect_update_requests locales/zh_TW.txt
 e2e_expect_update_stopped "$install"
 
@@ -62,7 +67,7 @@ cat >"$routes/redirect.routes" <<'END'
 /UploadData/elsewhere/VelkarisPatcher32.vke 200 body=../release/UploadData/VelkarisPatcher32.vke
 END
 e2e_serve_script "$routes/redirect.routes"
-run_stopped_after_patcher redirect Launcher
+run_stopped_after_patcher redirect Launcher patcher-download
 
 # -- the patcher's first transfer cut short
 e2e_installed_machine
@@ -73,6 +78,7 @@ e2e_serve_script "$routes/cut-once.routes"
 e2e_run cut-once "$E2E_INSTALL\\VelkarisLauncher.exe"
 e2e_expect_exit 0
 e2e_expect_no_dialog
+e2e_expect_outcome patcher-started
 e2e_expect_update_requests VelkarisPatcher32.vke locales/zh_TW.txt
 e2e_expect_same_file "$E2E_RELEASE/VelkarisPatcher32.vke" "$install/VelkarisPatcher32.vke"
 e2e_expect_bytes "$install/patcher_version" "$E2E_BEHIND_UPDATED_RECORD"
@@ -91,7 +97,7 @@ cat >"$routes/unsafe-name.routes" <<'END'
 /UploadData/../escape.txt 200 body=../unsafe-release/escape.txt
 END
 e2e_serve_script "$routes/unsafe-name.routes" "$unsafe/UploadData"
-run_stopped_after_patcher unsafe-name Launcher-ad
+run_stopped_after_patcher unsafe-name Launcher-ad listed-file
 e2e_expect_absent "$(e2e_path 'C:\Corvane')/escape.txt" "$E2E_C/escape.txt"
 
 # -- a list entry beyond the longest name the list allows, the only entry
@@ -105,5 +111,5 @@ cat >"$routes/oversized-name.routes" <<END
 /UploadData/$oversized 200 body=oversized-name.list
 END
 e2e_serve_script "$routes/oversized-name.routes"
-run_stopped_after_patcher oversized-name Launcher-ad
+run_stopped_after_patcher oversized-name Launcher-ad listed-file
 e2e_end

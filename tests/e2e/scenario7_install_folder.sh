@@ -9,9 +9,11 @@
 #                   not run;
 #   cancelled       the folder dialog cancelled: exit -1, no key written, the
 #                   default folder created and left empty, nothing fetched.
+# Each run's support log ends with its outcome.
 # Usage: scenario7_install_folder.sh WINDOWS_BUILD_DIR
 . "$(dirname "$0")/lib.sh"
 e2e_bound 120 "$@"
+e2e_logged_launcher "$1"
 e2e_begin install_folder "$1"
 e2e_serve_release
 
@@ -25,6 +27,7 @@ e2e_reg_set "$E2E_REGIONAL_KEY" "$E2E_INSTALL"
 e2e_place_launcher 'C:\Downloads'
 e2e_run legacy "$E2E_DOWNLOADED"
 e2e_expect_exit 0
+e2e_expect_outcome patcher-started
 e2e_expect_no_dialog
 e2e_expect_requests <<<"GET /UploadData/patcher_version"
 e2e_expect_reg "$E2E_REGIONAL_KEY" "$legacy"
@@ -43,6 +46,7 @@ E2E_ARGS=(--from "a shortcut")
 e2e_run blanks "$E2E_DOWNLOADED"
 E2E_ARGS=()
 e2e_expect_exit 0
+e2e_expect_outcome patcher-started
 e2e_expect_no_dialog
 e2e_expect_full_install_requests
 e2e_expect_patcher "$blanks" '--from "a shortcut"' --from 'a shortcut'
@@ -54,6 +58,7 @@ e2e_expect_reg "$E2E_REGIONAL_KEY" "$blanks"
 e2e_run_fresh e2e_machine_with_download cancelled "$E2E_DOWNLOADED" cancel
 e2e_expect_exit -1
 e2e_expect_dialogs <<<"$E2E_BROWSE_DIALOG | cancel"
+e2e_expect_outcome folder-cancelled
 e2e_expect_requests </dev/null
 e2e_expect_reg "$E2E_REGIONAL_KEY" ""
 e2e_expect_tree "$(e2e_path "$E2E_INSTALL")" </dev/null

@@ -6,9 +6,11 @@
 #   accepted        D:\, question answered Yes: the drive root becomes
 #                   D:\Velkaris\ (created, recorded with its backslash), the
 #                   shortcuts are declined and the game is fetched there.
+# Each run's support log ends with its outcome.
 # Usage: scenario9_install_drive_space.sh WINDOWS_BUILD_DIR
 . "$(dirname "$0")/lib.sh"
 e2e_bound 120 "$@"
+e2e_logged_launcher "$1"
 e2e_begin install_drive_space "$1"
 readonly MSG_SPACE_LOW='硬碟空間可能不足。是否要繼續安裝？'
 e2e_serve_release
@@ -20,6 +22,7 @@ e2e_expect_dialogs <<END
 $E2E_BROWSE_DIALOG | choose:E:\\
 Launcher | 硬碟空間不足 | owner: splash | OK | ok
 END
+e2e_expect_outcome install-drive-space
 e2e_expect_requests </dev/null
 e2e_expect_reg "$E2E_REGIONAL_KEY" ""
 e2e_expect_tree "$(e2e_path 'E:\')" </dev/null
@@ -31,6 +34,7 @@ e2e_expect_dialogs <<END
 $E2E_BROWSE_DIALOG | choose:D:\\
 Launcher | $MSG_SPACE_LOW | owner: splash | Yes,No | no
 END
+e2e_expect_outcome install-drive-declined
 e2e_expect_requests </dev/null
 e2e_expect_reg "$E2E_REGIONAL_KEY" ""
 e2e_expect_tree "$(e2e_path 'D:\')" </dev/null
@@ -44,6 +48,7 @@ Launcher | $MSG_SPACE_LOW | owner: splash | Yes,No | yes
 Launcher | D:\\Velkaris\\$E2E_MSG_CONFIRM_FOLDER | owner: splash | Yes,No | yes
 Launcher | $E2E_MSG_SHORTCUT | owner: splash | Yes,No | no
 END
+e2e_expect_outcome patcher-started
 e2e_expect_full_install_requests
 e2e_expect_reg "$E2E_REGIONAL_KEY" 'D:\Velkaris\'
 e2e_expect_patcher 'D:\Velkaris\'

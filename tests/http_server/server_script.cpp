@@ -310,8 +310,14 @@ std::string FormatUtcTime(std::chrono::system_clock::time_point time) {
 }
 
 std::string FormatRequestLogLine(const RecordedRequest& request) {
-  return "{\"method\":\"" + JsonEscape(request.method) + "\",\"target\":\"" + JsonEscape(request.target) +
-         "\",\"time\":\"" + FormatUtcTime(request.received_wall) + "\"}";
+  std::string line = "{\"method\":\"" + JsonEscape(request.method) + "\",\"target\":\"" +
+                     JsonEscape(request.target) + "\",\"time\":\"" +
+                     FormatUtcTime(request.received_wall) + "\"";
+  // The launcher's run id, for a scenario to join the request to its log.
+  if (request.HasHeader(kRunHeader)) {
+    line += ",\"run\":\"" + JsonEscape(request.Header(kRunHeader)) + "\"";
+  }
+  return line + "}";
 }
 
 }  // namespace testhttp

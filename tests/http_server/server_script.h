@@ -32,8 +32,10 @@ std::string JsonEscape(const std::string& bytes);
 // "2024-05-01T12:34:56.789Z"
 std::string FormatUtcTime(std::chrono::system_clock::time_point time);
 
-// One log line without the newline:
-// {"method":"GET","target":"/UploadData/a b","time":"2024-05-01T12:34:56.789Z"}
+// One log line without the newline, with "run" when the request carries
+// kRunHeader:
+// {"method":"GET","target":"/UploadData/a b","time":"2024-05-01T12:34:56.789Z","run":"..."}
+inline constexpr char kRunHeader[] = "X-Velkaris-Run";
 std::string FormatRequestLogLine(const RecordedRequest& request);
 
 }  // namespace testhttp

@@ -545,6 +545,9 @@ TEST(RequestLogTest, FormatsOneJsonLinePerRequest) {
   request.received_wall = std::chrono::system_clock::time_point(milliseconds(1000000000123LL));
   EXPECT_EQ(FormatRequestLogLine(request),
             "{\"method\":\"GET\",\"target\":\"/UploadData/a b\\u00ff\",\"time\":\"2001-09-09T01:46:40.123Z\"}");
+  request.headers.emplace_back(kRunHeader, "0123456789abcdef");
+  EXPECT_EQ(FormatRequestLogLine(request).substr(FormatRequestLogLine(request).find(",\"run\"")),
+            ",\"run\":\"0123456789abcdef\"}");
   // A leap day, to check the calendar arithmetic.
   const auto leap_day = std::chrono::system_clock::time_point(std::chrono::seconds(1709208000LL));
   EXPECT_EQ(FormatUtcTime(leap_day), "2024-02-29T12:00:00.000Z");

@@ -32,6 +32,8 @@ class PlatformContractTest : public WorkFolderTest {
   // names), until the test ends: Windows sees a reparse point there and
   // opens through it, as through a junction.
   bool MakeFolderLink(const std::u16string& link, const std::u16string& target);
+  // A second name for an existing file, both plain names in the work folder.
+  static bool MakeHardLink(const std::u16string& link, const std::u16string& target);
   // File name of the running test program, which Windows lists among the
   // processes (the simulated machine is told so).
   static std::u16string OwnProcessName();

@@ -36,6 +36,14 @@ bool PlatformContractTest::UseAnsiCodePage(uint32_t codePage) {
   return true;
 }
 
+bool PlatformContractTest::MakeHardLink(const std::u16string& link,
+                                        const std::u16string& target) {
+  std::error_code error;
+  std::filesystem::create_hard_link(sim::Current().HostPath(target),
+                                    sim::Current().HostPath(link), error);
+  return !error;
+}
+
 bool PlatformContractTest::MachineLoadsLibraries() { return false; }
 
 PlatformContractTest::LibraryLoad PlatformContractTest::LoadFromSystemFolder(

@@ -66,6 +66,11 @@ bool PlatformContractTest::MakeFolderLink(const std::u16string& link,
 
 bool PlatformContractTest::UseAnsiCodePage(uint32_t codePage) { return ::GetACP() == codePage; }
 
+bool PlatformContractTest::MakeHardLink(const std::u16string& link,
+                                        const std::u16string& target) {
+  return ::CreateHardLinkW(platform::W(link), platform::W(target), nullptr) != FALSE;
+}
+
 bool PlatformContractTest::MachineLoadsLibraries() { return true; }
 
 PlatformContractTest::LibraryLoad PlatformContractTest::LoadFromSystemFolder(

@@ -239,6 +239,37 @@ TEST_F(FilesContractTest, AStagingFileIsWrittenOnlyThroughItsStreamUntilItCloses
   EXPECT_FALSE(Exists(u"doomed.temp"));
 }
 
+// The support log, written with administrator rights in the user's
+// temporary folder, appends only to a file of its own name.
+TEST_F(FilesContractTest, AppendFilesOpenOnlyByTheirOneName) {
+  ASSERT_EQ(platform::MakeDirectory(u"folder"), platform::kErrorSuccess);
+  WriteFile(u"target", "target");
+  ASSERT_TRUE(MakeHardLink(u"second-name", u"target")) << "cannot make a hard link";
+  ASSERT_TRUE(MakeFolderLink(u"link", u"folder")) << "cannot make a link";
+  struct Case {
+    const char* what;
+    const char16_t* path;
+    bool opens;
+  };
+  const Case cases[] = {
+      {"a new file", u"new.log", true},
+      {"that file again", u"new.log", true},
+      {"a new file through a folder link", u"link\\new.log", true},
+      {"a folder", u"folder", false},
+      {"a file with a second name", u"second-name", false},
+      {"a new file in a missing folder", u"missing\\new.log", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const platform::UniqueFile file = platform::OpenAppendFile(c.path);
+    EXPECT_EQ(static_cast<bool>(file), c.opens);
+    if (file) std::fputs("line\n", file.get());
+  }
+  EXPECT_EQ(ReadFile(u"new.log"), "line\nline\n");
+  EXPECT_EQ(ReadFile(u"folder\\new.log"), "line\n");
+  EXPECT_EQ(ReadFile(u"target"), "target");
+}
+
 // The launcher protects an install folder that already exists, and the
 // patcher in it, before it trusts them.
 TEST_F(FilesContractTest, ExistingFilesAndFoldersCanBeProtected) {

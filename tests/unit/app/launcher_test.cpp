@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "log/support_log.h"
 #include "patcher/patcher_launch.h"
 #include "tests/support/download_server.h"
 #include "tests/support/sim_test.h"
 #include "ui/messages.h"
+#include "ui/outcome.h"
 #include "ui/splash.h"
 
 namespace {
@@ -32,6 +36,9 @@ class LauncherRun : public SimTest {
     g_splashReady.store(0);
     g_splashWindow = nullptr;
     g_launcherArgs = u"";
+    // A process runs the launcher once: failures the other tests of this
+    // program noted are not this run's.
+    EndRunLog(platform::kExitFailed);
     m_server = root() / "server";
     std::filesystem::create_directories(m_server / "locales");
     DownloadServer().ClearRoutes();
@@ -60,8 +67,35 @@ class LauncherRun : public SimTest {
     machine().SetString(u"Software\\Velkaris_TW", u"Path", folder);
   }
 
-  int Run(const char16_t* commandLine = kCommandLine) {
-    return RunLauncher(nullptr, commandLine);
+  // As a build with the support log runs.
+  int Run(const char16_t* commandLine = kCommandLine, SupportLog log = SupportLog::kOn) {
+    return RunLauncher(nullptr, commandLine, log);
+  }
+
+  // The run's support log, each line from its step on, its times as "N":
+  // the install folder's (the current directory once known), else the
+  // temporary folder's.
+  std::vector<std::string> LogSteps(const std::u16string& folder) const {
+    std::istringstream text(machine().ReadFile(folder + u"\\" + kSupportLogName));
+    std::vector<std::string> steps;
+    for (std::string line; std::getline(text, line);) {
+      line = std::regex_replace(line.substr(line.find("step=")), std::regex(" ms=\\d+"), " ms=N");
+      steps.push_back(line.substr(0, line.size() - 1));  // the CR
+    }
+    return steps;
+  }
+  std::string Closing() const {
+    for (const std::u16string& folder : {machine().currentDirectory, machine().tempFolder}) {
+      const std::vector<std::string> steps = LogSteps(folder);
+      if (!steps.empty() && steps.back().rfind("step=end ", 0) == 0) return steps.back();
+    }
+    return "(no closing line)";
+  }
+  std::string Outcome() const {
+    std::smatch match;
+    const std::string closing = Closing();
+    return std::regex_search(closing, match, std::regex("outcome=(\\S+)")) ? match[1].str()
+                                                                           : closing;
   }
 
   std::vector<std::u16string> Texts() const {
@@ -94,6 +128,56 @@ TEST_F(LauncherRun, UpToDateInstallStartsThePatcherWithTheLaunchersArguments) {
   EXPECT_EQ(machine().currentDirectory, kInstall);
   // The run ends within the second it started in: the splash stays a second.
   EXPECT_EQ(machine().sleeps, std::vector<uint32_t>{1000});
+  EXPECT_EQ(Outcome(), "patcher-started");
+}
+
+// A whole run's log: a line a step and a request, each request carrying the
+// run's id, and the outcome; the lines before the install folder was known
+// are in the temporary folder too.
+TEST_F(LauncherRun, TheSupportLogHasALineAStepAndARequestAndTheOutcome) {
+  Install();
+  Publish("patcher_version", "8\r\n9");
+  EXPECT_EQ(Run(), 0);
+
+  const std::string server = "host=127.0.0.1:" + std::to_string(DownloadServer().Port()) +
+                             " ip=127.0.0.1 status=200 bytes=";
+  const std::vector<std::string> steps = {
+      "step=start release-key=no",
+      "step=module-folder result=ok",
+      "step=launcher-drive result=ok",
+      "step=processes result=ok",
+      "step=install-folder result=ok",
+      "step=launcher-copy result=ok",
+      "step=request path=patcher_version " + server + "4 ms=N curl=0 attempt=1 result=ok",
+      "step=request path=patcher_files_version " + server + "0 ms=N curl=0 attempt=1 result=ok",
+      "step=request path=VelkarisPatcher32.vke " + server + "11 ms=N curl=0 attempt=1 result=ok",
+      "step=version-check result=ok",
+      "step=folder-claim result=ok",
+      "step=patcher-start result=ok",
+      "step=end outcome=patcher-started box=none exit=0 ms=N",
+  };
+  EXPECT_EQ(LogSteps(kInstall), steps);
+  EXPECT_EQ(LogSteps(machine().tempFolder),
+            std::vector<std::string>(steps.begin(), steps.begin() + 5));
+  const std::string text = machine().ReadFile(std::u16string(kInstall) + u"\\" + kSupportLogName);
+  const std::string runId = text.substr(text.find(" run=") + 5, 16);
+  ASSERT_EQ(DownloadServer().Requests().size(), 3u);
+  for (const auto& request : DownloadServer().Requests()) {
+    EXPECT_EQ(request.Header("X-Velkaris-Run"), runId) << request.target;
+  }
+}
+
+// As the default build runs: no file of the log anywhere, no run id sent.
+TEST_F(LauncherRun, WithoutTheSupportLogNothingIsLoggedOrSent) {
+  Install();
+  Publish("patcher_version", "8\r\n9");
+  EXPECT_EQ(Run(kCommandLine, SupportLog::kOff), 0);
+  EXPECT_FALSE(machine().Exists(machine().tempFolder + kSupportLogName));
+  EXPECT_FALSE(machine().Exists(std::u16string(kInstall) + u"\\" + kSupportLogName));
+  EXPECT_EQ(DownloadServer().Requests().size(), 3u);
+  for (const auto& request : DownloadServer().Requests()) {
+    EXPECT_FALSE(request.HasHeader("X-Velkaris-Run")) << request.target;
+  }
 }
 
 TEST_F(LauncherRun, WithoutArgumentsThePatcherGetsAnEmptyArgumentText) {
@@ -131,7 +215,8 @@ TEST_F(LauncherRun, LingersOnlyWhenNoSecondBoundaryPassed) {
   // Start 0.9 s into a second, end 0.1 s into the next: no lingering.
   const uint64_t second = 133000000000000000ULL;
   machine().scriptedTimes = {second + 9 * kOneSecond / 10, second + kOneSecond + kOneSecond / 10};
-  EXPECT_EQ(Run(), 0);
+  // The two times are the flow's; a log would read the clock for its lines.
+  EXPECT_EQ(Run(kCommandLine, SupportLog::kOff), 0);
   EXPECT_EQ(machine().sleeps, std::vector<uint32_t>{0});
 }
 
@@ -184,6 +269,7 @@ TEST_F(LauncherRun, ModuleFolderThatCannotBeEnteredEndsTheRun) {
   EXPECT_EQ(Texts(), std::vector<std::u16string>{g_messages.MsgInstallPathSaveFailed});
   EXPECT_TRUE(machine().startedProcesses.empty());
   EXPECT_TRUE(DownloadServer().Requests().empty());
+  EXPECT_EQ(Outcome(), "module-folder");
 }
 
 TEST_F(LauncherRun, LauncherDriveWithoutSpaceEndsTheRun) {
@@ -192,6 +278,7 @@ TEST_F(LauncherRun, LauncherDriveWithoutSpaceEndsTheRun) {
   EXPECT_EQ(Run(), -1);
   EXPECT_EQ(Texts(), std::vector<std::u16string>{g_messages.MsgDiskSpaceInsufficient});
   EXPECT_TRUE(machine().startedProcesses.empty());
+  EXPECT_EQ(Outcome(), "launcher-drive-space");
 }
 
 TEST_F(LauncherRun, RunningGameEndsTheRunWithAWarning) {
@@ -203,6 +290,8 @@ TEST_F(LauncherRun, RunningGameEndsTheRunWithAWarning) {
   EXPECT_EQ(machine().transcript[0].text, g_messages.MsgGameAlreadyRunning);
   EXPECT_EQ(machine().transcript[0].owner, g_splashWindow);
   EXPECT_TRUE(machine().startedProcesses.empty());
+  EXPECT_EQ(Closing(),
+            "step=end outcome=game-running box=MsgGameAlreadyRunning caption=warning exit=-1 ms=N");
 }
 
 TEST_F(LauncherRun, CancelledFolderChooserEndsTheRunSilently) {
@@ -215,6 +304,7 @@ TEST_F(LauncherRun, CancelledFolderChooserEndsTheRunSilently) {
   EXPECT_EQ(machine().componentLibraryInits, 1);  // before the dialog, for its COM use
   EXPECT_FALSE(machine().KeyExists(u"Software\\Velkaris_TW"));
   EXPECT_TRUE(DownloadServer().Requests().empty());
+  EXPECT_EQ(Closing(), "step=end outcome=folder-cancelled box=none exit=-1 ms=N");
 }
 
 TEST_F(LauncherRun, LauncherCopyThatCannotBeFetchedEndsTheRun) {
@@ -227,6 +317,7 @@ TEST_F(LauncherRun, LauncherCopyThatCannotBeFetchedEndsTheRun) {
   EXPECT_EQ(machine().transcript[0].caption, u"Launcher-ex");
   EXPECT_EQ(machine().transcript[0].text, g_messages.MsgUpdateDownloadFailed);
   EXPECT_TRUE(machine().startedProcesses.empty());
+  EXPECT_EQ(Outcome(), "launcher-copy");
 }
 
 TEST_F(LauncherRun, FailedVersionCheckEndsTheRunAndLeavesNoServerRecord) {
@@ -239,6 +330,8 @@ TEST_F(LauncherRun, FailedVersionCheckEndsTheRunAndLeavesNoServerRecord) {
   EXPECT_FALSE(machine().Exists(u"C:\\Games\\Velkaris\\patcher_version_tmp"));
   EXPECT_EQ(machine().ReadFile(u"C:\\Games\\Velkaris\\patcher_version"), "7\r\n2");
   EXPECT_TRUE(machine().startedProcesses.empty());
+  EXPECT_EQ(Closing(), "step=end outcome=list-download box=MsgPatcherVersionDownloadFailed "
+                       "caption=patcher_files_version exit=-1 ms=N");
 }
 
 TEST_F(LauncherRun, UnreachableServerRecordEndsTheProcessAtOnce) {
@@ -258,6 +351,7 @@ TEST_F(LauncherRun, PatcherThatCannotStartShowsTheSystemsReason) {
   EXPECT_EQ(machine().transcript[0].text, std::u16string(g_messages.MsgUpdateVersionDownloadFailed) +
                                               u"\r\n errCode : " + kSystemErrorText);
   EXPECT_EQ(machine().sleeps, std::vector<uint32_t>{});
+  EXPECT_EQ(Outcome(), "patcher-start");
 }
 
 // A changed install folder offers the shortcuts; the answer never stops the
