@@ -559,7 +559,14 @@ int FileDownloader::Attempt(const char* subPath, const char* serverPath, const c
   }
   if (result != CURLE_OK) return result;
   if (!closed) return CURLE_WRITE_ERROR;
-  if (m_resume.exactSize && context.bytes < context.byteLimit) return kDownloadPartialFile;
+  // A file left short by an answer of no announced length may have been cut.
+  // One whose length was announced and came whole is a file of another size:
+  // what was served, for the caller's check to refuse.
+  curl_off_t announced = -1;
+  curl_easy_getinfo(transfer.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+  if (m_resume.exactSize && context.bytes < context.byteLimit && announced < 0) {
+    return kDownloadPartialFile;
+  }
   if (context.hash) {
     m_digest.size = context.bytes;
     if (!context.hash->Finish(&m_digest.sha256)) return CURLE_WRITE_ERROR;
