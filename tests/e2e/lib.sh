@@ -52,6 +52,10 @@ E2E_BEHIND_RECORD='2\r\n5'
 E2E_BEHIND_UPDATED_RECORD='3\r\n5'
 E2E_BEHIND_LIST='readme.txt 1\r\nlocales\\zh_TW.txt 1\r\n'
 E2E_OLD_PATCHER='an older patcher\r\n'
+# Between the install folder and the patcher's name on its command line: the
+# launcher names the patcher by joining them, a signed one by the path that
+# Windows gives for the file it holds.
+E2E_PATCHER_SEPARATOR=/
 
 E2E_FAILURES=0
 E2E_RUNS=0
@@ -117,6 +121,7 @@ e2e_signed_launcher() {
   bash "$E2E_LIB_DIR/build_launcher.sh" "$1" "$build" "$E2E_REPO/tests/keys/test-release.pub"
   E2E_LAUNCHER_EXE=$build/VelkarisLauncher.exe
   E2E_SIGNING_KEY=$E2E_REPO/tests/keys/test-release.key
+  E2E_PATCHER_SEPARATOR='\'
 }
 
 e2e_end() {
@@ -613,7 +618,7 @@ e2e_wait_record() {
 e2e_expect_patcher() {
   local folder=$1 args=${2-}
   shift $(($# < 2 ? $# : 2))
-  local program="$folder/VelkarisPatcher32.vke" directory=${folder%\\}
+  local program=$folder$E2E_PATCHER_SEPARATOR$E2E_PATCHER_NAME directory=${folder%\\}
   local expected index=1 arg
   expected=$(printf 'command line: ["%s" %s]\ndirectory: %s\nargument 0: %s' \
     "$program" "$args" "$directory" "$program")

@@ -41,8 +41,9 @@ for file in VelkarisPatcher32.vke patcher_files_version locales/zh_TW.txt releas
   e2e_expect_same_file "$E2E_RELEASE/$file" "$install/$file"
 done
 # The signed manifest is kept for the checks before every later start, with
-# the record it vouched for.
-e2e_expect_behind_updated "$install" release_manifest release_manifest.sig release_record
+# the record it vouched for and what was found of the installed files.
+e2e_expect_behind_updated "$install" release_checked release_manifest release_manifest.sig \
+  release_record
 
 # -- the fault server's own patcher
 e2e_installed_machine
