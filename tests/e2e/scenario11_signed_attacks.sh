@@ -14,10 +14,11 @@
 #                   starts, the listed file still the signed one;
 #   oversized       the patcher with 256 MiB appended: the patcher's box at
 #                   once, nothing large left on disk;
-#   local-tamper    a program on the machine overwrites the downloaded
-#                   patcher, and tries again as the launcher starts it: the
-#                   patcher is fetched again, the genuine one starts, and the
-#                   second write is refused until the patcher has ended.
+#   local-tamper    a program on the machine tries to overwrite the
+#                   downloaded patcher while it is staged, and again as the
+#                   launcher starts it: both writes are refused, the genuine
+#                   patcher starts, the second write goes through only once
+#                   the patcher has ended.
 # Usage: scenario11_signed_attacks.sh WINDOWS_BUILD_DIR
 . "$(dirname "$0")/lib.sh"
 e2e_bound 480 "$@"
@@ -28,7 +29,7 @@ readonly APPENDED_BYTES=256M
 # file before it learns that the client is gone.
 readonly BUFFERED_BYTES=$((16 << 20))
 # zh_TW.txt in pieces of 4 bytes 500 ms apart (about 4.5 s): the window in
-# which the local program finds the patcher downloaded and overwrites it.
+# which the local program finds the patcher downloaded and staged.
 readonly TRICKLE=4:500
 
 routes=$E2E_OUT/routes
@@ -153,10 +154,11 @@ e2e_same "files over 1 MiB written" "" \
   "$(find "$E2E_C" -type f -newer "$marker" -size +1M -printf '%P %s\n')"
 rm -rf "$(dirname "$oversized")"
 
-# -- local-tamper: tamperer.exe overwrites the patcher once its download is
-# complete (during the slow listed file), then again once the launcher has
-# kept the manifest, which it does only for a patcher that matched; the
-# stand-in patcher waits until that write has been refused.
+# -- local-tamper: tamperer.exe tries to overwrite the patcher's staging
+# copy once its download is complete (during the slow listed file), then the
+# patcher once the launcher has kept the manifest, which it does only for a
+# patcher that matched, while it holds it; the stand-in patcher waits until
+# that write has been refused.
 e2e_installed_machine
 cat >"$routes/slow-entry.routes" <<END
 /UploadData/locales/zh_TW.txt 200 body=../release/UploadData/locales/zh_TW.txt trickle=$TRICKLE
@@ -174,14 +176,12 @@ e2e_driver wait-process tamperer.exe running $((E2E_SERVER_SECONDS * 1000)) >/de
 e2e_run local-tamper "$E2E_INSTALL\\VelkarisLauncher.exe"
 e2e_expect_exit 0
 e2e_expect_no_dialog
-# The overwritten patcher fails the check at its start: the update's list
-# and patcher once more.
-e2e_expect_requests <<<"$update_requests
-GET /UploadData/patcher_files_version
-GET /UploadData/VelkarisPatcher32.vke"
+# The staging copy is held from its download to its rename: nothing fetched
+# again.
+e2e_expect_requests <<<"$update_requests"
 e2e_expect_patcher "$E2E_INSTALL"
 wait "$tamperer_pid" || e2e_fail "tamperer.exe ended with exit code $?"
-e2e_same "tamperer.exe's writes" "overwrote VelkarisPatcher32.vke.temp
+e2e_same "tamperer.exe's writes" "refused VelkarisPatcher32.vke.temp
 refused VelkarisPatcher32.vke
 overwrote VelkarisPatcher32.vke" "$(tr -d '\r' <"$tamperer")"
 # Its second write went through once the patcher had ended: refused only
