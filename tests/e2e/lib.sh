@@ -62,6 +62,7 @@ E2E_RUNS=0
 E2E_ARGS=()
 E2E_SERVER_PID=
 E2E_ORIGIN_PID=
+E2E_MIRROR_PID=
 E2E_REQUEST_LOG=
 E2E_BEFORE_WATCH=
 
@@ -124,6 +125,26 @@ e2e_signed_launcher() {
   E2E_PATCHER_SEPARATOR='\'
 }
 
+# e2e_release_copy DIR: DIR/UploadData, a copy of the sample release with the
+# tool's manifest beside it, and DIR/build, the build folder of its last
+# release, for further releases into the copy (e2e_publish).
+e2e_release_copy() {
+  mkdir -p "$1/build/locales"
+  cp -r "$E2E_RELEASE" "$1/UploadData"
+  cp "$E2E_RELEASE.publish-manifest" "$1/UploadData.publish-manifest"
+  cp "$E2E_RELEASE"/{VelkarisLauncher.exe,VelkarisPatcher32.vke,readme.txt} "$1/build/"
+  cp "$E2E_RELEASE/locales/zh_TW.txt" "$1/build/locales/"
+}
+
+# e2e_publish DIR [OPTION...]: DIR/build published into DIR/UploadData,
+# signed with E2E_SIGNING_KEY.
+e2e_publish() {
+  local dir=$1
+  shift
+  "$E2E_REPO/build/native/publish/velkaris-publish" --quiet --signing-key "$E2E_SIGNING_KEY" \
+    "$@" "$dir/build" "$dir/UploadData"
+}
+
 e2e_end() {
   local seconds=$(($(date +%s) - E2E_STARTED))
   if [ "$E2E_FAILURES" -ne 0 ]; then
@@ -136,6 +157,7 @@ e2e_end() {
 e2e_cleanup() {
   set +e  # undo everything, whatever fails on the way
   e2e_stop_server
+  [ -z "$E2E_MIRROR_PID" ] || serve_stop "$E2E_MIRROR_PID"
   e2e_machine_down
   # Only a screen of our own: stop_xvfb also ends the servers of the
   # checkout's other prefixes.
@@ -424,10 +446,21 @@ e2e_serve_behind_edge() {
   E2E_REQUEST_LOG=$E2E_OUT/edge/access.log
 }
 
-# e2e_start_origin RELEASE_DIR ADDRESS: the reference nginx (SERVE_PID),
-# its log in E2E_REQUEST_LOG.
+# e2e_serve_mirror RELEASE_DIR PORT: the reference nginx serving RELEASE_DIR
+# on 127.0.0.1:PORT too, a mirror that a signed manifest names, until the
+# scenario ends, whatever serves E2E_HOST meanwhile. E2E_MIRROR_LOG is its
+# log.
+e2e_serve_mirror() {
+  local log=$E2E_REQUEST_LOG
+  e2e_port_free "$2"
+  e2e_start_origin "$1" "127.0.0.1:$2" "$E2E_OUT/mirror"
+  E2E_MIRROR_PID=$SERVE_PID E2E_MIRROR_LOG=$E2E_REQUEST_LOG E2E_REQUEST_LOG=$log
+}
+
+# e2e_start_origin RELEASE_DIR ADDRESS [RUN_DIR]: the reference nginx
+# (SERVE_PID), its log in E2E_REQUEST_LOG.
 e2e_start_origin() {
-  local release=$1 run=$E2E_OUT/nginx
+  local release=$1 run=${3:-$E2E_OUT/nginx}
   serve_render "$E2E_REPO/deploy/nginx-download-server.conf.in" "$run" \
     "RELEASE_DIR=$release" "LISTEN=$2"
   chmod -R a+rX "$release"

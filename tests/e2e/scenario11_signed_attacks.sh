@@ -45,14 +45,10 @@ GET /UploadData/locales/zh_TW.txt"
 
 # A newer signed release: the sample release's files with new
 # "locales\zh_TW.txt" strings, published into a copy of its tree.
-newer=$E2E_OUT/newer/UploadData
-mkdir -p "$E2E_OUT/newer/build/locales"
-cp -r "$E2E_RELEASE" "$newer"
-cp "$E2E_RELEASE.publish-manifest" "$newer.publish-manifest"
-cp "$E2E_RELEASE"/{VelkarisLauncher.exe,VelkarisPatcher32.vke,readme.txt} "$E2E_OUT/newer/build/"
+e2e_release_copy "$E2E_OUT/newer"
 printf 'zh-TW strings of the newer release\r\n' >"$E2E_OUT/newer/build/locales/zh_TW.txt"
-"$E2E_REPO/build/native/publish/velkaris-publish" --quiet --signing-key "$E2E_SIGNING_KEY" \
-  "$E2E_OUT/newer/build" "$newer"
+e2e_publish "$E2E_OUT/newer"
+newer=$E2E_OUT/newer/UploadData
 e2e_expect_bytes "$newer/patcher_version" '4\r\n0'
 
 # Every file below the install folder with its hash.
