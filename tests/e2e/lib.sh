@@ -52,6 +52,10 @@ E2E_BEHIND_RECORD='2\r\n5'
 E2E_BEHIND_UPDATED_RECORD='3\r\n5'
 E2E_BEHIND_LIST='readme.txt 1\r\nlocales\\zh_TW.txt 1\r\n'
 E2E_OLD_PATCHER='an older patcher\r\n'
+# Between the install folder and the patcher's name on its command line: the
+# launcher names the patcher by joining them, a signed one by the path that
+# Windows gives for the file it holds.
+E2E_PATCHER_SEPARATOR=/
 
 E2E_FAILURES=0
 E2E_RUNS=0
@@ -64,6 +68,7 @@ E2E_OUTCOME=
 E2E_SUPPORT_LOG=launcher.log
 E2E_SERVER_PID=
 E2E_ORIGIN_PID=
+E2E_MIRROR_PID=
 E2E_REQUEST_LOG=
 E2E_BEFORE_WATCH=
 
@@ -125,6 +130,7 @@ e2e_signed_launcher() {
   E2E_LAUNCHER_EXE=$build/VelkarisLauncher.exe
   E2E_SIGNING_KEY=$E2E_REPO/tests/keys/test-release.key
   E2E_LOGGED=1
+  E2E_PATCHER_SEPARATOR='\'
 }
 
 # e2e_logged_launcher BUILD_DIR: the launcher as a build with the support
@@ -133,6 +139,26 @@ e2e_signed_launcher() {
 e2e_logged_launcher() {
   E2E_LAUNCHER_EXE=$1/logged-launcher/VelkarisLauncher.exe
   E2E_LOGGED=1
+}
+
+# e2e_release_copy DIR: DIR/UploadData, a copy of the sample release with the
+# tool's manifest beside it, and DIR/build, the build folder of its last
+# release, for further releases into the copy (e2e_publish).
+e2e_release_copy() {
+  mkdir -p "$1/build/locales"
+  cp -r "$E2E_RELEASE" "$1/UploadData"
+  cp "$E2E_RELEASE.publish-manifest" "$1/UploadData.publish-manifest"
+  cp "$E2E_RELEASE"/{VelkarisLauncher.exe,VelkarisPatcher32.vke,readme.txt} "$1/build/"
+  cp "$E2E_RELEASE/locales/zh_TW.txt" "$1/build/locales/"
+}
+
+# e2e_publish DIR [OPTION...]: DIR/build published into DIR/UploadData,
+# signed with E2E_SIGNING_KEY.
+e2e_publish() {
+  local dir=$1
+  shift
+  "$E2E_REPO/build/native/publish/velkaris-publish" --quiet --signing-key "$E2E_SIGNING_KEY" \
+    "$@" "$dir/build" "$dir/UploadData"
 }
 
 e2e_end() {
@@ -147,6 +173,7 @@ e2e_end() {
 e2e_cleanup() {
   set +e  # undo everything, whatever fails on the way
   e2e_stop_server
+  [ -z "$E2E_MIRROR_PID" ] || serve_stop "$E2E_MIRROR_PID"
   e2e_machine_down
   # Only a screen of our own: stop_xvfb also ends the servers of the
   # checkout's other prefixes.
@@ -452,10 +479,21 @@ e2e_serve_behind_edge() {
   E2E_REQUEST_LOG=$E2E_OUT/edge/access.log
 }
 
-# e2e_start_origin RELEASE_DIR ADDRESS: the reference nginx (SERVE_PID),
-# its log in E2E_REQUEST_LOG.
+# e2e_serve_mirror RELEASE_DIR PORT: the reference nginx serving RELEASE_DIR
+# on 127.0.0.1:PORT too, a mirror that a signed manifest names, until the
+# scenario ends, whatever serves E2E_HOST meanwhile. E2E_MIRROR_LOG is its
+# log.
+e2e_serve_mirror() {
+  local log=$E2E_REQUEST_LOG
+  e2e_port_free "$2"
+  e2e_start_origin "$1" "127.0.0.1:$2" "$E2E_OUT/mirror"
+  E2E_MIRROR_PID=$SERVE_PID E2E_MIRROR_LOG=$E2E_REQUEST_LOG E2E_REQUEST_LOG=$log
+}
+
+# e2e_start_origin RELEASE_DIR ADDRESS [RUN_DIR]: the reference nginx
+# (SERVE_PID), its log in E2E_REQUEST_LOG.
 e2e_start_origin() {
-  local release=$1 run=$E2E_OUT/nginx
+  local release=$1 run=${3:-$E2E_OUT/nginx}
   serve_render "$E2E_REPO/deploy/nginx-download-server.conf.in" "$run" \
     "RELEASE_DIR=$release" "LISTEN=$2"
   chmod -R a+rX "$release"
@@ -686,7 +724,7 @@ e2e_wait_record() {
 e2e_expect_patcher() {
   local folder=$1 args=${2-}
   shift $(($# < 2 ? $# : 2))
-  local program="$folder/VelkarisPatcher32.vke" directory=${folder%\\}
+  local program=$folder$E2E_PATCHER_SEPARATOR$E2E_PATCHER_NAME directory=${folder%\\}
   local expected index=1 arg
   expected=$(printf 'command line: ["%s" %s]\ndirectory: %s\nargument 0: %s' \
     "$program" "$args" "$directory" "$program")

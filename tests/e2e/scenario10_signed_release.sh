@@ -1,9 +1,19 @@
 #!/usr/bin/env bash
 # Scenario 10, a launcher built with a release key (tests/keys), each case
-# on a fresh machine one version behind:
+# on a fresh machine one version behind unless it goes on from the case
+# before:
 #   signed          the release signed with that key: the manifest and its
 #                   signature come right after the record, the update goes
 #                   through (every file checked by CNG), the patcher starts;
+#   repaired        that install with a listed file damaged (its size kept)
+#                   and another deleted: the next start fetches the record
+#                   and exactly those two, the one after the record alone;
+#   mirror          the release naming a mirror (the reference nginx on the
+#                   next port), the built-in host answering the patcher 503:
+#                   the patcher comes from the mirror, and so does the
+#                   listed file after it (a host that failed is asked last);
+#   mirror-alone    that install, nothing listening at the built-in host:
+#                   the next release, its record first, from the mirror;
 #   tampered        the server hands out a patcher of its own: after waiting
 #                   for a release that might be switching, refused with the
 #                   patcher's box, nothing started, nothing moved on;
@@ -44,8 +54,73 @@ for file in VelkarisPatcher32.vke patcher_files_version locales/zh_TW.txt releas
   e2e_expect_same_file "$E2E_RELEASE/$file" "$install/$file"
 done
 # The signed manifest is kept for the checks before every later start, with
-# the record it vouched for.
-e2e_expect_behind_updated "$install" release_manifest release_manifest.sig release_record
+# the record it vouched for and what was found of the installed files.
+e2e_expect_behind_updated "$install" release_checked release_manifest release_manifest.sig \
+  release_record
+
+# -- repaired: readme.txt damaged with its size kept (only its hash tells),
+# locales\zh_TW.txt deleted
+rm "$install/$E2E_RECORD_NAME" "$install/locales/zh_TW.txt"
+sed -i 's/read me/READ ME/' "$install/readme.txt"
+e2e_run repaired "$E2E_INSTALL\\VelkarisLauncher.exe"
+e2e_expect_exit 0
+e2e_expect_no_dialog
+e2e_expect_requests <<'END'
+GET /UploadData/patcher_version
+GET /UploadData/locales/zh_TW.txt
+GET /UploadData/readme.txt
+END
+for file in readme.txt locales/zh_TW.txt; do
+  e2e_expect_same_file "$E2E_RELEASE/$file" "$install/$file"
+done
+e2e_expect_patcher "$E2E_INSTALL"
+rm "$install/$E2E_RECORD_NAME"
+e2e_run intact "$E2E_INSTALL\\VelkarisLauncher.exe"
+e2e_expect_exit 0
+e2e_expect_no_dialog
+e2e_expect_requests <<<'GET /UploadData/patcher_version'
+e2e_expect_patcher "$E2E_INSTALL"
+
+# -- mirror: the same release signed anew to name a mirror, which serves
+# the same tree; the built-in host (the test server) answers the patcher 503
+mirrored=$E2E_OUT/mirrored
+mirror_port=$((E2E_PORT + 1))
+e2e_release_copy "$mirrored"
+e2e_publish "$mirrored" --mirror "127.0.0.1:$mirror_port"
+e2e_installed_machine
+cat >"$routes/unavailable.routes" <<'END'
+/UploadData/VelkarisPatcher32.vke 503 nobody
+END
+e2e_serve_script "$routes/unavailable.routes" "$mirrored/UploadData"
+e2e_serve_mirror "$mirrored/UploadData" "$mirror_port"
+e2e_run mirror "$E2E_INSTALL\\VelkarisLauncher.exe"
+e2e_expect_exit 0
+e2e_expect_no_dialog
+e2e_expect_requests <<<"$update_requests"
+# A host that failed is asked last: the listed file, too, from the mirror.
+mirror_answers=$(awk '{print $2, $3, $(NF-1)}' "$E2E_MIRROR_LOG" | tr -d '"')
+e2e_same "the mirror's answers" "GET /UploadData/VelkarisPatcher32.vke 200
+GET /UploadData/locales/zh_TW.txt 200" "$mirror_answers"
+for file in VelkarisPatcher32.vke locales/zh_TW.txt release_manifest; do
+  e2e_expect_same_file "$mirrored/UploadData/$file" "$install/$file"
+done
+e2e_expect_patcher "$E2E_INSTALL"
+
+# -- mirror-alone: nothing listens at the built-in host, the mirror serves
+# the next release (new locales\zh_TW.txt strings, the mirror kept)
+printf 'zh-TW strings of the next release\r\n' >"$mirrored/build/locales/zh_TW.txt"
+e2e_publish "$mirrored"
+e2e_serve_nothing
+E2E_REQUEST_LOG=$E2E_MIRROR_LOG
+rm "$install/$E2E_RECORD_NAME"
+e2e_run mirror-alone "$E2E_INSTALL\\VelkarisLauncher.exe"
+e2e_expect_exit 0
+e2e_expect_no_dialog
+e2e_expect_requests <<<"$update_requests
+GET /UploadData/locales/zh_TW.txt"
+e2e_expect_bytes "$install/patcher_version" '4\r\n5'
+e2e_expect_same_file "$mirrored/UploadData/locales/zh_TW.txt" "$install/locales/zh_TW.txt"
+e2e_expect_patcher "$E2E_INSTALL"
 
 # -- the fault server's own patcher
 e2e_installed_machine

@@ -14,10 +14,11 @@
 #                   starts, the listed file still the signed one;
 #   oversized       the patcher with 256 MiB appended: the patcher's box at
 #                   once, nothing large left on disk;
-#   local-tamper    a program on the machine overwrites the downloaded
-#                   patcher, and tries again as the launcher starts it: the
-#                   patcher is fetched again, the genuine one starts, and the
-#                   second write is refused until the patcher has ended.
+#   local-tamper    a program on the machine tries to overwrite the
+#                   downloaded patcher while it is staged, and again as the
+#                   launcher starts it: both writes are refused, the genuine
+#                   patcher starts, the second write goes through only once
+#                   the patcher has ended.
 # The launcher writes the support log; each run's ends with its outcome.
 # Usage: scenario11_signed_attacks.sh WINDOWS_BUILD_DIR
 . "$(dirname "$0")/lib.sh"
@@ -29,7 +30,7 @@ readonly APPENDED_BYTES=256M
 # file before it learns that the client is gone.
 readonly BUFFERED_BYTES=$((16 << 20))
 # zh_TW.txt in pieces of 4 bytes 500 ms apart (about 4.5 s): the window in
-# which the local program finds the patcher downloaded and overwrites it.
+# which the local program finds the patcher downloaded and staged.
 readonly TRICKLE=4:500
 
 routes=$E2E_OUT/routes
@@ -45,14 +46,10 @@ GET /UploadData/locales/zh_TW.txt"
 
 # A newer signed release: the sample release's files with new
 # "locales\zh_TW.txt" strings, published into a copy of its tree.
-newer=$E2E_OUT/newer/UploadData
-mkdir -p "$E2E_OUT/newer/build/locales"
-cp -r "$E2E_RELEASE" "$newer"
-cp "$E2E_RELEASE.publish-manifest" "$newer.publish-manifest"
-cp "$E2E_RELEASE"/{VelkarisLauncher.exe,VelkarisPatcher32.vke,readme.txt} "$E2E_OUT/newer/build/"
+e2e_release_copy "$E2E_OUT/newer"
 printf 'zh-TW strings of the newer release\r\n' >"$E2E_OUT/newer/build/locales/zh_TW.txt"
-"$E2E_REPO/build/native/publish/velkaris-publish" --quiet --signing-key "$E2E_SIGNING_KEY" \
-  "$E2E_OUT/newer/build" "$newer"
+e2e_publish "$E2E_OUT/newer"
+newer=$E2E_OUT/newer/UploadData
 e2e_expect_bytes "$newer/patcher_version" '4\r\n0'
 
 # Every file below the install folder with its hash, but the support log.
@@ -164,10 +161,11 @@ e2e_same "files over 1 MiB written" "" \
   "$(find "$E2E_C" -type f -newer "$marker" -size +1M -printf '%P %s\n')"
 rm -rf "$(dirname "$oversized")"
 
-# -- local-tamper: tamperer.exe overwrites the patcher once its download is
-# complete (during the slow listed file), then again once the launcher has
-# kept the manifest, which it does only for a patcher that matched; the
-# stand-in patcher waits until that write has been refused.
+# -- local-tamper: tamperer.exe tries to overwrite the patcher's staging
+# copy once its download is complete (during the slow listed file), then the
+# patcher once the launcher has kept the manifest, which it does only for a
+# patcher that matched, while it holds it; the stand-in patcher waits until
+# that write has been refused.
 e2e_installed_machine
 cat >"$routes/slow-entry.routes" <<END
 /UploadData/locales/zh_TW.txt 200 body=../release/UploadData/locales/zh_TW.txt trickle=$TRICKLE
@@ -186,14 +184,12 @@ e2e_run local-tamper "$E2E_INSTALL\\VelkarisLauncher.exe"
 e2e_expect_exit 0
 e2e_expect_outcome patcher-started
 e2e_expect_no_dialog
-# The overwritten patcher fails the check at its start: the update's list
-# and patcher once more.
-e2e_expect_requests <<<"$update_requests
-GET /UploadData/patcher_files_version
-GET /UploadData/VelkarisPatcher32.vke"
+# The staging copy is held from its download to its rename: nothing fetched
+# again.
+e2e_expect_requests <<<"$update_requests"
 e2e_expect_patcher "$E2E_INSTALL"
 wait "$tamperer_pid" || e2e_fail "tamperer.exe ended with exit code $?"
-e2e_same "tamperer.exe's writes" "overwrote VelkarisPatcher32.vke.temp
+e2e_same "tamperer.exe's writes" "refused VelkarisPatcher32.vke.temp
 refused VelkarisPatcher32.vke
 overwrote VelkarisPatcher32.vke" "$(tr -d '\r' <"$tamperer")"
 # Its second write went through once the patcher had ended: refused only

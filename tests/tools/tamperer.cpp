@@ -7,14 +7,14 @@
 //       one attempt to open PATH for writing; exit 0 when it opened
 //       (nothing is written), else the system's error code
 //   tamperer overwrite TIMEOUT PATCHER GENUINE SIGNAL MARKER
-//       first, once PATCHER or its staging copy PATCHER.temp has the size of
-//       GENUINE (a download complete), overwrites that file; then, once
-//       SIGNAL exists, overwrites PATCHER again. A write that is refused is
-//       tried again until it goes through; MARKER is deleted after the first
-//       refusal (it keeps a stand-in patcher waiting, so the refusal cannot
-//       be missed). Prints "overwrote NAME" per write and "refused NAME" per
-//       run of refusals; exit 0 once both writes went through, 1 when TIMEOUT
-//       milliseconds passed first.
+//       first, once the staging copy PATCHER.temp has the size of GENUINE
+//       (its download complete), tries once to overwrite it; then, once
+//       SIGNAL exists, overwrites PATCHER, tried again while refused until it
+//       goes through. MARKER is deleted at a refusal of PATCHER (it keeps a
+//       stand-in patcher waiting, so that refusal cannot be missed). Prints
+//       "overwrote NAME" per write and "refused NAME" per run of refusals;
+//       exit 0 once PATCHER was overwritten, 1 when TIMEOUT milliseconds
+//       passed first.
 #include "platform/win32.h"
 
 #include <cstdio>
@@ -72,8 +72,8 @@ enum class Outcome { kWritten, kRefused, kMissed };
 
 class Tamperer {
  public:
-  Tamperer(DWORD timeoutMs, std::wstring marker)
-      : m_deadline(::GetTickCount64() + timeoutMs), m_marker(std::move(marker)), m_bytes(OwnBytes()) {}
+  explicit Tamperer(DWORD timeoutMs)
+      : m_deadline(::GetTickCount64() + timeoutMs), m_bytes(OwnBytes()) {}
 
   bool Ready() const { return !m_bytes.empty(); }
   bool TimeLeft() const { return ::GetTickCount64() < m_deadline; }
@@ -84,12 +84,11 @@ class Tamperer {
     const UniqueHandle file = OpenForWriting(path);
     if (!file) {
       if (::GetLastError() != ERROR_SHARING_VIOLATION) return Outcome::kMissed;
-      if (!m_refusing) Print("refused", path);
-      m_refusing = true;
-      if (!m_marker.empty() && ::DeleteFileW(m_marker.c_str())) m_marker.clear();
+      if (m_refused != path) Print("refused", path);
+      m_refused = path;
       return Outcome::kRefused;
     }
-    m_refusing = false;
+    m_refused.clear();
     DWORD written = 0;
     if (!::WriteFile(file.get(), m_bytes.data(), static_cast<DWORD>(m_bytes.size()), &written,
                      nullptr) ||
@@ -107,9 +106,9 @@ class Tamperer {
   }
 
   ULONGLONG m_deadline;
-  std::wstring m_marker;
   std::vector<char> m_bytes;
-  bool m_refusing = false;
+  // The file of the current run of refusals.
+  std::wstring m_refused;
 };
 
 int TryWriting(const std::wstring& path) {
@@ -117,29 +116,29 @@ int TryWriting(const std::wstring& path) {
   return file ? 0 : static_cast<int>(::GetLastError());
 }
 
-int OverwriteTwice(DWORD timeoutMs, const std::wstring& patcher, const std::wstring& genuine,
-                   const std::wstring& signal, const std::wstring& marker) {
-  Tamperer tamperer(timeoutMs, marker);
+int OverwriteStagingThenPatcher(DWORD timeoutMs, const std::wstring& patcher,
+                               const std::wstring& genuine, const std::wstring& signal,
+                               const std::wstring& marker) {
+  Tamperer tamperer(timeoutMs);
   ULONGLONG complete = 0;
   if (!tamperer.Ready() || !FileSize(genuine, &complete)) return kUsageExit;
 
-  const std::wstring candidates[] = {patcher + kStagingSuffix, patcher};
-  bool first = false;
-  while (!first && tamperer.TimeLeft()) {
-    for (const std::wstring& path : candidates) {
-      ULONGLONG size = 0;
-      if (FileSize(path, &size) && size == complete &&
-          tamperer.Overwrite(path) == Outcome::kWritten) {
-        first = true;
-        break;
-      }
+  const std::wstring staging = patcher + kStagingSuffix;
+  bool staged = false;
+  while (!staged && tamperer.TimeLeft()) {
+    ULONGLONG size = 0;
+    staged = FileSize(staging, &size) && size == complete;
+    if (staged) {
+      tamperer.Overwrite(staging);
+    } else {
+      ::Sleep(kPollMs);
     }
-    if (!first) ::Sleep(kPollMs);
   }
-  while (first && tamperer.TimeLeft()) {
-    if (::GetFileAttributesW(signal.c_str()) != INVALID_FILE_ATTRIBUTES &&
-        tamperer.Overwrite(patcher) == Outcome::kWritten) {
-      return 0;
+  while (staged && tamperer.TimeLeft()) {
+    if (::GetFileAttributesW(signal.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      const Outcome outcome = tamperer.Overwrite(patcher);
+      if (outcome == Outcome::kWritten) return 0;
+      if (outcome == Outcome::kRefused) ::DeleteFileW(marker.c_str());
     }
     ::Sleep(kPollMs);
   }
@@ -153,8 +152,8 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
   if (command == L"try" && argc == 3) return TryWriting(argv[2]);
   if (command == L"overwrite" && argc == 7) {
-    return OverwriteTwice(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)), argv[3], argv[4],
-                          argv[5], argv[6]);
+    return OverwriteStagingThenPatcher(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)),
+                                       argv[3], argv[4], argv[5], argv[6]);
   }
   std::fputs("usage: tamperer try PATH\n"
              "       tamperer overwrite TIMEOUT PATCHER GENUINE SIGNAL MARKER\n",
