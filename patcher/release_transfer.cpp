@@ -26,19 +26,38 @@ std::vector<std::string> HostOrder(const ReleaseRun& run) {
   return hosts;
 }
 
+// Bytes already in the file a resumable request continues: another
+// attempt's, perhaps another host's or a killed run's.
+bool HoldsBytes(const TransferRequest& request) {
+  if (!request.resumable) return false;
+  uint64_t size = 0;
+  if (request.staging != nullptr) return platform::StreamSize(request.staging, &size) && size > 0;
+  platform::FileStamp stamp;
+  return platform::QueryFileStamp(request.localPath, &stamp) && stamp.size > 0;
+}
+
 }  // namespace
 
 Transferred Transfer(ReleaseRun& run, const TransferRequest& request, platform::FileDigest* digest,
                      std::string* servedBy) {
   FileDownloader& builtIn = FileDownloader::Instance();
   const Resume resume = request.resumable ? Resume::kYes : Resume::kNo;
+  struct Ask {
+    std::string baseUrl;
+    bool patient = false;  // held to the rate rule alone, never to the silence rule
+    bool whole = false;    // asked again for the whole file after continued bytes were refused
+  };
+  std::vector<Ask> asks;
+  for (const std::string& baseUrl : HostOrder(run)) asks.push_back({baseUrl});
   std::vector<std::string> refusedBy;
-  const std::vector<std::string> hosts = HostOrder(run);
-  for (const std::string& baseUrl : hosts) {
-    FileDownloader mirror(baseUrl);
+  for (size_t i = 0; i < asks.size(); ++i) {
+    const Ask ask = asks[i];  // asks grows below
+    FileDownloader mirror(ask.baseUrl);
     mirror.SetStallSeconds(builtIn.StallSeconds());
-    FileDownloader& host = baseUrl == builtIn.BaseUrl() ? builtIn : mirror;
-    host.SetSilenceLimit(baseUrl != hosts.back() ? kSilenceBeforeNextHostMilliseconds : 0);
+    FileDownloader& host = ask.baseUrl == builtIn.BaseUrl() ? builtIn : mirror;
+    const bool passable = !ask.patient && i + 1 < asks.size();
+    host.SetSilenceLimit(passable ? kSilenceBeforeNextHostMilliseconds : 0);
+    const bool continues = HoldsBytes(request);
     platform::FileDigest served;
     DownloadReport report;
     const bool downloaded =
@@ -50,7 +69,7 @@ Transferred Transfer(ReleaseRun& run, const TransferRequest& request, platform::
     host.SetSilenceLimit(0);
     if (downloaded && (!request.accept || request.accept(served))) {
       if (digest != nullptr) *digest = served;
-      if (servedBy != nullptr) *servedBy = baseUrl;
+      if (servedBy != nullptr) *servedBy = ask.baseUrl;
       return Transferred::kYes;
     }
     // The disk, not the host: another host would meet the same.
@@ -62,9 +81,19 @@ Transferred Transfer(ReleaseRun& run, const TransferRequest& request, platform::
       } else {
         platform::RemoveFile(request.localPath);
       }
-      if (run.failedHosts.count(baseUrl) == 0) refusedBy.push_back(baseUrl);
+      // The bad bytes may be those it continued: its own whole copy decides.
+      if (continues && !ask.whole) {
+        asks.insert(asks.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                    Ask{ask.baseUrl, ask.patient, true});
+        continue;
+      }
+      if (run.failedHosts.count(ask.baseUrl) == 0) refusedBy.push_back(ask.baseUrl);
+    } else if (passable && report.failure == DownloadFailure::kTooSlow) {
+      // Passed over for a pause, which a sound host on a slow line may make
+      // too: asked again, patiently, should every other host fail.
+      asks.push_back(Ask{ask.baseUrl, true, ask.whole});
     }
-    run.failedHosts.insert(baseUrl);
+    run.failedHosts.insert(ask.baseUrl);
   }
   if (refusedBy.empty()) return Transferred::kNo;
   for (const std::string& baseUrl : refusedBy) run.failedHosts.erase(baseUrl);

@@ -14,7 +14,10 @@
 // order (the built-in one, then the run's mirrors), those that failed in
 // this run last; a file goes to the next host when one refuses or drops
 // the connection, answers anything but 2xx, stalls or trickles, sends more
-// than the bound, or serves bytes the request does not accept.
+// than the bound, or serves bytes the request does not accept. A host
+// passed over for a pause is asked again, held to the rate rule alone, once
+// every other host has failed; bytes refused after continuing a file's
+// prefix are asked of the same host again, whole, before it is judged.
 struct TransferRequest {
   TransferRequest(std::u16string path, std::u16string local, uint64_t limit = kUnboundedDownload)
       : serverPath(std::move(path)), localPath(std::move(local)), byteLimit(limit) {}

@@ -934,7 +934,9 @@ TEST_F(SignedRelease, AFaultyHostIsPassedOverForTheReleasesMirror) {
 
 // A transfer cut short is continued where it stopped, on the next host if
 // need be, and a staging copy left by a killed run is continued only for
-// the entry it was begun for.
+// the entry it was begun for. A host passed over for a pause is asked again
+// when the other fails, and bytes refused after a continuation are asked
+// for whole before the host that continued them is judged.
 TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
   testhttp::TestHttpServer mirror;
   ASSERT_TRUE(mirror.Start());
@@ -942,17 +944,28 @@ TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
   const std::string patcher(64 * 1024, 'p');
   const std::string prefix = patcher.substr(0, patcher.size() / 2);
   const std::string range = "bytes=" + std::to_string(prefix.size()) + "-";
+  std::string damaged = patcher;
+  damaged[1] ^= 1;
+  enum class BuiltIn { kSound, kCut, kDamagedAndCut, kPause };
   struct Case {
     const char* what;
     bool killedRunPrefix;  // the patcher's staging copy holds its first half
     const char* noted;     // what the notes say it was begun for: "same", "other", none
-    bool cutAtBuiltIn;     // the built-in host cuts every answer short
+    BuiltIn builtIn;
+    bool mirrorRefuses;
+    // Each request to the mirror: "continued" from a byte past 0, or "whole".
+    std::vector<std::string> mirrorAsked;
   };
   const Case cases[] = {
-      {"a killed run's prefix of the same entry", true, "same", false},
-      {"a prefix of another release", true, "other", false},
-      {"a prefix nobody noted", true, nullptr, false},
-      {"cut at the built-in host, continued at the mirror", false, nullptr, true},
+      {"a killed run's prefix of the same entry", true, "same", BuiltIn::kSound, false, {}},
+      {"a prefix of another release", true, "other", BuiltIn::kSound, false, {}},
+      {"a prefix nobody noted", true, nullptr, BuiltIn::kSound, false, {}},
+      {"cut at the built-in host, continued at the mirror", false, nullptr, BuiltIn::kCut, false,
+       {"continued"}},
+      {"damaged and cut at the built-in host, refused once continued at the mirror", false,
+       nullptr, BuiltIn::kDamagedAndCut, false, {"continued", "whole"}},
+      {"a pause at the built-in host, the mirror refusing", false, nullptr, BuiltIn::kPause, true,
+       {"continued"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -963,10 +976,17 @@ TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
     Sign("test-release.key", &next);
     Publish(next);
     mirror.ClearRoutes();
-    mirror.SetRoute("/UploadData/VelkarisPatcher32.vke", Response::Ok(patcher));
-    if (c.cutAtBuiltIn) {
+    mirror.SetRoute("/UploadData/VelkarisPatcher32.vke",
+                    c.mirrorRefuses ? Response::HtmlPage(503) : Response::Ok(patcher));
+    if (c.builtIn == BuiltIn::kCut || c.builtIn == BuiltIn::kDamagedAndCut) {
       Serve("VelkarisPatcher32.vke",
-            Response::Ok(patcher).CutShort(Response::kEveryRequest, prefix.size()));
+            Response::Ok(c.builtIn == BuiltIn::kCut ? patcher : damaged)
+                .CutShort(Response::kEveryRequest, prefix.size()));
+    }
+    // Longer than the silence that passes a host over, far shorter than the
+    // rate rule's window.
+    if (c.builtIn == BuiltIn::kPause) {
+      Serve("VelkarisPatcher32.vke", Response::Ok(patcher).Trickle(prefix.size(), 2500));
     }
     if (c.killedRunPrefix) Write(u"VelkarisPatcher32.vke.temp", prefix);
     if (c.noted != nullptr) {
@@ -977,30 +997,33 @@ TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
     DownloadServer().ClearRequests();
     mirror.ClearRequests();
 
+    const auto started = std::chrono::steady_clock::now();
     EXPECT_TRUE(CheckAndStart());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), patcher);
     EXPECT_FALSE(Exists(u"VelkarisPatcher32.vke.temp"));
     EXPECT_FALSE(Exists(u"release_staging"));
-    std::string builtInRange = "none";
-    for (const auto& request : DownloadServer().Requests()) {
-      if (request.target == "/UploadData/VelkarisPatcher32.vke") {
-        builtInRange = request.Header("Range");
-        break;
+    const auto rangesAsked = [](const testhttp::TestHttpServer& server) {
+      std::vector<std::string> ranges;
+      for (const auto& request : server.Requests()) {
+        if (request.target == "/UploadData/VelkarisPatcher32.vke") ranges.push_back(request.Header("Range"));
       }
-    }
+      return ranges;
+    };
+    const std::vector<std::string> builtInRanges = rangesAsked(DownloadServer());
+    ASSERT_FALSE(builtInRanges.empty());
     const bool continued = std::string(c.what).find("same entry") != std::string::npos;
-    EXPECT_EQ(builtInRange, continued ? range : "");
-    // The mirror continues where the built-in host's cuts left the file.
-    std::string mirrorRange = "none";
-    for (const auto& request : mirror.Requests()) {
-      if (request.target == "/UploadData/VelkarisPatcher32.vke") mirrorRange = request.Header("Range");
+    EXPECT_EQ(builtInRanges.front(), continued ? range : "");
+    // The paused host continues the file once the mirror has refused it.
+    if (c.builtIn == BuiltIn::kPause) {
+      EXPECT_EQ(builtInRanges, (std::vector<std::string>{"", range}));
     }
-    if (c.cutAtBuiltIn) {
-      EXPECT_EQ(mirrorRange.rfind("bytes=", 0), 0u) << mirrorRange;
-      EXPECT_NE(mirrorRange, "bytes=0-");
-    } else {
-      EXPECT_EQ(mirrorRange, "none");
+    std::vector<std::string> mirrorAsked;
+    for (const std::string& asked : rangesAsked(mirror)) {
+      mirrorAsked.push_back(asked.empty() ? "whole" : asked.rfind("bytes=0-", 0) == 0 ? asked : "continued");
     }
+    EXPECT_EQ(mirrorAsked, c.mirrorAsked);
   }
   mirror.Stop();
 }
