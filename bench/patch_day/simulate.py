@@ -31,6 +31,7 @@ RECORD = "patcher_version"
 LIST = "patcher_files_version"
 PATCHER = "VelkarisPatcher32.vke"
 MANIFEST = ("release_manifest", "release_manifest.sig")
+LAUNCHER = "VelkarisLauncher.exe"
 INSTALL = os.path.join("C", "Games", "Velkaris")
 BOXES = "boxes.txt"
 BIG_FILE = "big.pak"
@@ -76,6 +77,8 @@ def make_builds(folder):
         def put(path, data):
             write(os.path.join(build, path), data, when)
         put(PATCHER, f"patcher of release {name}\n".encode() + rng.randbytes(PATCHER_BYTES))
+        # A signed release must carry the launcher; no release changes it.
+        put(LAUNCHER, b"launcher of every release\n")
         put("readme.txt", b"Velkaris: read me.\r\n")
         for locale in ("zh_TW", "en_US"):
             put(f"locales/{locale}.txt", f"{locale} of {name}\r\n".encode() + rng.randbytes(SMALL_BYTES))
