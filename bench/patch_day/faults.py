@@ -189,11 +189,11 @@ def table(paths):
             f"≤ {target[0]:g} s: {'met' if target[1] else 'NOT met'}")
         ends = " / ".join(str(s["ends_on"].get(n, 0)) for n in releases)
         other = s["ends_on"].get("mixed", 0)
-        added = ("-" if s["added_p50_s"] is None or s["fault"] == "none"
+        added = ("-" if s["added_p50_s"] is None
                  else f"{s['added_p50_s']:.1f} / {s['added_p99_s']:.1f}")
         sent = " / ".join(f"{s['hosts'].get(h, {'body_bytes': 0})['body_bytes'] / MIB:.0f}"
                           for h in ("A", "B"))
-        print(f"| {s['fault']} {s['what']} | {'signed' if s['signed'] else 'unsigned'} | "
+        print(f"| {s['fault']}: {s['what']} | {'signed' if s['signed'] else 'unsigned'} | "
               f"{s['completed']} / {s['players']} | {len(s['harmed'])} | {ends} ({other}) | "
               f"{added} | {verdict} | {sent} |")
     for s in rows:

@@ -7,6 +7,7 @@
 # current one (most), the one before that, or the current one, and start
 # once, AT_ONCE at a time, with one fault on A per run:
 #   none  A serves the release as B does: the times the others are held to
+#         (run twice: the second shows what two runs differ by)
 #   F1    nothing listens on A's port: connections are refused
 #   F2    A in a network namespace of its own whose firewall drops the
 #         players' SYNs (iptables): connections go unanswered
@@ -237,14 +238,17 @@ declare -A WHAT=([F1]="A refuses connections" [F2]="A drops connections"
   [F5]="A stalls mid-body" [F6]="A serves the previous release")
 
 # fault_runs BUILD(signed|unsigned) PLAYERS: the run without a fault, then
-# one a fault, each player's time set against its time in the first.
+# a second one and one a fault, each player's time set against its time in
+# the first; the second shows what two runs differ by with nothing added.
 fault_runs() {
   local build=$1 players=$2 sign=no fault
   [ "$build" = unsigned ] || sign=yes
   run_once "$build-none" none "no fault" "$sign" "$players" "${HOLD[@]}"
+  local baseline=(--baseline "$results/$build-none/results")
+  run_once "$build-again" none "no fault, again" "$sign" "$players" "${HOLD[@]}" "${baseline[@]}"
   for fault in "${FAULTS[@]}"; do
     run_once "$build-$fault" "$fault" "${WHAT[$fault]}" "$sign" "$players" "${HOLD[@]}" \
-      --baseline "$results/$build-none/results"
+      "${baseline[@]}"
   done
 }
 
@@ -261,7 +265,7 @@ run_once resume resume "a link cut every $((CUT_EVERY >> 20)) MiB" yes "$resume_
   --hold C:1 --resume-file world.pak
 summaries=()
 for build in signed unsigned; do
-  for fault in none "${FAULTS[@]}"; do summaries+=("$results/$build-$fault/summary.json"); done
+  for run in none again "${FAULTS[@]}"; do summaries+=("$results/$build-$run/summary.json"); done
 done
 python3 "$here/faults.py" table "${summaries[@]}" "$results/resume/summary.json" |
   tee "$results/table.md"
