@@ -6,9 +6,10 @@
 #       RUN_DIR/nginx.conf: TEMPLATE with @RUN_DIR@ and each @NAME@ filled
 #       in; fails when a placeholder is left. A caller may edit the file
 #       before it starts it.
-#   serve_start RUN_DIR HOST:PORT
+#   serve_start RUN_DIR HOST:PORT [PREFIX...]
 #       nginx on RUN_DIR/nginx.conf, waited for until it accepts on
-#       HOST:PORT (bounded); SERVE_PID is its process.
+#       HOST:PORT (bounded); SERVE_PID is its process. PREFIX is a command
+#       that runs nginx in its place, as `ip netns exec NAME` does.
 #   serve_wait_listening HOST:PORT PID
 #       waits (bounded) until PID, a server of any kind, accepts there.
 #   serve_stop PID
@@ -32,8 +33,9 @@ serve_render() {
 
 serve_start() {
   local run=$1 address=$2
+  shift 2
   : >"$run/access.log"
-  nginx -p "$run" -c "$run/nginx.conf" 2>>"$run/stderr" &
+  "$@" nginx -p "$run" -c "$run/nginx.conf" 2>>"$run/stderr" &
   SERVE_PID=$!
   serve_wait_listening "$address" "$SERVE_PID" || { cat "$run/stderr" >&2 && return 1; }
 }

@@ -31,6 +31,10 @@ RECORD = "patcher_version"
 LIST = "patcher_files_version"
 PATCHER = "VelkarisPatcher32.vke"
 MANIFEST = ("release_manifest", "release_manifest.sig")
+# The server's record as the last verified start kept it: the release an
+# install was on, and with it the floor no older record goes below.
+KEPT_RECORD = "release_record"
+LAUNCHER = "VelkarisLauncher.exe"
 INSTALL = os.path.join("C", "Games", "Velkaris")
 BOXES = "boxes.txt"
 BIG_FILE = "big.pak"
@@ -43,7 +47,7 @@ PATCHER_BYTES = 256 << 10
 BUILD_TIMES = {"A": 1_700_000_000, "B": 1_700_086_400, "C": 1_700_172_800}
 # Files an install gets as copies of its own: the launcher rewrites them in
 # place. The others are renamed over (or never touched) and are shared links.
-REWRITTEN = (RECORD, "locales/zh_TW.txt", "locales/en_US.txt")
+REWRITTEN = (RECORD, "locales/zh_TW.txt", "locales/en_US.txt", BIG_FILE)
 # Every wait is bounded.
 ROUND_SECONDS = 240  # a signed launcher may wait 2 minutes for a switch
 PUBLISH_SECONDS = 180
@@ -76,6 +80,8 @@ def make_builds(folder):
         def put(path, data):
             write(os.path.join(build, path), data, when)
         put(PATCHER, f"patcher of release {name}\n".encode() + rng.randbytes(PATCHER_BYTES))
+        # A signed release must carry the launcher; no release changes it.
+        put(LAUNCHER, b"launcher of every release\n")
         put("readme.txt", b"Velkaris: read me.\r\n")
         for locale in ("zh_TW", "en_US"):
             put(f"locales/{locale}.txt", f"{locale} of {name}\r\n".encode() + rng.randbytes(SMALL_BYTES))
@@ -133,20 +139,29 @@ def load_release(folder):
 
 def make_installs(releases_dir, installed):
     """A machine for each root of INSTALLED whose install folder holds the
-    release named there (A or B) as installed."""
+    release named there as installed; a signed one as kept by the last
+    verified start."""
+    names, zeros = {}, {}
+    for name in set(installed.values()):
+        folder = os.path.join(releases_dir, name)
+        names[name] = load_release(folder)["names"]
+        with open(os.path.join(folder, BIG_FILE), "rb") as f:
+            zeros[name] = not any(f.read())
     for root, name in installed.items():
         folder = os.path.join(releases_dir, name)
         install = os.path.join(root, INSTALL)
         os.makedirs(os.path.join(install, "locales"))
-        for file in load_release(folder)["names"]:
+        for file in names[name]:
             source, target = os.path.join(folder, file), os.path.join(install, file)
-            if file == BIG_FILE:
+            if file == BIG_FILE and zeros[name]:
                 with open(target, "wb") as f:
-                    f.truncate(os.path.getsize(source))  # zeros, as a hole
+                    f.truncate(os.path.getsize(source))  # as a hole
             elif file in REWRITTEN:
                 shutil.copyfile(source, target)
             else:
                 os.link(source, target)
+        if MANIFEST[0] in names[name]:
+            shutil.copyfile(os.path.join(folder, RECORD), os.path.join(install, KEPT_RECORD))
 
 
 def storm_plan(args):
@@ -301,16 +316,21 @@ def percentile(values, share):
     return ordered[min(len(ordered) - 1, int(share * (len(ordered) - 1) + 0.5))]
 
 
-def log_totals(path):
-    """(requests, body bytes, 304 answers) of an nginx access log."""
-    requests = body = not_modified = 0
+def log_answers(path):
+    """(request, status, body bytes) of each line of an nginx access log
+    whose fields from the request on are '"REQUEST" STATUS BYTES ...'."""
     with open(path, errors="replace") as f:
         for line in f:
-            fields = line.split('" ', 1)[1].split()
-            requests += 1
-            body += int(fields[1])
-            not_modified += fields[0] == "304"
-    return requests, body, not_modified
+            request, rest = line.split('"', 1)[1].split('" ', 1)
+            status, body = rest.split()[:2]
+            yield request, status, int(body)
+
+
+def log_totals(path):
+    """(requests, body bytes, 304 answers) of an nginx access log."""
+    answers = list(log_answers(path))
+    return (len(answers), sum(body for _, _, body in answers),
+            sum(1 for _, status, _ in answers if status == "304"))
 
 
 def run(args):
