@@ -11,11 +11,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // downloads folder full of other people's files: no DLL may ever come
   // from there or from the current folder.
   platform::RestrictDllSearch();
-  // The arguments are cut from the full command line by our own rule so
-  // that every runtime hands the patcher the same text.
   // LAUNCHER_SUPPORT_LOG (0 or 1) is set for this program by the build.
   constexpr SupportLog kSupportLog = LAUNCHER_SUPPORT_LOG ? SupportLog::kOn : SupportLog::kOff;
   try {
+    // The arguments are cut from the full command line by our own rule so
+    // that every runtime hands the patcher the same text.
     return RunLauncher(instance, reinterpret_cast<const char16_t*>(::GetCommandLineW()),
                        kSupportLog);
   } catch (const std::bad_alloc&) {

@@ -61,7 +61,7 @@ struct WriteContext {
   uint64_t byteLimit = kUnboundedDownload;
   bool overLimit = false;
   // Set while a download is asked for its digest: the file is hashed as it
-  // is written.
+  // is written, the kept bytes of a continued one read back from disk first.
   bool hashing = false;
   std::unique_ptr<platform::Sha256> hash;
   uint64_t bytes = 0;          // in the file from its start, kept bytes included

@@ -116,7 +116,7 @@ std::FILE* HoldStagingCopy(ReleaseRun& run, StagedFiles& staged, const std::stri
   std::FILE* const held = staged.Hold(
       stagingName, continued ? platform::StagingStart::kKeepBytes : platform::StagingStart::kEmpty);
   (*run.stagingNotes)[serverPath] = note;
-  if (platform::UniqueFile notes = platform::OpenFile(kStagingNotesName, "ab")) {
+  if (platform::UniqueFile notes = platform::OpenAppendFile(kStagingNotesName)) {
     const std::string line = note + kNoteSeparator + serverPath + kNoteEnd;
     std::fwrite(line.data(), 1, line.size(), notes.get());
   }
@@ -150,6 +150,21 @@ FetchResult FetchSignedFile(ReleaseRun& run, StagedFiles& staged, const std::u16
   return transferred == Transferred::kRefused ? Mismatch(run) : FetchResult::kFailed;
 }
 
+// A matched file now at `name`, for the check of the installed files.
+void NotePlaced(ReleaseRun& run, const std::u16string& serverPath, const std::u16string& name) {
+  const ReleaseManifest* manifest = RunManifest(run);
+  if (manifest == nullptr) return;
+  const platform::FileDigest* entry = FindEntry(*manifest, serverPath, platform::EncodeAnsi);
+  std::string path;
+  CheckedFile placed;
+  if (entry == nullptr || !ServerPathOfListName(serverPath, &path, platform::EncodeAnsi) ||
+      !platform::QueryFileStamp(name, &placed.stamp)) {
+    return;
+  }
+  placed.sha256 = entry->sha256;
+  run.placedFiles.insert_or_assign(path, placed);
+}
+
 }  // namespace
 
 FetchResult FetchFileList(ReleaseRun& run, StagedFiles& staged, FileVersionMap* list) {
@@ -174,5 +189,7 @@ FetchResult FetchListedFile(ReleaseRun& run, StagedFiles& staged, const std::u16
   const std::u16string staging = name + kFetchSuffix;
   const FetchResult fetched = FetchSignedFile(run, staged, serverPath, staging);
   if (fetched != FetchResult::kFetched) return fetched;
-  return MoveIntoPlace(staging, name, true) ? FetchResult::kFetched : FetchResult::kFailed;
+  if (!MoveIntoPlace(staging, name, true)) return FetchResult::kFailed;
+  NotePlaced(run, serverPath, name);
+  return FetchResult::kFetched;
 }

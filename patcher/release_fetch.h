@@ -4,11 +4,9 @@
 
 #include "patcher/release_run.h"
 #include "patcher/staged_files.h"
-#include "platform/files.h"
 #include "release/version_files.h"
 
-// How the update flow fetches the files of a release and readies the
-// patcher. The flow says what it fetches; this layer decides how. Without a
+// How the update flow fetches the files of a release. The flow says what it fetches; this layer decides how. Without a
 // release key each fetch is a plain download, the list held to its
 // format's bound and the executables and listed files to none (nothing
 // states their size). With one, nothing is used that the operator did not

@@ -83,13 +83,15 @@ FetchResult FindDamagedFiles(ReleaseRun& run, std::vector<std::u16string>* damag
   const ReleaseManifest* manifest = RunManifest(run);
   if (manifest == nullptr) return FetchResult::kFailed;
   const CheckedFiles checked = ReadCheckedFiles();
+  CheckedFiles known = checked;
+  for (const auto& [path, placed] : run.placedFiles) known.insert_or_assign(path, placed);
   CheckedFiles found;
   for (const auto& [path, digest] : manifest->entries) {
     if (!IsInstalledFile(path)) continue;
-    const auto last = checked.find(path);
+    const auto last = known.find(path);
     const std::u16string name = LocalNameOf(path);
     CheckedFile file;
-    if (IsReleaseFile(name, digest, last == checked.end() ? nullptr : &last->second, &file)) {
+    if (IsReleaseFile(name, digest, last == known.end() ? nullptr : &last->second, &file)) {
       found.emplace(path, file);
     } else {
       damaged->push_back(name);
@@ -102,8 +104,6 @@ FetchResult FindDamagedFiles(ReleaseRun& run, std::vector<std::u16string>* damag
 }
 
 namespace {
-
-bool IsPathSeparator(char16_t c) { return c == kListSeparator || c == kServerPathSeparator; }
 
 // The folder and every folder above it, up to its drive root.
 std::vector<std::u16string> FolderAndAbove(const std::u16string& folder) {

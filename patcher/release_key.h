@@ -15,6 +15,5 @@ inline bool WithReleaseKey() { return ReleaseKey() != nullptr; }
 // key, administrators only, since the elevated patcher starts there and
 // loads what lies beside it; without one, whoever the parent lets.
 inline FolderSecurity NewInstallFolderSecurity() {
-  return WithReleaseKey() ? FolderSecurity::kAdministratorsOnly
-                                 : FolderSecurity::kInherited;
+  return WithReleaseKey() ? FolderSecurity::kAdministratorsOnly : FolderSecurity::kInherited;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "patcher/checked_files.h"
 #include "patcher/kept_release.h"
 
 // What a fetch of the update flow did.
@@ -49,4 +50,8 @@ struct ReleaseRun {
   // With a key, what the install folder's notes said, at the run's first
   // staged fetch, each staging copy was begun for (by server path).
   std::optional<std::map<std::string, std::string>> stagingNotes;
+  // With a key, the listed files this run put in place once they matched
+  // the release, as the check of the installed files would find them: that
+  // check does not read them again unless they changed since.
+  CheckedFiles placedFiles;
 };

@@ -29,14 +29,15 @@ FetchResult CheckOnce(ReleaseRun& run) {
     state = manager.GetVersionState();
     if (state == VersionStateFailed) return FailStep(Outcome::kVersionRefresh);
   }
+  if (state != VersionStateSame) {
+    // Recorded only once the update is on disk, so the record never runs
+    // ahead of the files.
+    const FetchResult updated = UpdatePatcher(run);
+    if (updated != FetchResult::kFetched) return updated;
+    if (!manager.ModifyVersion()) return FailStep(Outcome::kVersionModify);
+  }
   // With a key the files beside the patcher must be the release's, whether
   // or not this run updated it.
-  if (state == VersionStateSame) return RepairInstall(run);
-  // Recorded only once the update is on disk, so the record never runs ahead
-  // of the files.
-  const FetchResult updated = UpdatePatcher(run);
-  if (updated != FetchResult::kFetched) return updated;
-  if (!manager.ModifyVersion()) return FailStep(Outcome::kVersionModify);
   return RepairInstall(run);
 }
 

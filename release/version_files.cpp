@@ -151,9 +151,6 @@ bool ScanFileVersions(ByteSource& in, FileVersionMap* map, const ListNameDecoder
   return false;
 }
 
-// Windows takes "/" between folders as it takes "\".
-bool IsSeparator(char16_t c) { return c == kListSeparator || c == kServerPathSeparator; }
-
 // Any character but controls and those Windows reserves; whether a wider
 // one reaches the file system unchanged is the code page's to say.
 bool IsAllowedNameChar(char16_t c) {
@@ -259,7 +256,7 @@ bool IsSafeListName(std::u16string_view name, const ListNameEncoder& encode) {
   size_t start = 0;
   for (;;) {
     size_t end = start;
-    while (end < name.size() && !IsSeparator(name[end])) ++end;
+    while (end < name.size() && !IsPathSeparator(name[end])) ++end;
     if (!IsSafeComponent(name.substr(start, end - start))) return false;
     if (end == name.size()) return true;
     start = end + 1;

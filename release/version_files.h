@@ -96,6 +96,8 @@ bool IsSafeListName(std::u16string_view name, const ListNameEncoder& encode = En
 // the server path it is fetched from has "/" there.
 inline constexpr char16_t kListSeparator = u'\\';
 inline constexpr char16_t kServerPathSeparator = u'/';
+// Windows takes "/" between folders as it takes "\".
+inline bool IsPathSeparator(char16_t c) { return c == kListSeparator || c == kServerPathSeparator; }
 // That server path: kListSeparator turned into kServerPathSeparator, every
 // other character as it is.
 std::u16string WideServerPathOfListName(std::u16string_view name);

@@ -183,7 +183,11 @@ TEST_F(SignedRelease, ASignedReleaseInstallsAndItsManifestIsKept) {
       if (!HeldAgainstWriters(HostPath(copy))) writable.push_back(Utf8(copy));
     }
   });
+  // A file placed once it matched is not read again by the check of the
+  // installed files that follows (it would be taken as damaged here).
+  machine().readFaults = {{Local(u"a.dat"), sim::Machine::ReadFault::kOpen}};
   EXPECT_TRUE(CheckAndStart());
+  machine().readFaults.clear();
   DownloadServer().SetRequestObserver(nullptr);
   EXPECT_TRUE(writable.empty()) << testing::PrintToString(writable);
   EXPECT_EQ(Requests(), (Paths{"patcher_version", "release_manifest", "release_manifest.sig",
