@@ -20,7 +20,6 @@ namespace {
 
 constexpr uint32_t kSplashPollMilliseconds = 100;
 constexpr uint32_t kLingerMilliseconds = 1000;
-constexpr uint64_t kFileTimeUnitsPerSecond = 1000 * platform::kFileTimeUnitsPerMillisecond;
 
 void WaitForSplash(platform::InstanceHandle instance) {
   // Without a splash thread the flag would never be set; the launcher then
@@ -97,8 +96,8 @@ const char16_t* LauncherArguments(const char16_t* commandLine) {
 }
 
 uint32_t LingerMilliseconds(uint64_t startFileTime, uint64_t endFileTime) {
-  const auto startSeconds = static_cast<int64_t>(startFileTime / kFileTimeUnitsPerSecond);
-  const auto endSeconds = static_cast<int64_t>(endFileTime / kFileTimeUnitsPerSecond);
+  const auto startSeconds = static_cast<int64_t>(startFileTime / platform::kFileTimeUnitsPerSecond);
+  const auto endSeconds = static_cast<int64_t>(endFileTime / platform::kFileTimeUnitsPerSecond);
   return endSeconds - startSeconds >= 1 ? 0 : kLingerMilliseconds;
 }
 

@@ -16,9 +16,8 @@ constexpr size_t kRunIdBytes = 8;
 // The lines a run writes before its install folder is known, to be written
 // there too; a run that asks for the folder again and again keeps its first.
 constexpr size_t kMaxEarlyLines = 64;
-// A path is converted as a request converts it, into a buffer of this size;
-// one that does not fit is written as this.
-constexpr int kAnsiValueBytes = 1024;
+// A path converted as a request converts it; one that a request would
+// refuse is written as this.
 constexpr char kUnconvertible[] = "?";
 constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr char kCutMark[] = "...";
@@ -133,7 +132,7 @@ LogLine& LogLine::Add(std::string_view key, std::string_view value) {
 LogLine& LogLine::Add(std::string_view key, const std::u16string& value) {
   if (m_text.empty()) return *this;
   std::string ansi;
-  if (!platform::EncodeAnsi(value, &ansi) || ansi.size() >= kAnsiValueBytes) {
+  if (!platform::EncodeAnsi(value, &ansi) || ansi.size() >= platform::kMaxAnsiPathBytes) {
     return Add(key, kUnconvertible);
   }
   return Add(key, ansi);

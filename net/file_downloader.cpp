@@ -27,8 +27,6 @@ using Clock = std::chrono::steady_clock;
 constexpr char kUrlScheme[] = "http://";
 constexpr char kUploadPath[] = "/UploadData/";
 
-// Each converted path gets a buffer of its own; longer paths are refused.
-constexpr int kAnsiPathBytes = 1024;
 // Only a transfer cut short, or a resumed one whose range was refused, is
 // tried again, this many more times at most.
 constexpr int kMaxFurtherAttempts = 10;
@@ -67,7 +65,7 @@ struct HeaderListTraits : platform::PointerTraits<curl_slist> {
 };
 using UniqueHeaderList = platform::UniqueOwner<HeaderListTraits>;
 
-using AnsiPath = std::array<char, kAnsiPathBytes>;
+using AnsiPath = std::array<char, platform::kMaxAnsiPathBytes>;
 
 // Exact forms only, up to the first NUL as for any C string: a best fit or
 // a default character would ask for, or write, another file than the one

@@ -36,6 +36,7 @@ inline constexpr int kExitFailed = -1;
 // GetSystemTimeAsFileTime: 100-ns intervals since 1601-01-01 UTC.
 uint64_t SystemTimeAsFileTime();
 inline constexpr uint64_t kFileTimeUnitsPerMillisecond = 10000;
+inline constexpr uint64_t kFileTimeUnitsPerSecond = 1000 * kFileTimeUnitsPerMillisecond;
 void Sleep(uint32_t milliseconds);
 
 // MultiByteToWideChar with flags 0; dst may be null to measure. Returns the
@@ -49,6 +50,9 @@ int MultiByteToWideChar(uint32_t codePage, const char* src, int srcBytes, char16
 // such form, or the bytes are no text's.
 bool EncodeAnsi(std::u16string_view text, std::string* bytes);
 bool DecodeAnsi(std::string_view bytes, std::u16string* text);
+// The longest path in that code page, its terminator included, that the
+// launcher hands an "A" call: longer ones are refused.
+inline constexpr size_t kMaxAnsiPathBytes = 1024;
 uint32_t GetLastError();
 
 }  // namespace platform

@@ -22,8 +22,7 @@ bool AdoptTree(const fs::path& tree, CodePage codePage, std::FILE* progressOut, 
   baseline->second = shown.second;
   std::vector<std::u16string> names(std::begin(kExecutableNames), std::end(kExecutableNames));
   for (const std::string& bytes : shown.undecodable) {
-    notes->push_back("the tree's list names " + PrintableBytes(bytes) +
-                     ", which is no name in code page " + std::to_string(codePage) +
+    notes->push_back("the tree's list names " + UndecodableName(bytes, codePage) +
                      "; it is left out");
   }
   for (const auto& [name, number] : shown.list) {

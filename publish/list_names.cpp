@@ -171,7 +171,7 @@ bool ListText(const FileVersionMap& names, CodePage codePage, std::string* text)
     std::string bytes;
     if (!CodePageBytes(name, codePage, &bytes)) return false;
     std::u16string characters;
-    for (char byte : bytes) characters.push_back(static_cast<uint8_t>(byte));
+    DecodeEachByte(bytes, &characters);
     bytesOfNames.emplace(std::move(characters), number);
   }
   return FormatFileVersions(bytesOfNames, text);
@@ -243,5 +243,9 @@ std::string PrintablePath(const std::filesystem::path& path) {
 }
 
 std::string PrintableBytes(std::string_view bytes) { return PrintableByteText(bytes, false); }
+
+std::string UndecodableName(std::string_view bytes, CodePage codePage) {
+  return PrintableBytes(bytes) + ", which is no name in code page " + std::to_string(codePage);
+}
 
 }  // namespace publish

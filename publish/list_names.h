@@ -73,5 +73,7 @@ std::filesystem::path TemporaryPath(const std::filesystem::path& path);
 std::string Printable(std::u16string_view name);
 std::string PrintablePath(const std::filesystem::path& path);
 std::string PrintableBytes(std::string_view bytes);
+// "NAME, which is no name in code page N", of bytes a list holds.
+std::string UndecodableName(std::string_view bytes, CodePage codePage);
 
 }  // namespace publish

@@ -49,8 +49,7 @@ std::vector<std::string> TreeDifferences(const Manifest& manifest, const TreeVer
     }
   }
   for (const std::string& bytes : shown.undecodable) {
-    differences.push_back("patcher_files_version names " + PrintableBytes(bytes) +
-                          ", which is no name in code page " + std::to_string(codePage));
+    differences.push_back("patcher_files_version names " + UndecodableName(bytes, codePage));
   }
   for (const auto& [name, number] : shown.list) {
     const ManifestFile* known = FindFile(manifest, name);

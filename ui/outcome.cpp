@@ -107,7 +107,7 @@ struct RunEnd {
 };
 RunEnd g_runEnd;
 
-void Note(const Ending& ending) {
+void Remember(const Ending& ending) {
   if (g_runEnd.failure == nullptr) g_runEnd.failure = &ending;
   if (g_runEnd.box == nullptr && HasBox(ending)) g_runEnd.box = &ending;
 }
@@ -126,7 +126,7 @@ const char* OutcomeCode(Outcome outcome) { return EndingOf(outcome).code; }
 
 void ShowFailure(Outcome outcome, const std::u16string& detail) {
   const Ending& ending = EndingOf(outcome);
-  Note(ending);
+  Remember(ending);
   // Written before the box, which may stay up until support is called.
   LogLine line("box");
   AddBox(line, &ending).Add("failure", ending.code).Write();
@@ -138,7 +138,7 @@ void ShowFailure(Outcome outcome, const std::u16string& detail) {
   }
 }
 
-void NoteFailure(Outcome outcome) { Note(EndingOf(outcome)); }
+void NoteFailure(Outcome outcome) { Remember(EndingOf(outcome)); }
 
 void EndRunLog(int exitCode) {
   const bool failed = exitCode == platform::kExitFailed;

@@ -24,8 +24,8 @@ namespace {
 Machine g_machine;
 
 std::string Narrow(const std::u16string& text) {
-  // Paths in tests are ASCII or Latin-1; each code unit becomes one UTF-8
-  // sequence so the host file system sees a stable name.
+  // Each code unit (tests' paths hold Latin-1 and CJK characters) becomes
+  // one UTF-8 sequence, so the host file system sees a stable name.
   std::string out;
   for (char16_t unit : text) {
     if (unit < 0x80) {
@@ -314,11 +314,11 @@ bool QueryFileStamp(const std::u16string& path, FileStamp* stamp) {
   if (::stat(g_machine.HostPath(path).c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
     return false;
   }
-  constexpr uint64_t kFileTimeUnitsPerSecond = 10000000;
   constexpr uint64_t kNanosecondsPerFileTimeUnit = 100;
   stamp->size = static_cast<uint64_t>(status.st_size);
-  stamp->lastWrite = static_cast<uint64_t>(status.st_mtim.tv_sec) * kFileTimeUnitsPerSecond +
-                     static_cast<uint64_t>(status.st_mtim.tv_nsec) / kNanosecondsPerFileTimeUnit;
+  stamp->lastWrite =
+      static_cast<uint64_t>(status.st_mtim.tv_sec) * platform::kFileTimeUnitsPerSecond +
+      static_cast<uint64_t>(status.st_mtim.tv_nsec) / kNanosecondsPerFileTimeUnit;
   return true;
 }
 
