@@ -5,9 +5,6 @@
 #   signed          the release signed with that key: the manifest and its
 #                   signature come right after the record, the update goes
 #                   through (every file checked by CNG), the patcher starts;
-#   repaired        that install with a listed file damaged (its size kept)
-#                   and another deleted: the next start fetches the record
-#                   and exactly those two, the one after the record alone;
 #   mirror          the release naming a mirror (the reference nginx on the
 #                   next port), the built-in host answering the patcher 503:
 #                   the patcher comes from the mirror, and so does the
@@ -57,29 +54,6 @@ done
 # the record it vouched for and what was found of the installed files.
 e2e_expect_behind_updated "$install" release_checked release_manifest release_manifest.sig \
   release_record
-
-# -- repaired: readme.txt damaged with its size kept (only its hash tells),
-# locales\zh_TW.txt deleted
-rm "$install/$E2E_RECORD_NAME" "$install/locales/zh_TW.txt"
-sed -i 's/read me/READ ME/' "$install/readme.txt"
-e2e_run repaired "$E2E_INSTALL\\VelkarisLauncher.exe"
-e2e_expect_exit 0
-e2e_expect_no_dialog
-e2e_expect_requests <<'END'
-GET /UploadData/patcher_version
-GET /UploadData/locales/zh_TW.txt
-GET /UploadData/readme.txt
-END
-for file in readme.txt locales/zh_TW.txt; do
-  e2e_expect_same_file "$E2E_RELEASE/$file" "$install/$file"
-done
-e2e_expect_patcher "$E2E_INSTALL"
-rm "$install/$E2E_RECORD_NAME"
-e2e_run intact "$E2E_INSTALL\\VelkarisLauncher.exe"
-e2e_expect_exit 0
-e2e_expect_no_dialog
-e2e_expect_requests <<<'GET /UploadData/patcher_version'
-e2e_expect_patcher "$E2E_INSTALL"
 
 # -- mirror: the same release signed anew to name a mirror, which serves
 # the same tree; the built-in host (the test server) answers the patcher 503
