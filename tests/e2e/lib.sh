@@ -157,8 +157,8 @@ e2e_release_copy() {
 e2e_publish() {
   local dir=$1
   shift
-  "$E2E_REPO/build/native/publish/velkaris-publish" --quiet --signing-key "$E2E_SIGNING_KEY" \
-    "$@" "$dir/build" "$dir/UploadData"
+  "$(e2e_native_program velkaris-publish publish/velkaris-publish)" --quiet \
+    --signing-key "$E2E_SIGNING_KEY" "$@" "$dir/build" "$dir/UploadData"
 }
 
 e2e_end() {
