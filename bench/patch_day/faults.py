@@ -127,10 +127,7 @@ def run(args):
         "held": dict(collections.Counter(installed.values())),
         "ran": len(lines), "process_failures": len(failed),
         "completed": len(completed),
-        "exits": {sim.EXIT_NAMES.get(c, f"exit {c}"): sum(1 for v in lines.values() if v[0] == c)
-                  for c in sorted({v[0] for v in lines.values()})},
-        "box_kinds": sorted({b for r in boxes for b in boxes[r]}),
-        "harmed": {os.path.basename(r): s[3] for r, s in states.items() if s[3]},
+        **sim.outcome_fields(lines, boxes, states),
         "ends_on": dict(sum(ends.values(), collections.Counter())),
         "ends_on_by_held": {name: dict(counts) for name, counts in sorted(ends.items())},
         "p50_s": round(sim.percentile(list(seconds.values()), 0.50), 2),

@@ -58,46 +58,38 @@ done
 # One run's players, at most (a player of the default build waits out a
 # stalled host's 60 s rate rule).
 readonly RUN_SECONDS=400
-# Each player's line at the hosts, as in simulate.sh. nginx sends it in
-# pieces of LINE_CHUNK: with the template's 2m, a second's worth at once,
-# then nothing for a second, and a signed launcher passes over a host that
-# goes silent for 1.5 s (--line-chunk 2m shows what that does).
-readonly PLAYER_RATE=1m
-readonly SIGNING_KEY=$repo/tests/keys/test-release.key
 # F2's namespace and the link to it: a /30 no interface of this machine uses.
 readonly NAMESPACE_NET=10.185.0
 readonly STALL_ABOVE=$((64 << 10)) CUT_EVERY=$((1 << 20))
 readonly DAMAGED=(big.pak locales/zh_TW.txt)
+# nginx sends each player's line (PLAYER_RATE) in pieces of LINE_CHUNK:
+# with the template's 2m, a second's worth at once, then nothing for a
+# second, and a signed launcher passes over a host that goes silent for
+# 1.5 s (--line-chunk 2m shows what that does).
 # Installed: the release before the current one (C), the one before that,
 # or C itself.
 readonly HOLD=(--hold A:0.1 --hold B:0.8 --hold C:0.1)
-command -v nginx >/dev/null || { echo "faults.sh: nginx is missing" >&2 && exit 2; }
 [ "$(id -u)" = 0 ] || { echo "faults.sh: run as root (F2 makes a network namespace)" >&2 && exit 2; }
-if ! command -v iptables >/dev/null; then
+# F2's namespace and firewall: ip (iproute2) and iptables, which a minimal
+# Debian lacks; network namespaces need a machine or a privileged container.
+if ! command -v ip >/dev/null || ! command -v iptables >/dev/null; then
   apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends iptables >/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    iproute2 iptables >/dev/null
 fi
+if ! ip netns add velkaris-probe-$$ 2>/dev/null; then
+  echo "faults.sh: cannot make a network namespace here (a container without CAP_SYS_ADMIN?)" >&2
+  exit 2
+fi
+ip netns delete velkaris-probe-$$
 if ip -o -4 addr show | grep -q " $NAMESPACE_NET\."; then
   echo "faults.sh: $NAMESPACE_NET.0/30 is in use on this machine" >&2 && exit 2
 fi
-ulimit -n 65536 2>/dev/null || ulimit -n "$(ulimit -Hn)"
-
-(cd "$repo" && cmake --preset bench && cmake --build --preset bench \
-  --target patch_day_player velkaris-publish) >/dev/null
-player=$repo/build/bench/bench/patch_day_player
-tool=$repo/build/bench/publish/velkaris-publish
+. "$repo/bench/patch_day/common.sh"
+patch_day_prepare faults "$temp"
 here=$repo/bench/patch_day
 results=$repo/build/bench/patch-day-faults
-. "$repo/tools/serve.sh"
-
-work=$(mktemp -d "$temp/velkaris-patch-day-faults.XXXXXX")
-chmod a+rx "$work"
-servers=() namespace= link= run_pid=
-stop_servers() {
-  local pid
-  for pid in "${servers[@]}"; do serve_stop "$pid"; done
-  servers=()
-}
+namespace= link= run_pid=
 drop_namespace() {
   [ -n "$namespace" ] || return 0
   ip netns del "$namespace" 2>/dev/null || true

@@ -56,6 +56,17 @@ EXIT_NAMES = {0: "patcher started", 1: "stopped with a box", 255: "ended (-1) af
 PERCENTILES = (0.50, 0.99)
 
 
+def outcome_fields(lines, boxes, states):
+    """How the players' processes ended, the boxes they met, and what each
+    harmed player was left with."""
+    return {
+        "exits": {EXIT_NAMES.get(c, f"exit {c}"): sum(1 for v in lines.values() if v[0] == c)
+                  for c in sorted({v[0] for v in lines.values()})},
+        "box_kinds": sorted({b for r in boxes for b in boxes[r]}),
+        "harmed": {os.path.basename(r): s[3] for r, s in states.items() if s[3]},
+    }
+
+
 def sha256(path):
     digest = hashlib.sha256()
     with open(path, "rb") as f:
@@ -378,11 +389,8 @@ def run(args):
             "ran": len(lines),
             "missing": sorted(os.path.basename(r) for r in roots if r not in lines),
             "process_failures": len(failed),
-            "exits": {EXIT_NAMES.get(c, f"exit {c}"): sum(1 for v in lines.values() if v[0] == c)
-                      for c in sorted({v[0] for v in lines.values()})},
+            **outcome_fields(lines, boxes, states),
             "errors": [os.path.basename(r) for r in errors],
-            "box_kinds": sorted({b for r in boxes for b in boxes[r]}),
-            "harmed": {os.path.basename(r): s[3] for r, s in states.items() if s[3]},
             "patcher_behind_record": sorted(os.path.basename(r) for r, s in states.items()
                                             if s[0] is not None and s[2] is not None and s[2] < s[0]),
             "on_new_release": sum(1 for s in states.values()

@@ -44,31 +44,10 @@ done
 # One run: installs, storm, second start, accounting (about two minutes;
 # two rounds of at most 4 minutes each).
 readonly RUN_SECONDS=600
-# Each player's line at the edges: an ordinary player's download speed,
-# so that a storm's downloads overlap as they do on patch day.
-readonly PLAYER_RATE=1m
-readonly SIGNING_KEY=$repo/tests/keys/test-release.key
-command -v nginx >/dev/null || { echo "simulate.sh: nginx is missing" >&2 && exit 2; }
-# Every player process and every connection of the servers is a descriptor.
-ulimit -n 65536 2>/dev/null || ulimit -n "$(ulimit -Hn)"
-
-(cd "$repo" && cmake --preset bench && cmake --build --preset bench \
-  --target patch_day_player velkaris-publish) >/dev/null
-player=$repo/build/bench/bench/patch_day_player
-tool=$repo/build/bench/publish/velkaris-publish
+. "$repo/bench/patch_day/common.sh"
+patch_day_prepare simulate "$temp"
 simulate=$repo/bench/patch_day/simulate.py
 results=$repo/build/bench/patch-day
-. "$repo/tools/serve.sh"
-
-work=$(mktemp -d "$temp/velkaris-patch-day-sim.XXXXXX")
-# nginx's workers may run as another user.
-chmod a+rx "$work"
-servers=()
-stop_servers() {
-  local pid
-  for pid in "${servers[@]}"; do serve_stop "$pid"; done
-  servers=()
-}
 trap 'stop_servers; rm -rf "$work"' EXIT
 rm -rf "$results"
 mkdir -p "$results"
