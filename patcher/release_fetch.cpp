@@ -75,14 +75,9 @@ FetchResult FetchSignedList(ReleaseRun& run, StagedFiles& staged, FileVersionMap
   return rewritten ? FetchResult::kFetched : FetchResult::kFailed;
 }
 
-// "HEX SIZE SERVER_PATH" a line: the entry a staging copy was begun for.
-// Server paths hold no blank; the last line of a path counts.
-constexpr char kNoteSeparator = ' ';
+// The entry a staging copy was begun for, a line each as the manifest
+// writes it; the last line of a path counts.
 constexpr char kNoteEnd = '\n';
-
-std::string NoteOf(const platform::FileDigest& entry) {
-  return ToHex(entry.sha256) + kNoteSeparator + std::to_string(entry.size);
-}
 
 // The notes of a killed run, by server path; the copies they name, and the
 // notes themselves, go with the update that reads them.
@@ -93,11 +88,10 @@ void ReadStagingNotes(ReleaseRun& run, StagedFiles& staged) {
   if (!ReadWholeFile(kStagingNotesName, kMaxListBytes, &notes)) return;
   for (size_t start = 0; start < notes.size();) {
     const size_t end = std::min(notes.find(kNoteEnd, start), notes.size());
-    const std::string_view line = std::string_view(notes).substr(start, end - start);
-    const size_t pathStart = line.rfind(kNoteSeparator);
-    if (pathStart != std::string_view::npos) {
-      const std::string path(line.substr(pathStart + 1));
-      (*run.stagingNotes)[path] = line.substr(0, pathStart);
+    std::string path;
+    platform::FileDigest entry;
+    if (ParseManifestEntry(std::string_view(notes).substr(start, end - start), &path, &entry)) {
+      (*run.stagingNotes)[path] = entry;
       staged.Add(LocalNameOf(path) + kFetchSuffix);
     }
     start = end + 1;
@@ -110,14 +104,13 @@ void ReadStagingNotes(ReleaseRun& run, StagedFiles& staged) {
 std::FILE* HoldStagingCopy(ReleaseRun& run, StagedFiles& staged, const std::string& serverPath,
                            const platform::FileDigest& entry, const std::u16string& stagingName) {
   if (!run.stagingNotes) ReadStagingNotes(run, staged);
-  const std::string note = NoteOf(entry);
   const auto beganFor = run.stagingNotes->find(serverPath);
-  const bool continued = beganFor != run.stagingNotes->end() && beganFor->second == note;
+  const bool continued = beganFor != run.stagingNotes->end() && beganFor->second == entry;
   std::FILE* const held = staged.Hold(
       stagingName, continued ? platform::StagingStart::kKeepBytes : platform::StagingStart::kEmpty);
-  (*run.stagingNotes)[serverPath] = note;
+  (*run.stagingNotes)[serverPath] = entry;
   if (platform::UniqueFile notes = platform::OpenAppendFile(kStagingNotesName)) {
-    const std::string line = note + kNoteSeparator + serverPath + kNoteEnd;
+    const std::string line = FormatManifestEntry(serverPath, entry) + kNoteEnd;
     std::fwrite(line.data(), 1, line.size(), notes.get());
   }
   return held;

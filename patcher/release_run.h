@@ -49,7 +49,7 @@ struct ReleaseRun {
   std::set<std::string> failedHosts;
   // With a key, what the install folder's notes said, at the run's first
   // staged fetch, each staging copy was begun for (by server path).
-  std::optional<std::map<std::string, std::string>> stagingNotes;
+  std::optional<std::map<std::string, platform::FileDigest>> stagingNotes;
   // With a key, the listed files this run put in place once they matched
   // the release, as the check of the installed files would find them: that
   // check does not read them again unless they changed since.

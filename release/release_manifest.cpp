@@ -130,30 +130,6 @@ bool IsFixedPath(std::string_view path) {
   return path == PathOf(kLauncherFileName);
 }
 
-// "HEX SIZE PATH" without its line end.
-bool ParseLine(std::string_view line, std::string* path, platform::FileDigest* digest) {
-  const size_t hashEnd = line.find(kFieldSeparator);
-  if (hashEnd == std::string_view::npos || !FromHex(line.substr(0, hashEnd), &digest->sha256)) {
-    return false;
-  }
-  const size_t sizeStart = hashEnd + 1;
-  const size_t sizeEnd = line.find(kFieldSeparator, sizeStart);
-  if (sizeEnd == std::string_view::npos || sizeEnd == sizeStart ||
-      sizeEnd - sizeStart > kMaxSizeDigits) {
-    return false;
-  }
-  // Digits only: from_chars would take a leading minus sign.
-  for (size_t i = sizeStart; i < sizeEnd; ++i) {
-    if (!IsDigit(line[i])) return false;
-  }
-  const auto [stop, error] = std::from_chars(line.data() + sizeStart, line.data() + sizeEnd,
-                                             digest->size);
-  if (error != std::errc() || stop != line.data() + sizeEnd) return false;
-  const std::string_view pathText = line.substr(sizeEnd + 1);
-  if (pathText.empty() || pathText.size() > kMaxPathBytes) return false;
-  path->assign(pathText);
-  return true;
-}
 
 }  // namespace
 
@@ -200,14 +176,42 @@ bool IsReleaseManifestName(std::u16string_view name) {
          folded == FoldAscii(PathOf(kReleaseRecordName));
 }
 
+std::string FormatManifestEntry(std::string_view path, const platform::FileDigest& digest) {
+  return ToHex(digest.sha256) + kFieldSeparator + std::to_string(digest.size) + kFieldSeparator +
+         std::string(path);
+}
+
+bool ParseManifestEntry(std::string_view line, std::string* path, platform::FileDigest* digest) {
+  const size_t hashEnd = line.find(kFieldSeparator);
+  if (hashEnd == std::string_view::npos || !FromHex(line.substr(0, hashEnd), &digest->sha256)) {
+    return false;
+  }
+  const size_t sizeStart = hashEnd + 1;
+  const size_t sizeEnd = line.find(kFieldSeparator, sizeStart);
+  if (sizeEnd == std::string_view::npos || sizeEnd == sizeStart ||
+      sizeEnd - sizeStart > kMaxSizeDigits) {
+    return false;
+  }
+  // Digits only: from_chars would take a leading minus sign.
+  for (size_t i = sizeStart; i < sizeEnd; ++i) {
+    if (!IsDigit(line[i])) return false;
+  }
+  const auto [stop, error] = std::from_chars(line.data() + sizeStart, line.data() + sizeEnd,
+                                             digest->size);
+  if (error != std::errc() || stop != line.data() + sizeEnd) return false;
+  const std::string_view pathText = line.substr(sizeEnd + 1);
+  if (pathText.empty() || pathText.size() > kMaxPathBytes) return false;
+  path->assign(pathText);
+  return true;
+}
+
 std::string FormatReleaseManifest(const ReleaseManifest& manifest) {
   std::string text(manifest.mirrors.empty() ? kHeader : kMirrorsHeader);
   for (const std::string& mirror : manifest.mirrors) {
     text += std::string(kMirrorKeyword) + mirror + kLineEnd;
   }
   for (const auto& [path, digest] : manifest.entries) {
-    text += ToHex(digest.sha256) + kFieldSeparator + std::to_string(digest.size) +
-            kFieldSeparator + path + kLineEnd;
+    text += FormatManifestEntry(path, digest) + kLineEnd;
   }
   return text;
 }
@@ -238,7 +242,7 @@ bool ParseReleaseManifest(std::string_view text, ReleaseManifest* manifest) {
     std::string path;
     std::string foldedPath;
     platform::FileDigest digest;
-    if (!ParseLine(text.substr(start, end - start), &path, &digest) ||
+    if (!ParseManifestEntry(text.substr(start, end - start), &path, &digest) ||
         !FoldServerPath(path, &foldedPath)) {
       return false;
     }

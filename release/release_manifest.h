@@ -68,6 +68,11 @@ const platform::FileDigest* FindEntry(const ReleaseManifest& manifest, std::u16s
 // folder's file system ignores it).
 bool IsReleaseManifestName(std::u16string_view name);
 
+// One entry as the manifest writes it, "HEX SIZE PATH" without its line
+// end, and read back: false for any other form.
+std::string FormatManifestEntry(std::string_view path, const platform::FileDigest& digest);
+bool ParseManifestEntry(std::string_view line, std::string* path, platform::FileDigest* digest);
+
 // The manifest's text, entries in server-path order.
 std::string FormatReleaseManifest(const ReleaseManifest& manifest);
 // Server paths as the manifest holds them: printable ASCII without the blank
