@@ -13,6 +13,7 @@ using publish::ExitCode;
 struct NameCase {
   std::u16string name;
   const char* problem;  // a word of the reason; null: accepted
+  publish::CodePage codePage = publish::kDefaultCodePage;
 };
 
 // A name given by its bytes in code page 950, as a list holds it.
@@ -39,6 +40,9 @@ TEST(ListNames, RefusesWhatTheLauncherCouldNotFetchIntoANewInstallFolder) {
       {std::u16string(64, u'\u8A31'), "longer than 127 bytes in code page 950 (128)"},
       {u"caf\u00e9.txt", "no form in code page 950"},
       {u"\U0001F600.txt", "no form in code page 950"},
+      // Code page 932 has no yen sign of its own: a best fit would write the
+      // byte of "\\", a folder separator.
+      {u"a\u00A5b.dat", "no form in code page 932", 932},
       // Bytes that a byte-wise reader splits at the second byte of 功:
       {FromCp950("\xA5\x5C..\x5Cx.dll"), "plain relative path"},      // 功..\x.dll
       {FromCp950("\xA5\x5C\x5C..\x5Cx.dll"), "plain relative path"},  // 功\..\x.dll
@@ -65,7 +69,7 @@ TEST(ListNames, RefusesWhatTheLauncherCouldNotFetchIntoANewInstallFolder) {
       {u"locales\\zh.TeMp", "\".temp\""},
   };
   for (const NameCase& c : cases) {
-    const std::string problem = publish::ListNameProblem(c.name, publish::kDefaultCodePage);
+    const std::string problem = publish::ListNameProblem(c.name, c.codePage);
     if (c.problem == nullptr) {
       EXPECT_EQ(problem, "") << publish::Printable(c.name);
     } else {
