@@ -7,6 +7,9 @@
 #include <set>
 #include <string>
 
+#include "platform/system.h"
+#include "tests/support/sim_test.h"
+
 namespace {
 
 // Support reads the codes in docs/support.md: the table under "Outcomes"
@@ -27,6 +30,31 @@ TEST(Outcome, EachCodeIsOneRowOfTheSupportTable) {
     written.insert(OutcomeCode(static_cast<Outcome>(outcome)));
   }
   EXPECT_EQ(documented, written);
+}
+
+// Boxes of one text told apart by their captions: support hears the caption
+// from the player and reads the code in the log, and the two must agree.
+class OutcomeBox : public SimTest {};
+
+TEST_F(OutcomeBox, EachCodeNamesTheBoxThePlayerSaw) {
+  const struct {
+    Outcome outcome;
+    const char* code;
+    const char16_t* caption;
+  } rows[] = {
+      {Outcome::kLauncherCopy, "launcher-copy", u"Launcher-ex"},
+      {Outcome::kPatcherDownload, "patcher-download", u"Launcher"},
+      {Outcome::kListedFile, "listed-file", u"Launcher-ad"},
+      {Outcome::kListDownload, "list-download", u"patcher_files_version"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.code);
+    ShowFailure(row.outcome);
+    ASSERT_FALSE(machine().transcript.empty());
+    EXPECT_EQ(machine().transcript.back().caption, row.caption);
+    EXPECT_STREQ(OutcomeCode(row.outcome), row.code);
+  }
+  EndRunLog(platform::kExitFailed);  // the failures noted go with this run
 }
 
 }  // namespace
