@@ -290,13 +290,18 @@ Response AnswerRange(Response response, const RecordedRequest& request) {
     return Response::Status(416).WithHeader("Content-Range", "bytes */" + std::to_string(size));
   }
   std::size_t start = first;
+  std::size_t last = size - 1;
   std::size_t total = size;
   std::string extra;
   if (response.range_answer == RangeAnswer::kEarlyStart) start -= std::min(first, response.range_shift);
-  if (response.range_answer == RangeAnswer::kWrongTotal) ++total;
+  if (response.range_answer == RangeAnswer::kWrongTotal) {
+    extra = "x";
+    last = size;
+    total = size + 1;
+  }
   if (response.range_answer == RangeAnswer::kPastTheEnd) extra.assign(response.range_shift, 'x');
   response.status = 206;
-  response.headers.emplace_back("Content-Range", "bytes " + std::to_string(start) + "-" + std::to_string(size - 1) +
+  response.headers.emplace_back("Content-Range", "bytes " + std::to_string(start) + "-" + std::to_string(last) +
                                                      "/" + std::to_string(total));
   response.body = response.body.substr(start) + extra;
   return response;

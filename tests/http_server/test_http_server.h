@@ -48,7 +48,7 @@ enum class RangeAnswer {
   kHonour,         // 206 from N to the end
   kIgnore,         // 200 with the whole body
   kEarlyStart,     // 206 from range_shift bytes before N
-  kWrongTotal,     // 206 from N naming a total one byte more than the body
+  kWrongTotal,     // 206 from N of a file one byte longer: its range, total and body agree
   kPastTheEnd,     // 206 from N with range_shift bytes more than the body holds
   kUnsatisfiable,  // 416 whatever N is
 };

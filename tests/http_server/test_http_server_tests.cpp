@@ -435,7 +435,7 @@ TEST_F(HttpServerTest, AnswersOpenRangesAsScripted) {
       {"another form", RangeAnswer::kHonour, "bytes=0-3", 200, "<absent>", body},
       {"ignored", RangeAnswer::kIgnore, "bytes=4-", 200, "<absent>", body},
       {"early start", RangeAnswer::kEarlyStart, "bytes=4-", 206, "bytes 2-9/10", "23456789"},
-      {"wrong total", RangeAnswer::kWrongTotal, "bytes=4-", 206, "bytes 4-9/11", "456789"},
+      {"wrong total", RangeAnswer::kWrongTotal, "bytes=4-", 206, "bytes 4-10/11", "456789x"},
       {"past the end", RangeAnswer::kPastTheEnd, "bytes=4-", 206, "bytes 4-9/10", "456789xx"},
       {"unsatisfiable", RangeAnswer::kUnsatisfiable, "bytes=4-", 416, "bytes */10", ""},
   };
