@@ -80,6 +80,9 @@ TEST_F(PatcherFetch, UpdateFetchesListPatcherAndRisenEntriesThenMovesThemIntoPla
 
   Restart();
   PublishRelease("b.dat 1\r\n");  // nothing rose: the patcher still comes
+  // The only host is held to the rate rule alone: a pause that would pass
+  // a host over for a mirror is waited out, in the same request.
+  Serve("VelkarisPatcher32.vke", testhttp::Response::Ok("new patcher").Trickle(6, 2500));
   EXPECT_EQ(UpdatePatcher(run), FetchResult::kFetched);
   EXPECT_EQ(Requests(), (Paths{"patcher_files_version", "VelkarisPatcher32.vke"}));
   EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "new patcher");
