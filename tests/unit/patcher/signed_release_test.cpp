@@ -147,6 +147,15 @@ class SignedRelease : public PatcherTest {
     Prepare(kept);
     ASSERT_TRUE(CheckAndStart());
   }
+  // A patcher of its signed size with other bytes, its last-write time put
+  // back: what the last start found vouches for it by its stamp, so only
+  // the patcher's own check at its start can tell.
+  static void PlantPatcherUnderItsStamp() {
+    const std::filesystem::path path = HostPath(u"VelkarisPatcher32.vke");
+    const auto time = std::filesystem::last_write_time(path);
+    Write(u"VelkarisPatcher32.vke", std::string(Read(u"VelkarisPatcher32.vke").size(), 'x'));
+    std::filesystem::last_write_time(path, time);
+  }
   // What a refused release leaves: the old version, no copy of the server's
   // manifest, nothing started.
   void ExpectOldVersion() {
@@ -213,6 +222,10 @@ TEST_F(SignedRelease, ASignedReleaseInstallsAndItsManifestIsKept) {
   EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "new patcher");
   EXPECT_EQ(machine().startedProcesses.size(), 1u);
 
+  // Nothing changed since: the listed files are vouched for by what the
+  // last start found of them, and none is even opened.
+  machine().readFaults = {{Local(u"a.dat"), sim::Machine::ReadFault::kOpen},
+                          {Local(u"locales\\b.dat"), sim::Machine::ReadFault::kOpen}};
   DownloadServer().ClearRequests();
   EXPECT_TRUE(CheckAndStart());
   EXPECT_EQ(Requests(), Paths{"patcher_version"});
@@ -283,6 +296,25 @@ TEST_F(SignedRelease, ADamagedInstallIsRepairedFromTheKeptRelease) {
     EXPECT_TRUE(CheckAndStart());
     EXPECT_EQ(Requests(), Paths{"patcher_version"});
   }
+
+  // A file the next release changed with its size and its number in the
+  // list kept, untouched on disk since: it was found good for another
+  // digest, so its stamp vouches for nothing.
+  Restart();
+  Release release;
+  Sign("test-release.key", &release);
+  Prepare(release);
+  ASSERT_TRUE(CheckAndStart());
+  Release next = release;
+  next.files["patcher_version"] = "4\r\n0";
+  next.files["a.dat"] = "a9";
+  Sign("test-release.key", &next);
+  Publish(next);
+  DownloadServer().ClearRequests();
+  EXPECT_TRUE(CheckAndStart());
+  EXPECT_EQ(Requests(), (Paths{"patcher_version", "release_manifest", "release_manifest.sig",
+                               "patcher_files_version", "VelkarisPatcher32.vke", "a.dat"}));
+  EXPECT_EQ(Read(u"a.dat"), "a9");
 }
 
 // A manifest the record cannot vouch for is handled as a failed download of
@@ -425,6 +457,9 @@ TEST_F(SignedRelease, TheKeptReleaseIsTrustedOnlyWhenItVouchesForTheServersRecor
          Write(u"release_manifest.sig", older.signature);
          Write(u"release_record", kOldRecord);
        }},
+      // Not the record the manifest signs: no floor, however high; the
+      // manifest itself still vouches for the server's record.
+      {"a record of its own", [] { Write(u"release_record", "99\r\n0"); }},
       {"good", [] {}},
   };
   for (const auto& [state, make] : states) {
@@ -438,8 +473,8 @@ TEST_F(SignedRelease, TheKeptReleaseIsTrustedOnlyWhenItVouchesForTheServersRecor
     DownloadServer().ClearRequests();
     machine().startedProcesses.clear();
     EXPECT_TRUE(CheckAndStart());
-    const bool good = std::string(state) == "good";
-    const Paths expected = good ? Paths{"patcher_version"}
+    const bool vouches = std::string(state) == "good" || std::string(state) == "a record of its own";
+    const Paths expected = vouches ? Paths{"patcher_version"}
                                 : Paths{"patcher_version", "release_manifest",
                                         "release_manifest.sig"};
     EXPECT_EQ(Requests(), expected);
@@ -553,6 +588,25 @@ TEST_F(SignedRelease, AnOlderSignedReleaseIsRefused) {
     EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "new patcher");
     EXPECT_EQ(Read(u"release_manifest"), release.manifest);
   }
+
+  // Nor after the update started over: a damaged patcher is fetched again,
+  // the older release appears meanwhile, and the record the start-over
+  // polls is held to the floor before its manifest is even asked for.
+  Restart();
+  Release release;
+  Sign("test-release.key", &release);
+  Prepare(release);
+  ASSERT_TRUE(CheckAndStart());
+  Write(u"VelkarisPatcher32.vke", "damaged");
+  DownloadServer().SetRequestObserver([&](const testhttp::RecordedRequest& request) {
+    if (request.target == "/UploadData/VelkarisPatcher32.vke") Publish(older);
+  });
+  DownloadServer().ClearRequests();
+  EXPECT_EXIT(CheckAndStart(), ::testing::ExitedWithCode(255), "");
+  DownloadServer().SetRequestObserver(nullptr);
+  EXPECT_EQ(Requests(), (Paths{"patcher_version", "VelkarisPatcher32.vke", "patcher_version"}));
+  EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "damaged");
+  EXPECT_EQ(Read(u"release_manifest"), release.manifest);
 }
 
 // The next release's record, served once the launcher has waited so many
@@ -1091,8 +1145,10 @@ TEST_F(SignedRelease, ThePatcherStartsOnlyFromAFolderOfTheLaunchersOwn) {
 
 // The signed layer at its edges: a file sent past its signed size with no
 // length announced is cut at the bound after one request, with no wait and
-// no second round; an install up to date by its numbers but not verified,
-// with a bad patcher on disk and on the server, starts and keeps nothing.
+// no second round. A patcher replaced under its stamp is caught by its own
+// check at the start: the signed bytes are fetched and started; with the
+// server's patcher bad too and no kept release, nothing starts and nothing
+// is kept.
 TEST_F(SignedRelease, TheSignedLayerHoldsAtItsEdges) {
   Release release;
   Sign("test-release.key", &release);
@@ -1108,16 +1164,34 @@ TEST_F(SignedRelease, TheSignedLayerHoldsAtItsEdges) {
   EXPECT_EQ(Boxes(), std::vector<Box>{SplashBox(u"Launcher", g_messages.MsgUpdateDownloadFailed)});
   ExpectOldVersion();
 
-  Restart();
-  Prepare(release);
-  Write(u"patcher_version", release.files["patcher_version"]);
-  Serve("VelkarisPatcher32.vke", "not the signed patcher");
-  EXPECT_FALSE(CheckAndStart());
-  EXPECT_TRUE(machine().startedProcesses.empty());
-  EXPECT_FALSE(Exists(u"release_manifest"));
-  EXPECT_FALSE(Exists(u"VelkarisPatcher32.vke.temp"));
-  EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), kOldPatcher);
-
+  for (const bool serverBad : {false, true}) {
+    SCOPED_TRACE(serverBad ? "the server's patcher bad too, no kept release" : "a good server");
+    Restart();
+    Prepare(release);
+    ASSERT_TRUE(CheckAndStart());
+    if (serverBad) {
+      for (const char16_t* name : {u"release_manifest", u"release_manifest.sig", u"release_record"}) {
+        platform::RemoveFile(name);
+      }
+    }
+    PlantPatcherUnderItsStamp();
+    const std::string planted = Read(u"VelkarisPatcher32.vke");
+    if (serverBad) Serve("VelkarisPatcher32.vke", std::string(planted.size(), 'y'));
+    DownloadServer().ClearRequests();
+    machine().startedProcesses.clear();
+    EXPECT_EQ(CheckAndStart(), !serverBad);
+    EXPECT_FALSE(Exists(u"VelkarisPatcher32.vke.temp"));
+    if (serverBad) {
+      EXPECT_TRUE(machine().startedProcesses.empty());
+      EXPECT_FALSE(Exists(u"release_manifest"));
+      EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), planted);
+    } else {
+      EXPECT_EQ(Requests(),
+                (Paths{"patcher_version", "patcher_files_version", "VelkarisPatcher32.vke"}));
+      EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), release.files["VelkarisPatcher32.vke"]);
+      EXPECT_EQ(machine().startedProcesses.size(), 1u);
+    }
+  }
 }
 
 }  // namespace
