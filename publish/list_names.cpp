@@ -91,6 +91,14 @@ ListNameEncoder EncoderOf(CodePage codePage) {
   };
 }
 
+PathReading ReadingOf(CodePage codePage) {
+  return {codePage,
+          [codePage](std::string_view bytes, std::u16string* name) {
+            return NameOfCodePageBytes(bytes, codePage, name);
+          },
+          platform::UpperCaseAsFileSystem};
+}
+
 bool IsListCodePage(CodePage codePage) {
   if (std::find(std::begin(kAnsiCodePages), std::end(kAnsiCodePages), codePage) ==
       std::end(kAnsiCodePages)) {

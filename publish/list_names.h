@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "release/release_files.h"
+#include "release/release_manifest.h"
 #include "release/version_files.h"
 
 // Names in the file version list; the release's own file names are the
@@ -33,6 +34,8 @@ bool CodePageBytes(std::u16string_view name, CodePage codePage, std::string* byt
 bool NameOfCodePageBytes(std::string_view bytes, CodePage codePage, std::u16string* name);
 // CodePageBytes, for the release formats' rules.
 ListNameEncoder EncoderOf(CodePage codePage);
+// How launchers on Windows of this code page read a signed manifest's paths.
+PathReading ReadingOf(CodePage codePage);
 // A code page the launcher can read a list in: one of Windows' ANSI code
 // pages, which the system knows, ASCII (the numbers, blanks and separators)
 // being ASCII in it.

@@ -141,7 +141,7 @@ Signing DecideSigning(const Plan& plan, const fs::path& tree, CodePage codePage,
   std::string text;
   Failure unknown;
   return SignedText(plan, plan.target, codePage, &text, &unknown) &&
-                 SignedManifestInPlace(tree, text, *key)
+                 SignedManifestInPlace(tree, text, codePage, *key)
              ? Signing::kInPlace
              : Signing::kAnew;
 }
