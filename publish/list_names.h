@@ -45,6 +45,11 @@ bool IsListCodePage(CodePage codePage);
 // name into a new install folder; empty when it can.
 std::string ListNameProblem(std::u16string_view name, CodePage codePage);
 
+// The name in upper case as Windows' file system compares names
+// (platform::UpperCaseAsFileSystem): two names that give the same are one
+// file in the install folder. Letters the system cannot map stay as they are.
+std::u16string WindowsUpperCase(std::u16string_view name);
+
 // The list name of a file below the build folder (`relative` to it): its
 // parts as text (UTF-8 on POSIX) joined by "\". False with *problem set
 // when a part is no text or holds "\" itself; everything else is left to
