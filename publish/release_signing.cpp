@@ -64,6 +64,14 @@ bool ReleaseManifestText(const Manifest& target, CodePage codePage, std::string_
     manifest.codePage = codePage;
   }
   *text = FormatReleaseManifest(manifest);
+  // The names were checked one by one; what is signed must read back whole
+  // as launchers of the code page read it, or none of them would start.
+  ReleaseManifest readBack;
+  if (ParseReleaseManifest(*text, ReadingOf(codePage), &readBack) != ReleaseManifestRead::kRead) {
+    return Fail(failure, ExitCode::kUnsafeName,
+                "cannot sign: launchers on Windows of code page " + std::to_string(codePage) +
+                    " would refuse this release manifest");
+  }
   return true;
 }
 
