@@ -156,7 +156,7 @@ void LogLine::Write() const {
 }
 
 void LogCheck(const std::u16string& path, Check check) {
-  constexpr const char* kCheckNames[] = {"matched", "mismatch", "older", "unsigned"};
+  constexpr const char* kCheckNames[] = {"matched", "mismatch", "older", "unsigned", "code-page"};
   LogLine("check").Add("path", path).Add("check", kCheckNames[static_cast<int>(check)]).Write();
 }
 

@@ -55,6 +55,7 @@ enum class Check {
   kMismatch,  // other bytes
   kOlder,     // a record older than the release kept from the last start
   kUnsigned,  // no manifest, or none whose signature holds
+  kCodePage,  // a signed manifest whose paths are in another code page than the player's
 };
 // A "check" line: the server path checked and what was found.
 void LogCheck(const std::u16string& path, Check check);

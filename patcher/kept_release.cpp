@@ -4,7 +4,9 @@
 
 #include "fs/file_services.h"
 #include "patcher/release_key.h"
+#include "platform/code_page.h"
 #include "platform/files.h"
+#include "platform/system.h"
 #include "release/release_files.h"
 #include "release/version_files.h"
 
@@ -36,7 +38,7 @@ KeptRelease ReadKept(bool copiesFirst) {
   if (!ReadWholeFile(Source(kManifest, copiesFirst), kMaxReleaseManifestBytes, &verified.text) ||
       !ReadWholeFile(Source(kSignature, copiesFirst), platform::kP256SignatureBytes,
                      &verified.signature) ||
-      !VerifyManifest(&verified)) {
+      VerifyManifest(&verified) != ReleaseManifestRead::kRead) {
     return {};
   }
   // The local record holds the player's own second number; only the kept
@@ -52,8 +54,10 @@ KeptRelease ReadKept(bool copiesFirst) {
 
 }  // namespace
 
-bool VerifyManifest(VerifiedManifest* verified) {
-  return ReadSignedManifest(verified->text, verified->signature, *ReleaseKey(),
+ReleaseManifestRead VerifyManifest(VerifiedManifest* verified) {
+  const PathReading players = {platform::AnsiCodePage(), platform::DecodeAnsi,
+                               platform::UpperCaseAsFileSystem};
+  return ReadSignedManifest(verified->text, verified->signature, *ReleaseKey(), players,
                             &verified->manifest);
 }
 

@@ -12,9 +12,10 @@ struct VerifiedManifest {
   std::string text;
   std::string signature;
 };
-// Reads verified->manifest from its text and signature; false unless the
+// Reads verified->manifest from its text and signature, its paths as this
+// Windows reads list names (its ANSI code page): kRead only when the
 // signature is the release key's and the text reads.
-bool VerifyManifest(VerifiedManifest* verified);
+ReleaseManifestRead VerifyManifest(VerifiedManifest* verified);
 
 // The release kept in the install folder from the last start whose patcher
 // matched it: the next start needs fetch no manifest while the server's

@@ -96,7 +96,15 @@ bool FetchServerManifest(ReleaseRun& run, VerifiedManifest* server) {
                           platform::kP256SignatureBytes, &server->signature, &signatureHost)) {
       return false;
     }
-    if (VerifyManifest(server)) return true;
+    const ReleaseManifestRead read = VerifyManifest(server);
+    if (read == ReleaseManifestRead::kRead) return true;
+    // Signed for players whose Windows reads the list in another code
+    // page: no host and no wait can give this player a release.
+    if (read == ReleaseManifestRead::kOtherCodePage) {
+      LogCheck(kReleaseManifestName, Check::kCodePage);
+      NoteFailure(Outcome::kReleaseCodePage);
+      return false;
+    }
     BlameHost(run, manifestHost);
     BlameHost(run, signatureHost);
   }

@@ -27,4 +27,12 @@ bool DecodeFromCodePage(uint32_t codePage, std::string_view bytes, std::u16strin
 bool EncodeExactly(uint32_t codePage, std::u16string_view text, std::string* bytes);
 bool DecodeExactly(uint32_t codePage, std::string_view bytes, std::u16string* text);
 
+// Windows takes two names for one file when they are the same once each
+// UTF-16 unit is upper-cased by the file system's table (its simple
+// upper-case mapping, letters beyond ASCII too): this is that upper case,
+// by the system's own data (LCMapString's file-system casing on Windows,
+// glibc's Unicode tables in its UTF-8 C locale elsewhere). False when the
+// system cannot give it.
+bool UpperCaseAsFileSystem(std::u16string_view text, std::u16string* upper);
+
 }  // namespace platform

@@ -1,6 +1,8 @@
 #include "platform/code_page.h"
 
 #include <iconv.h>
+#include <locale.h>
+#include <wctype.h>
 
 #include <bit>
 #include <cstring>
@@ -19,12 +21,22 @@ constexpr size_t kShiftBytes = 8;
 static_assert(std::endian::native == std::endian::little, "char16_t text is UTF-16LE");
 constexpr char kUtf16[] = "UTF-16LE";
 constexpr size_t kIconvFailed = static_cast<size_t>(-1);
+// glibc's built-in UTF-8 locale: its case mappings are Unicode's.
+constexpr char kUnicodeLocale[] = "C.UTF-8";
+constexpr wint_t kLastUtf16Unit = 0xFFFF;
 
 struct IconvTraits {
   using Handle = iconv_t;
   static Handle Empty() { return reinterpret_cast<iconv_t>(-1); }
   static bool IsValid(Handle handle) { return handle != Empty(); }
   static void Close(Handle handle) { iconv_close(handle); }
+};
+
+struct LocaleTraits {
+  using Handle = locale_t;
+  static Handle Empty() { return static_cast<locale_t>(nullptr); }
+  static bool IsValid(Handle handle) { return handle != Empty(); }
+  static void Close(Handle handle) { freelocale(handle); }
 };
 
 std::string IconvName(uint32_t codePage) {
@@ -67,6 +79,20 @@ bool DecodeFromCodePage(uint32_t codePage, std::string_view bytes, std::u16strin
   }
   text->resize(units.size() / sizeof(char16_t));
   std::memcpy(text->data(), units.data(), text->size() * sizeof(char16_t));
+  return true;
+}
+
+bool UpperCaseAsFileSystem(std::u16string_view text, std::u16string* upper) {
+  // A locale of its own, so the process's locale is left as it is.
+  static const UniqueOwner<LocaleTraits> unicode(
+      newlocale(LC_CTYPE_MASK, kUnicodeLocale, LocaleTraits::Empty()));
+  if (!unicode) return false;
+  upper->assign(text);
+  for (char16_t& unit : *upper) {
+    const wint_t mapped = towupper_l(unit, unicode.get());
+    // Unit by unit, as Windows maps them: a surrogate stays itself.
+    if (mapped <= kLastUtf16Unit) unit = static_cast<char16_t>(mapped);
+  }
   return true;
 }
 

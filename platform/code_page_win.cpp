@@ -46,4 +46,17 @@ bool DecodeFromCodePage(uint32_t codePage, std::string_view bytes, std::u16strin
                                reinterpret_cast<wchar_t*>(text->data()), units) == units;
 }
 
+bool UpperCaseAsFileSystem(std::u16string_view text, std::u16string* upper) {
+  upper->assign(text);
+  if (text.empty()) return true;
+  if (text.size() > kMaxConvertedUnits) return false;
+  const int units = static_cast<int>(text.size());
+  // Without LCMAP_LINGUISTIC_CASING the mapping is the file system's, one
+  // unit for one.
+  return ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE,
+                         reinterpret_cast<const wchar_t*>(text.data()), units,
+                         reinterpret_cast<wchar_t*>(upper->data()), units, nullptr, nullptr,
+                         0) == units;
+}
+
 }  // namespace platform

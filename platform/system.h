@@ -50,6 +50,8 @@ int MultiByteToWideChar(uint32_t codePage, const char* src, int srcBytes, char16
 // such form, or the bytes are no text's.
 bool EncodeAnsi(std::u16string_view text, std::string* bytes);
 bool DecodeAnsi(std::string_view bytes, std::u16string* text);
+// That code page's number (GetACP): 950 on a Traditional Chinese Windows.
+uint32_t AnsiCodePage();
 // The longest path in that code page, its terminator included, that the
 // launcher hands an "A" call: longer ones are refused.
 inline constexpr size_t kMaxAnsiPathBytes = 1024;

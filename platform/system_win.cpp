@@ -103,12 +103,14 @@ int MultiByteToWideChar(uint32_t codePage, const char* src, int srcBytes, char16
 }
 
 bool EncodeAnsi(std::u16string_view text, std::string* bytes) {
-  return EncodeExactly(::GetACP(), text, bytes);
+  return EncodeExactly(AnsiCodePage(), text, bytes);
 }
 
 bool DecodeAnsi(std::string_view bytes, std::u16string* text) {
-  return DecodeExactly(::GetACP(), bytes, text);
+  return DecodeExactly(AnsiCodePage(), bytes, text);
 }
+
+uint32_t AnsiCodePage() { return ::GetACP(); }
 
 uint32_t GetLastError() { return ::GetLastError(); }
 

@@ -92,11 +92,11 @@ bool ScanFolder(Scan* scan, const fs::path& folder, Failure* failure) {
 }
 
 // Two names that Windows takes for one file would overwrite each other in
-// the install folder.
+// the install folder: "a.txt" and "A.txt", but also "ä.txt" and "Ä.txt".
 void FindCaseClashes(const std::vector<SourceFile>& files, std::vector<std::string>* refused) {
-  std::map<std::u16string, const SourceFile*> byFolded;
+  std::map<std::u16string, const SourceFile*> byUpper;
   for (const SourceFile& file : files) {
-    const auto [seen, added] = byFolded.try_emplace(FoldAscii(file.name), &file);
+    const auto [seen, added] = byUpper.try_emplace(WindowsUpperCase(file.name), &file);
     if (!added) {
       refused->push_back(Printable(file.name) + ": is the same file as " +
                          Printable(seen->second->name) + " on Windows (names differ only in case)");

@@ -88,6 +88,16 @@ Options:
                       mirrors are kept; a new list signs anew and raises no
                       number
   --no-mirrors        with --signing-key: name no mirror from now on
+  --allow-local-mirror
+                      let --mirror name a loopback (127.0.0.0/8, localhost),
+                      link-local (169.254.0.0/16) or unspecified (0.0.0.0)
+                      address: a test rig's, refused otherwise
+  --accept-tree-number
+                      with --signing-key: sign even though the tree's
+                      patcher_version is above the last release this tool
+                      published (raised by hand, or by someone else); the
+                      new release goes past it. Refused otherwise: the plan
+                      shows the jump
   --code-page N       the ANSI code page of the players' Windows, in which the
                       launcher reads the list (default )" +
          std::to_string(kDefaultCodePage) + R"(, Traditional
@@ -115,8 +125,9 @@ Exit codes:
   4   a build file that cannot be published: a name the launcher cannot
       fetch (or without a form in the code page), or a link leading out of
       the build folder (all are listed)
-  5   release tree or manifest unreadable, or a number in it at the top of
-      its range, which a release would wrap
+  5   release tree or manifest unreadable, a number in it at the top of
+      its range, which a release would wrap, or (signing) a tree record
+      above the last release published, without --accept-tree-number
   6   writing the release tree or the manifest failed
   7   not enough free space for the release tree
   8   another run holds the tree's lock
@@ -133,6 +144,7 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
   bool settles = false;
   std::vector<std::string> mirrors;
   bool noMirrors = false;
+  bool localMirrors = false;
   for (size_t i = 0; i < args.size(); ++i) {
     // Options are ASCII; anything else never matches one.
     const std::string arg = PrintablePath(args[i]);
@@ -163,6 +175,10 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
       mirrors.push_back(mirror);
     } else if (arg == "--no-mirrors") {
       noMirrors = true;
+    } else if (arg == "--allow-local-mirror") {
+      localMirrors = true;
+    } else if (arg == "--accept-tree-number") {
+      options->acceptTreeNumber = true;
     } else if (arg == "--second" && hasValue) {
       int32_t second = 0;
       if (!ParseWhole(PrintablePath(args[++i]), &second)) {
@@ -222,6 +238,14 @@ bool ParseCommandLine(const Arguments& args, PublishOptions* options, bool* quie
     if (!IsMirrorList(mirrors)) {
       *problem = "give at most " + std::to_string(kMaxMirrors) + " mirrors, each once";
       return false;
+    }
+    for (const std::string& mirror : mirrors) {
+      if (IsLocalMirrorAddress(mirror) && !localMirrors) {
+        *problem = "--mirror " + mirror +
+                   " names this machine or its own link (loopback, link-local or 0.0.0.0), "
+                   "which no player reaches; a test rig gives --allow-local-mirror";
+        return false;
+      }
     }
     options->mirrors = std::move(mirrors);
   }

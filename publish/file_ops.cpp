@@ -19,20 +19,16 @@ constexpr size_t kSmallChunkBytes = size_t{64} << 10;
 // A large copy has the disk write behind it every so often, rather than
 // leaving all of it to the sync before the renames.
 constexpr uint64_t kWritebackBytes = uint64_t{8} << 20;
-constexpr fs::perms kFolderMode = fs::perms::owner_all | fs::perms::group_read |
-                                  fs::perms::group_exec | fs::perms::others_read |
-                                  fs::perms::others_exec;
-
-std::error_code LastError() { return std::error_code(errno, std::generic_category()); }
-
 // Reads `source` to its end, hashing it and, when `copy` is set, writing
-// each piece there. Read errors fail with `readError`.
-bool Stream(const fs::path& source, ExitCode readError, std::FILE* copy, const fs::path& copyPath,
+// each piece there.
+bool Stream(const fs::path& source, Origin origin, std::FILE* copy, const fs::path& copyPath,
             Progress* progress, platform::Sha256Digest* digest, Failure* failure) {
-  const UniqueFile in = OpenFile(source, "rb");
+  const ExitCode readError =
+      origin == Origin::kBuild ? ExitCode::kBuildUnreadable : ExitCode::kTreeUnreadable;
+  const UniqueFile in = origin == Origin::kBuild ? OpenFile(source, "rb") : OpenTreeFile(source);
   if (!in) {
     return Fail(failure, readError,
-                "cannot open " + PrintablePath(source) + ": " + LastError().message());
+                "cannot open " + PrintablePath(source) + ": " + ReasonOf(LastError()));
   }
   std::vector<char> chunk(kChunkBytes);
   platform::Sha256 hash;
@@ -53,7 +49,7 @@ bool Stream(const fs::path& source, ExitCode readError, std::FILE* copy, const f
   }
   if (std::ferror(in.get())) {
     return Fail(failure, readError,
-                "cannot read " + PrintablePath(source) + ": " + LastError().message());
+                "cannot read " + PrintablePath(source) + ": " + ReasonOf(LastError()));
   }
   if (!hash.Finish(digest)) return Fail(failure, readError, "SHA-256 failed");
   return true;
@@ -63,8 +59,7 @@ bool Stream(const fs::path& source, ExitCode readError, std::FILE* copy, const f
 // stale copy, or a link someone planted) goes, and the file is made anew
 // without following anything planted since.
 bool CreateTemporary(const fs::path& path, UniqueFile* file, Failure* failure) {
-  std::error_code ignored;
-  fs::remove(path, ignored);
+  RemoveTreeFile(path);
   *file = CreateNewFile(path);
   if (*file) return true;
   return FailWrite(failure, "cannot create " + PrintablePath(path), LastError());
@@ -78,36 +73,52 @@ bool FinishFile(UniqueFile file, const fs::path& path, Failure* failure) {
 
 }  // namespace
 
+std::error_code LastError() { return std::error_code(errno, std::generic_category()); }
+
+std::string ReasonOf(std::error_code error) {
+  if (error == std::errc::too_many_symbolic_link_levels) {
+    return "a link lies there or at a folder above it, and the tool follows no link in the "
+           "release tree or beside it";
+  }
+  return error.message();
+}
+
 std::error_code RenameFile(const fs::path& from, const fs::path& to) {
-  std::error_code error;
-  fs::rename(from, to, error);
-  return error;
+  return RenameTreeFile(from, to) ? std::error_code() : LastError();
 }
 
 bool FailWrite(Failure* failure, const std::string& what, std::error_code error) {
   const ExitCode code =
       error == std::errc::no_space_on_device ? ExitCode::kNoSpace : ExitCode::kWriteFailed;
-  return Fail(failure, code, what + ": " + error.message());
+  return Fail(failure, code, what + ": " + ReasonOf(error));
 }
 
-bool HashFile(const fs::path& path, ExitCode readError, Progress* progress, platform::Sha256Digest* digest,
-              Failure* failure) {
-  return Stream(path, readError, nullptr, {}, progress, digest, failure);
+bool HashFile(const fs::path& path, Origin origin, Progress* progress,
+              platform::Sha256Digest* digest, Failure* failure) {
+  return Stream(path, origin, nullptr, {}, progress, digest, failure);
 }
 
 SmallFile ReadSmallFile(const fs::path& path, size_t limit, std::string* bytes, Failure* failure) {
   bytes->clear();
-  std::error_code error;
-  const fs::file_status status = fs::status(path, error);
-  if (status.type() == fs::file_type::not_found) return SmallFile::kMissing;
-  if (fs::is_directory(status)) {
-    Fail(failure, ExitCode::kTreeUnreadable,
-         PrintablePath(path) + " is a folder where a file belongs");
-    return SmallFile::kFailed;
+  FileStamp ignored;
+  switch (QueryTreeEntry(path, &ignored)) {
+    case TreeEntry::kMissing:
+      return SmallFile::kMissing;
+    case TreeEntry::kOther:
+      Fail(failure, ExitCode::kTreeUnreadable,
+           PrintablePath(path) + " is a folder where a file belongs");
+      return SmallFile::kFailed;
+    case TreeEntry::kFailed:
+      Fail(failure, ExitCode::kTreeUnreadable,
+           "cannot read " + PrintablePath(path) + ": " + ReasonOf(LastError()));
+      return SmallFile::kFailed;
+    case TreeEntry::kFile:
+      break;
   }
-  const UniqueFile in = OpenFile(path, "rb");
-  if (error || !in) {
-    Fail(failure, ExitCode::kTreeUnreadable, "cannot read " + PrintablePath(path));
+  const UniqueFile in = OpenTreeFile(path);
+  if (!in) {
+    Fail(failure, ExitCode::kTreeUnreadable,
+         "cannot read " + PrintablePath(path) + ": " + ReasonOf(LastError()));
     return SmallFile::kFailed;
   }
   std::vector<char> chunk(kSmallChunkBytes);
@@ -136,8 +147,7 @@ StagedFile::StagedFile(StagedFile&& other) noexcept
       m_pending(std::exchange(other.m_pending, false)) {}
 
 StagedFile::~StagedFile() {
-  std::error_code ignored;
-  if (m_pending) fs::remove(m_temporary, ignored);
+  if (m_pending) RemoveTreeFile(m_temporary);
 }
 
 bool StagedFile::SwitchIntoPlace(const RenameFunction& rename, Failure* failure) {
@@ -151,12 +161,8 @@ bool StagedFile::SwitchIntoPlace(const RenameFunction& rename, Failure* failure)
 }
 
 bool CreateFolders(const fs::path& folder, Failure* failure) {
-  std::error_code error;
-  if (fs::is_directory(folder, error)) return true;
-  if (folder.has_relative_path() && !CreateFolders(folder.parent_path(), failure)) return false;
-  if (fs::create_directory(folder, error); !error) fs::permissions(folder, kFolderMode, error);
-  if (error) return FailWrite(failure, "cannot create the folder " + PrintablePath(folder), error);
-  return true;
+  if (CreateTreeFolders(folder)) return true;
+  return FailWrite(failure, "cannot create the folder " + PrintablePath(folder), LastError());
 }
 
 bool StageBytes(std::string_view bytes, StagedFile* staged, Failure* failure) {
@@ -176,8 +182,7 @@ bool StageCopy(const SourceFile& source, int64_t time, StagedFile* staged, Progr
   const fs::path& temporary = staged->Temporary();
   UniqueFile out;
   if (!CreateTemporary(temporary, &out, failure)) return false;
-  if (!Stream(source.path, ExitCode::kBuildUnreadable, out.get(), temporary, progress, copied,
-              failure)) {
+  if (!Stream(source.path, Origin::kBuild, out.get(), temporary, progress, copied, failure)) {
     return false;
   }
   if (!SyncStagedFile(out.get()))

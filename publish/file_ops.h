@@ -20,14 +20,21 @@
 // the web server reads it as another user.
 namespace publish {
 
-// Moves a finished temporary file onto its final name, replacing it.
-// Replaceable so that tests can interrupt a publish between two renames.
+// Moves a finished temporary file onto its final name, replacing it (no
+// link followed, RenameTreeFile). Replaceable so that tests can interrupt a
+// publish between two renames.
 using RenameFunction = std::function<std::error_code(const std::filesystem::path& from,
                                                      const std::filesystem::path& to)>;
 std::error_code RenameFile(const std::filesystem::path& from, const std::filesystem::path& to);
 
-// The SHA-256 of a file's content; a read error fails with `readError`.
-bool HashFile(const std::filesystem::path& path, ExitCode readError, Progress* progress,
+// Where a file is read: the build folder, whose links to its own files the
+// scan allowed, or the release tree and beside it, where no link is
+// followed (file_io.h).
+enum class Origin { kBuild, kTree };
+
+// The SHA-256 of a file's content; a read error fails with kBuildUnreadable
+// or kTreeUnreadable, by its origin.
+bool HashFile(const std::filesystem::path& path, Origin origin, Progress* progress,
               platform::Sha256Digest* digest, Failure* failure);
 
 enum class SmallFile { kRead, kMissing, kFailed };
@@ -77,5 +84,9 @@ bool WriteIntoPlace(const std::filesystem::path& target, std::string_view bytes,
 
 // kNoSpace for a full disk, else kWriteFailed, with `what` and the reason.
 bool FailWrite(Failure* failure, const std::string& what, std::error_code error);
+// Why a file call failed, for a message; a link met says so.
+std::string ReasonOf(std::error_code error);
+// The reason of the last failed call (errno).
+std::error_code LastError();
 
 }  // namespace publish

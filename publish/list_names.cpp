@@ -25,14 +25,15 @@ constexpr CodePage kAnsiCodePages[] = {874,  932,  936,  949,  950,  1250, 1251,
 // Subfolders the launcher can write into: "locales" only, one level deep.
 constexpr size_t kMaxParts = 2;
 
-// A name the launcher gives a file of its own, in any ASCII case.
+// A name the launcher gives a file of its own, in any case by Windows'
+// rule: "ſ" (long s) upper-cases to "S" there as "s" does.
 bool IsLauncherOwnName(std::u16string_view name) {
-  const std::u16string folded = FoldAscii(name);
+  const std::u16string upper = WindowsUpperCase(name);
   for (const char16_t* own : kLauncherOwnNames) {
-    if (folded == FoldAscii(std::u16string_view(own))) return true;
+    if (upper == WindowsUpperCase(own)) return true;
   }
   for (const char16_t* executable : kExecutableNames) {
-    if (folded == FoldAscii(std::u16string(executable) + kFetchSuffix)) return true;
+    if (upper == WindowsUpperCase(std::u16string(executable) + kFetchSuffix)) return true;
   }
   return false;
 }
@@ -89,6 +90,20 @@ ListNameEncoder EncoderOf(CodePage codePage) {
   return [codePage](std::u16string_view text, std::string* bytes) {
     return CodePageBytes(text, codePage, bytes);
   };
+}
+
+PathReading ReadingOf(CodePage codePage) {
+  return {codePage,
+          [codePage](std::string_view bytes, std::u16string* name) {
+            return NameOfCodePageBytes(bytes, codePage, name);
+          },
+          platform::UpperCaseAsFileSystem};
+}
+
+std::u16string WindowsUpperCase(std::u16string_view name) {
+  std::u16string upper;
+  if (!platform::UpperCaseAsFileSystem(name, &upper)) UpperCaseAscii(name, &upper);
+  return upper;
 }
 
 bool IsListCodePage(CodePage codePage) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "release/release_files.h"
+#include "release/release_manifest.h"
 #include "release/version_files.h"
 
 // Names in the file version list; the release's own file names are the
@@ -33,6 +34,8 @@ bool CodePageBytes(std::u16string_view name, CodePage codePage, std::string* byt
 bool NameOfCodePageBytes(std::string_view bytes, CodePage codePage, std::u16string* name);
 // CodePageBytes, for the release formats' rules.
 ListNameEncoder EncoderOf(CodePage codePage);
+// How launchers on Windows of this code page read a signed manifest's paths.
+PathReading ReadingOf(CodePage codePage);
 // A code page the launcher can read a list in: one of Windows' ANSI code
 // pages, which the system knows, ASCII (the numbers, blanks and separators)
 // being ASCII in it.
@@ -41,6 +44,11 @@ bool IsListCodePage(CodePage codePage);
 // Why the launcher could not fetch an accompanying file under this list
 // name into a new install folder; empty when it can.
 std::string ListNameProblem(std::u16string_view name, CodePage codePage);
+
+// The name in upper case as Windows' file system compares names
+// (platform::UpperCaseAsFileSystem): two names that give the same are one
+// file in the install folder. Letters the system cannot map stay as they are.
+std::u16string WindowsUpperCase(std::u16string_view name);
 
 // The list name of a file below the build folder (`relative` to it): its
 // parts as text (UTF-8 on POSIX) joined by "\". False with *problem set

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/crypto.h"
+#include "publish/file_io.h"
 #include "publish/list_names.h"
 #include "release/release_manifest.h"
 
@@ -32,12 +33,6 @@
 // STAMP is SIZE:TIME of the tree's copy when it was last seen to hold HEX,
 // or "-"; a copy that still shows it need not be read again.
 namespace publish {
-
-struct FileStamp {
-  uint64_t size = 0;
-  int64_t time = 0;  // the file system's modification time, in its own ticks
-  bool operator==(const FileStamp&) const = default;
-};
 
 struct ManifestFile {
   uint32_t number = 0;  // list number; unused for the patcher and launcher

@@ -194,6 +194,10 @@ bool MakePlan(const PlanInput& input, Plan* plan, Failure* failure) {
   const TreeCopies& copies = *input.copies;
   *plan = Plan();
   plan->interrupted = !baseline.complete;
+  if (input.baselineFromManifest && input.shown->recordText &&
+      input.shown->first > input.baseline->first) {
+    plan->jumpedFrom = input.baseline->first;
+  }
   plan->settleSeconds = input.settleSeconds;
   plan->shown = *input.shown;
   Manifest& target = plan->target;

@@ -60,6 +60,9 @@ struct Plan {
   std::vector<std::string> lastMirrors;  // the baseline's, beside target.mirrors
   TreeVersions shown;
   bool interrupted = false;  // the baseline is an interrupted publish
+  // The number the tool last published, when the tree's record is above it
+  // (raised by hand, or written by someone else).
+  std::optional<int32_t> jumpedFrom;
   bool writeManifest = false;
   PlannedFile patcher;
   std::optional<PlannedFile> launcher;  // set when the build holds one

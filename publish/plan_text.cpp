@@ -122,6 +122,11 @@ std::string DescribePlan(const Plan& plan) {
           std::to_string(plan.target.first) + ", second number " +
           (hasRecord ? std::to_string(shown.second) : "-") + " -> " +
           std::to_string(plan.target.second) + " (players see the left side now)\n";
+  if (plan.jumpedFrom) {
+    text += "  patcher_version holds " + std::to_string(shown.first) +
+            " in the tree, above the last release this tool published (" +
+            std::to_string(*plan.jumpedFrom) + ")\n";
+  }
   for (const PlannedFile* executable : {&plan.patcher, plan.launcher ? &*plan.launcher : nullptr}) {
     if (executable == nullptr) continue;
     text += "  " + Printable(executable->name) + ": " + TextOf(executable->change).word +

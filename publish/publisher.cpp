@@ -51,7 +51,7 @@ bool HashSources(const std::vector<SourceFile*>& sources, std::FILE* progressOut
   Progress progress(progressOut, "hashing the build", sources.size(), bytes);
   for (SourceFile* source : sources) {
     platform::Sha256Digest digest{};
-    if (!HashFile(source->path, ExitCode::kBuildUnreadable, &progress, &digest, failure)) {
+    if (!HashFile(source->path, Origin::kBuild, &progress, &digest, failure)) {
       return false;
     }
     source->hash = digest;
@@ -102,7 +102,7 @@ void RemoveStaleTemporaries(const fs::path& tree) {
       stale.push_back(it->path());
     }
   }
-  for (const fs::path& path : stale) fs::remove(path, error);
+  for (const fs::path& path : stale) RemoveTreeFile(path);
 }
 
 bool StageCopies(const Plan& plan, const Paths& paths, const PublishOptions& options,
@@ -141,7 +141,7 @@ Signing DecideSigning(const Plan& plan, const fs::path& tree, CodePage codePage,
   std::string text;
   Failure unknown;
   return SignedText(plan, plan.target, codePage, &text, &unknown) &&
-                 SignedManifestInPlace(tree, text, *key)
+                 SignedManifestInPlace(tree, text, codePage, *key)
              ? Signing::kInPlace
              : Signing::kAnew;
 }
@@ -193,10 +193,10 @@ bool ChangeTree(const Plan& plan, const Paths& paths, const PublishOptions& opti
   // Only now that the new list is live does no player need these files.
   Settle(plan, Step::kPrune, options);
   for (const std::u16string& name : plan.prune) {
-    std::error_code error;
     const fs::path path = PathBelow(paths.tree, name, options.codePage);
-    if (fs::remove(path, error); error)
-      return FailWrite(failure, "cannot delete " + PrintablePath(path), error);
+    if (!RemoveTreeFile(path)) {
+      return FailWrite(failure, "cannot delete " + PrintablePath(path), LastError());
+    }
   }
   return true;
 }
@@ -271,6 +271,17 @@ bool Publish(const PublishOptions& options, Failure* failure) {
   Say(options.out, "velkaris-publish: " + PrintablePath(paths.build) + " -> " +
                        PrintablePath(paths.tree) + "\n  manifest " + PrintablePath(paths.manifest) +
                        "\n" + DescribePlan(plan));
+  // Launchers built with the key never go below a release they took: a
+  // number raised in the tree and then signed would hold them there.
+  if (!options.signingKey.empty() && plan.jumpedFrom && !options.acceptTreeNumber) {
+    return Fail(failure, ExitCode::kTreeUnreadable,
+                "the tree's patcher_version (" + std::to_string(plan.shown.first) +
+                    ") is above the last release this tool published (" +
+                    std::to_string(*plan.jumpedFrom) +
+                    "): it was raised by hand or written by someone else, and launchers with the "
+                    "key would refuse every release below the one signed past it. Check the tree "
+                    "(--verify); to sign past it, give --accept-tree-number");
+  }
   if (options.dryRun) {
     Say(options.out, "dry run: nothing was written\n");
     return true;

@@ -47,6 +47,8 @@ struct PublishOptions {
   bool prune = false;
   bool verify = false;            // the command is --verify (verify.h), not a publish
   bool rebuildManifest = false;   // take the tree over as it stands, ignoring the manifest
+  // With a key: sign past a tree record above the manifest's number.
+  bool acceptTreeNumber = false;
   std::optional<int32_t> second;  // the record's second number; kept when unset
   // The mirrors the signed manifest names (HOST or HOST:PORT, in order of
   // preference); unset: the last release's, empty: none.

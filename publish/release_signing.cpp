@@ -1,5 +1,7 @@
 #include "publish/release_signing.h"
 
+#include <algorithm>
+
 #include "publish/list_names.h"
 #include "release/release_files.h"
 
@@ -8,6 +10,8 @@ namespace publish {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr unsigned char kLastAscii = 0x7F;
 
 bool AddEntry(std::u16string_view name, const ManifestFile& file, CodePage codePage,
               ReleaseManifest* manifest, Failure* failure) {
@@ -50,11 +54,29 @@ bool ReleaseManifestText(const Manifest& target, CodePage codePage, std::string_
   for (const auto& [name, file] : target.files) {
     if (file.listed && !AddEntry(name, file, codePage, &manifest, failure)) return false;
   }
+  // Paths in ASCII read the same in every code page: such a release keeps
+  // the form that launchers from before the code page line read.
+  const auto beyondAscii = [](const auto& entry) {
+    return std::any_of(entry.first.begin(), entry.first.end(),
+                       [](char byte) { return static_cast<unsigned char>(byte) > kLastAscii; });
+  };
+  if (std::any_of(manifest.entries.begin(), manifest.entries.end(), beyondAscii)) {
+    manifest.codePage = codePage;
+  }
   *text = FormatReleaseManifest(manifest);
+  // The names were checked one by one; what is signed must read back whole
+  // as launchers of the code page read it, or none of them would start.
+  ReleaseManifest readBack;
+  if (ParseReleaseManifest(*text, ReadingOf(codePage), &readBack) != ReleaseManifestRead::kRead) {
+    return Fail(failure, ExitCode::kUnsafeName,
+                "cannot sign: launchers on Windows of code page " + std::to_string(codePage) +
+                    " would refuse this release manifest");
+  }
   return true;
 }
 
-bool SignedManifestInPlace(const fs::path& tree, const std::string& text, const SigningKey& key) {
+bool SignedManifestInPlace(const fs::path& tree, const std::string& text, CodePage codePage,
+                           const SigningKey& key) {
   std::string served;
   std::string signature;
   Failure ignored;
@@ -65,7 +87,9 @@ bool SignedManifestInPlace(const fs::path& tree, const std::string& text, const 
          served == text &&
          ReadSmallFile(tree / kReleaseSignatureName, platform::kP256SignatureBytes, &signature,
                        &ignored) == SmallFile::kRead &&
-         key.PublicKey(&publicKey) && ReadSignedManifest(served, signature, publicKey, &manifest);
+         key.PublicKey(&publicKey) &&
+         ReadSignedManifest(served, signature, publicKey, ReadingOf(codePage), &manifest) ==
+             ReleaseManifestRead::kRead;
 }
 
 bool WriteSignedManifest(const fs::path& tree, const std::string& text, const SigningKey& key,

@@ -23,9 +23,10 @@ namespace publish {
 bool ReleaseManifestText(const Manifest& target, CodePage codePage, std::string_view recordText,
                          std::string_view listText, std::string* text, Failure* failure);
 
-// True when the tree already serves exactly `text`, signed by `key`.
+// True when the tree already serves exactly `text`, signed by `key`, and
+// launchers of the code page read it.
 bool SignedManifestInPlace(const std::filesystem::path& tree, const std::string& text,
-                           const SigningKey& key);
+                           CodePage codePage, const SigningKey& key);
 
 // release_manifest, then its signature, each by way of a temporary name.
 bool WriteSignedManifest(const std::filesystem::path& tree, const std::string& text,

@@ -21,12 +21,16 @@ bool ReadVersionFile(const fs::path& path, size_t limit, std::optional<std::stri
   return true;
 }
 
-// The stamp of a regular file below the tree; false when there is none.
+// The stamp of a regular file below the tree into *stamp, when there is
+// one (*found); false when what lies there cannot be told.
 bool StampBelow(const fs::path& tree, CodePage codePage, const std::u16string& name,
-                FileStamp* stamp) {
-  std::error_code error;
+                FileStamp* stamp, bool* found, Failure* failure) {
   const fs::path path = PathBelow(tree, name, codePage);
-  return fs::is_regular_file(path, error) && ReadStamp(path, stamp);
+  const TreeEntry entry = QueryTreeEntry(path, stamp);
+  *found = entry == TreeEntry::kFile;
+  if (entry != TreeEntry::kFailed) return true;
+  return Fail(failure, ExitCode::kTreeUnreadable,
+              "cannot read " + PrintablePath(path) + ": " + ReasonOf(LastError()));
 }
 
 }  // namespace
@@ -56,14 +60,16 @@ bool HashTreeCopies(const fs::path& tree, CodePage codePage,
   uint64_t bytes = 0;
   for (const std::u16string& name : names) {
     TreeCopy copy;
-    if (!StampBelow(tree, codePage, name, &copy.stamp)) continue;
+    bool found = false;
+    if (!StampBelow(tree, codePage, name, &copy.stamp, &found, failure)) return false;
+    if (!found) continue;
     bytes += copy.stamp.size;
     present.push_back(&name);
     (*copies)[name] = copy;
   }
   Progress progress(progressOut, "reading the release tree", present.size(), bytes);
   for (const std::u16string* name : present) {
-    if (!HashFile(PathBelow(tree, *name, codePage), ExitCode::kTreeUnreadable, &progress,
+    if (!HashFile(PathBelow(tree, *name, codePage), Origin::kTree, &progress,
                   &(*copies)[*name].hash, failure)) {
       return false;
     }
@@ -81,9 +87,10 @@ bool CheckTreeCopies(const fs::path& tree, CodePage codePage, const Manifest& ba
   for (const std::u16string& name : names) {
     const ManifestFile* known = FindFile(baseline, name);
     TreeCopy copy;
-    if (known == nullptr || !known->hash || !StampBelow(tree, codePage, name, &copy.stamp)) {
-      continue;
-    }
+    bool present = false;
+    if (known == nullptr || !known->hash) continue;
+    if (!StampBelow(tree, codePage, name, &copy.stamp, &present, failure)) return false;
+    if (!present) continue;
     if (known->stamp == copy.stamp) {
       copy.hash = *known->hash;
       copies->emplace(name, copy);
@@ -103,8 +110,9 @@ std::set<std::u16string> PresentNames(const fs::path& tree, CodePage codePage,
   }
   std::set<std::u16string> present;
   for (const std::u16string& name : names) {
-    std::error_code error;
-    if (fs::exists(PathBelow(tree, name, codePage), error)) present.insert(name);
+    FileStamp ignored;
+    const TreeEntry entry = QueryTreeEntry(PathBelow(tree, name, codePage), &ignored);
+    if (entry == TreeEntry::kFile || entry == TreeEntry::kOther) present.insert(name);
   }
   return present;
 }

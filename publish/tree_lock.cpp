@@ -45,8 +45,7 @@ bool TakeTreeLock(const TreePaths& paths, bool writes, FileLock* lock, Failure* 
       break;
   }
   return Fail(failure, ExitCode::kWriteFailed,
-              "cannot take the lock " + PrintablePath(path) + ": " +
-                  std::error_code(errno, std::generic_category()).message());
+              "cannot take the lock " + PrintablePath(path) + ": " + ReasonOf(LastError()));
 }
 
 }  // namespace publish

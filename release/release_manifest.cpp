@@ -9,13 +9,12 @@ namespace {
 
 constexpr std::string_view kHeader = "velkaris-release-manifest 1\n";
 constexpr std::string_view kMirrorsHeader = "velkaris-release-manifest 2\n";
+constexpr std::string_view kCodePageHeader = "velkaris-release-manifest 3\n";
 constexpr std::string_view kMirrorKeyword = "mirror ";
+constexpr std::string_view kCodePageKeyword = "code-page ";
 constexpr char kLineEnd = '\n';
 constexpr char kFieldSeparator = ' ';
-constexpr uint8_t kFirstPathByte = 0x21;  // printable ASCII without the blank
-constexpr uint8_t kLastPathByte = 0x7E;
-constexpr uint8_t kFirstWideByte = 0x80;
-constexpr size_t kMaxPathBytes = 127;  // a list name's limit
+constexpr uint32_t kMaxCodePage = 65535;  // Windows numbers code pages in 16 bits
 constexpr size_t kMaxSizeDigits = 20;  // 2^64 - 1
 constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr int kBitsPerHexDigit = 4;
@@ -29,6 +28,16 @@ constexpr size_t kMaxLabelBytes = 63;
 constexpr size_t kIpv4Numbers = 4;
 constexpr uint32_t kMaxIpv4Number = 255;
 constexpr uint32_t kMaxPort = 65535;
+// The first numbers of the IPv4 blocks that never leave the machine or its
+// link: 0.0.0.0/8, 127.0.0.0/8 and 169.254.0.0/16.
+constexpr uint32_t kUnspecifiedBlock = 0;
+constexpr uint32_t kLoopbackBlock = 127;
+constexpr uint32_t kLinkLocalBlock = 169;
+constexpr uint32_t kLinkLocalSecond = 254;
+constexpr std::string_view kLocalHostName = "localhost";
+// The names the launcher keeps a verified release under.
+constexpr std::array<const char16_t*, 3> kKeptNames = {kReleaseManifestName, kReleaseSignatureName,
+                                                       kReleaseRecordName};
 
 // The files every release has; with the launcher, the entries that are no
 // list entry.
@@ -95,28 +104,6 @@ bool IsHostName(std::string_view host) {
   }
 }
 
-bool IsPrintableByte(uint8_t byte) {
-  return (byte >= kFirstPathByte && byte <= kLastPathByte) || byte >= kFirstWideByte;
-}
-
-// The path folded to lower case for comparing; false for a byte no server
-// path holds.
-bool FoldServerPath(std::string_view path, std::string* folded) {
-  *folded = FoldAscii(path);
-  for (size_t i = 0; i < path.size(); ++i) {
-    const auto byte = static_cast<uint8_t>(path[i]);
-    if (!IsPrintableByte(byte) || byte == '\\') return false;
-    // The second byte of a possible double-byte character keeps its value,
-    // which may be that of a letter.
-    if (byte >= kFirstWideByte && i + 1 < path.size() &&
-        IsPrintableByte(static_cast<uint8_t>(path[i + 1]))) {
-      (*folded)[i + 1] = path[i + 1];
-      ++i;
-    }
-  }
-  return true;
-}
-
 std::string PathOf(std::u16string_view name) {
   std::string path;
   ServerPathOfListName(name, &path);
@@ -130,6 +117,89 @@ bool IsFixedPath(std::string_view path) {
   return path == PathOf(kLauncherFileName);
 }
 
+// The host of an address and its IPv4 numbers, when it is a dotted one.
+std::string_view HostOf(std::string_view address) {
+  return address.substr(0, address.find(kPortSeparator));
+}
+
+uint32_t Ipv4Number(std::string_view host, size_t index) {
+  for (size_t i = 0; i < index; ++i) host.remove_prefix(host.find(kLabelSeparator) + 1);
+  uint32_t number = 0;
+  ReadDecimal(host.substr(0, host.find(kLabelSeparator)), kMaxIpv4Number, &number);
+  return number;
+}
+
+// The name the players' Windows gives the path, upper-cased for comparing;
+// false unless it names a file below the install folder.
+bool UpperNameOfPath(std::string_view path, const PathReading& reading, std::u16string* upper) {
+  std::u16string name;
+  // A decoded "\\" is one, not a double-byte character's second byte; a
+  // blank would end the list's entry.
+  return reading.decode(path, &name) && name.find(kListSeparator) == name.npos &&
+         name.find(u' ') == name.npos && IsSafeListNameText(name) && reading.fold(name, upper);
+}
+
+// The line at `*start`, without its end; false when it has none.
+bool NextLine(std::string_view text, size_t* start, std::string_view* line) {
+  const size_t end = text.find(kLineEnd, *start);
+  if (end == std::string_view::npos) return false;
+  *line = text.substr(*start, end - *start);
+  *start = end + 1;
+  return true;
+}
+
+ReleaseManifestRead ParseManifestText(std::string_view text, const PathReading& reading,
+                                      ReleaseManifest* manifest) {
+  constexpr auto kRefused = ReleaseManifestRead::kRefused;
+  const bool withCodePage = text.starts_with(kCodePageHeader);
+  const bool withMirrors = withCodePage || text.starts_with(kMirrorsHeader);
+  if (text.size() > kMaxReleaseManifestBytes || !(withMirrors || text.starts_with(kHeader))) {
+    return kRefused;
+  }
+  static_assert(kHeader.size() == kMirrorsHeader.size() &&
+                kHeader.size() == kCodePageHeader.size());
+  size_t start = kHeader.size();
+  std::string_view line;
+  if (withCodePage) {
+    if (!NextLine(text, &start, &line) || !line.starts_with(kCodePageKeyword) ||
+        !ReadDecimal(line.substr(kCodePageKeyword.size()), kMaxCodePage, &manifest->codePage) ||
+        manifest->codePage == 0) {
+      return kRefused;
+    }
+    // Decoded in another code page its paths would name other files.
+    if (manifest->codePage != reading.codePage) return ReleaseManifestRead::kOtherCodePage;
+  }
+  while (withMirrors && text.substr(start).starts_with(kMirrorKeyword)) {
+    if (!NextLine(text, &start, &line) || manifest->mirrors.size() == kMaxMirrors) return kRefused;
+    manifest->mirrors.emplace_back(line.substr(kMirrorKeyword.size()));
+  }
+  // The second version exists for its mirrors.
+  if ((withMirrors && !withCodePage && manifest->mirrors.empty()) ||
+      !IsMirrorList(manifest->mirrors)) {
+    return kRefused;
+  }
+  // Taken already: the names the launcher keeps the release under.
+  std::set<std::u16string> names;
+  for (const char16_t* kept : kKeptNames) {
+    std::u16string upper;
+    if (!reading.fold(kept, &upper)) return kRefused;
+    names.insert(std::move(upper));
+  }
+  while (start < text.size()) {
+    std::string path;
+    std::u16string upper;
+    platform::FileDigest digest;
+    if (!NextLine(text, &start, &line) || !ParseManifestEntry(line, &path, &digest) ||
+        !UpperNameOfPath(path, reading, &upper) || !names.insert(std::move(upper)).second) {
+      return kRefused;
+    }
+    manifest->entries.emplace(std::move(path), digest);
+  }
+  for (const char16_t* required : kRequiredNames) {
+    if (manifest->entries.count(PathOf(required)) == 0) return kRefused;
+  }
+  return ReleaseManifestRead::kRead;
+}
 
 }  // namespace
 
@@ -140,7 +210,7 @@ bool IsMirrorAddress(std::string_view address) {
       (!ReadDecimal(address.substr(colon + 1), kMaxPort, &port) || port == 0)) {
     return false;
   }
-  const std::string_view host = address.substr(0, colon);
+  const std::string_view host = HostOf(address);
   return IsDottedIpv4(host) || IsHostName(host);
 }
 
@@ -150,6 +220,20 @@ bool IsMirrorList(const std::vector<std::string>& mirrors) {
     if (!IsMirrorAddress(mirror) || !folded.insert(FoldAscii(mirror)).second) return false;
   }
   return mirrors.size() <= kMaxMirrors;
+}
+
+bool IsLocalMirrorAddress(std::string_view address) {
+  const std::string_view host = HostOf(address);
+  if (!IsMirrorAddress(address)) return false;
+  if (IsDottedIpv4(host)) {
+    const uint32_t block = Ipv4Number(host, 0);
+    return block == kUnspecifiedBlock || block == kLoopbackBlock ||
+           (block == kLinkLocalBlock && Ipv4Number(host, 1) == kLinkLocalSecond);
+  }
+  const std::string name = FoldAscii(host);
+  return name == kLocalHostName ||
+         (name.size() > kLocalHostName.size() && name.ends_with(kLocalHostName) &&
+          name[name.size() - kLocalHostName.size() - 1] == kLabelSeparator);
 }
 
 bool ServerPathOfListName(std::u16string_view name, std::string* serverPath,
@@ -165,15 +249,6 @@ const platform::FileDigest* FindEntry(const ReleaseManifest& manifest, std::u16s
   if (!ServerPathOfListName(name, &path, encode)) return nullptr;
   const auto entry = manifest.entries.find(path);
   return entry == manifest.entries.end() ? nullptr : &entry->second;
-}
-
-bool IsReleaseManifestName(std::u16string_view name) {
-  std::string path;
-  if (!ServerPathOfListName(name, &path)) return false;
-  const std::string folded = FoldAscii(path);
-  return folded == FoldAscii(PathOf(kReleaseManifestName)) ||
-         folded == FoldAscii(PathOf(kReleaseSignatureName)) ||
-         folded == FoldAscii(PathOf(kReleaseRecordName));
 }
 
 std::string FormatManifestEntry(std::string_view path, const platform::FileDigest& digest) {
@@ -200,13 +275,18 @@ bool ParseManifestEntry(std::string_view line, std::string* path, platform::File
                                              digest->size);
   if (error != std::errc() || stop != line.data() + sizeEnd) return false;
   const std::string_view pathText = line.substr(sizeEnd + 1);
-  if (pathText.empty() || pathText.size() > kMaxPathBytes) return false;
+  if (pathText.empty() || pathText.size() > kMaxListNameLength) return false;
   path->assign(pathText);
   return true;
 }
 
 std::string FormatReleaseManifest(const ReleaseManifest& manifest) {
-  std::string text(manifest.mirrors.empty() ? kHeader : kMirrorsHeader);
+  std::string text(manifest.codePage != 0 ? kCodePageHeader
+                    : manifest.mirrors.empty() ? kHeader
+                                               : kMirrorsHeader);
+  if (manifest.codePage != 0) {
+    text += std::string(kCodePageKeyword) + std::to_string(manifest.codePage) + kLineEnd;
+  }
   for (const std::string& mirror : manifest.mirrors) {
     text += std::string(kMirrorKeyword) + mirror + kLineEnd;
   }
@@ -216,45 +296,12 @@ std::string FormatReleaseManifest(const ReleaseManifest& manifest) {
   return text;
 }
 
-bool ParseReleaseManifest(std::string_view text, ReleaseManifest* manifest) {
+ReleaseManifestRead ParseReleaseManifest(std::string_view text, const PathReading& reading,
+                                         ReleaseManifest* manifest) {
   *manifest = ReleaseManifest();
-  const bool withMirrors = text.starts_with(kMirrorsHeader);
-  if (text.size() > kMaxReleaseManifestBytes || !(withMirrors || text.starts_with(kHeader))) {
-    return false;
-  }
-  static_assert(kHeader.size() == kMirrorsHeader.size());
-  size_t start = kHeader.size();
-  while (withMirrors && text.substr(start).starts_with(kMirrorKeyword)) {
-    const size_t end = text.find(kLineEnd, start);
-    if (end == std::string_view::npos || manifest->mirrors.size() == kMaxMirrors) return false;
-    const size_t address = start + kMirrorKeyword.size();
-    manifest->mirrors.emplace_back(text.substr(address, end - address));
-    start = end + 1;
-  }
-  // The second version exists for its mirrors.
-  if ((withMirrors && manifest->mirrors.empty()) || !IsMirrorList(manifest->mirrors)) {
-    return false;
-  }
-  std::set<std::string> folded;
-  while (start < text.size()) {
-    const size_t end = text.find(kLineEnd, start);
-    if (end == std::string_view::npos) return false;
-    std::string path;
-    std::string foldedPath;
-    platform::FileDigest digest;
-    if (!ParseManifestEntry(text.substr(start, end - start), &path, &digest) ||
-        !FoldServerPath(path, &foldedPath)) {
-      return false;
-    }
-    std::u16string name(path.begin(), path.end());
-    if (IsReleaseManifestName(name) || !folded.insert(foldedPath).second) return false;
-    manifest->entries.emplace(std::move(path), digest);
-    start = end + 1;
-  }
-  for (const char16_t* required : kRequiredNames) {
-    if (manifest->entries.count(PathOf(required)) == 0) return false;
-  }
-  return true;
+  const ReleaseManifestRead read = ParseManifestText(text, reading, manifest);
+  if (read != ReleaseManifestRead::kRead) *manifest = ReleaseManifest();
+  return read;
 }
 
 bool ListMatchesManifest(const FileVersionMap& list, const ReleaseManifest& manifest,

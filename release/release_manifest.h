@@ -23,6 +23,13 @@
 //   velkaris-release-manifest 2
 //   mirror HOST[:PORT]
 //   SHA256HEX SIZE SERVER_PATH
+// A release whose paths hold bytes beyond ASCII names the code page they
+// are in (the players' ANSI code page, in which launchers read the list),
+// under a header that older launchers refuse, with its mirrors if any:
+//   velkaris-release-manifest 3
+//   code-page 950
+//   mirror HOST[:PORT]
+//   SHA256HEX SIZE SERVER_PATH
 // Entries: "patcher_version" (the record's bytes), "patcher_files_version"
 // (the list's bytes), "VelkarisPatcher32.vke", "VelkarisLauncher.exe" when
 // published, and every listed file under its server path ("/" between
@@ -41,6 +48,9 @@ struct ReleaseManifest {
   // Servers of the same tree under /UploadData/, as HOST or HOST:PORT, in
   // order of preference. None: the manifest's first version, byte for byte.
   std::vector<std::string> mirrors;
+  // The code page of the paths (the third version); 0: not named, as in
+  // the first two.
+  uint32_t codePage = 0;
   bool operator==(const ReleaseManifest&) const = default;
 };
 
@@ -53,6 +63,11 @@ bool IsMirrorAddress(std::string_view address);
 // At most kMaxMirrors addresses, each one valid and named once (in any
 // ASCII case).
 bool IsMirrorList(const std::vector<std::string>& mirrors);
+// A valid address that leads to this machine or no farther than its own
+// link: loopback (127.0.0.0/8, "localhost" and the names below it),
+// link-local (169.254.0.0/16) or unspecified (0.0.0.0/8). Only a test rig
+// serves players from there.
+bool IsLocalMirrorAddress(std::string_view address);
 
 // The server path of a list name: its bytes in the list's code page, with
 // "/" where the name has "\" (a double-byte character's second byte of
@@ -63,11 +78,6 @@ bool ServerPathOfListName(std::u16string_view name, std::string* serverPath,
 // under its server path in the list's code page, or null.
 const platform::FileDigest* FindEntry(const ReleaseManifest& manifest, std::u16string_view name,
                                       const ListNameEncoder& encode = EncodeAscii);
-// True for the names the launcher keeps a verified release under (the
-// manifest, its signature and the record), in any ASCII case (the install
-// folder's file system ignores it).
-bool IsReleaseManifestName(std::u16string_view name);
-
 // One entry as the manifest writes it, "HEX SIZE PATH" without its line
 // end, and read back: false for any other form.
 std::string FormatManifestEntry(std::string_view path, const platform::FileDigest& digest);
@@ -75,17 +85,34 @@ bool ParseManifestEntry(std::string_view line, std::string* path, platform::File
 
 // The manifest's text, entries in server-path order.
 std::string FormatReleaseManifest(const ReleaseManifest& manifest);
-// Server paths as the manifest holds them: printable ASCII without the blank
-// and "\", and bytes above 0x7F, each of which may begin a double-byte
-// character whose second byte may be any printable one, "\" included.
-// Compared in any ASCII case, but for such second bytes.
-//
-// Strict: the header, mirror lines only under the second version's header
-// and before the entries (at least one, IsMirrorList), well-formed lines
-// each with a line end, no duplicate path (in any ASCII case), the record,
-// list and patcher entries present, no entry for the manifest's own names,
-// at most kMaxReleaseManifestBytes.
-bool ParseReleaseManifest(std::string_view text, ReleaseManifest* manifest);
+
+// How a reader takes the manifest's paths, as the players' Windows takes
+// list names: the number of the code page it reads the list in
+// (platform::AnsiCodePage in the launcher), a path's decoding there, and
+// the file system's upper case of a name.
+struct PathReading {
+  uint32_t codePage = 0;
+  ListNameDecoder decode;
+  ListNameFolder fold;
+};
+
+enum class ReleaseManifestRead {
+  kRead,
+  kRefused,        // malformed, or (ReadSignedManifest) not signed by the key
+  kOtherCodePage,  // (the third version) its paths are in another code page
+};
+
+// Strict: the header, the code page line under the third version's header
+// alone, mirror lines only under the second or third and before the
+// entries (at least one under the second, IsMirrorList), well-formed lines
+// each with a line end, the record, list and patcher entries present, at
+// most kMaxReleaseManifestBytes. Each path, decoded in the reader's code
+// page ("/" between folders), names a file below the install folder
+// (IsSafeListNameText) in at most kMaxListNameLength bytes, is none of the
+// names the launcher keeps the release under, and is no other path's name
+// in another case (the reader's fold). *manifest is empty unless kRead.
+ReleaseManifestRead ParseReleaseManifest(std::string_view text, const PathReading& reading,
+                                  ReleaseManifest* manifest);
 
 // The list names exactly the manifest's listed files: each name (in UTF-16)
 // has an entry under its server path in the list's code page, and every
@@ -102,6 +129,8 @@ bool FromHex(std::string_view text, platform::Sha256Digest* digest);
 platform::FileDigest DigestOfBytes(std::string_view bytes);
 
 // The manifest, when `signature` (r then s, exactly 64 bytes) is the key's
-// ECDSA P-256 / SHA-256 signature over `text` and the text then reads.
-bool ReadSignedManifest(std::string_view text, std::string_view signature,
-                        const platform::P256PublicKey& key, ReleaseManifest* manifest);
+// ECDSA P-256 / SHA-256 signature over `text` and the text then reads; a
+// text is read only once its signature holds.
+ReleaseManifestRead ReadSignedManifest(std::string_view text, std::string_view signature,
+                                const platform::P256PublicKey& key, const PathReading& reading,
+                                ReleaseManifest* manifest);

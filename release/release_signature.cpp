@@ -13,18 +13,22 @@ platform::FileDigest DigestOfBytes(std::string_view bytes) {
   return digest;
 }
 
-bool ReadSignedManifest(std::string_view text, std::string_view signature,
-                        const platform::P256PublicKey& key, ReleaseManifest* manifest) {
+ReleaseManifestRead ReadSignedManifest(std::string_view text, std::string_view signature,
+                                       const platform::P256PublicKey& key,
+                                       const PathReading& reading, ReleaseManifest* manifest) {
   *manifest = ReleaseManifest();
   if (signature.size() != platform::kP256SignatureBytes || text.size() > kMaxReleaseManifestBytes) {
-    return false;
+    return ReleaseManifestRead::kRefused;
   }
   platform::Sha256 hash;
   platform::Sha256Digest digest{};
-  if (!hash.Update(text.data(), text.size()) || !hash.Finish(&digest)) return false;
+  if (!hash.Update(text.data(), text.size()) || !hash.Finish(&digest)) {
+    return ReleaseManifestRead::kRefused;
+  }
   platform::P256Signature raw{};
   std::transform(signature.begin(), signature.end(), raw.begin(),
                  [](char c) { return static_cast<uint8_t>(c); });
   // Parsed only once it is known to be the operator's.
-  return platform::VerifyP256Sha256(key, digest, raw) && ParseReleaseManifest(text, manifest);
+  if (!platform::VerifyP256Sha256(key, digest, raw)) return ReleaseManifestRead::kRefused;
+  return ParseReleaseManifest(text, reading, manifest);
 }

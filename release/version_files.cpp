@@ -249,10 +249,11 @@ bool EncodeAscii(std::u16string_view text, std::string* bytes) {
 bool IsSafeListName(std::u16string_view name, const ListNameEncoder& encode) {
   // Every character takes a byte at least.
   std::string bytes;
-  if (name.size() > kMaxListNameLength || !encode(name, &bytes) ||
-      bytes.size() > kMaxListNameLength) {
-    return false;
-  }
+  return name.size() <= kMaxListNameLength && encode(name, &bytes) &&
+         bytes.size() <= kMaxListNameLength && IsSafeListNameText(name);
+}
+
+bool IsSafeListNameText(std::u16string_view name) {
   size_t start = 0;
   for (;;) {
     size_t end = start;
@@ -261,6 +262,14 @@ bool IsSafeListName(std::u16string_view name, const ListNameEncoder& encode) {
     if (end == name.size()) return true;
     start = end + 1;
   }
+}
+
+bool UpperCaseAscii(std::u16string_view name, std::u16string* upper) {
+  upper->assign(name);
+  for (char16_t& c : *upper) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  }
+  return true;
 }
 
 std::u16string WideServerPathOfListName(std::u16string_view name) {

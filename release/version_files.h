@@ -91,6 +91,16 @@ bool EncodeAscii(std::u16string_view text, std::string* bytes);
 // kMaxListNameLength bytes. A double-byte character whose second byte is
 // that of "\" or "|" is a character like any other here.
 bool IsSafeListName(std::u16string_view name, const ListNameEncoder& encode = EncodeAscii);
+// The same rule on the text alone, for a name whose bytes in the code page
+// are known to be its form and few enough (a manifest's path, decoded).
+bool IsSafeListNameText(std::u16string_view name);
+
+// Windows takes two names for one file when their upper cases by its file
+// system's table are the same (platform::UpperCaseAsFileSystem): a name's
+// upper case, false when it cannot be had.
+using ListNameFolder = std::function<bool(std::u16string_view name, std::u16string* upper)>;
+// ASCII letters alone, which every table upper-cases alike.
+bool UpperCaseAscii(std::u16string_view name, std::u16string* upper);
 
 // The list writes "\\" between a name's folders, as Windows writes a path;
 // the server path it is fetched from has "/" there.

@@ -83,6 +83,8 @@ constexpr Ending kEndings[] = {
         kListEntryCaption),
     Box(Outcome::kPatcherStart, "patcher-start", CATALOGUE_SLOT(MsgUpdateVersionDownloadFailed)),
     Quiet(Outcome::kReleaseRefused, "release-refused"),
+    // Refused before any wait; the record's note follows.
+    Quiet(Outcome::kReleaseCodePage, "release-code-page"),
 };
 #undef CATALOGUE_SLOT
 

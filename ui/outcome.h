@@ -30,8 +30,9 @@ enum class Outcome {
   kListedFile,
   kPatcherStart,
   kReleaseRefused,
+  kReleaseCodePage,
 };
-inline constexpr int kOutcomeCount = static_cast<int>(Outcome::kReleaseRefused) + 1;
+inline constexpr int kOutcomeCount = static_cast<int>(Outcome::kReleaseCodePage) + 1;
 
 // "patcher-started", "list-download"...
 const char* OutcomeCode(Outcome outcome);

@@ -115,7 +115,7 @@ python3 "$here/faults.py" builds "$work/builds"
 tree=$work/tree
 mkdir -p "$work/trees"
 for release in A B C; do
-  "$tool" --quiet --signing-key "$SIGNING_KEY" --mirror "127.0.0.1:$((port + 1))" \
+  "$tool" --quiet --signing-key "$SIGNING_KEY" --mirror "127.0.0.1:$((port + 1))" --allow-local-mirror \
     "$work/builds/$release" "$tree" >/dev/null
   python3 "$here/simulate.py" snapshot "$tree" "$work/releases/$release"
   cp -a "$tree" "$work/trees/$release"

@@ -622,6 +622,8 @@ bool DecodeAnsi(std::string_view bytes, std::u16string* text) {
   return true;
 }
 
+uint32_t AnsiCodePage() { return g_machine.ansiCodePage; }
+
 uint32_t GetLastError() { return g_machine.lastError; }
 
 }  // namespace platform

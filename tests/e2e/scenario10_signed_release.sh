@@ -60,7 +60,7 @@ e2e_expect_behind_updated "$install" release_checked release_manifest release_ma
 mirrored=$E2E_OUT/mirrored
 mirror_port=$((E2E_PORT + 1))
 e2e_release_copy "$mirrored"
-e2e_publish "$mirrored" --mirror "127.0.0.1:$mirror_port"
+e2e_publish "$mirrored" --mirror "127.0.0.1:$mirror_port" --allow-local-mirror
 e2e_installed_machine
 cat >"$routes/unavailable.routes" <<'END'
 /UploadData/VelkarisPatcher32.vke 503 nobody

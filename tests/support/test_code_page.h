@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/code_page.h"
+#include "release/release_manifest.h"
+
 // A few characters of code page 950 as a launcher's conversion gives them,
 // for the release formats' rules, which take the conversion as a parameter.
 // 許 and 功 end in the byte of "\", 四 in that of "|".
@@ -48,4 +51,15 @@ inline bool DecodeTestCodePage(std::string_view bytes, std::u16string* text) {
     i += form.size();
   }
   return true;
+}
+
+// How a launcher on a Traditional Chinese Windows reads a signed manifest's
+// paths: the system's own code page 950 and upper case.
+inline constexpr uint32_t kCp950 = 950;
+inline PathReading Cp950Reading() {
+  return {kCp950,
+          [](std::string_view bytes, std::u16string* name) {
+            return platform::DecodeExactly(kCp950, bytes, name);
+          },
+          platform::UpperCaseAsFileSystem};
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/code_page.h"
 #include "platform/system.h"
 #include "tests/support/platform_contract.h"
 
@@ -54,7 +55,8 @@ TEST_F(SystemContractTest, TheClockReadsTheDateAndMovesOnWithEverySleep) {
 }
 
 // A Traditional Chinese Windows: 許, 功 and 蓋 end in the byte of "\", 四
-// in that of "|". Only exact forms convert, either way.
+// in that of "|". Only exact forms convert, either way. Names are one file
+// when their upper cases, by the file system's table, are the same.
 TEST_F(SystemContractTest, ListNamesConvertExactlyInTheAnsiCodePage) {
   if (!UseAnsiCodePage(950)) GTEST_SKIP() << "not code page 950 (under Wine: LANG=zh_TW.UTF-8)";
   struct Case {
@@ -62,11 +64,15 @@ TEST_F(SystemContractTest, ListNamesConvertExactlyInTheAnsiCodePage) {
     std::u16string text;  // none: only the bytes are tried
     std::string bytes;    // none: only the text is tried
     bool exact;
+    std::u16string upper = {};  // none: not tried
   };
   const Case cases[] = {
       {"second bytes of \\", u"\u8A31\u529F\u84CB.txt", "\xB3\x5C\xA5\x5C\xBB\x5C.txt", true},
       {"a second byte of |", u"locales\\\u56DB.txt", "locales\\\xA5\x7C.txt", true},
-      {"ASCII", u"readme.txt", "readme.txt", true},
+      {"ASCII", u"readme.txt", "readme.txt", true, u"README.TXT"},
+      {"a Greek letter, its second byte that of \\", u"\u03B1.txt", "\xA3\x5C.txt", true,
+       u"\u0391.TXT"},
+      {"a full-width letter", u"\uFF41\u8A31", "\xA2\xE9\xB3\x5C", true, u"\uFF21\u8A31"},
       {"no form in the code page", u"caf\u00E9.txt", "", false},
       {"a lone surrogate", u"\xDCB3.txt", "", false},
       {"a lone first byte", u"", "a\xB3", false},
@@ -87,6 +93,11 @@ TEST_F(SystemContractTest, ListNamesConvertExactlyInTheAnsiCodePage) {
       if (c.exact) {
         EXPECT_EQ(text, c.text);
       }
+    }
+    std::u16string upper;
+    if (!c.upper.empty()) {
+      EXPECT_TRUE(platform::UpperCaseAsFileSystem(c.text, &upper));
+      EXPECT_EQ(upper, c.upper);
     }
   }
 }

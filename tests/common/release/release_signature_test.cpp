@@ -49,7 +49,10 @@ TEST(ReleaseSignature, OnlyTheKeysSignatureOverTheseBytesCounts) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ReleaseManifest manifest;
-    EXPECT_EQ(ReadSignedManifest(c.text, c.signature, c.key, &manifest), c.accepted);
+    const PathReading ascii = {0, DecodeEachByte, UpperCaseAscii};
+    EXPECT_EQ(ReadSignedManifest(c.text, c.signature, c.key, ascii, &manifest) ==
+                  ReleaseManifestRead::kRead,
+              c.accepted);
     EXPECT_EQ(manifest.entries.size(), c.accepted ? 3u : 0u);
   }
 }

@@ -44,6 +44,17 @@ TEST(CommandLine, AcceptsTheDocumentedFormsAndNamesWhatIsWrong) {
       {{"build", "tree", "--signing-key", "k", "--mirror", "a.example", "--mirror", "A.example"},
        "each once"},
       {{"--verify", "tree", "--no-mirrors"}, "--verify takes RELEASE_TREE alone"},
+      // Players never reach this machine or its link; a test rig says so.
+      {{"build", "tree", "--signing-key", "k", "--mirror", "127.0.0.2:8080"}, "loopback"},
+      {{"build", "tree", "--signing-key", "k", "--mirror", "LocalHost"}, "loopback"},
+      {{"build", "tree", "--signing-key", "k", "--mirror", "cdn.localhost"}, "loopback"},
+      {{"build", "tree", "--signing-key", "k", "--mirror", "169.254.9.9"}, "link-local"},
+      {{"build", "tree", "--signing-key", "k", "--mirror", "0.0.0.0:80"}, "0.0.0.0"},
+      {{"build", "tree", "--signing-key", "k", "--mirror", "a.example", "--mirror", "127.0.0.1",
+        "--allow-local-mirror"},
+       nullptr},
+      {{"build", "tree", "--signing-key", "k", "--mirror", "169.255.0.1"}, nullptr},
+      {{"build", "tree", "--signing-key", "k", "--mirror", "localhost.example"}, nullptr},
       {{"build", "tree", "--code-page", "936"}, nullptr},
       {{"--verify", "tree", "--code-page", "65001"}, nullptr},
       {{"build", "tree", "--code-page", "1200"}, "ANSI code page"},  // UTF-16: not ASCII

@@ -86,11 +86,15 @@ TEST_F(PublishTest, EveryRefusedNameIsReportedTogetherAndNothingIsWritten) {
   WriteBytes(Build() / "caf\xC3\xA9.txt", "x");
   WriteBytes(Build() / "\xC0\xAE\xC0\xAE.txt", "x");  // ".." in overlong UTF-8
   WriteBytes(Build() / "Fine.TXT", "x");
+  // Full-width ａ and Ａ: one file for Windows too.
+  WriteBytes(Build() / "\xEF\xBD\x81.txt", "x");
+  WriteBytes(Build() / "\xEF\xBC\xA1.txt", "x");
   WriteBytes(Build() / "patcher_version", "9\r\n9");
   EXPECT_EQ(Run(), ExitCode::kUnsafeName);
   for (const char* named :
        {"data/x.pak", "back\\slash.txt", "caf\xC3\xA9.txt: has no form in code page 950",
-        "\xC0\xAE\xC0\xAE.txt: is not UTF-8", "Fine.TXT", "patcher_version"}) {
+        "\xC0\xAE\xC0\xAE.txt: is not UTF-8", "Fine.TXT", "patcher_version",
+        "\xEF\xBD\x81.txt: is the same file as \xEF\xBC\xA1.txt"}) {
     EXPECT_NE(LastMessage().find(named), std::string::npos) << named << " in\n" << LastMessage();
   }
   EXPECT_NE(LastMessage().find("only in case"), std::string::npos);

@@ -31,7 +31,7 @@ TEST_F(PublishTest, AFileIsHashedWholeAcrossItsReadChunks) {
   WriteBytes(Build() / "big.dat", bytes);
   platform::Sha256Digest digest{};
   publish::Failure failure;
-  ASSERT_TRUE(publish::HashFile(Build() / "big.dat", publish::ExitCode::kBuildUnreadable, nullptr,
+  ASSERT_TRUE(publish::HashFile(Build() / "big.dat", publish::Origin::kBuild, nullptr,
                                 &digest, &failure))
       << failure.message;
   EXPECT_EQ(ToHex(digest), Hash(bytes));

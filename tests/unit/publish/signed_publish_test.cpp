@@ -24,8 +24,10 @@ class SignedPublish : public PublishTest {
   ::testing::AssertionResult TreeVerifies() const {
     const platform::P256PublicKey key = {{LAUNCHER_TEST_KEY_X}, {LAUNCHER_TEST_KEY_Y}};
     ReleaseManifest manifest;
-    if (!ReadSignedManifest(ReadBytes(Tree() / "release_manifest"),
-                            ReadBytes(Tree() / "release_manifest.sig"), key, &manifest)) {
+    if (ReadSignedManifest(ReadBytes(Tree() / "release_manifest"),
+                           ReadBytes(Tree() / "release_manifest.sig"), key,
+                           publish::ReadingOf(publish::kDefaultCodePage),
+                           &manifest) != ReleaseManifestRead::kRead) {
       return ::testing::AssertionFailure() << "the signature does not hold";
     }
     if (!ListMatchesManifest(ListAsPlayersRead(Tree()), manifest,
@@ -41,7 +43,9 @@ class SignedPublish : public PublishTest {
   }
   bool SignsTheLauncher() const {
     ReleaseManifest manifest;
-    return ParseReleaseManifest(ReadBytes(Tree() / "release_manifest"), &manifest) &&
+    return ParseReleaseManifest(ReadBytes(Tree() / "release_manifest"),
+                                publish::ReadingOf(publish::kDefaultCodePage),
+                                &manifest) == ReleaseManifestRead::kRead &&
            manifest.entries.count("VelkarisLauncher.exe") != 0;
   }
 };
@@ -207,6 +211,8 @@ TEST_F(SignedPublish, TraditionalChineseNamesAreListedServedAndSignedInCodePage9
   EXPECT_EQ(ReadBytes(Tree() / xuGongGaiBytes), "x");
   EXPECT_EQ(ReadBytes(Tree() / "locales" / shuoMingBytes), "y");
   const std::string signedText = ReadBytes(Tree() / "release_manifest");
+  // Named in code page 950, which launchers of other code pages refuse at once.
+  EXPECT_EQ(signedText.rfind("velkaris-release-manifest 3\ncode-page 950\n", 0), 0u) << signedText;
   EXPECT_NE(signedText.find(" 1 " + xuGongGaiBytes + "\n"), std::string::npos);
   EXPECT_NE(signedText.find(" 1 locales/" + shuoMingBytes + "\n"), std::string::npos);
   EXPECT_TRUE(TreeVerifies());

@@ -82,7 +82,9 @@ struct Divergence {
   ExitCode code;
   const char* record;  // after the run
   FileVersionMap list;
-  const char* verify;  // a word of what --verify reports before the run; null: matches
+  const char* verify;  // a word of what --verify reports before the run, and of a
+                       // refusal; null: matches
+  bool signs = false;  // every release signed; a refused one is then confirmed
 };
 
 TEST_F(PublishTest, TheTreeAndTheManifestDisagreeAndNoPlayerIsLeftBehind) {
@@ -95,6 +97,15 @@ TEST_F(PublishTest, TheTreeAndTheManifestDisagreeAndNoPlayerIsLeftBehind) {
        "6\r\n0",
        {{u"a.dat", 2}, {u"b.dat", 2}},
        "patcher_version holds 5"},
+      // Launchers with the key would never go below the number signed.
+      {"record raised by hand, then a signed release",
+       [this] { WriteBytes(Tree() / kVersionRecordName, "5\r\n0"); },
+       true,
+       ExitCode::kTreeUnreadable,
+       "6\r\n0",
+       {{u"a.dat", 2}, {u"b.dat", 2}},
+       "patcher_version holds 5",
+       true},
       {"record raised by hand, nothing released",
        [this] { WriteBytes(Tree() / kVersionRecordName, "5\r\n0"); },
        false,
@@ -141,15 +152,21 @@ TEST_F(PublishTest, TheTreeAndTheManifestDisagreeAndNoPlayerIsLeftBehind) {
        {{u"a.dat", 2}, {u"b.dat", 2}},
        "cut short"},
   };
+  SetBuild(kLauncherFileName, "launcher");
   for (const Divergence& c : cases) {
     SCOPED_TRACE(c.what);
+    const auto publishing = [&] {
+      auto options = Options();
+      if (c.signs) options.signingKey = fs::path(LAUNCHER_TEST_KEYS) / "test-release.key";
+      return options;
+    };
     fs::remove_all(Tree());
     fs::remove(Manifest());
     SetBuild(u"a.dat", "a1");
     SetBuild(u"b.dat", "b1");
-    ASSERT_EQ(Run(), ExitCode::kOk);
+    ASSERT_EQ(Run(publishing()), ExitCode::kOk);
     SetBuild(u"b.dat", "b2");
-    ASSERT_EQ(Run(), ExitCode::kOk);
+    ASSERT_EQ(Run(publishing()), ExitCode::kOk);
     Client player;  // took every release so far, then the tampered tree
     player.Update(Tree());
     c.tamper();
@@ -170,12 +187,15 @@ TEST_F(PublishTest, TheTreeAndTheManifestDisagreeAndNoPlayerIsLeftBehind) {
     }
 
     if (c.releaseB) SetBuild(u"a.dat", "a2");
-    ASSERT_EQ(Run(), c.code) << LastMessage();
+    ASSERT_EQ(Run(publishing(), &printed), c.code) << LastMessage();
     if (c.code != ExitCode::kOk) {
       EXPECT_EQ(Snapshot(), before);
-      auto rebuild = Options();
-      rebuild.rebuildManifest = true;
-      ASSERT_EQ(Run(rebuild), ExitCode::kOk) << LastMessage();
+      EXPECT_NE((printed + LastMessage()).find(c.verify), std::string::npos)
+          << printed << LastMessage();
+      // As the refusal says: confirmed, or the manifest taken from the tree.
+      auto again = publishing();
+      (c.signs ? again.acceptTreeNumber : again.rebuildManifest) = true;
+      ASSERT_EQ(Run(again), ExitCode::kOk) << LastMessage();
     }
     EXPECT_EQ(TreeRecord(), c.record);
     EXPECT_EQ(TreeList(), c.list);
@@ -195,16 +215,29 @@ TEST_F(PublishTest, ATakenOverTreeWhoseRecordIsMinusOneGoesToOneNeverZero) {
   EXPECT_EQ(TreeRecord(), "1\r\n0");
 }
 
-TEST_F(PublishTest, ALinkPlantedAtATemporaryNameIsNeverFollowed) {
+TEST_F(PublishTest, ALinkPlantedInTheTreeOrBesideItIsNeverFollowed) {
   const fs::path victim = Tree().parent_path() / "victim";
+  const fs::path victimFolder = Tree().parent_path() / "victim-folder";
+  const fs::path nowhere = Tree().parent_path() / "nowhere";  // a file no one made
+  fs::create_directories(victimFolder);
+  SetBuild(u"locales\\b.txt", "b");
   const struct {
     const char* what;
     fs::path link;
     bool afterTheSweep;  // planted once the copies are written, else before the run
+    ExitCode code;       // kOk: the run goes round it; else it stops, writing nothing
+    fs::path target;     // empty: the victim file
   } cases[] = {
-      {"the manifest's, outside the tree", publish::TemporaryPath(Manifest()), false},
-      {"the list's", publish::TemporaryPath(Tree() / kFileListName), true},
-      {"the record's", publish::TemporaryPath(Tree() / kVersionRecordName), true},
+      // A folder the release names, leading out of the tree.
+      {"a folder of the tree", Tree() / "locales", false, ExitCode::kWriteFailed, victimFolder},
+      {"the lock beside the manifest", publish::LockPath(Manifest()), false,
+       ExitCode::kWriteFailed, nowhere},
+      {"the manifest's temporary name, outside the tree", publish::TemporaryPath(Manifest()),
+       false, ExitCode::kOk, {}},
+      {"the list's temporary name", publish::TemporaryPath(Tree() / kFileListName), true,
+       ExitCode::kOk, {}},
+      {"the record's temporary name", publish::TemporaryPath(Tree() / kVersionRecordName), true,
+       ExitCode::kOk, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -213,18 +246,31 @@ TEST_F(PublishTest, ALinkPlantedAtATemporaryNameIsNeverFollowed) {
     SetBuild(u"a.dat", c.what);  // a new release each time
     auto options = Options();
     bool planted = false;
+    const fs::path target = c.target.empty() ? victim : c.target;
     if (c.afterTheSweep) {
       options.rename = [&](const fs::path& from, const fs::path& to) {
-        if (!std::exchange(planted, true)) fs::create_symlink(victim, c.link);
+        if (!std::exchange(planted, true)) fs::create_symlink(target, c.link);
         return publish::RenameFile(from, to);
       };
     } else {
-      fs::create_symlink(victim, c.link);
+      fs::create_directories(c.link.parent_path());
+      fs::remove(c.link);
+      fs::create_symlink(target, c.link);
     }
-    ASSERT_EQ(Run(options), ExitCode::kOk) << LastMessage();
+    const auto before = Snapshot();
+    ASSERT_EQ(Run(options), c.code) << LastMessage();
     EXPECT_EQ(ReadBytes(victim), "keep");
     EXPECT_EQ(fs::status(victim).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(fs::is_empty(victimFolder));
+    EXPECT_FALSE(fs::exists(nowhere));
+    if (c.code != ExitCode::kOk) {
+      EXPECT_NE(LastMessage().find("the tool follows no link"), std::string::npos)
+          << LastMessage();
+      EXPECT_EQ(Snapshot(), before);
+      fs::remove(c.link);
+      continue;
+    }
     for (const fs::path& written :
          {Manifest(), Tree() / kFileListName, Tree() / kVersionRecordName}) {
       EXPECT_FALSE(fs::is_symlink(written)) << written;

@@ -9,11 +9,18 @@
 
 namespace {
 
+const PathReading kPlayers = Cp950Reading();
+
+bool Reads(const std::string& text, ReleaseManifest* manifest) {
+  return ParseReleaseManifest(text, kPlayers, manifest) == ReleaseManifestRead::kRead;
+}
+
 const std::string kHash(64, 'a');
 const std::string kHeader = "velkaris-release-manifest 1\n";
 const std::string kRequired = kHash + " 4 patcher_version\n" + kHash +
                               " 0 patcher_files_version\n" + kHash + " 9 VelkarisPatcher32.vke\n";
 const std::string kMirrorsHeader = "velkaris-release-manifest 2\n";
+const std::string kCodePageHeader = "velkaris-release-manifest 3\ncode-page 950\n";
 
 std::string Mirrors(size_t count) {
   std::string lines;
@@ -58,6 +65,22 @@ TEST(ReleaseManifest, ReadsOnlyAWellFormedManifest) {
        kHeader + kRequired + kHash + " 1 \xA4\x41\n" + kHash + " 1 \xA4\x61\n", true},
       {"a control byte after a byte above 0x7F", kHeader + kRequired + kHash + " 1 \xB3\x1F\n",
        false},
+      // The list-name rule, on the path as the players' Windows decodes it.
+      {"a climbing path", kHeader + kRequired + kHash + " 1 locales/../../Windows/x.dll\n", false},
+      {"an absolute path", kHeader + kRequired + kHash + " 1 /Windows/x.dll\n", false},
+      {"a drive", kHeader + kRequired + kHash + " 1 C:x.dll\n", false},
+      {"a device", kHeader + kRequired + kHash + " 1 locales/COM1.txt\n", false},
+      {"a trailing dot", kHeader + kRequired + kHash + " 1 a.dll.\n", false},
+      {"bytes that are no text in the code page", kHeader + kRequired + kHash + " 1 \xFF\xFF\n",
+       false},
+      // α and Α (\xA3\x5C, \xA3\x44): one file for Windows.
+      {"paths that differ in a Greek letter's case",
+       kHeader + kRequired + kHash + " 1 \xA3\x5C.txt\n" + kHash + " 1 \xA3\x44.txt\n", false},
+      {"the code page named", kCodePageHeader + kRequired + kHash + " 1 \xB3\x5C.txt\n", true},
+      {"the code page and mirrors", kCodePageHeader + "mirror a.example\n" + kRequired, true},
+      {"the third version without its code page", "velkaris-release-manifest 3\n" + kRequired,
+       false},
+      {"a code page under the first header", kHeader + "code-page 950\n" + kRequired, false},
       {"DEL in the path", kHeader + kRequired + kHash + " 1 a\x7F\n", false},
       {"a path of 127 bytes", kHeader + kRequired + kHash + " 1 " + std::string(127, 'p') + "\n",
        true},
@@ -83,14 +106,21 @@ TEST(ReleaseManifest, ReadsOnlyAWellFormedManifest) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ReleaseManifest manifest;
-    EXPECT_EQ(ParseReleaseManifest(c.text, &manifest), c.reads);
+    EXPECT_EQ(Reads(c.text, &manifest), c.reads);
     // What it read, it writes back in the same form, entries in path order.
     ReleaseManifest again;
     if (c.reads) {
-      EXPECT_TRUE(ParseReleaseManifest(FormatReleaseManifest(manifest), &again));
+      EXPECT_TRUE(Reads(FormatReleaseManifest(manifest), &again));
       EXPECT_EQ(again, manifest);
     }
   }
+  // A player whose Windows reads lists in another code page is told so.
+  PathReading chinaPlayers = kPlayers;
+  chinaPlayers.codePage = 936;
+  ReleaseManifest manifest;
+  EXPECT_EQ(ParseReleaseManifest(kCodePageHeader + kRequired, chinaPlayers, &manifest),
+            ReleaseManifestRead::kOtherCodePage);
+  EXPECT_EQ(manifest, ReleaseManifest());
 }
 
 // Hexadecimal of either case names the same digest: a manifest written in
@@ -105,14 +135,14 @@ TEST(ReleaseManifest, AnUpperCaseManifestReadsTheSameDigests) {
   };
   ReleaseManifest fromLower;
   ReleaseManifest fromUpper;
-  ASSERT_TRUE(ParseReleaseManifest(manifestWith(lower), &fromLower));
-  ASSERT_TRUE(ParseReleaseManifest(manifestWith(upper), &fromUpper));
+  ASSERT_TRUE(Reads(manifestWith(lower), &fromLower));
+  ASSERT_TRUE(Reads(manifestWith(upper), &fromUpper));
   EXPECT_EQ(fromUpper, fromLower);
 }
 
 TEST(ReleaseManifest, AListMatchesItsManifestThroughTheListsCodePage) {
   ReleaseManifest manifest;
-  ASSERT_TRUE(ParseReleaseManifest(
+  ASSERT_TRUE(Reads(
       kHeader + kRequired + kHash + " 1 \xB3\x5C.txt\n" + kHash + " 2 locales/\xBB\xA1\n",
       &manifest));
   const FileVersionMap list = {{u"\u8A31.txt", 1}, {u"locales\\\u8AAA", 1}};
