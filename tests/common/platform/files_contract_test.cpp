@@ -4,6 +4,7 @@
 
 #include "platform/files.h"
 #include "tests/support/platform_contract.h"
+#include "tests/support/utf8.h"
 
 namespace {
 
@@ -245,7 +246,7 @@ TEST_F(FilesContractTest, AppendFilesOpenOnlyByTheirOneName) {
   ASSERT_EQ(platform::MakeDirectory(u"folder"), platform::kErrorSuccess);
   WriteFile(u"target", "target");
   ASSERT_TRUE(MakeHardLink(u"second-name", u"target")) << "cannot make a hard link";
-  ASSERT_TRUE(MakeFolderLink(u"link", u"folder")) << "cannot make a link";
+  ASSERT_TRUE(MakeLink(u"link", u"folder")) << "cannot make a link";
   struct Case {
     const char* what;
     const char16_t* path;
@@ -271,14 +272,102 @@ TEST_F(FilesContractTest, AppendFilesOpenOnlyByTheirOneName) {
 }
 
 // The launcher protects an install folder that already exists, and the
-// patcher in it, before it trusts them.
+// patcher in it, before it trusts them; never through a link at its name.
+// None of them was the launcher's before (Wine keeps no descriptor set, so
+// only the simulated machine and Windows find a protected one so).
 TEST_F(FilesContractTest, ExistingFilesAndFoldersCanBeProtected) {
   ASSERT_EQ(platform::MakeDirectory(u"folder"), platform::kErrorSuccess);
   WriteFile(u"folder\\patcher", "x");
+  ASSERT_TRUE(MakeLink(u"link", u"folder")) << "cannot make a link";
+  for (const char16_t* path : {u"folder", u"folder\\patcher", u"link", u"missing"}) {
+    EXPECT_FALSE(platform::IsAdministratorsOnly(path)) << Utf8(path);
+  }
   for (const char16_t* path : {u"folder", u"folder\\patcher"}) {
     EXPECT_EQ(platform::ProtectExistingPath(path), platform::kErrorSuccess);
   }
+  EXPECT_EQ(platform::ProtectExistingPath(u"link"), platform::kErrorReparsePointEncountered);
   EXPECT_NE(platform::ProtectExistingPath(u"missing"), platform::kErrorSuccess);
+}
+
+// Once a signed launcher has made its install folder its own, every file it
+// opens, holds, writes or protects lies in it, and is never opened through
+// a link at its own name or by a second name: whatever a link leads to is
+// left as it is.
+TEST_F(FilesContractTest, ConfinedFilesOpenOnlyInTheFolderByTheirOneName) {
+  for (const char16_t* folder : {u"install", u"install\\sub", u"outside"}) {
+    ASSERT_EQ(platform::MakeDirectory(folder), platform::kErrorSuccess);
+  }
+  for (const char16_t* file : {u"install\\file", u"install\\sub\\file", u"outside\\target",
+                               u"install\\shared"}) {
+    WriteFile(file, "bytes");
+  }
+  ASSERT_TRUE(MakeHardLink(u"outside\\shared", u"install\\shared")) << "cannot make a hard link";
+  ASSERT_TRUE(MakeLink(u"install\\inward", u"sub")) << "cannot make a link";
+  ASSERT_TRUE(MakeLink(u"install\\outward", u"../outside")) << "cannot make a link";
+  ASSERT_TRUE(MakeLink(u"install\\file-out", u"../outside/target")) << "cannot make a link";
+  EXPECT_NE(platform::ConfineFilesTo(u"missing"), platform::kErrorSuccess);
+  ASSERT_EQ(platform::ConfineFilesTo(u"install"), platform::kErrorSuccess);
+  struct Case {
+    const char* what;
+    const char16_t* path;
+    bool opens;
+  };
+  const Case cases[] = {
+      {"a file in the folder", u"install\\file", true},
+      {"a file below it", u"install\\sub\\file", true},
+      {"a file through a link to a folder inside", u"install\\inward\\file", true},
+      {"a file through a link to a folder outside", u"install\\outward\\target", false},
+      {"a link at its name to a file outside", u"install\\file-out", false},
+      {"a file with a second name", u"install\\shared", false},
+      {"a file outside", u"outside\\target", false},
+      {"a file outside, by a climbing path", u"install\\..\\outside\\target", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(static_cast<bool>(platform::OpenFile(c.path, "rb")), c.opens);
+    EXPECT_EQ(static_cast<bool>(platform::OpenFile(c.path, "ab")), c.opens);
+    EXPECT_EQ(static_cast<bool>(platform::HoldFile(c.path)), c.opens);
+    EXPECT_EQ(static_cast<bool>(platform::OpenStagingFile(c.path, platform::StagingStart::kKeepBytes)),
+              c.opens);
+    EXPECT_EQ(static_cast<bool>(platform::OpenAppendFile(c.path)), c.opens);
+    EXPECT_EQ(platform::ProtectExistingPath(c.path) == platform::kErrorSuccess, c.opens);
+    EXPECT_EQ(static_cast<bool>(platform::OpenFile(c.path, "wb")), c.opens);
+  }
+  EXPECT_FALSE(platform::OpenFile(u"install\\outward\\new", "wb"));
+  EXPECT_TRUE(platform::OpenFile(u"install\\new", "wb"));
+  platform::EndFileConfinementForTesting();
+  EXPECT_EQ(ReadFile(u"outside\\target"), "bytes");
+  EXPECT_EQ(ReadFile(u"install\\shared"), "bytes");
+}
+
+// Paths compared as Windows compares the names of its file systems, in the
+// forms a final path and a recorded folder take.
+TEST(IsAtOrBelow, ComparesWholeNamesWhateverTheirCaseAndForm) {
+  const struct {
+    const char16_t* path;
+    const char16_t* folder;
+    bool below;
+  } cases[] = {
+      {u"C:\\Games\\Velkaris", u"C:\\Games\\Velkaris", true},
+      {u"\\\\?\\C:\\Games\\Velkaris\\a.dat", u"c:\\games\\VELKARIS\\", true},
+      {u"C:/Games/Velkaris/locales", u"\\\\?\\C:\\Games", true},
+      {u"C:\\Games\\VelkarisX", u"C:\\Games\\Velkaris", false},
+      {u"C:\\Games", u"C:\\Games\\Velkaris", false},
+      {u"D:\\Games\\Velkaris", u"C:\\Games", false},
+      {u"C:\\Games", u"C:\\", true},
+      {u"\\\\?\\UNC\\server\\share\\x", u"\\\\server\\share", true},
+      {u"C:\\Games", u"", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(platform::IsAtOrBelow(c.path, c.folder), c.below)
+        << Utf8(c.path) << " in " << Utf8(c.folder);
+  }
+  for (const char16_t* root : {u"C:\\", u"c:", u"\\\\?\\C:\\", u"\\\\server\\share\\"}) {
+    EXPECT_TRUE(platform::IsVolumeRoot(root)) << Utf8(root);
+  }
+  for (const char16_t* other : {u"C:\\Games", u"\\\\server", u"\\\\server\\share\\x", u""}) {
+    EXPECT_FALSE(platform::IsVolumeRoot(other)) << Utf8(other);
+  }
 }
 
 // The launcher refuses an install folder that is a link or lies below one,
@@ -286,7 +375,7 @@ TEST_F(FilesContractTest, ExistingFilesAndFoldersCanBeProtected) {
 TEST_F(FilesContractTest, LinksAreReparsePointsAndAHeldFileIsNamedWhereItLies) {
   ASSERT_EQ(platform::MakeDirectory(u"target"), platform::kErrorSuccess);
   WriteFile(u"target\\patcher", "x");
-  ASSERT_TRUE(MakeFolderLink(u"link", u"target")) << "cannot make a link";
+  ASSERT_TRUE(MakeLink(u"link", u"target")) << "cannot make a link";
   const std::u16string work = platform::GetWorkingDirectory();
   struct Case {
     const char* what;
