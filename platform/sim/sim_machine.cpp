@@ -253,6 +253,12 @@ bool IsHeldOpen(const std::u16string& path) {
   return false;
 }
 
+// A program that runs: Windows renames it, but deletes it only once it has
+// ended.
+bool IsRunning(const std::u16string& path) {
+  return g_machine.runningPrograms.count(g_machine.AbsolutePath(path)) != 0;
+}
+
 void LogFile(const char16_t* what, const std::u16string& path) {
   g_machine.fileLog.push_back(what + (u" " + g_machine.AbsolutePath(path)));
 }
@@ -376,7 +382,7 @@ bool QueryFileStamp(const std::u16string& path, FileStamp* stamp) {
 }
 
 bool RemoveFile(const std::u16string& path) {
-  if (path.empty() || IsHeldOpen(path)) return false;
+  if (path.empty() || IsHeldOpen(path) || IsRunning(path)) return false;
   const auto host = g_machine.HostPath(path);
   std::error_code error;
   if (!std::filesystem::is_regular_file(host, error)) return false;
@@ -591,6 +597,8 @@ int ShellFileOperation(ShellFileOp op, const char16_t* from, const char16_t* to,
     result = kShellOperationFailed;
   } else if (IsHeldOpen(record.from) || (to && IsHeldOpen(record.to))) {
     result = kShellOperationFailed;
+  } else if (op == ShellFileOp::kDelete && IsRunning(record.from)) {
+    result = kShellOperationFailed;
   } else if (op == ShellFileOp::kDelete) {
     const auto host = g_machine.HostPath(record.from);
     if (!std::filesystem::exists(host, error) || std::filesystem::remove_all(host, error) == 0 ||
@@ -605,7 +613,11 @@ int ShellFileOperation(ShellFileOp op, const char16_t* from, const char16_t* to,
       result = kShellOperationFailed;
     } else {
       std::filesystem::rename(source, target, error);
-      if (error) result = kShellOperationFailed;
+      if (error) {
+        result = kShellOperationFailed;
+      } else if (g_machine.runningPrograms.erase(g_machine.AbsolutePath(record.from)) != 0) {
+        g_machine.runningPrograms.insert(g_machine.AbsolutePath(record.to));
+      }
     }
   }
   record.result = result;

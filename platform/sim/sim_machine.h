@@ -138,6 +138,9 @@ struct Machine {
   void (*onSleep)(Machine& machine) = nullptr;
 
   std::vector<std::u16string> startedProcesses;  // command lines
+  // Programs running, by absolute path: renamed (the entry follows), never
+  // deleted.
+  std::set<std::u16string> runningPrograms;
   uint32_t startProcessError = 0;                // non-zero: StartProcess fails
   std::map<uint32_t, std::string> systemMessages;
 

@@ -1166,10 +1166,11 @@ TEST_F(SignedRelease, ThePatcherStartsOnlyFromAFolderOfTheLaunchersOwn) {
       {Folder::kMadeBeforehand, "the default folder, made beforehand"},
       {Folder::kChosen, "an existing folder, chosen"},
       {Folder::kOurs, "already the launcher's"}};
-  enum class Plant { kLauncherCopy, kLyingRecord, kStagingNotes, kLinkAtFolder, kLinkAtParent,
-                     kLinkAtLocales };
+  enum class Plant { kLauncherCopy, kRunningCopy, kLyingRecord, kStagingNotes, kLinkAtFolder,
+                     kLinkAtParent, kLinkAtLocales };
   const std::pair<Plant, const char*> plants[] = {
       {Plant::kLauncherCopy, "a launcher copy"},
+      {Plant::kRunningCopy, "an older launcher copy, running"},
       {Plant::kLyingRecord, "a checked-files record that lies"},
       {Plant::kStagingNotes, "staging notes naming files elsewhere"},
       {Plant::kLinkAtFolder, "a link at the folder"},
@@ -1198,6 +1199,10 @@ TEST_F(SignedRelease, ThePatcherStartsOnlyFromAFolderOfTheLaunchersOwn) {
       switch (plant) {
         case Plant::kLauncherCopy:
           Write(u"VelkarisLauncher.exe", "planted launcher");
+          break;
+        case Plant::kRunningCopy:
+          Write(u"VelkarisLauncher.exe", "older launcher");
+          machine().runningPrograms = {Local(u"VelkarisLauncher.exe")};
           break;
         case Plant::kLyingRecord: {
           // Up to date, a listed file swapped for bytes of its size, and the
@@ -1267,6 +1272,10 @@ TEST_F(SignedRelease, ThePatcherStartsOnlyFromAFolderOfTheLaunchersOwn) {
       EXPECT_EQ(machine().protectedPaths.count(u"C:\\Games"),
                 folder == Folder::kMadeBeforehand ? 1u : 0u);
       EXPECT_EQ(Read(u"VelkarisLauncher.exe"), release.files["VelkarisLauncher.exe"]);
+      // A copy that runs is set aside, and goes at a later start.
+      EXPECT_EQ(Exists(u"VelkarisLauncher.exe.old"), plant == Plant::kRunningCopy);
+      machine().runningPrograms.clear();
+      ASSERT_TRUE(CheckAndStart());
       EXPECT_FALSE(Exists(u"VelkarisLauncher.exe.old"));
       EXPECT_FALSE(Exists(u"release_staging"));
       if (folder == Folder::kChosen) {
