@@ -880,15 +880,24 @@ TEST_F(SignedRelease, ListNamesInTheCodePageInstallUnderTheirOwnNames) {
 }
 
 TEST_F(SignedRelease, AListThatDoesNotNameExactlyTheManifestsFilesIsRefused) {
-  for (const char* list : {"a.dat 2\r\n", "a.dat 2\r\nlocales\\b.dat 1\r\nc.dat 1\r\n",
-                           "a.dat 2\r\nlocales\\b.dat 1\r\nrelease_manifest 1\r\n",
-                           // the staging name of a.dat, signed like any listed file
-                           "a.dat 2\r\na.dat.Temp 1\r\nlocales\\b.dat 1\r\n"}) {
+  const struct {
+    const char* list;
+    const char* signedToo;  // a name the manifest lists besides the release's files
+  } cases[] = {
+      {"a.dat 2\r\n", nullptr},
+      {"a.dat 2\r\nlocales\\b.dat 1\r\nc.dat 1\r\n", nullptr},
+      {"a.dat 2\r\nlocales\\b.dat 1\r\nrelease_manifest 1\r\n", nullptr},
+      // the staging name of a.dat, and a name of the launcher's own files,
+      // signed like any listed file
+      {"a.dat 2\r\na.dat.Temp 1\r\nlocales\\b.dat 1\r\n", "a.dat.Temp"},
+      {"a.dat 2\r\nLauncher.log 1\r\nlocales\\b.dat 1\r\n", "Launcher.log"},
+  };
+  for (const auto& [list, signedToo] : cases) {
     SCOPED_TRACE(list);
     Restart();
     Release release;
     release.files["patcher_files_version"] = list;
-    if (std::string(list).find("Temp") != std::string::npos) release.files["a.dat.Temp"] = "t";
+    if (signedToo != nullptr) release.files[signedToo] = "t";
     Sign("test-release.key", &release);
     Prepare(release);
     EXPECT_FALSE(CheckAndStart());
