@@ -294,11 +294,11 @@ TEST_F(FilesContractTest, ExistingFilesAndFoldersCanBeProtected) {
 // a link at its own name or by a second name: whatever a link leads to is
 // left as it is.
 TEST_F(FilesContractTest, ConfinedFilesOpenOnlyInTheFolderByTheirOneName) {
-  for (const char16_t* folder : {u"install", u"install\\sub", u"outside"}) {
+  for (const char16_t* folder : {u"install", u"install\\sub", u"outside", u"installed"}) {
     ASSERT_EQ(platform::MakeDirectory(folder), platform::kErrorSuccess);
   }
   for (const char16_t* file : {u"install\\file", u"install\\sub\\file", u"outside\\target",
-                               u"install\\shared"}) {
+                               u"install\\shared", u"installed\\file"}) {
     WriteFile(file, "bytes");
   }
   ASSERT_TRUE(MakeHardLink(u"outside\\shared", u"install\\shared")) << "cannot make a hard link";
@@ -320,6 +320,7 @@ TEST_F(FilesContractTest, ConfinedFilesOpenOnlyInTheFolderByTheirOneName) {
       {"a link at its name to a file outside", u"install\\file-out", false},
       {"a file with a second name", u"install\\shared", false},
       {"a file outside", u"outside\\target", false},
+      {"a file in a folder whose name begins like it", u"installed\\file", false},
       {"a file outside, by a climbing path", u"install\\..\\outside\\target", false},
   };
   for (const Case& c : cases) {
@@ -338,103 +339,6 @@ TEST_F(FilesContractTest, ConfinedFilesOpenOnlyInTheFolderByTheirOneName) {
   platform::EndFileConfinementForTesting();
   EXPECT_EQ(ReadFile(u"outside\\target"), "bytes");
   EXPECT_EQ(ReadFile(u"install\\shared"), "bytes");
-}
-
-// Paths compared as Windows compares the names of its file systems, in the
-// forms a final path and a recorded folder take.
-TEST(IsAtOrBelow, ComparesWholeNamesWhateverTheirCaseAndForm) {
-  const struct {
-    const char16_t* path;
-    const char16_t* folder;
-    bool below;
-  } cases[] = {
-      {u"C:\\Games\\Velkaris", u"C:\\Games\\Velkaris", true},
-      {u"\\\\?\\C:\\Games\\Velkaris\\a.dat", u"c:\\games\\VELKARIS\\", true},
-      {u"C:/Games/Velkaris/locales", u"\\\\?\\C:\\Games", true},
-      {u"C:\\Games\\VelkarisX", u"C:\\Games\\Velkaris", false},
-      {u"C:\\Games", u"C:\\Games\\Velkaris", false},
-      {u"D:\\Games\\Velkaris", u"C:\\Games", false},
-      {u"C:\\Games", u"C:\\", true},
-      {u"\\\\?\\UNC\\server\\share\\x", u"\\\\server\\share", true},
-      {u"C:\\Games", u"", false},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(platform::IsAtOrBelow(c.path, c.folder), c.below)
-        << Utf8(c.path) << " in " << Utf8(c.folder);
-  }
-  for (const char16_t* root : {u"C:\\", u"c:", u"\\\\?\\C:\\", u"\\\\server\\share\\"}) {
-    EXPECT_TRUE(platform::IsVolumeRoot(root)) << Utf8(root);
-  }
-  for (const char16_t* other : {u"C:\\Games", u"\\\\server", u"\\\\server\\share\\x", u""}) {
-    EXPECT_FALSE(platform::IsVolumeRoot(other)) << Utf8(other);
-  }
-}
-
-// The launcher refuses an install folder that is a link or lies below one,
-// and starts the patcher by the name its held handle resolved to.
-TEST_F(FilesContractTest, LinksAreReparsePointsAndAHeldFileIsNamedWhereItLies) {
-  ASSERT_EQ(platform::MakeDirectory(u"target"), platform::kErrorSuccess);
-  WriteFile(u"target\\patcher", "x");
-  ASSERT_TRUE(MakeLink(u"link", u"target")) << "cannot make a link";
-  const std::u16string work = platform::GetWorkingDirectory();
-  struct Case {
-    const char* what;
-    std::u16string path;
-    bool read;
-    bool reparsePoint;
-  };
-  const Case cases[] = {
-      {"a folder", u"target", true, false},
-      {"a link to a folder", u"link", true, true},
-      {"a link, by its absolute path with a backslash after it", work + u"\\link\\", true, true},
-      {"a file through a link", u"link\\patcher", true, false},
-      {"a missing path", u"missing", false, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    bool reparsePoint = !c.reparsePoint;
-    ASSERT_EQ(platform::QueryReparsePoint(c.path, &reparsePoint), c.read);
-    if (c.read) {
-      EXPECT_EQ(reparsePoint, c.reparsePoint);
-    }
-  }
-
-  for (const char16_t* name : {u"target\\patcher", u"link\\patcher"}) {
-    SCOPED_TRACE(testing::PrintToString(std::u16string(name)));
-    const platform::HeldFile held = platform::HoldFile(name);
-    ASSERT_TRUE(held);
-    std::u16string path;
-    ASSERT_TRUE(platform::HeldFilePath(held, &path));
-    EXPECT_EQ(path, work + u"\\target\\patcher");
-  }
-}
-
-// What GetFinalPathNameByHandleW gives, shortened for a command line.
-TEST(CommandLinePathOfFinalPath, IsADrivePathOrAShareThatFits) {
-  const std::u16string longest = u"C:\\" + std::u16string(platform::kMaxPath - 4, u'a');
-  struct Case {
-    const char* what;
-    std::u16string finalPath;
-    bool fits;
-    std::u16string path;
-  };
-  const Case cases[] = {
-      {"a drive path", u"\\\\?\\C:\\Games\\patcher.vke", true, u"C:\\Games\\patcher.vke"},
-      {"a share", u"\\\\?\\UNC\\server\\share\\patcher.vke", true, u"\\\\server\\share\\patcher.vke"},
-      {"the longest that fits", u"\\\\?\\" + longest, true, longest},
-      {"one unit longer", u"\\\\?\\" + longest + u"a", false, {}},
-      {"a volume path", u"\\\\?\\Volume{6c1c5a8e-0000-0000-0000-100000000000}\\patcher.vke", false,
-       {}},
-      {"no prefix", u"C:\\Games\\patcher.vke", false, {}},
-      {"a folder name ending in a dot", u"\\\\?\\C:\\Games.\\patcher.vke", false, {}},
-      {"a file name ending in a blank", u"\\\\?\\C:\\Games\\patcher.vke ", false, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    std::u16string path;
-    ASSERT_EQ(platform::CommandLinePathOfFinalPath(c.finalPath, &path), c.fits);
-    EXPECT_EQ(path, c.path);
-  }
 }
 
 TEST_F(FilesContractTest, FreeSpaceIsMeasuredForFoldersThatExist) {

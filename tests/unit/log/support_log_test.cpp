@@ -151,43 +151,34 @@ TEST_F(SupportLogTest, OverAThousandRunsTwoFilesKeepTheNewestLinesWithinTheLimit
 // program data that only administrators can change, made so, or made the
 // launcher's when a user made it first; never through a link there.
 TEST_F(SupportLogTest, ARunThatEndsBeforeItsInstallFolderLogsWhereOnlyAdministratorsWrite) {
-  enum class Made { kNot, kByAUser, kAsALink, kWithALinkAtTheLog };
+  const std::u16string elsewhere = u"C:\\Users\\player\\Documents";
+  const std::u16string log = EarlyEndFile(kSupportLogName);
   const struct {
     const char* what;
-    Made made;
+    bool madeByAUser;
+    std::u16string link;  // made a link to elsewhere, or elsewhere's log
     bool written;
   } cases[] = {
-      {"no such folder yet", Made::kNot, true},
-      {"a folder a user made", Made::kByAUser, true},
-      {"a link to another folder", Made::kAsALink, false},
-      {"a link at the log's name", Made::kWithALinkAtTheLog, false},
+      {"no such folder yet", false, {}, true},
+      {"a folder a user made", true, {}, true},
+      {"a link to another folder", false, kEarlyEndFolder, false},
+      {"a link at the log's name", true, log, false},
   };
-  const std::u16string elsewhere = u"C:\\Users\\player\\Documents";
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     std::filesystem::remove_all(root());
     machine().Reset(root());
     machine().MakeFolders(elsewhere);
-    machine().WriteFile(elsewhere + u"\\target", "");
-    const std::filesystem::path host = machine().HostPath(kEarlyEndFolder);
-    if (c.made == Made::kByAUser || c.made == Made::kWithALinkAtTheLog) {
-      machine().MakeFolders(kEarlyEndFolder);
-    }
-    if (c.made == Made::kAsALink) {
-      std::filesystem::create_directories(host.parent_path());
-      std::filesystem::create_directory_symlink(machine().HostPath(elsewhere), host);
-    }
-    if (c.made == Made::kWithALinkAtTheLog) {
-      std::filesystem::create_symlink(machine().HostPath(elsewhere + u"\\target"),
-                                      machine().HostPath(EarlyEndFile(kSupportLogName)));
+    if (c.madeByAUser) machine().MakeFolders(kEarlyEndFolder);
+    if (!c.link.empty()) {
+      const std::u16string target = c.link == log ? elsewhere + u"\\" + kSupportLogName : elsewhere;
+      std::filesystem::create_symlink(machine().HostPath(target), machine().HostPath(c.link));
     }
     ASSERT_TRUE(StartSupportLog());
     LogLine("install-folder").Add("result", "failed").Write();
     EndSupportLog(LogLine("end"));
-    const std::vector<std::string> lines = Lines(EarlyEndFile(kSupportLogName));
-    EXPECT_EQ(lines.size(), c.written ? 2u : 0u);
-    EXPECT_EQ(machine().protectedPaths.count(kEarlyEndFolder), c.made == Made::kAsALink ? 0u : 1u);
-    EXPECT_EQ(machine().ReadFile(elsewhere + u"\\target"), "");
+    EXPECT_EQ(Lines(log).size(), c.written ? 2u : 0u);
+    EXPECT_EQ(machine().protectedPaths.count(kEarlyEndFolder), c.link == kEarlyEndFolder ? 0u : 1u);
     EXPECT_FALSE(machine().Exists(elsewhere + u"\\" + kSupportLogName));
     EXPECT_FALSE(machine().Exists(machine().tempFolder + kSupportLogName));
   }
