@@ -205,7 +205,8 @@ uint32_t ProtectExistingPath(const std::u16string& path) {
   // SetKernelObjectSecurity, not SetSecurityInfo or SetNamedSecurityInfoW:
   // Windows documents that those push the new inheritable entries into
   // everything already below, and a game may keep folders there with
-  // permissions of their own. This sets the one object's descriptor as given.
+  // permissions of their own (that propagation is why Windows advises them
+  // for files). This sets the one object's descriptor as given.
   if (::SetKernelObjectSecurity(object.get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                 descriptor.get())) {
     return kErrorSuccess;
