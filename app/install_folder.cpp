@@ -5,6 +5,7 @@
 
 #include "app/preflight.h"
 #include "fs/file_services.h"
+#include "patcher/folder_claim.h"
 #include "patcher/release_key.h"
 #include "platform/files.h"
 #include "platform/registry.h"
@@ -151,8 +152,12 @@ bool ResolveInstallFolder(const std::u16string& moduleFolder, InstallFolder* res
     }
   }
 
-  while (!platform::SetWorkingDirectory(folder)) {
-    ShowFailure(Outcome::kInstallFolder);
+  // A folder that cannot be entered, or (with a release key) one the
+  // launcher must not make its own, is told and another chosen.
+  for (;;) {
+    const bool entered = platform::SetWorkingDirectory(folder);
+    if (entered && MayClaimFolder(folder)) break;
+    ShowFailure(entered ? Outcome::kInstallFolderRefused : Outcome::kInstallFolder);
     // Without the regional key there is nothing to choose into, and asking
     // again would only repeat the same failure: the launch ends here.
     platform::RegistryKey key;

@@ -60,6 +60,10 @@ int RunSteps(const char16_t* commandLine) {
   if (!Step("install-folder", ResolveInstallFolder(moduleFolder, &install))) {
     return platform::kExitFailed;
   }
+  const bool defaultFolder = install.folder == kDefaultInstallFolder;
+  if (!Step("folder-claim", ClaimInstallFolder(install.folder, defaultFolder))) {
+    return platform::kExitFailed;
+  }
   MoveSupportLog(install.folder);
   // What this run fetches and checks, from the launcher copy to the start.
   ReleaseRun run;
@@ -72,10 +76,6 @@ int RunSteps(const char16_t* commandLine) {
   if (!patcherReady) return platform::kExitFailed;
 
   g_launcherArgs = LauncherArguments(commandLine);
-  const bool defaultFolder = install.folder == kDefaultInstallFolder;
-  if (!Step("folder-claim", ClaimInstallFolder(run, install.folder, defaultFolder))) {
-    return platform::kExitFailed;
-  }
   if (!Step("patcher-start", RunPatcher(run, install.folder))) return platform::kExitFailed;
 
   platform::Sleep(LingerMilliseconds(startTime, platform::SystemTimeAsFileTime()));

@@ -8,14 +8,21 @@
 #include "fs/file_services.h"
 #include "platform/crypto.h"
 #include "platform/files.h"
+#include "platform/shell.h"
 #include "platform/system.h"
+#include "release/release_files.h"
 
 namespace {
 
 constexpr size_t kRunIdBytes = 8;
-// The lines a run writes before its install folder is known, to be written
-// there too; a run that asks for the folder again and again keeps its first.
+// The lines a run writes before its install folder is known, kept to be
+// written there; a run that asks for the folder again and again keeps its
+// first.
 constexpr size_t kMaxEarlyLines = 64;
+// Below the machine's program data: where a run that ends before it knows
+// its install folder leaves its log.
+constexpr char16_t kEarlyEndFolderName[] = u"Velkaris";
+constexpr char16_t kFolderSeparator = u'\\';
 // A path converted as a request converts it; one that a request would
 // refuse is written as this.
 constexpr char kUnconvertible[] = "?";
@@ -31,15 +38,17 @@ constexpr size_t kTimeChars = 32;
 // The one log of the process, shared by every layer that has a line for it,
 // as the one downloader is: the main flow opens and closes it.
 struct SupportLog {
-  std::u16string folder;  // ends in its separator; empty while none is open
+  bool open = false;
+  // Where the lines go, ending in its separator; empty until the install
+  // folder is known, the lines kept in memory meanwhile.
+  std::u16string folder;
   std::string runId;
   uint64_t startTime = 0;
-  bool inInstallFolder = false;
   std::vector<std::string> earlyLines;
 };
 SupportLog g_supportLog;
 
-bool IsOpen() { return !g_supportLog.folder.empty(); }
+bool IsOpen() { return g_supportLog.open; }
 
 bool IsBare(unsigned char c) { return c > ' ' && c < 0x7F && c != '"' && c != '\\'; }
 
@@ -103,8 +112,9 @@ bool NewRunId(std::string* id) {
 // when that cannot be done the line is dropped rather than pass the limit.
 void Append(const std::u16string& folder, std::string_view line) {
   const std::u16string path = folder + kSupportLogName;
-  // The user's temporary folder is theirs to plant a link in: the launcher,
-  // with administrator rights, writes to no file but its own.
+  // A folder a user could write before the launcher made it its own may
+  // hold a link: the launcher, with administrator rights, writes to no file
+  // but its own.
   platform::UniqueFile file = platform::OpenAppendFile(path);
   uint64_t size = 0;
   if (file && platform::StreamSize(file.get(), &size) && size + line.size() > kSupportLogMaxBytes) {
@@ -114,6 +124,25 @@ void Append(const std::u16string& folder, std::string_view line) {
     if (RenamePath(path, older)) file = platform::OpenAppendFile(path);
   }
   if (file) std::fwrite(line.data(), 1, line.size(), file.get());
+}
+
+// The folder for the log of a run that ended before its install folder was
+// known: below the machine's program data, which every user may add
+// folders to, so made only administrators' own (or made so when a user
+// made it first), never a link. Empty when there is none to be had.
+std::u16string EarlyEndFolder() {
+  std::u16string programData;
+  if (!platform::GetKnownFolderPath(platform::KnownFolder::kProgramData, &programData)) return {};
+  const std::u16string folder = programData + kFolderSeparator + kEarlyEndFolderName;
+  const uint32_t made = platform::MakeProtectedDirectory(folder);
+  bool link = true;
+  if ((made != platform::kErrorSuccess &&
+       (made != platform::kErrorAlreadyExists ||
+        platform::ProtectExistingPath(folder) != platform::kErrorSuccess)) ||
+      !platform::QueryReparsePoint(folder, &link) || link) {
+    return {};
+  }
+  return folder + kFolderSeparator;
 }
 
 }  // namespace
@@ -149,8 +178,9 @@ LogLine& LogLine::AddField(std::string_view key, std::string_view escaped) {
 void LogLine::Write() const {
   if (!IsOpen() || m_text.empty()) return;
   const std::string line = m_text + kLineEnd;
-  Append(g_supportLog.folder, line);
-  if (!g_supportLog.inInstallFolder && g_supportLog.earlyLines.size() < kMaxEarlyLines) {
+  if (!g_supportLog.folder.empty()) {
+    Append(g_supportLog.folder, line);
+  } else if (g_supportLog.earlyLines.size() < kMaxEarlyLines) {
     g_supportLog.earlyLines.push_back(line);
   }
 }
@@ -162,18 +192,18 @@ void LogCheck(const std::u16string& path, Check check) {
 
 bool StartSupportLog() {
   g_supportLog = SupportLog();
-  const std::u16string temporary = platform::GetTempFolderPath();
-  if (temporary.empty() || !NewRunId(&g_supportLog.runId)) return false;
-  g_supportLog.folder = temporary;
+  if (!NewRunId(&g_supportLog.runId)) return false;
+  g_supportLog.open = true;
   g_supportLog.startTime = platform::SystemTimeAsFileTime();
   return true;
 }
 
 void MoveSupportLog(const std::u16string& installFolder) {
-  if (!IsOpen() || installFolder.empty()) return;
+  if (!IsOpen() || installFolder.empty() || !g_supportLog.folder.empty()) return;
   g_supportLog.folder = installFolder;
-  if (installFolder.back() != u'\\' && installFolder.back() != u'/') g_supportLog.folder += u'\\';
-  g_supportLog.inInstallFolder = true;
+  if (installFolder.back() != kFolderSeparator && installFolder.back() != u'/') {
+    g_supportLog.folder += kFolderSeparator;
+  }
   for (const std::string& line : g_supportLog.earlyLines) Append(g_supportLog.folder, line);
   g_supportLog.earlyLines.clear();
 }
@@ -182,7 +212,9 @@ void EndSupportLog(LogLine closing) {
   if (!IsOpen()) return;
   const uint64_t now = platform::SystemTimeAsFileTime();
   const uint64_t elapsed = now > g_supportLog.startTime ? now - g_supportLog.startTime : 0;
-  closing.Add("ms", elapsed / platform::kFileTimeUnitsPerMillisecond).Write();
+  closing.Add("ms", elapsed / platform::kFileTimeUnitsPerMillisecond);
+  if (g_supportLog.folder.empty()) MoveSupportLog(EarlyEndFolder());
+  closing.Write();
   g_supportLog = SupportLog();
 }
 

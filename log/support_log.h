@@ -19,9 +19,6 @@
 // kMaxLogValueChars is cut and ends in "...". Nothing that names the player
 // goes in: no local path, user name or machine name.
 
-// The log, and the older lines it was turned into when it reached its size.
-inline constexpr char16_t kSupportLogName[] = u"launcher.log";
-inline constexpr char16_t kOlderSupportLogName[] = u"launcher.log.1";
 // Each file's limit: the line that would take the log past it goes to a new
 // log, and the old one replaces the older lines.
 inline constexpr uint64_t kSupportLogMaxBytes = 256 * 1024;
@@ -60,14 +57,17 @@ enum class Check {
 // A "check" line: the server path checked and what was found.
 void LogCheck(const std::u16string& path, Check check);
 
-// Opens the run's log in the user's temporary folder, with a new random run
-// id. False, with nothing open, when the system has no random bytes to give
-// or no temporary folder.
+// Opens the run's log, with a new random run id; its lines are kept in
+// memory (the first few) until the install folder is known. Nothing goes
+// to the user's temporary folder, whose path the user controls. False,
+// with nothing open, when the system has no random bytes to give.
 bool StartSupportLog();
-// The install folder is known: the run's lines so far are written to its
-// log too, and every later line goes there alone.
+// The install folder is known (and, with a release key, the launcher's):
+// the run's lines so far are written to its log, and every later line.
 void MoveSupportLog(const std::u16string& installFolder);
 // Writes the closing line, with the time the run took, and closes the log.
+// A run that never knew its install folder writes its lines to
+// %ProgramData%\Velkaris, a folder only administrators can change.
 void EndSupportLog(LogLine closing);
 // The open log's run id (hex), sent with every request; empty when none is
 // open.

@@ -3,12 +3,16 @@
 #include <vector>
 
 #include "fs/file_services.h"
+#include "patcher/patcher_launch.h"
 #include "patcher/release_fetch.h"
 #include "patcher/release_install.h"
+#include "patcher/release_key.h"
+#include "patcher/release_record.h"
 #include "patcher/version_manager.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "release/release_files.h"
+#include "release/release_manifest.h"
 #include "release/version_files.h"
 #include "ui/outcome.h"
 
@@ -22,6 +26,27 @@ namespace {
 FetchResult DownloadListEntry(ReleaseRun& run, StagedFiles& staged, const std::u16string& name) {
   if (!IsSafeListName(name, platform::EncodeAnsi)) return FetchResult::kFailed;
   return FetchListedFile(run, staged, WideServerPathOfListName(name), name);
+}
+
+// With a key: the run's release is had and its paths are the launcher's;
+// false, after its box, when not. *matches: the copy in place is the
+// release's launcher, and need not be fetched.
+bool CheckLauncherCopy(ReleaseRun& run, bool* matches) {
+  // A copy set aside at an earlier start, no longer running.
+  platform::RemoveFile(kSetAsideLauncherName);
+  const ReleaseManifest* manifest = RunManifest(run);
+  if (manifest == nullptr) FailServerRecordDownload();
+  if (!ClaimRunRelease(run)) return false;
+  // The publishing tool signs no release without the launcher: a manifest
+  // that lacks it vouches for no copy, and none is started from here.
+  const platform::FileDigest* entry = FindEntry(*manifest, kLauncherFileName);
+  if (entry == nullptr) {
+    ShowFailure(Outcome::kLauncherCopy);
+    return false;
+  }
+  platform::HeldFile copy;
+  *matches = HoldReleaseFile(kLauncherFileName, *entry, &copy);
+  return true;
 }
 
 // The box of a fetch that failed; one that met another release has none,
@@ -67,14 +92,30 @@ bool ReplaceWithRetry(const std::u16string& temporaryName, const std::u16string&
 }
 
 bool EnsureLauncherCopy(ReleaseRun& run, std::u16string installFolder) {
-  if (platform::OpenFile(installFolder + u"/" + kLauncherFileName, "rb")) return true;
+  // With a key the copy must be the release's at every start: the
+  // shortcuts start it, with administrator rights. One that differs
+  // (planted, damaged, an older launcher) is fetched again. Without one it
+  // need only be there.
+  if (WithReleaseKey()) {
+    bool matches = false;
+    if (!CheckLauncherCopy(run, &matches)) return false;
+    if (matches) return true;
+  } else if (platform::OpenFile(installFolder + u"/" + kLauncherFileName, "rb")) {
+    return true;
+  }
   const std::u16string temporary = std::u16string(kLauncherFileName) + kFetchSuffix;
   StagedFiles staged;
   if (FetchReleaseFile(run, staged, kLauncherFileName, temporary) != FetchResult::kFetched) {
     ShowFailure(Outcome::kLauncherCopy);
     return false;
   }
-  return ReplaceWithRetry(temporary, kLauncherFileName, true);
+  // Windows renames a program that runs but deletes none: the copy in
+  // place, which may be this launcher, goes aside first, and goes for good
+  // once nothing runs it (here, or at a later start).
+  RenamePath(kLauncherFileName, kSetAsideLauncherName);
+  if (!ReplaceWithRetry(temporary, kLauncherFileName, true)) return false;
+  platform::RemoveFile(kSetAsideLauncherName);
+  return true;
 }
 
 FetchResult RepairInstall(ReleaseRun& run) {

@@ -2,6 +2,7 @@
 
 #include "fs/file_services.h"
 #include "log/support_log.h"
+#include "patcher/folder_claim.h"
 #include "patcher/release_install.h"
 #include "patcher/version_check.h"
 #include "platform/files.h"
@@ -34,9 +35,13 @@ bool FailStart(uint32_t error) {
 
 }  // namespace
 
-bool ClaimInstallFolder(ReleaseRun& run, const std::u16string& installFolder,
-                        bool defaultFolder) {
-  const uint32_t error = ClaimInstall(run, installFolder, defaultFolder);
+bool ClaimInstallFolder(const std::u16string& installFolder, bool defaultFolder) {
+  const uint32_t error = ClaimFolder(installFolder, defaultFolder);
+  return error == platform::kErrorSuccess || FailStart(error);
+}
+
+bool ClaimRunRelease(ReleaseRun& run) {
+  const uint32_t error = ClaimReleasePaths(run);
   return error == platform::kErrorSuccess || FailStart(error);
 }
 

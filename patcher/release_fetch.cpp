@@ -10,6 +10,7 @@
 #include "patcher/release_key.h"
 #include "patcher/release_record.h"
 #include "patcher/release_transfer.h"
+#include "platform/code_page.h"
 #include "platform/crypto.h"
 #include "platform/system.h"
 #include "release/release_files.h"
@@ -43,11 +44,14 @@ FetchResult FetchPlainList(ReleaseRun& run, const platform::FileDigest* entry,
                                                              : FetchResult::kFailed;
 }
 
-// A listed name that is another's staging name: the staged update of the
-// other would take its place.
-bool NamesAStagingCopy(const FileVersionMap& list) {
+// A listed name that is another's staging name (the staged update of the
+// other would take its place) or a name of the launcher's own files.
+bool NamesALauncherFile(const FileVersionMap& list) {
   for (const auto& entry : list) {
-    if (EndsWithFolded(entry.first, kFetchSuffix)) return true;
+    if (EndsWithFolded(entry.first, kFetchSuffix) ||
+        IsLauncherOwnName(entry.first, platform::UpperCaseAsFileSystem)) {
+      return true;
+    }
   }
   return false;
 }
@@ -61,7 +65,7 @@ FetchResult FetchSignedList(ReleaseRun& run, StagedFiles& staged, FileVersionMap
   std::string text;
   const FetchResult fetched = FetchPlainList(run, entry, held, list, &text);
   if (fetched != FetchResult::kFetched) return fetched;
-  if (NamesAStagingCopy(*list)) return FetchResult::kFailed;
+  if (NamesALauncherFile(*list)) return FetchResult::kFailed;
   // The bytes read back must still be the ones that hashed to the entry.
   if (*entry != DigestOfBytes(text) ||
       !ListMatchesManifest(*list, *manifest, platform::EncodeAnsi)) {
@@ -79,18 +83,20 @@ FetchResult FetchSignedList(ReleaseRun& run, StagedFiles& staged, FileVersionMap
 // writes it; the last line of a path counts.
 constexpr char kNoteEnd = '\n';
 
-// The notes of a killed run, by server path; the copies they name, and the
-// notes themselves, go with the update that reads them.
-void ReadStagingNotes(ReleaseRun& run, StagedFiles& staged) {
+// The notes of a killed run, by server path: only those of an entry of the
+// run's release whose name a list may give, so that the copies they name,
+// which go with the update that reads them, lie below the install folder.
+void ReadStagingNotes(ReleaseRun& run, StagedFiles& staged, const ReleaseManifest& manifest) {
   run.stagingNotes.emplace();
-  staged.Add(kStagingNotesName);
   std::string notes;
   if (!ReadWholeFile(kStagingNotesName, kMaxListBytes, &notes)) return;
   for (size_t start = 0; start < notes.size();) {
     const size_t end = std::min(notes.find(kNoteEnd, start), notes.size());
     std::string path;
     platform::FileDigest entry;
-    if (ParseManifestEntry(std::string_view(notes).substr(start, end - start), &path, &entry)) {
+    if (ParseManifestEntry(std::string_view(notes).substr(start, end - start), &path, &entry) &&
+        manifest.entries.count(path) != 0 &&
+        IsSafeListName(LocalNameOf(path), platform::EncodeAnsi)) {
       (*run.stagingNotes)[path] = entry;
       staged.Add(LocalNameOf(path) + kFetchSuffix);
     }
@@ -100,10 +106,13 @@ void ReadStagingNotes(ReleaseRun& run, StagedFiles& staged) {
 
 // The staging copy, held: one that a killed run left behind is continued
 // only when it was begun for this same entry; any other starts empty. The
-// entry is noted before a byte of it is fetched.
-std::FILE* HoldStagingCopy(ReleaseRun& run, StagedFiles& staged, const std::string& serverPath,
-                           const platform::FileDigest& entry, const std::u16string& stagingName) {
-  if (!run.stagingNotes) ReadStagingNotes(run, staged);
+// entry is noted before a byte of it is fetched; the notes go with
+// whichever update wrote them.
+std::FILE* HoldStagingCopy(ReleaseRun& run, StagedFiles& staged, const ReleaseManifest& manifest,
+                           const std::string& serverPath, const platform::FileDigest& entry,
+                           const std::u16string& stagingName) {
+  if (!run.stagingNotes) ReadStagingNotes(run, staged, manifest);
+  staged.Add(kStagingNotesName);
   const auto beganFor = run.stagingNotes->find(serverPath);
   const bool continued = beganFor != run.stagingNotes->end() && beganFor->second == entry;
   std::FILE* const held = staged.Hold(
@@ -130,7 +139,7 @@ FetchResult FetchSignedFile(ReleaseRun& run, StagedFiles& staged, const std::u16
     return Mismatch(run);
   }
   TransferRequest request(serverPath, localName, entry->size);
-  request.staging = HoldStagingCopy(run, staged, path, *entry, localName);
+  request.staging = HoldStagingCopy(run, staged, *manifest, path, *entry, localName);
   if (request.staging == nullptr) return FetchResult::kFailed;
   request.resumable = true;
   request.accept = [entry](const platform::FileDigest& served) { return served == *entry; };

@@ -1,7 +1,6 @@
 #include "patcher/release_install.h"
 
 #include <array>
-#include <set>
 
 #include "patcher/checked_files.h"
 #include "patcher/release_key.h"
@@ -61,18 +60,21 @@ bool HoldSignedPatcher(ReleaseRun& run, platform::HeldFile* held) {
   const ReleaseManifest* manifest = RunManifest(run);
   if (manifest == nullptr) return false;
   const platform::FileDigest* entry = FindEntry(*manifest, kPatcherFileName);
-  platform::HeldFile patcher = platform::HoldFile(kPatcherFileName);
-  platform::FileDigest digest;
-  if (entry == nullptr || !patcher || !HashHeldFile(patcher, entry->size, &digest) ||
-      digest != *entry) {
-    return false;
-  }
+  if (entry == nullptr || !HoldReleaseFile(kPatcherFileName, *entry, held)) return false;
   KeepRunRelease(run);
-  *held = std::move(patcher);
   return true;
 }
 
 }  // namespace
+
+bool HoldReleaseFile(const std::u16string& name, const platform::FileDigest& entry,
+                     platform::HeldFile* held) {
+  platform::HeldFile file = platform::HoldFile(name);
+  platform::FileDigest digest;
+  if (!file || !HashHeldFile(file, entry.size, &digest) || digest != entry) return false;
+  *held = std::move(file);
+  return true;
+}
 
 std::u16string LocalNameOf(const std::string& serverPath) {
   return ListNameOfServerPath(serverPath, platform::DecodeAnsi);
@@ -101,56 +103,6 @@ FetchResult FindDamagedFiles(ReleaseRun& run, std::vector<std::u16string>* damag
   // only reads.
   if (found != checked) WriteCheckedFiles(found);
   return FetchResult::kFetched;
-}
-
-namespace {
-
-// The folder and every folder above it, up to its drive root.
-std::vector<std::u16string> FolderAndAbove(const std::u16string& folder) {
-  std::vector<std::u16string> folders;
-  for (size_t end = folder.size(); end > 0; --end) {
-    const bool boundary = end == folder.size() || IsPathSeparator(folder[end]);
-    if (boundary && !IsPathSeparator(folder[end - 1])) folders.push_back(folder.substr(0, end));
-  }
-  return folders;
-}
-
-// The installed file, and the folders between the install folder and it.
-std::vector<std::u16string> FileAndFoldersBelow(const std::u16string& name) {
-  std::vector<std::u16string> paths = {name};
-  for (size_t end = name.size(); end > 0; --end) {
-    if (IsPathSeparator(name[end - 1])) paths.push_back(name.substr(0, end - 1));
-  }
-  return paths;
-}
-
-}  // namespace
-
-uint32_t ClaimInstall(ReleaseRun& run, const std::u16string& installFolder, bool withParent) {
-  if (!WithReleaseKey()) return platform::kErrorSuccess;
-  for (const std::u16string& folder : FolderAndAbove(installFolder)) {
-    bool link = false;
-    if (!platform::QueryReparsePoint(folder, &link) || link) {
-      return platform::kErrorReparsePointEncountered;
-    }
-  }
-  const ReleaseManifest* manifest = RunManifest(run);
-  if (manifest == nullptr) return platform::kErrorAccessDenied;
-  std::vector<std::u16string> folders = {installFolder};
-  if (withParent) folders.push_back(platform::RemoveFileSpec(installFolder));
-  std::set<std::u16string> below;
-  for (const auto& entry : manifest->entries) {
-    if (!IsInstalledFile(entry.first)) continue;
-    for (std::u16string& path : FileAndFoldersBelow(LocalNameOf(entry.first))) {
-      if (platform::PathExists(path)) below.insert(std::move(path));
-    }
-  }
-  folders.insert(folders.end(), below.begin(), below.end());
-  for (const std::u16string& path : folders) {
-    const uint32_t error = platform::ProtectExistingPath(path);
-    if (error != platform::kErrorSuccess) return error;
-  }
-  return platform::kErrorSuccess;
 }
 
 bool PatcherProgramPath(const platform::HeldFile& held, const std::u16string& installFolder,

@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "patcher/release_run.h"
+#include "platform/crypto.h"
 #include "platform/files.h"
 
 // The install at a start, against the run's release: with a key, the files
-// the release put there are checked, the folder that holds them is made the
-// launcher's, and the patcher is held and checked until it has started.
-// Without a key the patcher need only be there.
+// the release put there are checked, and the patcher is held and checked
+// until it has started. Without a key the patcher need only be there.
 
 // Where a file of the manifest lies in the install folder: its server
 // path's bytes read in the players' code page, "/" turned back into "\\".
@@ -22,16 +22,10 @@ std::u16string LocalNameOf(const std::string& serverPath);
 // again. Without a key there are none: nothing states what they should be.
 FetchResult FindDamagedFiles(ReleaseRun& run, std::vector<std::u16string>* damaged);
 
-// With a key, before the patcher starts in the install folder: no folder
-// from the drive root down to it may be a link (a junction or a symbolic
-// link could swap what lies below), and the folder itself (with its parent
-// too when `withParent`), every installed file of the run's release and the
-// folders below it that hold them are made the launcher's: owned by
-// Administrators, changed by administrators only (a file not there yet
-// will be made in a folder that is). Other folders below keep theirs (the
-// game may write its settings there). kErrorSuccess, or the
-// system's error code of the refusal; without a key, kErrorSuccess at once.
-uint32_t ClaimInstall(ReleaseRun& run, const std::u16string& installFolder, bool withParent);
+// True when the file's bytes, read through *held, are `entry`'s; the hold
+// keeps anyone from changing them until it is let go.
+bool HoldReleaseFile(const std::u16string& name, const platform::FileDigest& entry,
+                     platform::HeldFile* held);
 
 // The program to start: without a key the patcher named in the install
 // folder; with one, the path of the very file held and checked.

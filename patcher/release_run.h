@@ -50,6 +50,9 @@ struct ReleaseRun {
   // With a key, what the install folder's notes said, at the run's first
   // staged fetch, each staging copy was begun for (by server path).
   std::optional<std::map<std::string, platform::FileDigest>> stagingNotes;
+  // With a key, the paths of `release` below the install folder are the
+  // launcher's (ClaimReleasePaths).
+  bool releaseClaimed = false;
   // With a key, the listed files this run put in place once they matched
   // the release, as the check of the installed files would find them: that
   // check does not read them again unless they changed since.

@@ -1,6 +1,7 @@
 #include "patcher/version_check.h"
 
 #include "patcher/patcher_fetch.h"
+#include "patcher/patcher_launch.h"
 #include "patcher/release_record.h"
 #include "patcher/version_manager.h"
 #include "platform/files.h"
@@ -29,6 +30,9 @@ FetchResult CheckOnce(ReleaseRun& run) {
     state = manager.GetVersionState();
     if (state == VersionStateFailed) return FailStep(Outcome::kVersionRefresh);
   }
+  // Nothing below the install folder is written or read before the paths
+  // the release names there are the launcher's.
+  if (!ClaimRunRelease(run)) return FetchResult::kFailed;
   if (state != VersionStateSame) {
     // Recorded only once the update is on disk, so the record never runs
     // ahead of the files.

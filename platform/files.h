@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "platform/types.h"
 #include "platform/unique_owner.h"
@@ -39,9 +40,41 @@ uint32_t MakeDirectory(const std::u16string& path);
 uint32_t MakeProtectedDirectory(const std::u16string& path);
 // Gives an existing file or folder that protection, owned by Administrators;
 // a file gets the same entries with nothing to pass on. Only that object
-// changes: files and folders already below a folder keep their own.
+// changes: files and folders already below a folder keep their own. Done
+// through a handle that follows no link at the path's own name: a link
+// there (a reparse point, a file with a second name) or, while files are
+// confined, a path elsewhere is refused with kErrorReparsePointEncountered.
 // kErrorSuccess or the error code.
 uint32_t ProtectExistingPath(const std::u16string& path);
+// Whether the file or folder is the launcher's already: owned by
+// Administrators, its DACL protected from the parent's, and no entry in it
+// allowing anyone but Administrators and SYSTEM more than to read and
+// execute. Read through a handle that follows no link at its name; false
+// when it cannot be read.
+bool IsAdministratorsOnly(const std::u16string& path);
+
+// The install folder a signed launcher has made its own, from then on:
+// every file that OpenFile, OpenFileAnsi, OpenStagingFile, OpenAppendFile,
+// HoldFile and ProtectExistingPath take must lie at or below it (its final
+// path, links resolved, at or below the folder's), and is opened without
+// following a link at its own name; a link there (a reparse point, or a
+// file with a second name) is refused. So a writer with administrator
+// rights cannot be steered out of the folder. Until it is set (always, in
+// launchers built without a key) files open as named. kErrorSuccess or the
+// error code.
+uint32_t ConfineFilesTo(const std::u16string& folder);
+// Files open as named again; nothing but tests calls it.
+void EndFileConfinementForTesting();
+
+// The path as the system resolves it, links followed, in the form of
+// GetFinalPathNameByHandleW ("\\?\C:\..."); false when it cannot be opened.
+bool QueryFinalPath(const std::u16string& path, std::u16string* finalPath);
+// Whether `path` is `folder` or lies below it, each a drive path or a share
+// in either form (plain or as QueryFinalPath gives it), compared as Windows
+// compares names (UpperCaseAsFileSystem), a separator at the end ignored.
+bool IsAtOrBelow(std::u16string_view path, std::u16string_view folder);
+// A drive's root ("C:\") or a share's ("\\server\share"), in either form.
+bool IsVolumeRoot(std::u16string_view path);
 
 // Whether the path itself is a reparse point (a junction or a symbolic
 // link), read without following it, with or without a backslash after it.
@@ -55,8 +88,9 @@ struct HeldFileTraits : PointerTraits<void> {
   static void Close(void* file);
 };
 using HeldFile = UniqueOwner<HeldFileTraits>;
-// Empty when the file cannot be opened that way (missing, a folder, or
-// already open for writing elsewhere).
+// Empty when the file cannot be opened that way (missing, a folder, a link
+// at its name, a file with a second name, or already open for writing
+// elsewhere).
 HeldFile HoldFile(const std::u16string& path);
 // The next bytes from the file's position; *read is 0 at its end. False when
 // the read fails.
@@ -76,7 +110,8 @@ bool CommandLinePathOfFinalPath(const std::u16string& finalPath, std::u16string*
 // reading and shared with readers only, so nobody else can change its bytes
 // meanwhile. It can still be renamed (the stream then writes the file under
 // its new name) and deleted. Empty where it cannot be made so: a folder, a
-// missing folder, a file held or open for writing elsewhere. Reading back
+// missing folder, a file held or open for writing elsewhere, a link at its
+// name or a file with a second name (left as they are). Reading back
 // and writing on take an fseek in between, as for any C stream.
 // kKeepBytes opens the file as it is (made when missing), to continue it.
 enum class StagingStart { kEmpty, kKeepBytes };
@@ -96,9 +131,6 @@ bool StreamSize(std::FILE* file, uint64_t* size);
 // Full path of the running executable (GetModuleFileNameW, kMaxPath units);
 // empty when it cannot be read or does not fit.
 std::u16string GetModuleFilePath();
-// The user's folder for temporary files (GetTempPathW), ending in a
-// backslash; empty when it cannot be read or does not fit kMaxPath units.
-std::u16string GetTempFolderPath();
 // PathRemoveFileSpecW: drops the last component; a drive root keeps its
 // backslash ("C:\a.exe" -> "C:\").
 std::u16string RemoveFileSpec(const std::u16string& path);

@@ -47,6 +47,42 @@ inline constexpr int kCsidlDesktop = 0x0000;
 inline constexpr int kCsidlCommonPrograms = 0x0017;
 bool GetSpecialFolderPath(int csidl, std::u16string* path);
 
+// The system's folders and the user's own, which a signed launcher never
+// makes its own: their paths as SHGetKnownFolderPath gives them (whether
+// they exist or not; Program Files of a 64-bit Windows as its 32-bit
+// programs are told, %ProgramW6432%). False for a folder this Windows has
+// none of.
+enum class KnownFolder {
+  kProfile,
+  kDesktop,
+  kCommonDesktop,
+  kDocuments,
+  kCommonDocuments,
+  kDownloads,
+  kMusic,
+  kPictures,
+  kVideos,
+  kRoamingAppData,
+  kLocalAppData,
+  kProgramData,
+  kProgramFiles,
+  kProgramFilesX86,
+  kProgramFilesNative,
+  kWindows,
+  kSystem,
+  kSystemX86,
+  kPublic,
+};
+inline constexpr KnownFolder kKnownFolders[] = {
+    KnownFolder::kProfile,          KnownFolder::kDesktop,         KnownFolder::kCommonDesktop,
+    KnownFolder::kDocuments,        KnownFolder::kCommonDocuments, KnownFolder::kDownloads,
+    KnownFolder::kMusic,            KnownFolder::kPictures,        KnownFolder::kVideos,
+    KnownFolder::kRoamingAppData,   KnownFolder::kLocalAppData,    KnownFolder::kProgramData,
+    KnownFolder::kProgramFiles,     KnownFolder::kProgramFilesX86, KnownFolder::kProgramFilesNative,
+    KnownFolder::kWindows,          KnownFolder::kSystem,          KnownFolder::kSystemX86,
+    KnownFolder::kPublic};
+bool GetKnownFolderPath(KnownFolder folder, std::u16string* path);
+
 // CoInitialize for the calling thread; the result is of no interest.
 void InitializeComponentLibrary();
 

@@ -1,5 +1,7 @@
 #include "platform/shell.h"
 
+#include <iterator>
+
 #include "platform/win32.h"
 
 namespace platform {
@@ -60,6 +62,42 @@ bool GetSpecialFolderPath(int csidl, std::u16string* path) {
   wchar_t buffer[kMaxPath] = {};
   if (!::SHGetSpecialFolderPathW(nullptr, buffer, csidl, FALSE)) return false;
   *path = FromW(buffer);
+  return true;
+}
+
+namespace {
+constexpr wchar_t kNativeProgramFilesVariable[] = L"%ProgramW6432%";
+constexpr DWORD kExpandedUnits = kMaxPath;
+
+// In the order of KnownFolder; Program Files of a 64-bit Windows is none of
+// a 32-bit program's known folders (FOLDERID_ProgramFilesX64 fails there).
+const KNOWNFOLDERID* const kKnownFolderIds[] = {
+    &FOLDERID_Profile,       &FOLDERID_Desktop,     &FOLDERID_PublicDesktop,
+    &FOLDERID_Documents,     &FOLDERID_PublicDocuments, &FOLDERID_Downloads,
+    &FOLDERID_Music,         &FOLDERID_Pictures,    &FOLDERID_Videos,
+    &FOLDERID_RoamingAppData, &FOLDERID_LocalAppData, &FOLDERID_ProgramData,
+    &FOLDERID_ProgramFiles,  &FOLDERID_ProgramFilesX86, nullptr,
+    &FOLDERID_Windows,       &FOLDERID_System,      &FOLDERID_SystemX86,
+    &FOLDERID_Public};
+static_assert(std::size(kKnownFolderIds) == std::size(kKnownFolders));
+}  // namespace
+
+bool GetKnownFolderPath(KnownFolder folder, std::u16string* path) {
+  const KNOWNFOLDERID* const id = kKnownFolderIds[static_cast<size_t>(folder)];
+  if (id == nullptr) {
+    wchar_t expanded[kExpandedUnits] = {};
+    const DWORD length = ::ExpandEnvironmentStringsW(kNativeProgramFilesVariable, expanded,
+                                                     kExpandedUnits);
+    // Left as it was: a 32-bit Windows, with no such folder.
+    if (length == 0 || length > kExpandedUnits || expanded[0] == L'%') return false;
+    *path = FromW(expanded);
+    return true;
+  }
+  UniqueOwner<CoTaskMemoryTraits<wchar_t>> found;
+  if (FAILED(::SHGetKnownFolderPath(*id, KF_FLAG_DONT_VERIFY, nullptr, found.Receive()))) {
+    return false;
+  }
+  *path = FromW(found.get());
   return true;
 }
 

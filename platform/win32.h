@@ -9,6 +9,8 @@
 //   char16_t and the backend reinterprets at the call site (W() below).
 
 #include <windows.h>
+#include <aclapi.h>
+#include <knownfolders.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <sddl.h>

@@ -25,19 +25,6 @@ constexpr CodePage kAnsiCodePages[] = {874,  932,  936,  949,  950,  1250, 1251,
 // Subfolders the launcher can write into: "locales" only, one level deep.
 constexpr size_t kMaxParts = 2;
 
-// A name the launcher gives a file of its own, in any case by Windows'
-// rule: "ſ" (long s) upper-cases to "S" there as "s" does.
-bool IsLauncherOwnName(std::u16string_view name) {
-  const std::u16string upper = WindowsUpperCase(name);
-  for (const char16_t* own : kLauncherOwnNames) {
-    if (upper == WindowsUpperCase(own)) return true;
-  }
-  for (const char16_t* executable : kExecutableNames) {
-    if (upper == WindowsUpperCase(std::u16string(executable) + kFetchSuffix)) return true;
-  }
-  return false;
-}
-
 bool IsPrintableAscii(uint32_t value) {
   return value >= kFirstPrintable && value <= kLastPrintable;
 }
@@ -146,7 +133,13 @@ std::string ListNameProblem(std::u16string_view name, CodePage codePage) {
                                 FoldAscii(std::u16string_view(kLocalesFolderName)))) {
     return "lies in a folder other than \"locales\", the only one the launcher creates";
   }
-  if (parts == 1 && IsLauncherOwnName(name)) return "is a name the launcher uses for its own files";
+  const auto upperCase = [](std::u16string_view text, std::u16string* upper) {
+    *upper = WindowsUpperCase(text);
+    return true;
+  };
+  if (parts == 1 && IsLauncherOwnName(name, upperCase)) {
+    return "is a name the launcher uses for its own files";
+  }
   const std::string_view temporarySuffix = kTemporarySuffix;
   if (EndsWithFolded(name, std::u16string(temporarySuffix.begin(), temporarySuffix.end()))) {
     return std::string("ends in \"") + kTemporarySuffix + "\", the tool's temporary names";

@@ -8,6 +8,9 @@
 // tool both name them from here. Pure: no platform, nothing to link.
 
 inline constexpr char16_t kLauncherFileName[] = u"VelkarisLauncher.exe";
+// Where a signed launcher puts the launcher copy it replaces, which may be
+// the program running; deleted at a later start.
+inline constexpr char16_t kSetAsideLauncherName[] = u"VelkarisLauncher.exe.old";
 inline constexpr char16_t kPatcherFileName[] = u"VelkarisPatcher32.vke";
 // The patcher's version record and the list of accompanying files.
 inline constexpr char16_t kVersionRecordName[] = u"patcher_version";
@@ -38,6 +41,11 @@ inline constexpr char16_t kFileListCopyName[] = u"patcher_files_version_tmp";
 inline constexpr char16_t kReleaseManifestCopyName[] = u"release_manifest_tmp";
 inline constexpr char16_t kReleaseSignatureCopyName[] = u"release_manifest.sig_tmp";
 inline constexpr char16_t kReleaseRecordCopyName[] = u"release_record_tmp";
+// The support log of builds made with it, and the older lines it was
+// turned into when it reached its size.
+inline constexpr char16_t kSupportLogName[] = u"launcher.log";
+inline constexpr char16_t kOlderSupportLogName[] = u"launcher.log.1";
+
 // Appended to a file's name for the download a rename puts in place: the
 // executables always, with a release key every listed file too.
 inline constexpr char16_t kFetchSuffix[] = u".temp";
@@ -49,7 +57,8 @@ inline constexpr const char16_t* kLauncherOwnNames[] = {
     kLauncherFileName,        kPatcherFileName,          kVersionRecordName,
     kFileListName,            kLocalesFolderName,        kReleaseManifestName,
     kReleaseSignatureName,    kReleaseRecordName,        kCheckedFilesName,
-    kStagingNotesName,
+    kStagingNotesName,        kSetAsideLauncherName,     kSupportLogName,
+    kOlderSupportLogName,
     kVersionRecordCopyName,   kFileListCopyName,         kReleaseManifestCopyName,
     kReleaseSignatureCopyName, kReleaseRecordCopyName};
 inline constexpr const char16_t* kExecutableNames[] = {kLauncherFileName, kPatcherFileName};
@@ -82,4 +91,25 @@ inline std::u16string FoldAscii(const std::u16string& text) {
 inline bool EndsWithFolded(std::u16string_view name, std::u16string_view suffix) {
   return name.size() >= suffix.size() &&
          FoldAscii(name.substr(name.size() - suffix.size())) == FoldAscii(suffix);
+}
+
+// A name the launcher gives a file of its own in the install folder, an
+// executable's download included, whatever its case by Windows' rule:
+// upperCase(name, &upper) gives a name's upper case as the file system
+// compares names (a ListNameFolder); a name it has none for counts as one.
+template <typename UpperCase>
+bool IsLauncherOwnName(std::u16string_view name, const UpperCase& upperCase) {
+  std::u16string upper;
+  if (!upperCase(name, &upper)) return true;
+  const auto same = [&](std::u16string_view own) {
+    std::u16string ownUpper;
+    return upperCase(own, &ownUpper) && ownUpper == upper;
+  };
+  for (const char16_t* own : kLauncherOwnNames) {
+    if (same(own)) return true;
+  }
+  for (const char16_t* executable : kExecutableNames) {
+    if (same(std::u16string(executable) + kFetchSuffix)) return true;
+  }
+  return false;
 }

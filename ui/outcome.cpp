@@ -85,6 +85,10 @@ constexpr Ending kEndings[] = {
     Quiet(Outcome::kReleaseRefused, "release-refused"),
     // Refused before any wait; the record's note follows.
     Quiet(Outcome::kReleaseCodePage, "release-code-page"),
+    // A signed launcher makes no drive root or folder of the system's or the
+    // user's own its install folder.
+    Box(Outcome::kInstallFolderRefused, "install-folder-refused",
+        CATALOGUE_SLOT(MsgInstallPathSaveFailed)),
 };
 #undef CATALOGUE_SLOT
 

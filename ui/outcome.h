@@ -31,8 +31,9 @@ enum class Outcome {
   kPatcherStart,
   kReleaseRefused,
   kReleaseCodePage,
+  kInstallFolderRefused,
 };
-inline constexpr int kOutcomeCount = static_cast<int>(Outcome::kReleaseCodePage) + 1;
+inline constexpr int kOutcomeCount = static_cast<int>(Outcome::kInstallFolderRefused) + 1;
 
 // "patcher-started", "list-download"...
 const char* OutcomeCode(Outcome outcome);

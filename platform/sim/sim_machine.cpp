@@ -79,6 +79,29 @@ void Machine::Reset(const std::filesystem::path& root) {
   MakeFolders(u"C:\\Games\\Velkaris");
   tempFolder = u"C:\\Users\\player\\AppData\\Local\\Temp\\";
   MakeFolders(tempFolder);
+  using platform::KnownFolder;
+  knownFolders = {
+      {KnownFolder::kProfile, u"C:\\Users\\player"},
+      {KnownFolder::kDesktop, u"C:\\Users\\player\\Desktop"},
+      {KnownFolder::kCommonDesktop, u"C:\\Users\\Public\\Desktop"},
+      {KnownFolder::kDocuments, u"C:\\Users\\player\\Documents"},
+      {KnownFolder::kCommonDocuments, u"C:\\Users\\Public\\Documents"},
+      {KnownFolder::kDownloads, u"C:\\Users\\player\\Downloads"},
+      {KnownFolder::kMusic, u"C:\\Users\\player\\Music"},
+      {KnownFolder::kPictures, u"C:\\Users\\player\\Pictures"},
+      {KnownFolder::kVideos, u"C:\\Users\\player\\Videos"},
+      {KnownFolder::kRoamingAppData, u"C:\\Users\\player\\AppData\\Roaming"},
+      {KnownFolder::kLocalAppData, u"C:\\Users\\player\\AppData\\Local"},
+      {KnownFolder::kProgramData, u"C:\\ProgramData"},
+      {KnownFolder::kProgramFiles, u"C:\\Program Files (x86)"},
+      {KnownFolder::kProgramFilesX86, u"C:\\Program Files (x86)"},
+      {KnownFolder::kProgramFilesNative, u"C:\\Program Files"},
+      {KnownFolder::kWindows, u"C:\\Windows"},
+      {KnownFolder::kSystem, u"C:\\Windows\\system32"},
+      {KnownFolder::kSystemX86, u"C:\\Windows\\SysWOW64"},
+      {KnownFolder::kPublic, u"C:\\Users\\Public"},
+  };
+  MakeFolders(knownFolders[KnownFolder::kProgramData]);
   now = 133000000000000000ULL;  // a whole second of 2022
 }
 
@@ -230,7 +253,20 @@ bool IsHeldOpen(const std::u16string& path) {
   return false;
 }
 
-void NoteFileChange() {
+// A program that runs: Windows renames it, but deletes it only once it has
+// ended.
+bool IsRunning(const std::u16string& path) {
+  return g_machine.runningPrograms.count(g_machine.AbsolutePath(path)) != 0;
+}
+
+void LogFile(const char16_t* what, const std::u16string& path) {
+  g_machine.fileLog.push_back(what + (u" " + g_machine.AbsolutePath(path)));
+}
+
+// A write, removal or rename of `path`: counted, and the process killed
+// after as many as the test asked for.
+void NoteFileChange(const char16_t* what, const std::u16string& path) {
+  LogFile(what, path);
   if (++g_machine.fileChanges == g_machine.killAfterFileChanges) {
     std::_Exit(sim::Machine::kKilledExitCode);
   }
@@ -270,6 +306,25 @@ std::u16string FinalPath(const std::u16string& path) {
   return result;
 }
 
+// Whether a file at `path` may be taken while files are confined: at or
+// below the folder, links resolved.
+bool IsConfined(const std::u16string& path) {
+  return g_machine.confinedTo.empty() || IsAtOrBelow(FinalPath(path), g_machine.confinedTo);
+}
+
+// As the Win32 layer judges a handle opened without following a link at
+// its name: no link there (a host symbolic link stands for a reparse
+// point), a file with one name or, when allowed, a folder, and confined. A
+// name not there yet passes, to be made.
+bool IsOwnName(const std::u16string& path, bool folderAllowed) {
+  struct stat status {};
+  if (::lstat(g_machine.HostPath(path).c_str(), &status) != 0) return true;
+  if (S_ISLNK(status.st_mode) || (S_ISDIR(status.st_mode) ? !folderAllowed : status.st_nlink != 1)) {
+    return false;
+  }
+  return IsConfined(path);
+}
+
 // A path that is no text in the code page names nothing.
 std::u16string AnsiPathToWide(const char* path) {
   std::u16string wide;
@@ -283,6 +338,8 @@ UniqueFile OpenFile(const std::u16string& path, const char* mode) {
   if (path.empty()) return {};
   const bool writes = std::strpbrk(mode, "wa+") != nullptr;
   if (writes && (IsHeldOpen(path) || IsStaging(path))) return {};
+  const bool confined = !g_machine.confinedTo.empty();
+  if (confined && !IsOwnName(path, false)) return {};
   const auto host = g_machine.HostPath(path);
   // Windows opens no folder as a file; glibc opens one for reading.
   std::error_code error;
@@ -294,7 +351,9 @@ UniqueFile OpenFile(const std::u16string& path, const char* mode) {
     return UniqueFile(std::fopen(host.c_str(), "ab"));
   }
   UniqueFile file(std::fopen(host.c_str(), mode));
-  if (writes) NoteFileChange();
+  // Made through a link on the way to it, elsewhere.
+  if (file && confined && !IsConfined(path)) return {};
+  if (writes) NoteFileChange(u"write", path);
   return file;
 }
 
@@ -323,12 +382,12 @@ bool QueryFileStamp(const std::u16string& path, FileStamp* stamp) {
 }
 
 bool RemoveFile(const std::u16string& path) {
-  if (path.empty() || IsHeldOpen(path)) return false;
+  if (path.empty() || IsHeldOpen(path) || IsRunning(path)) return false;
   const auto host = g_machine.HostPath(path);
   std::error_code error;
   if (!std::filesystem::is_regular_file(host, error)) return false;
   const bool removed = std::filesystem::remove(host, error);
-  NoteFileChange();
+  NoteFileChange(u"remove", path);
   return removed;
 }
 
@@ -336,16 +395,46 @@ bool RemoveFileAnsi(const char* path) { return RemoveFile(AnsiPathToWide(path));
 
 uint32_t MakeProtectedDirectory(const std::u16string& path) {
   const uint32_t result = MakeDirectory(path);
-  if (result == kErrorSuccess) g_machine.protectedPaths.insert(g_machine.AbsolutePath(path));
+  if (result == kErrorSuccess) {
+    g_machine.protectedPaths.insert(g_machine.AbsolutePath(path));
+    LogFile(u"protect", path);
+  }
   return result;
 }
 
 uint32_t ProtectExistingPath(const std::u16string& path) {
-  if (path.empty() || !PathExists(path)) return kErrorPathNotFound;
+  struct stat status {};
+  if (path.empty() || ::lstat(g_machine.HostPath(path).c_str(), &status) != 0) {
+    return kErrorPathNotFound;
+  }
+  if (!IsOwnName(path, true)) return kErrorReparsePointEncountered;
   const std::u16string absolute = g_machine.AbsolutePath(path);
   if (g_machine.unprotectablePaths.count(absolute)) return kErrorAccessDenied;
   g_machine.protectedPaths.insert(absolute);
+  LogFile(u"protect", path);
   return kErrorSuccess;
+}
+
+bool IsAdministratorsOnly(const std::u16string& path) {
+  return !path.empty() && PathExists(path) && IsOwnName(path, true) &&
+         g_machine.protectedPaths.count(g_machine.AbsolutePath(path)) != 0;
+}
+
+uint32_t ConfineFilesTo(const std::u16string& folder) {
+  std::u16string finalPath;
+  if (!QueryFinalPath(folder, &finalPath)) return kErrorPathNotFound;
+  g_machine.confinedTo = finalPath;
+  return kErrorSuccess;
+}
+
+void EndFileConfinementForTesting() { g_machine.confinedTo.clear(); }
+
+bool QueryFinalPath(const std::u16string& path, std::u16string* finalPath) {
+  if (path.empty()) return false;
+  std::u16string resolved = FinalPath(path);
+  if (resolved.empty()) return false;
+  *finalPath = std::move(resolved);
+  return true;
 }
 
 bool QueryReparsePoint(const std::u16string& path, bool* isReparsePoint) {
@@ -373,7 +462,7 @@ void HeldFileTraits::Close(void* file) {
 
 HeldFile HoldFile(const std::u16string& path) {
   // A staging file is open for writing, which a hold does not share.
-  if (IsStaging(path)) return {};
+  if (IsStaging(path) || !IsOwnName(path, false)) return {};
   UniqueFile stream = OpenFile(path, "rb");
   if (!stream) return {};
   auto held = std::make_unique<SimHeldFile>(
@@ -393,17 +482,16 @@ bool HeldFilePath(const HeldFile& file, std::u16string* path) {
 }
 
 UniqueFile OpenStagingFile(const std::u16string& path, StagingStart start) {
-  if (path.empty() || IsHeldOpen(path)) return {};
+  if (path.empty() || IsHeldOpen(path) || !IsOwnName(path, false)) return {};
   const auto host = g_machine.HostPath(path);
-  std::error_code error;
-  if (std::filesystem::is_directory(host, error)) return {};
-  UniqueDescriptor file(::open(host.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-  if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0 ||
+  UniqueDescriptor file(::open(host.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (!file || !IsConfined(path) || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0 ||
       (start == StagingStart::kEmpty && ::ftruncate(file.get(), 0) != 0)) {
     return {};
   }
   UniqueFile stream(::fdopen(file.get(), "w+b"));
   if (stream) static_cast<void>(file.release());  // the stream closes it now
+  NoteFileChange(u"write", path);
   return stream;
 }
 
@@ -413,12 +501,12 @@ UniqueFile OpenAppendFile(const std::u16string& path) {
                                      O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
   struct stat status = {};
   if (!descriptor || ::fstat(descriptor.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-      status.st_nlink != 1) {
+      status.st_nlink != 1 || !IsConfined(path)) {
     return {};
   }
   UniqueFile file(::fdopen(descriptor.get(), "ab"));
   if (file) static_cast<void>(descriptor.release());
-  NoteFileChange();
+  NoteFileChange(u"write", path);
   return file;
 }
 
@@ -449,8 +537,6 @@ std::u16string GetModuleFilePath() {
   if (g_machine.modulePath.size() >= kMaxPath) return {};
   return g_machine.modulePath;
 }
-
-std::u16string GetTempFolderPath() { return g_machine.tempFolder; }
 
 std::u16string RemoveFileSpec(const std::u16string& path) {
   // Documented behaviour of PathRemoveFileSpecW for drive paths: everything
@@ -511,6 +597,8 @@ int ShellFileOperation(ShellFileOp op, const char16_t* from, const char16_t* to,
     result = kShellOperationFailed;
   } else if (IsHeldOpen(record.from) || (to && IsHeldOpen(record.to))) {
     result = kShellOperationFailed;
+  } else if (op == ShellFileOp::kDelete && IsRunning(record.from)) {
+    result = kShellOperationFailed;
   } else if (op == ShellFileOp::kDelete) {
     const auto host = g_machine.HostPath(record.from);
     if (!std::filesystem::exists(host, error) || std::filesystem::remove_all(host, error) == 0 ||
@@ -525,12 +613,16 @@ int ShellFileOperation(ShellFileOp op, const char16_t* from, const char16_t* to,
       result = kShellOperationFailed;
     } else {
       std::filesystem::rename(source, target, error);
-      if (error) result = kShellOperationFailed;
+      if (error) {
+        result = kShellOperationFailed;
+      } else if (g_machine.runningPrograms.erase(g_machine.AbsolutePath(record.from)) != 0) {
+        g_machine.runningPrograms.insert(g_machine.AbsolutePath(record.to));
+      }
     }
   }
   record.result = result;
   g_machine.shellFileOps.push_back(record);
-  NoteFileChange();
+  NoteFileChange(op == ShellFileOp::kDelete ? u"remove" : u"rename", record.from);
   return result;
 }
 

@@ -77,8 +77,9 @@ struct ShellFileOpRecord {
 struct Machine {
   // Fresh machine: drive C: exists, the launcher runs as
   // C:\Games\Velkaris\VelkarisLauncher.exe from C:\Games\Velkaris (which
-  // exists), the user's temporary folder exists, and every other state is
-  // empty.
+  // exists), the user's temporary folder exists, the known folders are
+  // those of a player "player" on a 64-bit Windows (of them only the
+  // machine's program data made), and every other state is empty.
   void Reset(const std::filesystem::path& hostRoot);
 
   // Host path of a Windows path (relative ones against currentDirectory).
@@ -102,7 +103,9 @@ struct Machine {
 
   std::filesystem::path hostRoot;
   std::u16string modulePath;
-  std::u16string tempFolder;  // the user's, in the profile; ends in a backslash
+  // The user's temporary folder (%TEMP%, in the profile), ending in a
+  // backslash, where the launcher writes nothing.
+  std::u16string tempFolder;
   std::u16string currentDirectory;
   bool failSetCurrentDirectory = false;
   std::set<std::u16string> unenterableFolders;  // SetWorkingDirectory fails there
@@ -135,6 +138,9 @@ struct Machine {
   void (*onSleep)(Machine& machine) = nullptr;
 
   std::vector<std::u16string> startedProcesses;  // command lines
+  // Programs running, by absolute path: renamed (the entry follows), never
+  // deleted.
+  std::set<std::u16string> runningPrograms;
   uint32_t startProcessError = 0;                // non-zero: StartProcess fails
   std::map<uint32_t, std::string> systemMessages;
 
@@ -147,16 +153,19 @@ struct Machine {
   bool deferSplashReady = false;
 
   std::map<int, std::u16string> specialFolders;  // CSIDL -> folder
+  std::map<platform::KnownFolder, std::u16string> knownFolders;
   std::map<std::u16string, ShellLinkRecord> shellLinks;  // saved, by link path
   int32_t shellLinkCreateResult = 0;
   std::set<std::u16string> unwritableLinkFolders;  // Save fails below these
   int componentLibraryInits = 0;
 
   // Folders made by MakeProtectedDirectory and paths ProtectExistingPath
-  // protected, as absolute paths; it fails (access denied) for the paths in
-  // unprotectablePaths.
+  // protected, as absolute paths: the ones IsAdministratorsOnly finds so.
+  // It fails (access denied) for the paths in unprotectablePaths.
   std::set<std::u16string> protectedPaths;
   std::set<std::u16string> unprotectablePaths;
+  // The final path ConfineFilesTo set, empty while files open as named.
+  std::u16string confinedTo;
   // Files held open by HoldFile (absolute path, number of holds): while
   // held, none can be opened for writing, deleted or renamed, nor can a
   // folder above one. A held file's path resolves host symbolic links as
@@ -176,6 +185,9 @@ struct Machine {
   static constexpr int kKilledExitCode = 77;
   int fileChanges = 0;
   int killAfterFileChanges = -1;
+  // Those changes, and the protections given, in order: "write", "remove",
+  // "rename" or "protect", a blank, the absolute path.
+  std::vector<std::u16string> fileLog;
 
   std::vector<ShellFileOpRecord> shellFileOps;
   int failShellFileOps = 0;  // this many next operations fail with 0x7C

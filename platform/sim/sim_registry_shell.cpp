@@ -180,6 +180,13 @@ bool GetSpecialFolderPath(int csidl, std::u16string* path) {
   return true;
 }
 
+bool GetKnownFolderPath(KnownFolder folder, std::u16string* path) {
+  const auto it = M().knownFolders.find(folder);
+  if (it == M().knownFolders.end()) return false;
+  *path = it->second;
+  return true;
+}
+
 void InitializeComponentLibrary() { ++M().componentLibraryInits; }
 
 void ShellLinkTraits::Close(void* link) { delete static_cast<sim::ShellLinkRecord*>(link); }

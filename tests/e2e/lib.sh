@@ -42,6 +42,7 @@ E2E_REGIONAL_KEY='HKLM\Software\Velkaris_TW'
 E2E_LEGACY_KEY='HKLM\Software\Velkaris'
 # Texts the scenarios expect in more than one place.
 E2E_MSG_DOWNLOAD_FAILED='更新下載失敗，請查看遊戲官網FAQ。'
+E2E_MSG_START_FAILED='更新版本下載失敗，請查看遊戲官網FAQ。'
 E2E_MSG_CONFIRM_FOLDER='\r\n是否安裝至該檔案路徑？'
 E2E_MSG_SHORTCUT='是否要建立桌面捷徑？'
 E2E_BROWSE_DIALOG='Browse for Folder | 請選擇要安裝的資料夾 | owner: splash | Make New Folder,OK,Cancel | selected: Desktop > My Computer >  (C:) > Corvane > Velkaris'

@@ -18,7 +18,15 @@
 #                   downloaded patcher while it is staged, and again as the
 #                   launcher starts it: both writes are refused, the genuine
 #                   patcher starts, the second write goes through only once
-#                   the patcher has ended.
+#                   the patcher has ended;
+#   planted-copy    an install upgraded from an unsigned launcher holds a
+#                   program of someone's own as VelkarisLauncher.exe: the
+#                   launcher the player downloaded puts the release's copy
+#                   in its place, and the shortcuts' target then starts the
+#                   launcher, never that program;
+#   locales-link    locales is a link to a folder elsewhere: the start's box
+#                   once the release is known, nothing written through it,
+#                   nothing started.
 # The launcher writes the support log; each run's ends with its outcome.
 # Usage: scenario11_signed_attacks.sh WINDOWS_BUILD_DIR
 . "$(dirname "$0")/lib.sh"
@@ -32,6 +40,8 @@ readonly BUFFERED_BYTES=$((16 << 20))
 # zh_TW.txt in pieces of 4 bytes 500 ms apart (about 4.5 s): the window in
 # which the local program finds the patcher downloaded and staged.
 readonly TRICKLE=4:500
+# ERROR_REPARSE_POINT_ENCOUNTERED: a link where the launcher claims a folder.
+readonly REPARSE_POINT_ENCOUNTERED=4395
 
 routes=$E2E_OUT/routes
 mkdir -p "$routes"
@@ -52,10 +62,12 @@ e2e_publish "$E2E_OUT/newer"
 newer=$E2E_OUT/newer/UploadData
 e2e_expect_bytes "$newer/patcher_version" '4\r\n0'
 
-# Every file below the install folder with its hash, but the support log.
+# Every file below the install folder with its hash, but the support log
+# and the checked-files record, which a first claim deletes (under Wine,
+# which keeps no folder's permissions, every start is one).
 install_digest() {
-  (cd "$install" && find . -type f ! -name "$E2E_SUPPORT_LOG*" -print0 | LC_ALL=C sort -z |
-    xargs -0 sha256sum)
+  (cd "$install" && find . -type f ! -name "$E2E_SUPPORT_LOG*" ! -name release_checked -print0 |
+    LC_ALL=C sort -z | xargs -0 sha256sum)
 }
 
 expect_no_staging() {
@@ -197,4 +209,49 @@ overwrote VelkarisPatcher32.vke" "$(tr -d '\r' <"$tamperer")"
 e2e_expect_same_file "$E2E_BUILD/tests/tamperer.exe" "$install/VelkarisPatcher32.vke"
 e2e_expect_bytes "$install/patcher_version" "$E2E_BEHIND_UPDATED_RECORD"
 expect_no_staging
+
+# -- planted-copy: the stand-in patcher planted as the launcher copy, where a
+# start of it would leave a record naming VelkarisLauncher.exe
+e2e_installed_machine
+cp "$E2E_STAND_IN" "$install/$E2E_LAUNCHER_NAME"
+e2e_place_launcher 'C:\Downloads'
+e2e_serve_release
+e2e_run planted-copy "$E2E_DOWNLOADED"
+e2e_expect_exit 0
+e2e_expect_outcome patcher-started
+e2e_expect_no_dialog
+e2e_expect_requests <<<"$record_requests
+GET /UploadData/VelkarisLauncher.exe
+${update_requests#"$record_requests"
+}"
+e2e_expect_same_file "$E2E_RELEASE/$E2E_LAUNCHER_NAME" "$install/$E2E_LAUNCHER_NAME"
+expect_patcher_started
+e2e_run shortcut-target "$E2E_INSTALL\\$E2E_LAUNCHER_NAME"
+e2e_expect_exit 0
+e2e_expect_outcome patcher-started
+e2e_expect_requests <<<'GET /UploadData/patcher_version'
+expect_patcher_started
+expect_no_staging
+
+# -- locales-link: locales leads to a folder of someone else's
+e2e_installed_machine
+elsewhere=$(e2e_path 'C:\Elsewhere')
+mkdir -p "$elsewhere"
+printf 'not the game\r\n' >"$elsewhere/zh_TW.txt"
+rm -r "$install/locales"
+ln -s "$elsewhere" "$install/locales"
+before=$(install_digest)
+elsewhere_before=$(cd "$elsewhere" && find . -printf '%p %s\n' | LC_ALL=C sort)
+# The system's text, or the launcher's own where it has none (Wine).
+e2e_driver error-text "$REPARSE_POINT_ENCOUNTERED" >"$E2E_OUT/error-text.jsonl" || true
+system_text=$(python3 "$E2E_LIB_DIR/e2e.py" error-text "$E2E_OUT/error-text.jsonl")
+e2e_run locales-link "$E2E_INSTALL\\VelkarisLauncher.exe" ok
+e2e_expect_exit -1
+e2e_expect_dialogs <<<"Launcher | $E2E_MSG_START_FAILED\\r\\n errCode : ${system_text:-Unknown Error} | owner: splash | OK | ok"
+e2e_expect_outcome patcher-start
+e2e_expect_requests <<<"$record_requests"
+e2e_expect_no_patcher "$install"
+e2e_same "the install folder's files" "$before" "$(install_digest)"
+e2e_same "the files the link leads to" "$elsewhere_before" \
+  "$(cd "$elsewhere" && find . -printf '%p %s\n' | LC_ALL=C sort)"
 e2e_end

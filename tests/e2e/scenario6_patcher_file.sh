@@ -48,7 +48,7 @@ system_text=$(python3 "$E2E_LIB_DIR/e2e.py" error-text "$E2E_OUT/error-text.json
 [ -n "$system_text" ] || e2e_fail "the system has no text for error $BAD_EXE_FORMAT"
 e2e_run not-a-program "$E2E_INSTALL\\VelkarisLauncher.exe" ok
 e2e_expect_exit -1
-e2e_expect_dialogs <<<"Launcher | 更新版本下載失敗，請查看遊戲官網FAQ。\\r\\n errCode : $system_text | owner: splash | OK | ok"
+e2e_expect_dialogs <<<"Launcher | $E2E_MSG_START_FAILED\\r\\n errCode : $system_text | owner: splash | OK | ok"
 e2e_expect_outcome patcher-start
 e2e_expect_requests <<<"GET /UploadData/patcher_version"
 e2e_expect_bytes "$install/VelkarisPatcher32.vke" 'not a program\r\n'

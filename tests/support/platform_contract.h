@@ -28,10 +28,11 @@ class PlatformContractTest : public WorkFolderTest {
     m_held.push_back(platform::HoldFile(path));
     ASSERT_TRUE(m_held.back()) << "cannot hold the file open";
   }
-  // A symbolic link to a folder, both named in the work folder (plain
-  // names), until the test ends: Windows sees a reparse point there and
-  // opens through it, as through a junction.
-  bool MakeFolderLink(const std::u16string& link, const std::u16string& target);
+  // A symbolic link to a folder or a file, until the test ends: `link`
+  // relative to the work folder, `target` to the link's own folder, as a
+  // host's link names it. Windows sees a reparse point at a link to a
+  // folder and opens through it, as through a junction.
+  bool MakeLink(const std::u16string& link, const std::u16string& target);
   // A second name for an existing file, both plain names in the work folder.
   static bool MakeHardLink(const std::u16string& link, const std::u16string& target);
   // File name of the running test program, which Windows lists among the

@@ -1,5 +1,6 @@
 #include "tests/support/platform_contract.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/sim/sim_machine.h"
@@ -23,11 +24,12 @@ std::u16string PlatformContractTest::OwnProcessName() {
   return std::u16string(name.begin(), name.end()) + u".exe";
 }
 
-bool PlatformContractTest::MakeFolderLink(const std::u16string& link,
+bool PlatformContractTest::MakeLink(const std::u16string& link,
                                           const std::u16string& target) {
+  std::u16string hostTarget = target;
+  std::replace(hostTarget.begin(), hostTarget.end(), u'\\', u'/');
   std::error_code error;
-  std::filesystem::create_directory_symlink(sim::Current().HostPath(target),
-                                            sim::Current().HostPath(link), error);
+  std::filesystem::create_symlink(hostTarget, sim::Current().HostPath(link), error);
   return !error;
 }
 

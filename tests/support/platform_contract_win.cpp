@@ -1,5 +1,6 @@
 #include "tests/support/platform_contract.h"
 
+#include <algorithm>
 #include <functional>
 
 #include "platform/system_library.h"
@@ -30,6 +31,12 @@ bool RunHostProgram(const wchar_t* program, std::wstring commandLine,
   }
   return false;
 }
+// A relative path as the host's programs take it.
+std::wstring HostPath(const std::u16string& path) {
+  std::wstring host = Wide(path);
+  std::replace(host.begin(), host.end(), L'\\', L'/');
+  return host;
+}
 }  // namespace
 
 void PlatformContractTest::SetUp() {
@@ -38,10 +45,11 @@ void PlatformContractTest::SetUp() {
 }
 
 void PlatformContractTest::TearDown() {
+  platform::EndFileConfinementForTesting();
   m_held.clear();
   for (const std::u16string& link : m_links) {
     const auto gone = [&] { return !FileExists(link); };
-    EXPECT_TRUE(RunHostProgram(L"Z:\\bin\\rm", L"rm " + Wide(link), gone)) << "a link remains";
+    EXPECT_TRUE(RunHostProgram(L"Z:\\bin\\rm", L"rm " + HostPath(link), gone)) << "a link remains";
   }
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, platform::W(kContractKey));
   WorkFolderTest::TearDown();
@@ -57,10 +65,9 @@ std::u16string PlatformContractTest::OwnProcessName() {
 // Wine's CreateSymbolicLinkW succeeds and makes nothing, and Wine removes
 // no link (measured), but it starts host programs: the host's ln and rm do
 // both, in the current folder.
-bool PlatformContractTest::MakeFolderLink(const std::u16string& link,
-                                          const std::u16string& target) {
+bool PlatformContractTest::MakeLink(const std::u16string& link, const std::u16string& target) {
   m_links.push_back(link);
-  return RunHostProgram(L"Z:\\bin\\ln", L"ln -s " + Wide(target) + L" " + Wide(link),
+  return RunHostProgram(L"Z:\\bin\\ln", L"ln -s " + HostPath(target) + L" " + HostPath(link),
                         [&] { return FileExists(link); });
 }
 

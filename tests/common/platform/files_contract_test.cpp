@@ -4,6 +4,7 @@
 
 #include "platform/files.h"
 #include "tests/support/platform_contract.h"
+#include "tests/support/utf8.h"
 
 namespace {
 
@@ -245,7 +246,7 @@ TEST_F(FilesContractTest, AppendFilesOpenOnlyByTheirOneName) {
   ASSERT_EQ(platform::MakeDirectory(u"folder"), platform::kErrorSuccess);
   WriteFile(u"target", "target");
   ASSERT_TRUE(MakeHardLink(u"second-name", u"target")) << "cannot make a hard link";
-  ASSERT_TRUE(MakeFolderLink(u"link", u"folder")) << "cannot make a link";
+  ASSERT_TRUE(MakeLink(u"link", u"folder")) << "cannot make a link";
   struct Case {
     const char* what;
     const char16_t* path;
@@ -271,81 +272,73 @@ TEST_F(FilesContractTest, AppendFilesOpenOnlyByTheirOneName) {
 }
 
 // The launcher protects an install folder that already exists, and the
-// patcher in it, before it trusts them.
+// patcher in it, before it trusts them; never through a link at its name.
+// None of them was the launcher's before (Wine keeps no descriptor set, so
+// only the simulated machine and Windows find a protected one so).
 TEST_F(FilesContractTest, ExistingFilesAndFoldersCanBeProtected) {
   ASSERT_EQ(platform::MakeDirectory(u"folder"), platform::kErrorSuccess);
   WriteFile(u"folder\\patcher", "x");
+  ASSERT_TRUE(MakeLink(u"link", u"folder")) << "cannot make a link";
+  for (const char16_t* path : {u"folder", u"folder\\patcher", u"link", u"missing"}) {
+    EXPECT_FALSE(platform::IsAdministratorsOnly(path)) << Utf8(path);
+  }
   for (const char16_t* path : {u"folder", u"folder\\patcher"}) {
     EXPECT_EQ(platform::ProtectExistingPath(path), platform::kErrorSuccess);
   }
+  EXPECT_EQ(platform::ProtectExistingPath(u"link"), platform::kErrorReparsePointEncountered);
   EXPECT_NE(platform::ProtectExistingPath(u"missing"), platform::kErrorSuccess);
 }
 
-// The launcher refuses an install folder that is a link or lies below one,
-// and starts the patcher by the name its held handle resolved to.
-TEST_F(FilesContractTest, LinksAreReparsePointsAndAHeldFileIsNamedWhereItLies) {
-  ASSERT_EQ(platform::MakeDirectory(u"target"), platform::kErrorSuccess);
-  WriteFile(u"target\\patcher", "x");
-  ASSERT_TRUE(MakeFolderLink(u"link", u"target")) << "cannot make a link";
-  const std::u16string work = platform::GetWorkingDirectory();
+// Once a signed launcher has made its install folder its own, every file it
+// opens, holds, writes or protects lies in it, and is never opened through
+// a link at its own name or by a second name: whatever a link leads to is
+// left as it is.
+TEST_F(FilesContractTest, ConfinedFilesOpenOnlyInTheFolderByTheirOneName) {
+  for (const char16_t* folder : {u"install", u"install\\sub", u"outside", u"installed"}) {
+    ASSERT_EQ(platform::MakeDirectory(folder), platform::kErrorSuccess);
+  }
+  for (const char16_t* file : {u"install\\file", u"install\\sub\\file", u"outside\\target",
+                               u"install\\shared", u"installed\\file"}) {
+    WriteFile(file, "bytes");
+  }
+  ASSERT_TRUE(MakeHardLink(u"outside\\shared", u"install\\shared")) << "cannot make a hard link";
+  ASSERT_TRUE(MakeLink(u"install\\inward", u"sub")) << "cannot make a link";
+  ASSERT_TRUE(MakeLink(u"install\\outward", u"../outside")) << "cannot make a link";
+  ASSERT_TRUE(MakeLink(u"install\\file-out", u"../outside/target")) << "cannot make a link";
+  EXPECT_NE(platform::ConfineFilesTo(u"missing"), platform::kErrorSuccess);
+  ASSERT_EQ(platform::ConfineFilesTo(u"install"), platform::kErrorSuccess);
   struct Case {
     const char* what;
-    std::u16string path;
-    bool read;
-    bool reparsePoint;
+    const char16_t* path;
+    bool opens;
   };
   const Case cases[] = {
-      {"a folder", u"target", true, false},
-      {"a link to a folder", u"link", true, true},
-      {"a link, by its absolute path with a backslash after it", work + u"\\link\\", true, true},
-      {"a file through a link", u"link\\patcher", true, false},
-      {"a missing path", u"missing", false, false},
+      {"a file in the folder", u"install\\file", true},
+      {"a file below it", u"install\\sub\\file", true},
+      {"a file through a link to a folder inside", u"install\\inward\\file", true},
+      {"a file through a link to a folder outside", u"install\\outward\\target", false},
+      {"a link at its name to a file outside", u"install\\file-out", false},
+      {"a file with a second name", u"install\\shared", false},
+      {"a file outside", u"outside\\target", false},
+      {"a file in a folder whose name begins like it", u"installed\\file", false},
+      {"a file outside, by a climbing path", u"install\\..\\outside\\target", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    bool reparsePoint = !c.reparsePoint;
-    ASSERT_EQ(platform::QueryReparsePoint(c.path, &reparsePoint), c.read);
-    if (c.read) {
-      EXPECT_EQ(reparsePoint, c.reparsePoint);
-    }
+    EXPECT_EQ(static_cast<bool>(platform::OpenFile(c.path, "rb")), c.opens);
+    EXPECT_EQ(static_cast<bool>(platform::OpenFile(c.path, "ab")), c.opens);
+    EXPECT_EQ(static_cast<bool>(platform::HoldFile(c.path)), c.opens);
+    EXPECT_EQ(static_cast<bool>(platform::OpenStagingFile(c.path, platform::StagingStart::kKeepBytes)),
+              c.opens);
+    EXPECT_EQ(static_cast<bool>(platform::OpenAppendFile(c.path)), c.opens);
+    EXPECT_EQ(platform::ProtectExistingPath(c.path) == platform::kErrorSuccess, c.opens);
+    EXPECT_EQ(static_cast<bool>(platform::OpenFile(c.path, "wb")), c.opens);
   }
-
-  for (const char16_t* name : {u"target\\patcher", u"link\\patcher"}) {
-    SCOPED_TRACE(testing::PrintToString(std::u16string(name)));
-    const platform::HeldFile held = platform::HoldFile(name);
-    ASSERT_TRUE(held);
-    std::u16string path;
-    ASSERT_TRUE(platform::HeldFilePath(held, &path));
-    EXPECT_EQ(path, work + u"\\target\\patcher");
-  }
-}
-
-// What GetFinalPathNameByHandleW gives, shortened for a command line.
-TEST(CommandLinePathOfFinalPath, IsADrivePathOrAShareThatFits) {
-  const std::u16string longest = u"C:\\" + std::u16string(platform::kMaxPath - 4, u'a');
-  struct Case {
-    const char* what;
-    std::u16string finalPath;
-    bool fits;
-    std::u16string path;
-  };
-  const Case cases[] = {
-      {"a drive path", u"\\\\?\\C:\\Games\\patcher.vke", true, u"C:\\Games\\patcher.vke"},
-      {"a share", u"\\\\?\\UNC\\server\\share\\patcher.vke", true, u"\\\\server\\share\\patcher.vke"},
-      {"the longest that fits", u"\\\\?\\" + longest, true, longest},
-      {"one unit longer", u"\\\\?\\" + longest + u"a", false, {}},
-      {"a volume path", u"\\\\?\\Volume{6c1c5a8e-0000-0000-0000-100000000000}\\patcher.vke", false,
-       {}},
-      {"no prefix", u"C:\\Games\\patcher.vke", false, {}},
-      {"a folder name ending in a dot", u"\\\\?\\C:\\Games.\\patcher.vke", false, {}},
-      {"a file name ending in a blank", u"\\\\?\\C:\\Games\\patcher.vke ", false, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    std::u16string path;
-    ASSERT_EQ(platform::CommandLinePathOfFinalPath(c.finalPath, &path), c.fits);
-    EXPECT_EQ(path, c.path);
-  }
+  EXPECT_FALSE(platform::OpenFile(u"install\\outward\\new", "wb"));
+  EXPECT_TRUE(platform::OpenFile(u"install\\new", "wb"));
+  platform::EndFileConfinementForTesting();
+  EXPECT_EQ(ReadFile(u"outside\\target"), "bytes");
+  EXPECT_EQ(ReadFile(u"install\\shared"), "bytes");
 }
 
 TEST_F(FilesContractTest, FreeSpaceIsMeasuredForFoldersThatExist) {

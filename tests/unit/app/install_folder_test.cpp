@@ -159,6 +159,50 @@ TEST_F(InstallFolderTest, WithAReleaseKeyTheFoldersItCreatesAreForAdministrators
   UseReleaseKeyForTesting(nullptr);
 }
 
+// A signed launcher makes its install folder administrators' own: never a
+// drive root, nor a folder of the system's or the player's own, nor one
+// above the profile, however the record names it. Such a folder is told,
+// and another is chosen.
+TEST_F(InstallFolderTest, WithAReleaseKeyTheSystemsAndThePlayersFoldersAreRefused) {
+  const platform::P256PublicKey key{};
+  const struct {
+    const char16_t* recorded;
+    bool keyed;
+    bool refused;
+  } cases[] = {
+      {u"C:\\", true, true},
+      {u"D:\\", true, true},
+      {u"C:\\Users\\player\\Desktop", true, true},
+      {u"c:\\users\\PLAYER\\downloads\\", true, true},
+      {u"C:/Program Files", true, true},
+      {u"C:\\Program Files (x86)", true, true},
+      {u"C:\\Users", true, true},
+      {u"C:\\Users\\player\\Desktop\\Velkaris", true, false},
+      {u"C:\\Users\\player\\Desktop", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf8(c.recorded) + (c.keyed ? ", key" : ", no key"));
+    std::filesystem::remove_all(root());
+    machine().Reset(root());
+    UseReleaseKeyForTesting(c.keyed ? &key : nullptr);
+    machine().MakeFolders(c.recorded);
+    machine().MakeFolders(u"D:\\Games");
+    machine().SetString(kRegionalKey, kPathValueName, c.recorded);
+    machine().answers = {DialogAnswer::Button(platform::kIdOk), DialogAnswer::Folder(u"D:\\Games"),
+                         DialogAnswer::Button(platform::kIdYes)};
+    InstallFolder result;
+    ASSERT_TRUE(ResolveInstallFolder(kModuleFolder, &result));
+    EXPECT_EQ(result.folder, c.refused ? u"D:\\Games" : c.recorded);
+    if (c.refused) {
+      ASSERT_EQ(machine().transcript.size(), 3u);
+      ExpectMessage(machine().transcript[0], g_messages.MsgInstallPathSaveFailed, platform::kMbOk);
+      ExpectBrowse(machine().transcript[1]);
+    }
+    EXPECT_EQ(machine().currentDirectory, machine().AbsolutePath(result.folder));
+  }
+  UseReleaseKeyForTesting(nullptr);
+}
+
 TEST_F(InstallFolderTest, NoToTheQuestionOpensAFreshDialog) {
   machine().MakeFolders(u"D:\\");
   machine().MakeFolders(u"E:\\Other");

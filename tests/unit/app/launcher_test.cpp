@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -10,6 +11,11 @@
 
 #include "log/support_log.h"
 #include "patcher/patcher_launch.h"
+#include "patcher/release_key.h"
+#include "platform/files.h"
+#include "publish/signing.h"
+#include "release/release_files.h"
+#include "release/release_manifest.h"
 #include "tests/support/download_server.h"
 #include "tests/support/sim_test.h"
 #include "ui/messages.h"
@@ -24,6 +30,8 @@ using testhttp::Response;
 
 constexpr uint64_t kOneSecond = 10000000;
 constexpr char16_t kInstall[] = u"C:\\Games\\Velkaris";
+// Where a run that ends before it knows its install folder leaves its log.
+constexpr char16_t kEarlyEndLogFolder[] = u"C:\\ProgramData\\Velkaris";
 constexpr char16_t kCommandLine[] = u"\"C:\\Games\\Velkaris\\VelkarisLauncher.exe\" -x 1";
 constexpr char16_t kSystemErrorText[] = u"Not a valid application.\r\n";
 
@@ -53,6 +61,22 @@ class LauncherRun : public SimTest {
 
   void Publish(const std::string& name, const std::string& content) {
     std::ofstream(m_server / name, std::ios::binary) << content;
+    m_published[name] = content;
+  }
+  // The published files signed with the test key, for a launcher built
+  // with its public half.
+  void SignRelease() {
+    ReleaseManifest manifest;
+    for (const auto& [name, content] : m_published) manifest.entries[name] = DigestOfBytes(content);
+    const std::string text = FormatReleaseManifest(manifest);
+    publish::SigningKey key;
+    std::string problem;
+    ASSERT_TRUE(key.Load(std::string(LAUNCHER_TEST_KEYS) + "/test-release.key", &problem)) << problem;
+    platform::P256Signature signature{};
+    ASSERT_TRUE(key.Sign(text, &signature));
+    std::ofstream(m_server / "release_manifest", std::ios::binary) << text;
+    std::ofstream(m_server / "release_manifest.sig", std::ios::binary)
+        .write(reinterpret_cast<const char*>(signature.data()), signature.size());
   }
 
   // An installed, up-to-date game whose recorded folder is the launcher's.
@@ -85,7 +109,8 @@ class LauncherRun : public SimTest {
     return steps;
   }
   std::string Closing() const {
-    for (const std::u16string& folder : {machine().currentDirectory, machine().tempFolder}) {
+    for (const std::u16string& folder :
+         {machine().currentDirectory, std::u16string(kEarlyEndLogFolder)}) {
       const std::vector<std::string> steps = LogSteps(folder);
       if (!steps.empty() && steps.back().rfind("step=end ", 0) == 0) return steps.back();
     }
@@ -111,6 +136,7 @@ class LauncherRun : public SimTest {
   }
 
   std::filesystem::path m_server;
+  std::map<std::string, std::string> m_published;
 };
 
 TEST_F(LauncherRun, UpToDateInstallStartsThePatcherWithTheLaunchersArguments) {
@@ -132,8 +158,7 @@ TEST_F(LauncherRun, UpToDateInstallStartsThePatcherWithTheLaunchersArguments) {
 }
 
 // A whole run's log: a line a step and a request, each request carrying the
-// run's id, and the outcome; the lines before the install folder was known
-// are in the temporary folder too.
+// run's id, and the outcome; none of it in the user's temporary folder.
 TEST_F(LauncherRun, TheSupportLogHasALineAStepAndARequestAndTheOutcome) {
   Install();
   Publish("patcher_version", "8\r\n9");
@@ -147,24 +172,50 @@ TEST_F(LauncherRun, TheSupportLogHasALineAStepAndARequestAndTheOutcome) {
       "step=launcher-drive result=ok",
       "step=processes result=ok",
       "step=install-folder result=ok",
+      "step=folder-claim result=ok",
       "step=launcher-copy result=ok",
       "step=request path=patcher_version " + server + "4 ms=N curl=0 attempt=1 result=ok",
       "step=request path=patcher_files_version " + server + "0 ms=N curl=0 attempt=1 result=ok",
       "step=request path=VelkarisPatcher32.vke " + server + "11 ms=N curl=0 attempt=1 result=ok",
       "step=version-check result=ok",
-      "step=folder-claim result=ok",
       "step=patcher-start result=ok",
       "step=end outcome=patcher-started box=none exit=0 ms=N",
   };
   EXPECT_EQ(LogSteps(kInstall), steps);
-  EXPECT_EQ(LogSteps(machine().tempFolder),
-            std::vector<std::string>(steps.begin(), steps.begin() + 5));
+  EXPECT_FALSE(machine().Exists(machine().tempFolder + kSupportLogName));
   const std::string text = machine().ReadFile(std::u16string(kInstall) + u"\\" + kSupportLogName);
   const std::string runId = text.substr(text.find(" run=") + 5, 16);
   ASSERT_EQ(DownloadServer().Requests().size(), 3u);
   for (const auto& request : DownloadServer().Requests()) {
     EXPECT_EQ(request.Header("X-Velkaris-Run"), runId) << request.target;
   }
+}
+
+// With a release key the install folder is the launcher's before the run
+// changes anything in it, its log included, and the run changes nothing
+// elsewhere: here a folder upgraded from an unsigned launcher, whose copy
+// of the launcher is not the release's.
+TEST_F(LauncherRun, WithAReleaseKeyTheFolderIsClaimedBeforeAnythingIsWrittenInIt) {
+  Install();
+  Publish("patcher_version", "8\r\n9");
+  SignRelease();
+  const platform::P256PublicKey key = {{LAUNCHER_TEST_KEY_X}, {LAUNCHER_TEST_KEY_Y}};
+  UseReleaseKeyForTesting(&key);
+  EXPECT_EQ(Run(), 0);
+  UseReleaseKeyForTesting(nullptr);
+  platform::EndFileConfinementForTesting();
+
+  ASSERT_FALSE(machine().fileLog.empty());
+  EXPECT_EQ(machine().fileLog.front(), u"protect " + std::u16string(kInstall));
+  for (const std::u16string& change : machine().fileLog) {
+    EXPECT_TRUE(platform::IsAtOrBelow(change.substr(change.find(u' ') + 1), kInstall))
+        << Utf8(change);
+  }
+  EXPECT_EQ(machine().ReadFile(std::u16string(kInstall) + u"\\VelkarisLauncher.exe"),
+            "launcher copy");
+  EXPECT_EQ(machine().startedProcesses,
+            std::vector<std::u16string>{u"\"C:\\Games\\Velkaris\\VelkarisPatcher32.vke\" -x 1"});
+  EXPECT_EQ(Outcome(), "patcher-started");
 }
 
 // As the default build runs: no file of the log anywhere, no run id sent.

@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "release/release_files.h"
 #include "tests/support/sim_test.h"
 
 namespace {
 
 constexpr char16_t kInstall[] = u"C:\\Games\\Velkaris";
+constexpr char16_t kEarlyEndFolder[] = u"C:\\ProgramData\\Velkaris";
 constexpr char kLineEnd[] = "\r\n";
 
 class SupportLogTest : public SimTest {
@@ -20,7 +22,9 @@ class SupportLogTest : public SimTest {
     SimTest::TearDown();
   }
 
-  static std::u16string TempFile(const char16_t* name) { return machine().tempFolder + name; }
+  static std::u16string EarlyEndFile(const char16_t* name) {
+    return std::u16string(kEarlyEndFolder) + u"\\" + name;
+  }
   static std::u16string InstallFile(const char16_t* name) {
     return std::u16string(kInstall) + u"\\" + name;
   }
@@ -47,6 +51,7 @@ class SupportLogTest : public SimTest {
 
 TEST_F(SupportLogTest, EachLineIsTheTimeTheRunAndEscapedFields) {
   ASSERT_TRUE(StartSupportLog());
+  MoveSupportLog(kInstall);
   const std::string runId = SupportRunId();
   EXPECT_TRUE(std::regex_match(runId, std::regex("[0-9a-f]{16}"))) << runId;
 
@@ -68,7 +73,7 @@ TEST_F(SupportLogTest, EachLineIsTheTimeTheRunAndEscapedFields) {
   for (const Case& c : cases) LogLine("value").Add("v", std::string_view(c.value)).Write();
   LogLine("fields").Add("path", std::u16string(u"readme.txt")).Add("status", 404L).Write();
 
-  const std::vector<std::string> lines = Lines(TempFile(kSupportLogName));
+  const std::vector<std::string> lines = Lines(InstallFile(kSupportLogName));
   ASSERT_EQ(lines.size(), std::size(cases) + 1);
   // The simulated clock's second, in UTC.
   EXPECT_EQ(lines[0].substr(0, lines[0].find(" step=")),
@@ -80,39 +85,44 @@ TEST_F(SupportLogTest, EachLineIsTheTimeTheRunAndEscapedFields) {
 }
 
 // Over 1,000 runs the log and the older lines stay two files within the
-// limit, in the temporary and the install folder alike: the files hold the
-// last lines written, in order, none lost or doubled where the log turned
-// into the older lines, the newest in the log itself.
+// limit, in the install folder and in the folder of runs that end before
+// they know it alike: the files hold the last lines written, in order, none
+// lost or doubled where the log turned into the older lines, the newest in
+// the log itself.
 TEST_F(SupportLogTest, OverAThousandRunsTwoFilesKeepTheNewestLinesWithinTheLimit) {
   constexpr int kRuns = 1000;
   // Few lines a run, long enough for each folder's log to fill more than once.
-  constexpr int kEarlyLines = 1;
+  constexpr int kEarlyLines = 2;
   constexpr int kLaterLines = 2;
   const std::string path = "locales/" + std::string(kMaxLogValueChars - 20, 'n') + ".txt";
   struct Folder {
     std::u16string path;
     std::vector<int> written;  // the numbers of the lines it was given
   };
-  Folder temporary{TempFile(u""), {}};
+  Folder earlyEnd{EarlyEndFile(u""), {}};
   Folder install{InstallFile(u""), {}};
   int sequence = 0;
   for (int run = 0; run < kRuns; ++run) {
     ASSERT_TRUE(StartSupportLog());
+    // Every other run ends before it knows its install folder.
+    Folder& folder = run % 2 == 0 ? install : earlyEnd;
     for (int line = 0; line < kEarlyLines; ++line) {
       LogLine("early").Add("path", path).Add("n", sequence).Write();
-      temporary.written.push_back(sequence);
-      install.written.push_back(sequence++);
+      folder.written.push_back(sequence++);
     }
-    MoveSupportLog(kInstall);
-    for (int line = 0; line < kLaterLines; ++line) {
-      LogLine("request").Add("path", path).Add("n", sequence).Write();
-      install.written.push_back(sequence++);
+    if (&folder == &install) {
+      MoveSupportLog(kInstall);
+      for (int line = 0; line < kLaterLines; ++line) {
+        LogLine("request").Add("path", path).Add("n", sequence).Write();
+        install.written.push_back(sequence++);
+      }
     }
     EndSupportLog(LogLine("end").Add("n", sequence));
-    install.written.push_back(sequence++);
+    folder.written.push_back(sequence++);
   }
+  EXPECT_FALSE(machine().Exists(machine().tempFolder + kSupportLogName));
 
-  for (const Folder& folder : {temporary, install}) {
+  for (const Folder& folder : {earlyEnd, install}) {
     SCOPED_TRACE(Utf8(folder.path));
     const std::u16string log = folder.path + kSupportLogName;
     const std::u16string older = folder.path + kOlderSupportLogName;
@@ -132,6 +142,45 @@ TEST_F(SupportLogTest, OverAThousandRunsTwoFilesKeepTheNewestLinesWithinTheLimit
     EXPECT_EQ(numbers, std::vector<int>(folder.written.end() - static_cast<long>(numbers.size()),
                                         folder.written.end()));
     EXPECT_EQ(machine().ReadFile(log).find("C:"), std::string::npos);  // no local path
+  }
+}
+
+// A run that ends before it knows its install folder (a game running, the
+// folder dialog closed) writes nothing in the user's temporary folder,
+// whose path the user sets: its lines go to a folder below the machine's
+// program data that only administrators can change, made so, or made the
+// launcher's when a user made it first; never through a link there.
+TEST_F(SupportLogTest, ARunThatEndsBeforeItsInstallFolderLogsWhereOnlyAdministratorsWrite) {
+  const std::u16string elsewhere = u"C:\\Users\\player\\Documents";
+  const std::u16string log = EarlyEndFile(kSupportLogName);
+  const struct {
+    const char* what;
+    bool madeByAUser;
+    std::u16string link;  // made a link to elsewhere, or elsewhere's log
+    bool written;
+  } cases[] = {
+      {"no such folder yet", false, {}, true},
+      {"a folder a user made", true, {}, true},
+      {"a link to another folder", false, kEarlyEndFolder, false},
+      {"a link at the log's name", true, log, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(root());
+    machine().Reset(root());
+    machine().MakeFolders(elsewhere);
+    if (c.madeByAUser) machine().MakeFolders(kEarlyEndFolder);
+    if (!c.link.empty()) {
+      const std::u16string target = c.link == log ? elsewhere + u"\\" + kSupportLogName : elsewhere;
+      std::filesystem::create_symlink(machine().HostPath(target), machine().HostPath(c.link));
+    }
+    ASSERT_TRUE(StartSupportLog());
+    LogLine("install-folder").Add("result", "failed").Write();
+    EndSupportLog(LogLine("end"));
+    EXPECT_EQ(Lines(log).size(), c.written ? 2u : 0u);
+    EXPECT_EQ(machine().protectedPaths.count(kEarlyEndFolder), c.link == kEarlyEndFolder ? 0u : 1u);
+    EXPECT_FALSE(machine().Exists(elsewhere + u"\\" + kSupportLogName));
+    EXPECT_FALSE(machine().Exists(machine().tempFolder + kSupportLogName));
   }
 }
 

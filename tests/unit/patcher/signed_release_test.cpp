@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "patcher/checked_files.h"
 #include "patcher/kept_release.h"
 #include "patcher/patcher_fetch.h"
 #include "patcher/release_key.h"
@@ -120,7 +122,7 @@ class SignedRelease : public PatcherTest {
     Write(u"patcher_version", kOldRecord);
     Write(u"patcher_files_version", kOldList);
     Write(u"VelkarisPatcher32.vke", kOldPatcher);
-    Write(u"VelkarisLauncher.exe", "local launcher");
+    Write(u"VelkarisLauncher.exe", release.files.at("VelkarisLauncher.exe"));
     Write(u"a.dat", kOldEntry);
     machine().MakeFolders(std::u16string(kInstall) + u"\\locales");
     Publish(release);
@@ -130,15 +132,17 @@ class SignedRelease : public PatcherTest {
     Serve("release_manifest", release.manifest);
     Serve("release_manifest.sig", release.signature);
   }
-  // The launcher copy, the version check and the start, as the main flow
-  // runs them.
-  // A run of its own, as every start of the launcher has.
-  static bool CheckAndStart() {
+  // The claim, the launcher copy, the version check and the start, as the
+  // main flow runs them, in a run of its own, as every start of the
+  // launcher has.
+  static bool CheckAndStart(bool defaultFolder = false) {
     ReleaseRun launch;
-    const bool result = EnsureLauncherCopy(launch, kInstall) && CheckPatcherVersion(launch) &&
-                        ClaimInstallFolder(launch, kInstall, false) &&
+    const bool result = ClaimInstallFolder(kInstall, defaultFolder) &&
+                        EnsureLauncherCopy(launch, kInstall) && CheckPatcherVersion(launch) &&
                         RunPatcher(launch, kInstall);
     DropServerRecordCopy();
+    // The launcher's process ends here.
+    platform::EndFileConfinementForTesting();
     return result;
   }
   // An install that took and kept a release naming `mirrors`.
@@ -876,15 +880,24 @@ TEST_F(SignedRelease, ListNamesInTheCodePageInstallUnderTheirOwnNames) {
 }
 
 TEST_F(SignedRelease, AListThatDoesNotNameExactlyTheManifestsFilesIsRefused) {
-  for (const char* list : {"a.dat 2\r\n", "a.dat 2\r\nlocales\\b.dat 1\r\nc.dat 1\r\n",
-                           "a.dat 2\r\nlocales\\b.dat 1\r\nrelease_manifest 1\r\n",
-                           // the staging name of a.dat, signed like any listed file
-                           "a.dat 2\r\na.dat.Temp 1\r\nlocales\\b.dat 1\r\n"}) {
+  const struct {
+    const char* list;
+    const char* signedToo;  // a name the manifest lists besides the release's files
+  } cases[] = {
+      {"a.dat 2\r\n", nullptr},
+      {"a.dat 2\r\nlocales\\b.dat 1\r\nc.dat 1\r\n", nullptr},
+      {"a.dat 2\r\nlocales\\b.dat 1\r\nrelease_manifest 1\r\n", nullptr},
+      // the staging name of a.dat, and a name of the launcher's own files,
+      // signed like any listed file
+      {"a.dat 2\r\na.dat.Temp 1\r\nlocales\\b.dat 1\r\n", "a.dat.Temp"},
+      {"a.dat 2\r\nLauncher.log 1\r\nlocales\\b.dat 1\r\n", "Launcher.log"},
+  };
+  for (const auto& [list, signedToo] : cases) {
     SCOPED_TRACE(list);
     Restart();
     Release release;
     release.files["patcher_files_version"] = list;
-    if (std::string(list).find("Temp") != std::string::npos) release.files["a.dat.Temp"] = "t";
+    if (signedToo != nullptr) release.files[signedToo] = "t";
     Sign("test-release.key", &release);
     Prepare(release);
     EXPECT_FALSE(CheckAndStart());
@@ -1116,11 +1129,16 @@ TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
 }
 
 // With a key the patcher starts only from a folder that only administrators
-// can change, and by the path of the very file it checked: the install
-// folder, the files the release lists and the folders that hold them are
-// made the launcher's at every start (the default folder's parent too), a
-// folder without listed files and a chosen folder's parents are left as
-// they are, and a link on the way to the folder stops the start.
+// can change, and by the path of the very file it checked. The folder is
+// the launcher's before anything in it is written or believed: the folder
+// first (the default folder's parent too), then what the release names
+// below it; a folder without listed files and a chosen folder's parents
+// are left as they are. What a folder held before its first claim (one
+// upgraded from an unsigned launcher, made beforehand, chosen in the
+// dialog) is checked again; only in a folder that was the launcher's
+// already are its notes believed. A link on the way to the folder, or at a
+// folder the release names, stops the run before anything is written
+// through it.
 TEST_F(SignedRelease, ThePatcherStartsOnlyFromAFolderOfTheLaunchersOwn) {
   Release release;
   Sign("test-release.key", &release);
@@ -1128,39 +1146,19 @@ TEST_F(SignedRelease, ThePatcherStartsOnlyFromAFolderOfTheLaunchersOwn) {
   machine().MakeFolders(Local(u"settings"));
   ASSERT_TRUE(CheckAndStart());
   const std::set<std::u16string> claimed = {
-      kInstall,          Local(u"VelkarisPatcher32.vke"), Local(u"a.dat"), Local(u"locales"),
-      Local(u"locales\\b.dat")};
+      kInstall,          Local(u"VelkarisLauncher.exe"),  Local(u"VelkarisPatcher32.vke"),
+      Local(u"a.dat"),   Local(u"locales"),               Local(u"patcher_files_version"),
+      Local(u"patcher_version")};
   EXPECT_EQ(machine().protectedPaths, claimed);
-  EXPECT_EQ(machine().startedProcesses,
-            std::vector<std::u16string>{u"\"" + Local(u"VelkarisPatcher32.vke") + u"\" "});
+  const std::vector<std::u16string> patcherStarted = {u"\"" + Local(u"VelkarisPatcher32.vke") +
+                                                      u"\" "};
+  EXPECT_EQ(machine().startedProcesses, patcherStarted);
 
   // The launcher's default folder: its parent, which it made, too.
   machine().protectedPaths.clear();
-  ReleaseRun launch;
-  EXPECT_TRUE(ClaimInstallFolder(launch, kInstall, true));
+  EXPECT_TRUE(ClaimInstallFolder(kInstall, true));
+  platform::EndFileConfinementForTesting();
   EXPECT_EQ(machine().protectedPaths.count(u"C:\\Games"), 1u);
-
-  const struct {
-    const char* what;
-    std::u16string link;  // made a link to a folder of the same content
-  } links[] = {{"the install folder", kInstall}, {"a folder above it", u"C:\\Games"}};
-  for (const auto& c : links) {
-    SCOPED_TRACE(c.what);
-    Restart();
-    Prepare(release);
-    ASSERT_TRUE(CheckAndStart());
-    const std::filesystem::path host = machine().HostPath(c.link);
-    const std::filesystem::path moved = host.string() + "-elsewhere";
-    std::filesystem::rename(host, moved);
-    std::filesystem::create_directory_symlink(moved, host);
-    machine().startedProcesses.clear();
-    machine().protectedPaths.clear();
-    EXPECT_FALSE(CheckAndStart());
-    EXPECT_TRUE(machine().startedProcesses.empty());
-    EXPECT_TRUE(machine().protectedPaths.empty());
-    ASSERT_EQ(Boxes().size(), 1u);
-    EXPECT_EQ(Boxes()[0].text.rfind(g_messages.MsgUpdateVersionDownloadFailed, 0), 0u);
-  }
 
   // Nor from one whose listed file cannot be made the launcher's.
   Restart();
@@ -1170,6 +1168,138 @@ TEST_F(SignedRelease, ThePatcherStartsOnlyFromAFolderOfTheLaunchersOwn) {
   EXPECT_TRUE(machine().startedProcesses.empty());
   ASSERT_EQ(Boxes().size(), 1u);
   EXPECT_EQ(Boxes()[0].text.rfind(g_messages.MsgUpdateVersionDownloadFailed, 0), 0u);
+
+  enum class Folder { kUpgraded, kMadeBeforehand, kChosen, kOurs };
+  const std::pair<Folder, const char*> folders[] = {
+      {Folder::kUpgraded, "upgraded from an unsigned launcher"},
+      {Folder::kMadeBeforehand, "the default folder, made beforehand"},
+      {Folder::kChosen, "an existing folder, chosen"},
+      {Folder::kOurs, "already the launcher's"}};
+  enum class Plant { kLauncherCopy, kRunningCopy, kLyingRecord, kStagingNotes, kLinkAtFolder,
+                     kLinkAtParent, kLinkAtLocales };
+  const std::pair<Plant, const char*> plants[] = {
+      {Plant::kLauncherCopy, "a launcher copy"},
+      {Plant::kRunningCopy, "an older launcher copy, running"},
+      {Plant::kLyingRecord, "a checked-files record that lies"},
+      {Plant::kStagingNotes, "staging notes naming files elsewhere"},
+      {Plant::kLinkAtFolder, "a link at the folder"},
+      {Plant::kLinkAtParent, "a link at its parent"},
+      {Plant::kLinkAtLocales, "a link at locales"}};
+  const std::u16string elsewhere = u"C:\\Elsewhere";
+  // Where the notes' absolute and climbing paths lead once ".temp" is added.
+  const std::u16string victims[] = {u"C:\\Users\\player\\Documents\\victim.temp",
+                                    u"C:\\victim.temp"};
+  const auto linkInstead = [](const std::u16string& folder, const std::u16string& target) {
+    const std::filesystem::path host = machine().HostPath(folder);
+    std::filesystem::rename(host, machine().HostPath(target));
+    std::filesystem::create_directory_symlink(machine().HostPath(target), host);
+  };
+  for (const auto& [folder, folderName] : folders) {
+    for (const auto& [plant, plantName] : plants) {
+      SCOPED_TRACE(std::string(folderName) + ", " + plantName);
+      Restart();
+      if (folder == Folder::kChosen) Write(u"notes of the player.txt", "mine");
+      if (folder == Folder::kUpgraded || folder == Folder::kOurs) Prepare(release);
+      if (folder != Folder::kUpgraded && folder != Folder::kOurs) Publish(release);
+      if (folder == Folder::kOurs) {
+        ASSERT_TRUE(CheckAndStart());
+      }
+      machine().MakeFolders(elsewhere);
+      switch (plant) {
+        case Plant::kLauncherCopy:
+          Write(u"VelkarisLauncher.exe", "planted launcher");
+          break;
+        case Plant::kRunningCopy:
+          Write(u"VelkarisLauncher.exe", "older launcher");
+          machine().runningPrograms = {Local(u"VelkarisLauncher.exe")};
+          break;
+        case Plant::kLyingRecord: {
+          // Up to date, a listed file swapped for bytes of its size, and the
+          // record vouching for them.
+          for (const char* path : {"patcher_version", "patcher_files_version",
+                                   "VelkarisPatcher32.vke", "VelkarisLauncher.exe"}) {
+            Write(std::u16string(path, path + std::strlen(path)), release.files[path]);
+          }
+          Write(u"locales\\b.dat", release.files["locales/b.dat"]);
+          Write(u"a.dat", "x2");
+          CheckedFile lie{{}, DigestOfBytes(release.files["a.dat"]).sha256};
+          ASSERT_TRUE(platform::QueryFileStamp(Local(u"a.dat"), &lie.stamp));
+          ASSERT_TRUE(WriteCheckedFiles({{"a.dat", lie}}));
+          break;
+        }
+        case Plant::kStagingNotes: {
+          const platform::FileDigest digest = DigestOfBytes("x");
+          Write(u"release_staging", FormatManifestEntry("C:/Users/player/Documents/victim", digest) +
+                                        "\n" + FormatManifestEntry("../../victim", digest) + "\n");
+          for (const std::u16string& victim : victims) machine().WriteFile(victim, "victim");
+          // Something to fetch, so that the notes are read.
+          Write(u"VelkarisPatcher32.vke", "damaged");
+          break;
+        }
+        case Plant::kLinkAtFolder:
+          linkInstead(kInstall, elsewhere + u"\\Velkaris");
+          break;
+        case Plant::kLinkAtParent:
+          linkInstead(u"C:\\Games", elsewhere + u"\\Games");
+          break;
+        case Plant::kLinkAtLocales:
+          std::filesystem::remove_all(HostPath(u"locales"));
+          std::filesystem::create_directory_symlink(machine().HostPath(elsewhere),
+                                                    HostPath(u"locales"));
+          break;
+      }
+      const std::set<std::filesystem::path> elsewhereBefore = {
+          std::filesystem::recursive_directory_iterator(machine().HostPath(elsewhere)), {}};
+      machine().startedProcesses.clear();
+      machine().fileLog.clear();
+      machine().transcript.clear();
+      const bool started = CheckAndStart(folder == Folder::kMadeBeforehand);
+
+      const bool link = plant == Plant::kLinkAtFolder || plant == Plant::kLinkAtParent ||
+                        plant == Plant::kLinkAtLocales;
+      const std::set<std::filesystem::path> elsewhereAfter = {
+          std::filesystem::recursive_directory_iterator(machine().HostPath(elsewhere)), {}};
+      EXPECT_EQ(elsewhereAfter, elsewhereBefore);
+      if (link) {
+        EXPECT_FALSE(started);
+        EXPECT_TRUE(machine().startedProcesses.empty());
+        ASSERT_EQ(Boxes().size(), 1u);
+        EXPECT_EQ(Boxes()[0].text.rfind(g_messages.MsgUpdateVersionDownloadFailed, 0), 0u);
+        // Stopped before a write when the folder itself is at stake, before
+        // one below it at locales.
+        for (const std::u16string& changed : machine().fileLog) {
+          EXPECT_TRUE(plant == Plant::kLinkAtLocales &&
+                      changed.find(Local(u"locales")) == std::u16string::npos)
+              << Utf8(changed);
+        }
+        continue;
+      }
+      EXPECT_TRUE(started);
+      EXPECT_EQ(machine().startedProcesses, patcherStarted);
+      ASSERT_FALSE(machine().fileLog.empty());
+      EXPECT_EQ(machine().fileLog.front(), u"protect " + std::u16string(kInstall));
+      EXPECT_EQ(machine().protectedPaths.count(u"C:\\Games"),
+                folder == Folder::kMadeBeforehand ? 1u : 0u);
+      EXPECT_EQ(Read(u"VelkarisLauncher.exe"), release.files["VelkarisLauncher.exe"]);
+      // A copy that runs is set aside, and goes at a later start.
+      EXPECT_EQ(Exists(u"VelkarisLauncher.exe.old"), plant == Plant::kRunningCopy);
+      machine().runningPrograms.clear();
+      ASSERT_TRUE(CheckAndStart());
+      EXPECT_FALSE(Exists(u"VelkarisLauncher.exe.old"));
+      EXPECT_FALSE(Exists(u"release_staging"));
+      if (folder == Folder::kChosen) {
+        EXPECT_EQ(Read(u"notes of the player.txt"), "mine");
+      }
+      for (const std::u16string& victim : victims) {
+        EXPECT_EQ(machine().ReadFile(victim), plant == Plant::kStagingNotes ? "victim" : "");
+      }
+      // Only an administrator can have written both the file and the record
+      // in a folder that was the launcher's.
+      if (plant == Plant::kLyingRecord) {
+        EXPECT_EQ(Read(u"a.dat"), folder == Folder::kOurs ? "x2" : release.files["a.dat"]);
+      }
+    }
+  }
 }
 
 // The signed layer at its edges: a file sent past its signed size with no

@@ -63,6 +63,8 @@ TEST(ListNames, RefusesWhatTheLauncherCouldNotFetchIntoANewInstallFolder) {
       {u"Patcher_Files_Version_tmp", "its own files"},
       {u"velkarispatcher32.vke", "its own files"},
       {u"locales", "its own files"},
+      {u"Launcher.LOG.1", "its own files"},
+      {u"VelkarisLauncher.exe.old", "its own files"},
       {u"a.dat.publish-tmp", ".publish-tmp"},
       // A signed update of "a.dat" would be staged over it.
       {u"a.dat.temp", "\".temp\""},
