@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -1036,17 +1038,22 @@ TEST_F(SignedRelease, AFaultyHostIsPassedOverForTheReleasesMirror) {
 // need be, and a staging copy left by a killed run is continued only for
 // the entry it was begun for. A host passed over for a pause is asked again
 // when the other fails, and bytes refused after a continuation are asked
-// for whole before the host that continued them is judged.
+// for whole at once, before the host that continued them is judged: a 206
+// that does not fit costs one more request, never a wait.
 TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
   testhttp::TestHttpServer mirror;
   ASSERT_TRUE(mirror.Start());
   const std::vector<std::string> mirrors = {"127.0.0.1:" + std::to_string(mirror.Port())};
-  const std::string patcher(64 * 1024, 'p');
+  std::string patcher(64 * 1024, 'p');
+  for (size_t i = 0; i < patcher.size(); ++i) patcher[i] = static_cast<char>('a' + i % 23);
   const std::string prefix = patcher.substr(0, patcher.size() / 2);
   const std::string range = "bytes=" + std::to_string(prefix.size()) + "-";
   std::string damaged = patcher;
   damaged[1] ^= 1;
-  enum class BuiltIn { kSound, kCut, kDamagedAndCut, kPause };
+  // kShifted, kSpliced: cut, then its own retry answered by a 206 that names
+  // the right range over other bytes: from 1,000 bytes earlier, or the
+  // file's first bytes.
+  enum class BuiltIn { kSound, kCut, kDamagedAndCut, kPause, kShifted, kSpliced };
   struct Case {
     const char* what;
     bool killedRunPrefix;  // the patcher's staging copy holds its first half
@@ -1066,6 +1073,10 @@ TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
        nullptr, BuiltIn::kDamagedAndCut, false, {"continued", "whole"}},
       {"a pause at the built-in host, the mirror refusing", false, nullptr, BuiltIn::kPause, true,
        {"continued"}},
+      {"a shifted 206 at the built-in host, the mirror refusing", false, nullptr, BuiltIn::kShifted,
+       true, {}},
+      {"a spliced 206 at the built-in host, the mirror refusing", false, nullptr, BuiltIn::kSpliced,
+       true, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -1088,6 +1099,12 @@ TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
     if (c.builtIn == BuiltIn::kPause) {
       Serve("VelkarisPatcher32.vke", Response::Ok(patcher).Trickle(prefix.size(), 2500));
     }
+    if (c.builtIn == BuiltIn::kShifted || c.builtIn == BuiltIn::kSpliced) {
+      const size_t shift = c.builtIn == BuiltIn::kShifted ? 1000 : prefix.size();
+      Serve("VelkarisPatcher32.vke", Response::Ok(patcher)
+                                         .CutShort(1, prefix.size())
+                                         .Ranges(testhttp::RangeAnswer::kShiftedBody, shift));
+    }
     if (c.killedRunPrefix) Write(u"VelkarisPatcher32.vke.temp", prefix);
     if (c.noted != nullptr) {
       const platform::FileDigest entry = DigestOfBytes(std::string(c.noted) == "same" ? patcher : "x");
@@ -1096,11 +1113,15 @@ TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
     }
     DownloadServer().ClearRequests();
     mirror.ClearRequests();
+    machine().sleeps.clear();
 
     const auto started = std::chrono::steady_clock::now();
     EXPECT_TRUE(CheckAndStart());
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
     EXPECT_TRUE(Boxes().empty());
+    // No wait for a switching release: only the list's rename, tried first
+    // while the old list is there, waits its second.
+    EXPECT_EQ(machine().sleeps, std::vector<uint32_t>{1000});
     EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), patcher);
     EXPECT_FALSE(Exists(u"VelkarisPatcher32.vke.temp"));
     EXPECT_FALSE(Exists(u"release_staging"));
@@ -1118,6 +1139,9 @@ TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
     // The paused host continues the file once the mirror has refused it.
     if (c.builtIn == BuiltIn::kPause) {
       EXPECT_EQ(builtInRanges, (std::vector<std::string>{"", range}));
+    }
+    if (c.builtIn == BuiltIn::kShifted || c.builtIn == BuiltIn::kSpliced) {
+      EXPECT_EQ(builtInRanges, (std::vector<std::string>{"", range, ""}));
     }
     std::vector<std::string> mirrorAsked;
     for (const std::string& asked : rangesAsked(mirror)) {
@@ -1307,7 +1331,8 @@ TEST_F(SignedRelease, ThePatcherStartsOnlyFromAFolderOfTheLaunchersOwn) {
 // no second round. A patcher replaced under its stamp is caught by its own
 // check at the start: the signed bytes are fetched and started; with the
 // server's patcher bad too and no kept release, nothing starts and nothing
-// is kept.
+// is kept. Hosts that each fail slowly end the run with the file's box once
+// its budget is spent, not after every one of them.
 TEST_F(SignedRelease, TheSignedLayerHoldsAtItsEdges) {
   Release release;
   Sign("test-release.key", &release);
@@ -1351,6 +1376,38 @@ TEST_F(SignedRelease, TheSignedLayerHoldsAtItsEdges) {
       EXPECT_EQ(machine().startedProcesses.size(), 1u);
     }
   }
+
+  // Each request for the patcher takes the run's whole allowance on the clock.
+  Restart();
+  std::vector<std::unique_ptr<testhttp::TestHttpServer>> mirrors(3);
+  std::vector<std::string> addresses;
+  for (auto& mirror : mirrors) {
+    mirror = std::make_unique<testhttp::TestHttpServer>();
+    ASSERT_TRUE(mirror->Start());
+    addresses.push_back("127.0.0.1:" + std::to_string(mirror->Port()));
+  }
+  KeepReleaseWith(addresses);
+  Release next = NextRelease(addresses);
+  Sign("test-release.key", &next);
+  Publish(next);
+  std::atomic<size_t> patcherRequests{0};
+  const auto failSlowly = [&](const testhttp::RecordedRequest& request) {
+    if (request.target != "/UploadData/VelkarisPatcher32.vke") return;
+    ++patcherRequests;
+    sim::AdvanceMonotonicClock(kRunAllowanceMilliseconds);
+  };
+  Serve("VelkarisPatcher32.vke", Response::HtmlPage(503));
+  DownloadServer().SetRequestObserver(failSlowly);
+  for (auto& mirror : mirrors) {
+    mirror->SetRoute("/UploadData/VelkarisPatcher32.vke", Response::HtmlPage(503));
+    mirror->SetRequestObserver(failSlowly);
+  }
+  EXPECT_FALSE(CheckAndStart());
+  DownloadServer().SetRequestObserver(nullptr);
+  for (auto& mirror : mirrors) mirror->Stop();
+  EXPECT_EQ(Boxes(), std::vector<Box>{SplashBox(u"Launcher", g_messages.MsgUpdateDownloadFailed)});
+  EXPECT_LT(patcherRequests, mirrors.size() + 1);
+  EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), "new patcher");
 }
 
 }  // namespace
