@@ -238,12 +238,14 @@ int RunFetch(const std::string& baseUrl, const fs::path& hostRoot, const fs::pat
              bool hashed) {
   sim::Current().Reset(hostRoot);
   FileDownloader downloader(baseUrl);
+  // The big file is past the bound of a body whose size nothing states.
+  downloader.SetUnstatedSizeLimit(kNoStatedSize);
   for (const std::string& line : ReadLines(list)) {
     const size_t blank = line.find(' ');
     if (blank == std::string::npos) return 2;
     platform::FileDigest digest;
     if (!downloader.DownloadFile(Widen(line.substr(0, blank)), Widen(line.substr(blank + 1)),
-                                 kUnboundedDownload, hashed ? &digest : nullptr)) {
+                                 kNoStatedSize, hashed ? &digest : nullptr)) {
       return 1;
     }
   }
@@ -337,6 +339,16 @@ void RemoveFiles(const std::vector<fs::path>& files) {
   std::error_code error;
   for (const fs::path& file : files) fs::remove(file, error);
   sync();  // no write-back of the last run may slow the next one
+}
+
+// Our client writes through the simulated machine, which finds a name in any
+// letter case by reading its whole folder when no entry has the exact name
+// (Windows looks it up in the folder's index): for 2,000 new files in one
+// folder that reading, the test stand-in's and not the download's, cost
+// 2 ms a file. So both clients write into files that are there already.
+void MakeEmptyFiles(const std::vector<fs::path>& files) {
+  for (const fs::path& file : files) std::ofstream{file};
+  sync();
 }
 
 bool ParseOptions(int argc, char** argv, Options* options) {
@@ -450,31 +462,37 @@ struct SmallFileFigures {
 bool MeasureSmallFiles(const Bench& bench, testhttp::TestHttpServer& server,
                        const std::vector<std::string>& paths,
                        const std::vector<std::string>& contents, SmallFileFigures* figures) {
-  const auto arrivedIntact = [&](bool ours) {
+  const auto localFiles = [&](bool ours) {
     std::vector<fs::path> files;
-    bool intact = true;
-    for (size_t i = 0; i < paths.size(); ++i) {
-      files.push_back(ours ? bench.OursFile(paths[i]) : bench.CurlFile(paths[i]));
-      intact = intact && FileEquals(files.back(), contents[i]);
+    for (const std::string& path : paths) {
+      files.push_back(ours ? bench.OursFile(path) : bench.CurlFile(path));
     }
+    return files;
+  };
+  const auto arrivedIntact = [&](bool ours) {
+    const std::vector<fs::path> files = localFiles(ours);
+    bool intact = true;
+    for (size_t i = 0; i < files.size(); ++i) intact = intact && FileEquals(files[i], contents[i]);
     RemoveFiles(files);
     return intact;
   };
   // Each run's connections, counted by the server alike for both clients.
-  const auto counted = [&](const auto& fetch, size_t* connections) {
+  const auto counted = [&](bool ours, const auto& fetch, size_t* connections) {
+    MakeEmptyFiles(localFiles(ours));
     server.ClearRequests();
     const bool ok = fetch();
     *connections = server.ConnectionCount();
     return ok;
   };
-  if (!counted([&] { return bench.RunOurs(paths, &figures->ours) && arrivedIntact(true); },
+  if (!counted(true, [&] { return bench.RunOurs(paths, &figures->ours) && arrivedIntact(true); },
                &figures->oursConnections)) {
     std::fprintf(stderr, "ours: the small files did not arrive intact\n");
     return false;
   }
   const auto curl = [&](bool closeEach, ChildResult* result, size_t* connections) {
     std::vector<std::string> report;  // timings per transfer, not needed here
-    return counted([&] { return bench.RunCurl(paths, closeEach, result, &report) && arrivedIntact(false); },
+    return counted(false,
+                   [&] { return bench.RunCurl(paths, closeEach, result, &report) && arrivedIntact(false); },
                    connections);
   };
   if (!curl(true, &figures->curlClose, &figures->curlCloseConnections) ||
