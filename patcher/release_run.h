@@ -24,8 +24,9 @@ enum class FetchResult {
   kSwitched,
 };
 
-// A run's own time for fetching and waiting, beyond the deadlines of its
-// requests: failover, continued transfers, the wait for a switching release.
+// A run's time for fetching and waiting beyond its requests' shares
+// (release_transfer.h): slow answers, failover, the wait for a switching
+// release.
 inline constexpr uint64_t kRunAllowanceMilliseconds = 10 * 60 * 1000;
 
 // What one run of the launcher has had from the server and checked. The
@@ -43,8 +44,8 @@ struct ReleaseRun {
   // The update started over once; a second mismatch is a failure.
   bool startedOver = false;
   // The run's time for fetching and waiting, on the monotonic clock: its
-  // allowance and each request's deadline, and what transfers and waits
-  // took of it. Once it is spent nothing more is asked.
+  // allowance and each request's share, and what transfers and waits took
+  // of it. Once it is spent nothing more is asked.
   uint64_t budgetMilliseconds = kRunAllowanceMilliseconds;
   uint64_t spentMilliseconds = 0;
   // Time spent waiting for a switching release, polls included.

@@ -33,7 +33,10 @@ Transferred Transfer(ReleaseRun& run, const TransferRequest& request, platform::
                      std::string* servedBy) {
   FileDownloader& builtIn = FileDownloader::Instance();
   const Resume resume = request.resumable ? Resume::kYes : Resume::kNo;
-  run.budgetMilliseconds += request.deadlineMilliseconds;
+  const uint64_t bound = request.byteLimit == kNoStatedSize
+                             ? FileDownloader::kDefaultUnstatedSizeLimit
+                             : request.byteLimit;
+  run.budgetMilliseconds += kRunSharePerRequestMilliseconds + MillisecondsAtFloorRate(bound);
   struct Ask {
     std::string baseUrl;
     bool patient = false;  // held to the rate rule alone, never to the silence rule

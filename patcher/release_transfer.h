@@ -18,9 +18,9 @@
 // finish by the request's deadline. A host passed over for a pause is asked
 // again, held to the rate rule alone, once every other host has failed;
 // bytes refused that a host assembled from a continued range are asked of
-// the same host again at once, whole, before it is judged. Each request's
-// deadline joins the run's budget once (failover cannot multiply it); no
-// host is asked once the budget is spent.
+// the same host again at once, whole, before it is judged. Each request adds
+// its share to the run's budget once, however many hosts are asked; no host
+// is asked once the budget is spent.
 
 // How long one host may take to serve one file, every attempt together, on
 // the monotonic clock; none is met by an honest line of 64 KiB/s. The record
@@ -34,14 +34,22 @@ inline constexpr uint64_t kIndexDeadlineMilliseconds = 2 * 60 * 1000;
 // continuation of cut transfers.
 inline constexpr uint64_t kDeadlineFloorBytesPerSecond = 32 * 1024;
 inline constexpr uint64_t kDeadlineAllowanceMilliseconds = 60 * 1000;
-constexpr uint64_t DeadlineForSize(uint64_t bytes) {
+constexpr uint64_t MillisecondsAtFloorRate(uint64_t bytes) {
   constexpr uint64_t kMillisecondsPerSecond = 1000;
-  return kDeadlineAllowanceMilliseconds + bytes * kMillisecondsPerSecond / kDeadlineFloorBytesPerSecond;
+  return bytes / kDeadlineFloorBytesPerSecond * kMillisecondsPerSecond +
+         bytes % kDeadlineFloorBytesPerSecond * kMillisecondsPerSecond /
+             kDeadlineFloorBytesPerSecond;
+}
+constexpr uint64_t DeadlineForSize(uint64_t bytes) {
+  return kDeadlineAllowanceMilliseconds + MillisecondsAtFloorRate(bytes);
 }
 // Without a key nothing states the size of the patcher, the launcher copy or
 // a listed file: the deadline of the largest body taken then (2 h 17 min).
 inline constexpr uint64_t kUnstatedFileDeadlineMilliseconds =
     DeadlineForSize(FileDownloader::kDefaultUnstatedSizeLimit);
+// What a request adds to the run's budget (release_run.h): its byte bound
+// at the floor rate, and this for the request itself.
+inline constexpr uint64_t kRunSharePerRequestMilliseconds = 5 * 1000;
 
 struct TransferRequest {
   TransferRequest(std::u16string path, std::u16string local, uint64_t limit = kNoStatedSize,
