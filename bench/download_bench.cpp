@@ -56,6 +56,8 @@ constexpr int kDefaultSmallFiles = 2000;
 constexpr uint64_t kSmallFileBytes = 4 * kKiB;
 constexpr int kDefaultRuns = 7;
 constexpr double kThroughputTarget = 0.95;
+// Our time per small file over a new connection, against the curl tool's.
+constexpr double kSmallFileTarget = 1.10;
 constexpr long kMemoryBudgetKiB = 2 * 1024;
 constexpr auto kChildTimeLimit = std::chrono::seconds(180);
 constexpr auto kRunnerGrace = std::chrono::seconds(5);
@@ -570,6 +572,9 @@ void PrintReport(const Options& options, const BigFileFigures& big,
   std::printf("memory growth from %d MiB to %s: %ld KiB, budget %ld KiB: %s\n", kProbeMiB,
               bigLabel.c_str(), growth, kMemoryBudgetKiB,
               growth < kMemoryBudgetKiB ? "met" : "NOT met");
+  const double smallRatio = small.ours.seconds / small.curlClose.seconds;
+  std::printf("time per small file, new connections, DownloadFile / curl: %.3f; target %.2f: %s\n",
+              smallRatio, kSmallFileTarget, smallRatio <= kSmallFileTarget ? "met" : "NOT met");
   if (small.curlDefaultConnections >= static_cast<size_t>(options.smallFiles)) {
     std::printf("curl's default reused no connection: the reuse row shows nothing\n");
   }

@@ -31,7 +31,7 @@ FetchResult Mismatch(const ReleaseRun& run) {
 FetchResult FetchPlainList(ReleaseRun& run, const platform::FileDigest* entry,
                            std::FILE* staging, FileVersionMap* list, std::string* text) {
   TransferRequest request(kFileListName, kFileListCopyName, kMaxListBytes,
-                          kIndexDeadlineMilliseconds);
+                          kListDeadlineMilliseconds);
   request.staging = staging;
   if (entry != nullptr) {
     request.byteLimit = entry->size;

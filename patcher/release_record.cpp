@@ -51,7 +51,7 @@ void RefuseOlderRecord() {
 FetchResult FetchRecord(ReleaseRun& run, const KeptRelease* kept, std::string* text) {
   bool readable = true;
   TransferRequest request(kVersionRecordName, kVersionRecordCopyName, kMaxRecordBytes,
-                          kRecordDeadlineMilliseconds);
+                          kSmallFileDeadlineMilliseconds);
   request.accept = [&](const platform::FileDigest&) {
     readable = ReadWholeFile(kVersionRecordCopyName, kMaxRecordBytes, text);
     return !readable || kept == nullptr || AboveFloor(*text, *kept);
@@ -92,10 +92,10 @@ bool FetchServerManifest(ReleaseRun& run, VerifiedManifest* server) {
     std::string manifestHost;
     std::string signatureHost;
     if (!DownloadToMemory(run, kReleaseManifestName, kReleaseManifestCopyName,
-                          kMaxReleaseManifestBytes, kIndexDeadlineMilliseconds, &server->text,
+                          kMaxReleaseManifestBytes, kManifestDeadlineMilliseconds, &server->text,
                           &manifestHost) ||
         !DownloadToMemory(run, kReleaseSignatureName, kReleaseSignatureCopyName,
-                          platform::kP256SignatureBytes, kRecordDeadlineMilliseconds,
+                          platform::kP256SignatureBytes, kSmallFileDeadlineMilliseconds,
                           &server->signature, &signatureHost)) {
       return false;
     }
