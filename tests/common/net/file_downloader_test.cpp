@@ -409,14 +409,6 @@ TEST_F(StallTest, TheMinimumRateIsAnAverageOverTheWindow) {
   constexpr int kWindowMs = kWindowSeconds * 1000;
   constexpr size_t kWindowBytes = FileDownloader::kMinimumBytesPerSecond * kWindowSeconds;
   constexpr int kChunkDelayMs = 250;
-  // A time limit of 3 s stands for the deadline of a manifest, a few
-  // minutes; the honest line's, for that of a file of its size at the floor
-  // rate of half its speed.
-  constexpr uint64_t kManifestLimitMs = 3000;
-  constexpr size_t kHonestChunkBytes = 8 * 1024;
-  constexpr int kHonestDelayMs = 125;  // 64 KiB/s
-  constexpr size_t kHonestBytes = 16 * kHonestChunkBytes;
-  constexpr uint64_t kHonestLimitMs = 2 * kHonestBytes / kHonestChunkBytes * kHonestDelayMs;
   const struct {
     const char* name;
     Response response;
@@ -433,12 +425,11 @@ TEST_F(StallTest, TheMinimumRateIsAnAverageOverTheWindow) {
        0, DownloadFailure::kNone},
       {"a steady 4 KiB/s", Response::Ok(std::string(12 * 1024, 'd')).Trickle(1024, kChunkDelayMs), 0,
        DownloadFailure::kNone},
+      // Time limits scaled down: a manifest's, and a file's at half the line's speed.
       {"a manifest at twice the floor, past its time limit",
-       Response::Ok(std::string(64 * 1024, 'e')).Trickle(512, kChunkDelayMs), kManifestLimitMs,
-       DownloadFailure::kDeadline},
-      {"an honest line of 64 KiB/s within the floor rate's time",
-       Response::Ok(std::string(kHonestBytes, 'f')).Trickle(kHonestChunkBytes, kHonestDelayMs),
-       kHonestLimitMs, DownloadFailure::kNone},
+       Response::Ok(std::string(64 * 1024, 'e')).Trickle(512, kChunkDelayMs), 3000, DownloadFailure::kDeadline},
+      {"a line of 64 KiB/s within twice its time",
+       Response::Ok(std::string(128 * 1024, 'f')).Trickle(8 * 1024, 125), 4000, DownloadFailure::kNone},
   };
   downloader().SetStallSeconds(kWindowSeconds);
   for (const auto& c : cases) {
