@@ -679,9 +679,9 @@ void Sleep(uint32_t milliseconds) {
 }
 
 uint64_t MonotonicMilliseconds() {
-  const auto host = std::chrono::steady_clock::now().time_since_epoch();
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(host).count()) +
-         sim::g_monotonicAdvance;
+  const auto host = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now().time_since_epoch());
+  return static_cast<uint64_t>(host.count()) + sim::g_monotonicAdvance;
 }
 
 int MultiByteToWideChar(uint32_t codePage, const char* src, int srcBytes, char16_t* dst,
