@@ -54,8 +54,11 @@ constexpr int kDefaultBigMiB = 1024;
 constexpr int kProbeMiB = 1;  // the small file of the memory comparison
 constexpr int kDefaultSmallFiles = 2000;
 constexpr uint64_t kSmallFileBytes = 4 * kKiB;
+constexpr int kSmallFileRounds = 3;
 constexpr int kDefaultRuns = 7;
 constexpr double kThroughputTarget = 0.95;
+// Our time per small file over a new connection, against the curl tool's.
+constexpr double kSmallFileTarget = 1.10;
 constexpr long kMemoryBudgetKiB = 2 * 1024;
 constexpr auto kChildTimeLimit = std::chrono::seconds(180);
 constexpr auto kRunnerGrace = std::chrono::seconds(5);
@@ -238,12 +241,14 @@ int RunFetch(const std::string& baseUrl, const fs::path& hostRoot, const fs::pat
              bool hashed) {
   sim::Current().Reset(hostRoot);
   FileDownloader downloader(baseUrl);
+  // The big file is past the bound of a body whose size nothing states.
+  downloader.SetUnstatedSizeLimit(kNoStatedSize);
   for (const std::string& line : ReadLines(list)) {
     const size_t blank = line.find(' ');
     if (blank == std::string::npos) return 2;
     platform::FileDigest digest;
     if (!downloader.DownloadFile(Widen(line.substr(0, blank)), Widen(line.substr(blank + 1)),
-                                 kUnboundedDownload, hashed ? &digest : nullptr)) {
+                                 kNoStatedSize, hashed ? &digest : nullptr)) {
       return 1;
     }
   }
@@ -337,6 +342,16 @@ void RemoveFiles(const std::vector<fs::path>& files) {
   std::error_code error;
   for (const fs::path& file : files) fs::remove(file, error);
   sync();  // no write-back of the last run may slow the next one
+}
+
+// Our client writes through the simulated machine, which finds a name in any
+// letter case by reading its whole folder when no entry has the exact name
+// (Windows looks it up in the folder's index): for 2,000 new files in one
+// folder that reading, the test stand-in's and not the download's, cost
+// 2 ms a file. So both clients write into files that are there already.
+void MakeEmptyFiles(const std::vector<fs::path>& files) {
+  for (const fs::path& file : files) std::ofstream{file};
+  sync();
 }
 
 bool ParseOptions(int argc, char** argv, Options* options) {
@@ -450,37 +465,50 @@ struct SmallFileFigures {
 bool MeasureSmallFiles(const Bench& bench, testhttp::TestHttpServer& server,
                        const std::vector<std::string>& paths,
                        const std::vector<std::string>& contents, SmallFileFigures* figures) {
-  const auto arrivedIntact = [&](bool ours) {
+  const auto localFiles = [&](bool ours) {
     std::vector<fs::path> files;
-    bool intact = true;
-    for (size_t i = 0; i < paths.size(); ++i) {
-      files.push_back(ours ? bench.OursFile(paths[i]) : bench.CurlFile(paths[i]));
-      intact = intact && FileEquals(files.back(), contents[i]);
+    for (const std::string& path : paths) {
+      files.push_back(ours ? bench.OursFile(path) : bench.CurlFile(path));
     }
+    return files;
+  };
+  const auto arrivedIntact = [&](bool ours) {
+    const std::vector<fs::path> files = localFiles(ours);
+    bool intact = true;
+    for (size_t i = 0; i < files.size(); ++i) intact = intact && FileEquals(files[i], contents[i]);
     RemoveFiles(files);
     return intact;
   };
   // Each run's connections, counted by the server alike for both clients.
-  const auto counted = [&](const auto& fetch, size_t* connections) {
+  const auto counted = [&](bool ours, const auto& fetch, size_t* connections) {
+    MakeEmptyFiles(localFiles(ours));
     server.ClearRequests();
     const bool ok = fetch();
     *connections = server.ConnectionCount();
     return ok;
   };
-  if (!counted([&] { return bench.RunOurs(paths, &figures->ours) && arrivedIntact(true); },
-               &figures->oursConnections)) {
-    std::fprintf(stderr, "ours: the small files did not arrive intact\n");
-    return false;
-  }
-  const auto curl = [&](bool closeEach, ChildResult* result, size_t* connections) {
-    std::vector<std::string> report;  // timings per transfer, not needed here
-    return counted([&] { return bench.RunCurl(paths, closeEach, result, &report) && arrivedIntact(false); },
-                   connections);
-  };
-  if (!curl(true, &figures->curlClose, &figures->curlCloseConnections) ||
-      !curl(false, &figures->curlDefault, &figures->curlDefaultConnections)) {
-    std::fprintf(stderr, "curl: the small files did not arrive intact\n");
-    return false;
+  // Ours, curl closing each connection, curl reusing them: each client's
+  // best run, taking turns at going first, since interference only adds time.
+  constexpr int kClients = 3;
+  ChildResult* const best[kClients] = {&figures->ours, &figures->curlClose, &figures->curlDefault};
+  size_t* const connections[kClients] = {&figures->oursConnections, &figures->curlCloseConnections,
+                                         &figures->curlDefaultConnections};
+  for (int round = 0; round < kSmallFileRounds; ++round) {
+    for (int turn = 0; turn < kClients; ++turn) {
+      const int client = (round + turn) % kClients;
+      const bool ours = client == 0;
+      ChildResult result;
+      std::vector<std::string> report;  // timings per transfer, not needed here
+      const auto fetch = [&] {
+        return ours ? bench.RunOurs(paths, &result) && arrivedIntact(true)
+                    : bench.RunCurl(paths, client == 1, &result, &report) && arrivedIntact(false);
+      };
+      if (!counted(ours, fetch, connections[client])) {
+        std::fprintf(stderr, "%s: the small files did not arrive intact\n", ours ? "ours" : "curl");
+        return false;
+      }
+      if (round == 0 || result.seconds < best[client]->seconds) *best[client] = result;
+    }
   }
   return true;
 }
@@ -520,9 +548,9 @@ void PrintReport(const Options& options, const BigFileFigures& big,
            std::to_string(big.curlPeakKiB));
   PrintRow(std::to_string(kProbeMiB) + " MiB: peak resident KiB", std::to_string(probePeakKiB),
            "-");
-  PrintRow(smallLabel + ": ms per file, new connection", Format(small.ours.seconds * msPerFile, 3),
+  PrintRow(smallLabel + ": ms per file, new conn., best", Format(small.ours.seconds * msPerFile, 3),
            Format(small.curlClose.seconds * msPerFile, 3));
-  PrintRow(smallLabel + ": ms per file, reused connection", "-",
+  PrintRow(smallLabel + ": ms per file, reused, best", "-",
            Format(small.curlDefault.seconds * msPerFile, 3));
   PrintRow(smallLabel + ": connections, new / reused", std::to_string(small.oursConnections),
            std::to_string(small.curlCloseConnections) + " / " +
@@ -552,6 +580,10 @@ void PrintReport(const Options& options, const BigFileFigures& big,
   std::printf("memory growth from %d MiB to %s: %ld KiB, budget %ld KiB: %s\n", kProbeMiB,
               bigLabel.c_str(), growth, kMemoryBudgetKiB,
               growth < kMemoryBudgetKiB ? "met" : "NOT met");
+  const double smallRatio = small.ours.seconds / small.curlClose.seconds;
+  std::printf("time per small file, new connections, DownloadFile / curl: %.3f from the best runs;"
+              " target %.2f: %s\n",
+              smallRatio, kSmallFileTarget, smallRatio <= kSmallFileTarget ? "met" : "NOT met");
   if (small.curlDefaultConnections >= static_cast<size_t>(options.smallFiles)) {
     std::printf("curl's default reused no connection: the reuse row shows nothing\n");
   }

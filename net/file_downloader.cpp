@@ -157,15 +157,17 @@ struct RateWindow {
   // With another host to ask: how long the attempt may go without a byte.
   Clock::duration silenceLimit{};
   Clock::time_point lastByte;
-  bool tooSlow = false;
+  uint64_t deadline = 0;  // the download's, on the monotonic clock; 0: none
+  DownloadFailure stopped = DownloadFailure::kNone;  // kTooSlow or kDeadline once given up
 };
 
 uint64_t& SlotBytes(RateWindow* rate, int64_t slot) {
   return rate->slotBytes[static_cast<size_t>(slot % RateWindow::kRingSlots)];
 }
 
-RateWindow StartRateWindow(long seconds, long silenceMilliseconds) {
+RateWindow StartRateWindow(long seconds, long silenceMilliseconds, uint64_t deadline) {
   RateWindow rate;
+  rate.deadline = deadline;
   const long windowSeconds = std::max(seconds, 1L);
   rate.start = Clock::now();
   rate.lastByte = rate.start;
@@ -175,10 +177,15 @@ RateWindow StartRateWindow(long seconds, long silenceMilliseconds) {
   return rate;
 }
 
-// libcurl progress callback, at least once a second: counts what arrived and
-// gives the attempt up once a full window brought too little.
+// libcurl progress callback, at least once a second: gives the attempt up
+// once its download's deadline passed, and counts what arrived and gives it
+// up once a full window brought too little.
 int CheckRate(void* userData, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
   RateWindow& rate = *static_cast<RateWindow*>(userData);
+  if (rate.deadline != 0 && platform::MonotonicMilliseconds() >= rate.deadline) {
+    rate.stopped = DownloadFailure::kDeadline;
+    return 1;
+  }
   const Clock::duration elapsed = Clock::now() - rate.start;
   const int64_t slot = std::max<int64_t>(elapsed / rate.slot, rate.newestSlot);
   // Slots the clock passed since the last look are empty, or out of the ring.
@@ -193,14 +200,15 @@ int CheckRate(void* userData, curl_off_t, curl_off_t received, curl_off_t, curl_
   }
   if (rate.silenceLimit != Clock::duration::zero() &&
       rate.start + elapsed - rate.lastByte > rate.silenceLimit) {
-    rate.tooSlow = true;
+    rate.stopped = DownloadFailure::kTooSlow;
     return 1;
   }
   if (elapsed < rate.slot * kRateSlots) return 0;
   uint64_t windowBytes = 0;
   for (uint64_t bytes : rate.slotBytes) windowBytes += bytes;
-  rate.tooSlow = windowBytes < rate.minimumBytes;
-  return rate.tooSlow ? 1 : 0;
+  if (windowBytes >= rate.minimumBytes) return 0;
+  rate.stopped = DownloadFailure::kTooSlow;
+  return 1;
 }
 
 struct ContentRange {
@@ -238,6 +246,7 @@ struct Answer {
   bool refused = false;        // not 2xx: nothing of it is written
   bool unusableRange = false;  // a 206 that cannot continue the file
   bool usable = false;         // a ranged request answered with a file to write
+  bool continues = false;      // a 206 taken: appended to the bytes kept
 };
 
 bool Judge(Answer* answer, long status) {
@@ -259,7 +268,8 @@ bool Judge(Answer* answer, long status) {
           CURLHE_OK ||
       header->amount != 1 || !ParseContentRange(header->value, &range) ||
       range.total != context.byteLimit || range.last + 1 != range.total ||
-      range.first > answer->rangeStart) {
+      range.first > answer->rangeStart ||
+      answer->rangeStart - range.first > FileDownloader::kMaxRangeOverlapBytes) {
     answer->unusableRange = true;
     return false;
   }
@@ -272,7 +282,7 @@ bool Judge(Answer* answer, long status) {
     return false;
   }
   context.overlapBytes = answer->rangeStart - range.first;
-  answer->usable = true;
+  answer->usable = answer->continues = true;
   return OpenBody(&context, true);
 }
 
@@ -314,6 +324,8 @@ const char* ResultName(int result, DownloadFailure failure) {
       return "status";
     case DownloadFailure::kTooSlow:
       return "too-slow";
+    case DownloadFailure::kDeadline:
+      return "deadline";
     case DownloadFailure::kOverBound:
       return "over-bound";
     case DownloadFailure::kLocal:
@@ -325,7 +337,7 @@ const char* ResultName(int result, DownloadFailure failure) {
   return "transfer";
 }
 
-DownloadFailure FailureOf(int result, long status, bool tooSlow) {
+DownloadFailure FailureOf(int result, long status, DownloadFailure stopped) {
   switch (result) {
     case kDownloadOk:
       return DownloadFailure::kNone;
@@ -333,7 +345,7 @@ DownloadFailure FailureOf(int result, long status, bool tooSlow) {
     case CURLE_COULDNT_CONNECT:
       return DownloadFailure::kConnect;
     case CURLE_OPERATION_TIMEDOUT:  // libcurl times the connection alone
-      return tooSlow ? DownloadFailure::kTooSlow : DownloadFailure::kConnect;
+      return stopped != DownloadFailure::kNone ? stopped : DownloadFailure::kConnect;
     case CURLE_FILESIZE_EXCEEDED:
       return DownloadFailure::kOverBound;
     case CURLE_WRITE_ERROR:
@@ -362,7 +374,7 @@ void FileDownloader::AimInstanceForTesting(std::string url) { Instance().baseUrl
 
 bool FileDownloader::DownloadFile(const std::u16string& serverPath,
                                   const std::u16string& localPath) {
-  return DownloadFile(serverPath, localPath, kUnboundedDownload, nullptr);
+  return DownloadFile(serverPath, localPath, kNoStatedSize, nullptr);
 }
 
 bool FileDownloader::DownloadFile(const std::u16string& serverPath,
@@ -383,14 +395,18 @@ bool FileDownloader::DownloadFile(const std::u16string& serverPath,
     m_report.failure = DownloadFailure::kLocal;
   } else {
     m_writeContext.hashing = digest != nullptr;
-    m_writeContext.byteLimit = byteLimit;
+    m_writeContext.byteLimit = byteLimit == kNoStatedSize ? m_unstatedSizeLimit : byteLimit;
     m_resume.exactSize = m_resume.askRanges = resume == Resume::kYes;
     m_resume.unusableInRow = 0;
     m_resume.keptBytesKnown = false;
+    m_deadline = m_timeLimitMilliseconds == 0
+                     ? 0
+                     : platform::MonotonicMilliseconds() + m_timeLimitMilliseconds;
     downloaded = DownloadWithRetry(kNoSubPath, serverPathAnsi.data(), localPathAnsi.data());
     m_writeContext.hashing = false;
-    m_writeContext.byteLimit = kUnboundedDownload;
+    m_writeContext.byteLimit = kNoStatedSize;
     m_resume.exactSize = m_resume.askRanges = false;
+    m_deadline = 0;
   }
   if (report != nullptr) *report = m_report;
   if (downloaded && digest != nullptr) *digest = m_digest;
@@ -408,15 +424,21 @@ bool FileDownloader::DownloadFile(const std::u16string& serverPath, std::FILE* s
 
 bool FileDownloader::DownloadWithRetry(const char* subPath, const char* serverPath,
                                        const char* localPath) {
-  uint64_t furthest = 0;  // the most bytes of a resumed file an attempt left
+  uint64_t furthest = 0;  // the most bytes of a resumed file it had, kept ones included
   m_attempt.number = 0;
   int result = DownloadOnce(subPath, serverPath, localPath);
   for (int counted = 0;
        (result == kDownloadPartialFile || result == kDownloadRangeRefused) &&
        counted < kMaxFurtherAttempts;) {
-    // A resumed file that grew well past its furthest is not counted: a
-    // server that cuts every transfer still delivers, and the size bounds how often.
-    if (!m_resume.askRanges || m_writeContext.bytes < furthest + kResumeProgressBytes) ++counted;
+    // A resumed file that grew well past its furthest, by more bytes than the
+    // attempt repeated, is not counted: a server that cuts every transfer
+    // still delivers, and the size bounds how often. One that sends the
+    // file's start again and again brings nothing new, however far it gets.
+    furthest = std::max(furthest, m_attempt.rangeStart);
+    const uint64_t fresh = m_writeContext.bytes > furthest ? m_writeContext.bytes - furthest : 0;
+    const uint64_t received = m_writeContext.receivedBytes;
+    const uint64_t repeated = received > fresh ? received - fresh : 0;
+    if (!m_resume.askRanges || fresh < kResumeProgressBytes || repeated > fresh) ++counted;
     furthest = std::max(furthest, m_writeContext.bytes);
     result = DownloadOnce(subPath, serverPath, localPath);
   }
@@ -425,11 +447,11 @@ bool FileDownloader::DownloadWithRetry(const char* subPath, const char* serverPa
 
 int FileDownloader::DownloadOnce(const char* subPath, const char* serverPath,
                                  const char* localPath) {
-  bool tooSlow = false;
+  DownloadFailure stopped = DownloadFailure::kNone;
   ++m_attempt.number;
   const Clock::time_point start = Clock::now();
-  const int result = Attempt(subPath, serverPath, localPath, &tooSlow);
-  m_report.failure = FailureOf(result, m_report.status, tooSlow);
+  const int result = Attempt(subPath, serverPath, localPath, &stopped);
+  m_report.failure = FailureOf(result, m_report.status, stopped);
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
   // What the server sent (its status, a resolved address) is escaped by the
   // log like any other value.
@@ -461,7 +483,7 @@ uint64_t FileDownloader::ContinueFrom() {
 }
 
 int FileDownloader::Attempt(const char* subPath, const char* serverPath, const char* localPath,
-                            bool* tooSlow) {
+                            DownloadFailure* stopped) {
   WriteContext& context = m_writeContext;
   context.localFileName = localPath;
   context.stream = nullptr;
@@ -470,11 +492,17 @@ int FileDownloader::Attempt(const char* subPath, const char* serverPath, const c
   context.overlapBytes = 0;
   context.receivedBytes = 0;
   m_report.status = 0;
+  m_report.continued = false;
   m_attempt.curlCode = 0;
   m_attempt.ip.clear();
+  m_attempt.rangeStart = 0;
+  if (m_deadline != 0 && platform::MonotonicMilliseconds() >= m_deadline) {
+    *stopped = DownloadFailure::kDeadline;
+    return CURLE_OPERATION_TIMEDOUT;
+  }
   Answer answer;
   answer.context = &context;
-  answer.rangeStart = ContinueFrom();
+  answer.rangeStart = m_attempt.rangeStart = ContinueFrom();
   if (answer.rangeStart == 0) StartAnew(&context);
   const std::string url = baseUrl + subPath + serverPath;
 
@@ -492,13 +520,13 @@ int FileDownloader::Attempt(const char* subPath, const char* serverPath, const c
   // A server that stays silent, trickles or sends a burst now and then must
   // not hold the splash, which has no close button, and with it every later
   // start. libcurl's own low-speed check looks at the last 5 s alone.
-  RateWindow rate = StartRateWindow(m_stallSeconds, m_silenceMilliseconds);
+  RateWindow rate = StartRateWindow(m_stallSeconds, m_silenceMilliseconds, m_deadline);
   curl_easy_setopt(transfer.get(), CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(transfer.get(), CURLOPT_XFERINFODATA, &rate);
   curl_easy_setopt(transfer.get(), CURLOPT_XFERINFOFUNCTION, &CheckRate);
   // A body announced beyond its bound is refused before it starts; one that
   // runs past it unannounced is refused by WriteToFile.
-  if (context.byteLimit != kUnboundedDownload) {
+  if (context.byteLimit != kNoStatedSize) {
     curl_easy_setopt(transfer.get(), CURLOPT_MAXFILESIZE_LARGE,
                      static_cast<curl_off_t>(context.byteLimit));
   }
@@ -525,7 +553,8 @@ int FileDownloader::Attempt(const char* subPath, const char* serverPath, const c
     m_attempt.ip = ip;
   }
   m_report.networkBytes += context.receivedBytes;
-  *tooSlow = rate.tooSlow;
+  m_report.continued = answer.continues;
+  *stopped = rate.stopped;
   const bool unsatisfiable =
       answer.rangeStart != 0 && m_report.status == kRangeNotSatisfiableStatus;
   if (answer.usable) m_resume.unusableInRow = 0;
@@ -549,7 +578,7 @@ int FileDownloader::Attempt(const char* subPath, const char* serverPath, const c
     DropBody(&context);
     return CURLE_FILESIZE_EXCEEDED;
   }
-  if (rate.tooSlow) return CURLE_OPERATION_TIMEDOUT;
+  if (rate.stopped != DownloadFailure::kNone) return CURLE_OPERATION_TIMEDOUT;
   if (answer.unusableRange || unsatisfiable) return kDownloadRangeRefused;
   if (answer.refused) {
     if (!m_resume.exactSize) DropBody(&context);

@@ -30,7 +30,8 @@ FetchResult Mismatch(const ReleaseRun& run) {
 // bytes that hash to it (else the next host is asked), into its held copy.
 FetchResult FetchPlainList(ReleaseRun& run, const platform::FileDigest* entry,
                            std::FILE* staging, FileVersionMap* list, std::string* text) {
-  TransferRequest request(kFileListName, kFileListCopyName, kMaxListBytes);
+  TransferRequest request(kFileListName, kFileListCopyName, kMaxListBytes,
+                          kListDeadlineMilliseconds);
   request.staging = staging;
   if (entry != nullptr) {
     request.byteLimit = entry->size;
@@ -138,7 +139,7 @@ FetchResult FetchSignedFile(ReleaseRun& run, StagedFiles& staged, const std::u16
   if (entry == nullptr || !ServerPathOfListName(serverPath, &path, platform::EncodeAnsi)) {
     return Mismatch(run);
   }
-  TransferRequest request(serverPath, localName, entry->size);
+  TransferRequest request(serverPath, localName, entry->size, DeadlineForSize(entry->size));
   request.staging = HoldStagingCopy(run, staged, *manifest, path, *entry, localName);
   if (request.staging == nullptr) return FetchResult::kFailed;
   request.resumable = true;

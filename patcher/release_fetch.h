@@ -8,8 +8,8 @@
 
 // How the update flow fetches the files of a release. The flow says what it fetches; this layer decides how. Without a
 // release key each fetch is a plain download, the list held to its
-// format's bound and the executables and listed files to none (nothing
-// states their size). With one, nothing is used that the operator did not
+// format's bound and the executables and listed files to the downloader's
+// bound for a size nothing states. With one, nothing is used that the operator did not
 // sign: every file is checked against the run's release (release_record.h),
 // held to its size there, and renamed into place only once it matched; the
 // staging copies of an update that fails go with its StagedFiles.

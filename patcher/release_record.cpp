@@ -16,9 +16,9 @@ namespace {
 
 // A publish writes the record last, up to a few minutes after the files
 // (edge caches hold copies meanwhile): a run waits for a switching release
-// this long in all, asking for the record again at this interval, before
-// its mismatch counts as a failure.
-constexpr uint32_t kSwitchWaitBudgetMilliseconds = 120000;
+// this long in all, the polls counted, asking for the record again at this
+// interval, before its mismatch counts as a failure.
+constexpr uint64_t kSwitchWaitBudgetMilliseconds = 120000;
 constexpr uint32_t kSwitchPollMilliseconds = 5000;
 
 bool Vouches(const ReleaseManifest& manifest, std::string_view record) {
@@ -50,7 +50,8 @@ void RefuseOlderRecord() {
 // stays, as the manager's note about it says.
 FetchResult FetchRecord(ReleaseRun& run, const KeptRelease* kept, std::string* text) {
   bool readable = true;
-  TransferRequest request(kVersionRecordName, kVersionRecordCopyName, kMaxRecordBytes);
+  TransferRequest request(kVersionRecordName, kVersionRecordCopyName, kMaxRecordBytes,
+                          kSmallFileDeadlineMilliseconds);
   request.accept = [&](const platform::FileDigest&) {
     readable = ReadWholeFile(kVersionRecordCopyName, kMaxRecordBytes, text);
     return !readable || kept == nullptr || AboveFloor(*text, *kept);
@@ -73,10 +74,10 @@ bool FetchRecordCopy(ReleaseRun& run, const KeptRelease* kept, std::string* reco
 
 // A bounded download read back whole; the copy does not outlive the call.
 bool DownloadToMemory(ReleaseRun& run, const std::u16string& serverPath,
-                      const std::u16string& copyName, size_t limit, std::string* bytes,
-                      std::string* servedBy) {
+                      const std::u16string& copyName, size_t limit, uint64_t deadline,
+                      std::string* bytes, std::string* servedBy) {
   const bool read =
-      Transfer(run, TransferRequest(serverPath, copyName, limit), nullptr, servedBy) ==
+      Transfer(run, TransferRequest(serverPath, copyName, limit, deadline), nullptr, servedBy) ==
           Transferred::kYes &&
       ReadWholeFile(copyName, limit, bytes);
   platform::RemoveFile(copyName);
@@ -91,9 +92,11 @@ bool FetchServerManifest(ReleaseRun& run, VerifiedManifest* server) {
     std::string manifestHost;
     std::string signatureHost;
     if (!DownloadToMemory(run, kReleaseManifestName, kReleaseManifestCopyName,
-                          kMaxReleaseManifestBytes, &server->text, &manifestHost) ||
+                          kMaxReleaseManifestBytes, kManifestDeadlineMilliseconds, &server->text,
+                          &manifestHost) ||
         !DownloadToMemory(run, kReleaseSignatureName, kReleaseSignatureCopyName,
-                          platform::kP256SignatureBytes, &server->signature, &signatureHost)) {
+                          platform::kP256SignatureBytes, kSmallFileDeadlineMilliseconds,
+                          &server->signature, &signatureHost)) {
       return false;
     }
     const ReleaseManifestRead read = VerifyManifest(server);
@@ -113,12 +116,32 @@ bool FetchServerManifest(ReleaseRun& run, VerifiedManifest* server) {
   return false;
 }
 
-// One wait for a switching release, unless the run's budget is spent.
-bool WaitForSwitch(ReleaseRun& run) {
-  if (run.switchWaitedMilliseconds >= kSwitchWaitBudgetMilliseconds) return false;
-  platform::Sleep(kSwitchPollMilliseconds);
-  run.switchWaitedMilliseconds += kSwitchPollMilliseconds;
-  return true;
+enum class Poll { kMovedOn, kStale, kFailed };
+
+// Asks for the record every few seconds while it is *record, within what is
+// left of the run's switching wait and of its budget: kMovedOn with the new
+// record in *record, kStale once the wait is over, kFailed when a poll
+// failed. What the polls take counts as waiting too.
+Poll PollWhileSwitching(ReleaseRun& run, const KeptRelease* kept, std::string* record) {
+  const std::string stale = *record;
+  const uint64_t began = platform::MonotonicMilliseconds();
+  Poll poll = Poll::kMovedOn;
+  while (*record == stale) {
+    const uint64_t now = platform::MonotonicMilliseconds();
+    if (run.switchWaitedMilliseconds + (now - began) >= kSwitchWaitBudgetMilliseconds ||
+        RunTimeLeft(run) <= kSwitchPollMilliseconds) {
+      poll = Poll::kStale;
+      break;
+    }
+    platform::Sleep(kSwitchPollMilliseconds);
+    SpendRunTime(run, now);
+    if (!FetchRecordCopy(run, kept, record)) {
+      poll = Poll::kFailed;
+      break;
+    }
+  }
+  run.switchWaitedMilliseconds += platform::MonotonicMilliseconds() - began;
+  return poll;
 }
 
 enum class Pairing { kVouched, kOtherRecord, kRefused };
@@ -174,12 +197,7 @@ FetchResult FetchSignedRecord(ReleaseRun& run) {
     if (pairing == Pairing::kRefused) return FetchResult::kFailed;
     // Record and manifest of two releases: the record follows once the
     // publish ends. Only the record is asked until it changes.
-    const std::string stale = record;
-    while (record == stale) {
-      if (!WaitForSwitch(run) || !FetchRecordCopy(run, &kept, &record)) {
-        return FetchResult::kFailed;
-      }
-    }
+    if (PollWhileSwitching(run, &kept, &record) != Poll::kMovedOn) return FetchResult::kFailed;
   }
   run.record = std::move(record);
   run.mirrors = run.release->manifest.mirrors;
@@ -210,23 +228,23 @@ void StartOver(ReleaseRun& run) {
   const std::string stale = run.record.value_or(std::string());
   ReleaseRun next;
   next.startedOver = true;
+  next.budgetMilliseconds = run.budgetMilliseconds;
+  next.spentMilliseconds = run.spentMilliseconds;
   next.switchWaitedMilliseconds = run.switchWaitedMilliseconds;
   next.mirrors = std::move(run.mirrors);
   next.failedHosts = std::move(run.failedHosts);
   run = std::move(next);
   // The next release's files come before its record: the update starts
   // over once the record has moved on, or, when it never does within the
-  // run's budget, fails as it would have. Each record is held to the floor
+  // switching wait, fails as it would have. Each record is held to the floor
   // once the check takes it up again.
-  for (bool first = true; first || WaitForSwitch(run); first = false) {
-    std::string record;
-    if (!FetchRecordCopy(run, nullptr, &record)) {
-      run.record.reset();
-      return;
-    }
-    run.record = record;
-    if (record != stale) return;
+  std::string record;
+  if (!FetchRecordCopy(run, nullptr, &record) ||
+      (record == stale && PollWhileSwitching(run, nullptr, &record) == Poll::kFailed)) {
+    run.record.reset();
+    return;
   }
+  run.record = std::move(record);
 }
 
 void KeepRunRelease(ReleaseRun& run) {

@@ -21,8 +21,9 @@ const ReleaseManifest* RunManifest(ReleaseRun& run);
 
 // After a fetch that met another release (kSwitched): the run forgets its
 // record and manifest, and asks the server's record again until it moves
-// on, for up to 2 minutes, since a publish writes the record last. The next
-// fetch starts from the record had last. Once a run.
+// on, for up to 2 minutes in the run, its polls counted, since a publish
+// writes the record last. The next fetch starts from the record had last.
+// Once a run.
 void StartOver(ReleaseRun& run);
 
 // Keeps the run's release in the install folder once its patcher matched,

@@ -24,6 +24,11 @@ enum class FetchResult {
   kSwitched,
 };
 
+// A run's time for fetching and waiting beyond its requests' shares
+// (release_transfer.h): slow answers, failover, the wait for a switching
+// release.
+inline constexpr uint64_t kRunAllowanceMilliseconds = 10 * 60 * 1000;
+
 // What one run of the launcher has had from the server and checked. The
 // main flow makes one and hands it to every step that fetches; tests make
 // their own. Without a release key nothing is kept here: every fetch is a
@@ -38,8 +43,13 @@ struct ReleaseRun {
   bool keepPending = false;
   // The update started over once; a second mismatch is a failure.
   bool startedOver = false;
-  // Time spent waiting for a switching release, from the run's budget.
-  uint32_t switchWaitedMilliseconds = 0;
+  // The run's time for fetching and waiting, on the monotonic clock: its
+  // allowance and each request's share, and what transfers and waits took
+  // of it. Once it is spent nothing more is asked.
+  uint64_t budgetMilliseconds = kRunAllowanceMilliseconds;
+  uint64_t spentMilliseconds = 0;
+  // Time spent waiting for a switching release, polls included.
+  uint64_t switchWaitedMilliseconds = 0;
   // With a key, the hosts that serve the release besides the built-in one,
   // in order of preference: the kept release's mirrors until the run has a
   // release of its own, then that release's.

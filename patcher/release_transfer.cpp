@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -26,22 +27,16 @@ std::vector<std::string> HostOrder(const ReleaseRun& run) {
   return hosts;
 }
 
-// Bytes already in the file a resumable request continues: another
-// attempt's, perhaps another host's or a killed run's.
-bool HoldsBytes(const TransferRequest& request) {
-  if (!request.resumable) return false;
-  uint64_t size = 0;
-  if (request.staging != nullptr) return platform::StreamSize(request.staging, &size) && size > 0;
-  platform::FileStamp stamp;
-  return platform::QueryFileStamp(request.localPath, &stamp) && stamp.size > 0;
-}
-
 }  // namespace
 
 Transferred Transfer(ReleaseRun& run, const TransferRequest& request, platform::FileDigest* digest,
                      std::string* servedBy) {
   FileDownloader& builtIn = FileDownloader::Instance();
   const Resume resume = request.resumable ? Resume::kYes : Resume::kNo;
+  const uint64_t bound = request.byteLimit == kNoStatedSize
+                             ? FileDownloader::kDefaultUnstatedSizeLimit
+                             : request.byteLimit;
+  run.budgetMilliseconds += kRunSharePerRequestMilliseconds + MillisecondsAtFloorRate(bound);
   struct Ask {
     std::string baseUrl;
     bool patient = false;  // held to the rate rule alone, never to the silence rule
@@ -51,22 +46,28 @@ Transferred Transfer(ReleaseRun& run, const TransferRequest& request, platform::
   for (const std::string& baseUrl : HostOrder(run)) asks.push_back({baseUrl});
   std::vector<std::string> refusedBy;
   for (size_t i = 0; i < asks.size(); ++i) {
+    // The run's time is spent: the file's failure, not a release switching.
+    const uint64_t left = RunTimeLeft(run);
+    if (left == 0) return Transferred::kNo;
     const Ask ask = asks[i];  // asks grows below
     FileDownloader mirror(ask.baseUrl);
     mirror.SetStallSeconds(builtIn.StallSeconds());
     FileDownloader& host = ask.baseUrl == builtIn.BaseUrl() ? builtIn : mirror;
     const bool passable = !ask.patient && i + 1 < asks.size();
     host.SetSilenceLimit(passable ? kSilenceBeforeNextHostMilliseconds : 0);
-    const bool continues = HoldsBytes(request);
+    host.SetTimeLimit(std::min(request.deadlineMilliseconds, left));
     platform::FileDigest served;
     DownloadReport report;
+    const uint64_t began = platform::MonotonicMilliseconds();
     const bool downloaded =
         request.staging != nullptr
             ? host.DownloadFile(request.serverPath, request.staging, request.byteLimit, resume,
                                 &served, &report)
             : host.DownloadFile(request.serverPath, request.localPath, request.byteLimit, resume,
                                 &served, &report);
+    SpendRunTime(run, began);
     host.SetSilenceLimit(0);
+    host.SetTimeLimit(0);
     if (downloaded && (!request.accept || request.accept(served))) {
       if (digest != nullptr) *digest = served;
       if (servedBy != nullptr) *servedBy = ask.baseUrl;
@@ -81,8 +82,9 @@ Transferred Transfer(ReleaseRun& run, const TransferRequest& request, platform::
       } else {
         platform::RemoveFile(request.localPath);
       }
-      // The bad bytes may be those it continued: its own whole copy decides.
-      if (continues && !ask.whole) {
+      // The bad bytes may be where a range joined them: the host's own whole
+      // copy decides, asked at once.
+      if (report.continued && !ask.whole) {
         asks.insert(asks.begin() + static_cast<std::ptrdiff_t>(i) + 1,
                     Ask{ask.baseUrl, ask.patient, true});
         continue;
@@ -101,3 +103,14 @@ Transferred Transfer(ReleaseRun& run, const TransferRequest& request, platform::
 }
 
 void BlameHost(ReleaseRun& run, const std::string& baseUrl) { run.failedHosts.insert(baseUrl); }
+
+uint64_t RunTimeLeft(const ReleaseRun& run) {
+  return run.budgetMilliseconds > run.spentMilliseconds
+             ? run.budgetMilliseconds - run.spentMilliseconds
+             : 0;
+}
+
+void SpendRunTime(ReleaseRun& run, uint64_t since) {
+  const uint64_t now = platform::MonotonicMilliseconds();
+  run.spentMilliseconds += now > since ? now - since : 0;
+}

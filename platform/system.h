@@ -38,6 +38,9 @@ uint64_t SystemTimeAsFileTime();
 inline constexpr uint64_t kFileTimeUnitsPerMillisecond = 10000;
 inline constexpr uint64_t kFileTimeUnitsPerSecond = 1000 * kFileTimeUnitsPerMillisecond;
 void Sleep(uint32_t milliseconds);
+// Milliseconds on a clock that only moves on, whatever the date is set to:
+// the one clock of deadlines and waits (GetTickCount64).
+uint64_t MonotonicMilliseconds();
 
 // MultiByteToWideChar with flags 0; dst may be null to measure. Returns the
 // number of wide characters written (or needed), 0 on failure.

@@ -96,6 +96,8 @@ uint64_t SystemTimeAsFileTime() {
 
 void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
+uint64_t MonotonicMilliseconds() { return ::GetTickCount64(); }
+
 int MultiByteToWideChar(uint32_t codePage, const char* src, int srcBytes, char16_t* dst,
                         int dstChars) {
   return ::MultiByteToWideChar(codePage, 0, src, srcBytes, reinterpret_cast<wchar_t*>(dst),

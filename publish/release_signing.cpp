@@ -64,6 +64,12 @@ bool ReleaseManifestText(const Manifest& target, CodePage codePage, std::string_
     manifest.codePage = codePage;
   }
   *text = FormatReleaseManifest(manifest);
+  if (text->size() > kMaxReleaseManifestBytes) {
+    return Fail(failure, ExitCode::kUnsafeName,
+                "cannot sign: the release manifest would take " + std::to_string(text->size()) +
+                    " bytes, more than the " + std::to_string(kMaxReleaseManifestBytes) +
+                    " a launcher reads; list fewer files");
+  }
   // The names were checked one by one; what is signed must read back whole
   // as launchers of the code page read it, or none of them would start.
   ReleaseManifest readBack;

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -22,6 +24,7 @@ namespace sim {
 namespace {
 
 Machine g_machine;
+std::atomic<uint64_t> g_monotonicAdvance{0};
 
 std::string Narrow(const std::u16string& text) {
   // Each code unit (tests' paths hold Latin-1 and CJK characters) becomes
@@ -69,6 +72,8 @@ bool FindEntry(const std::filesystem::path& folder, std::string* name) {
 }  // namespace
 
 Machine& Current() { return g_machine; }
+
+void AdvanceMonotonicClock(uint64_t milliseconds) { g_monotonicAdvance += milliseconds; }
 
 void Machine::Reset(const std::filesystem::path& root) {
   *this = Machine();
@@ -669,7 +674,14 @@ uint64_t SystemTimeAsFileTime() {
 void Sleep(uint32_t milliseconds) {
   g_machine.sleeps.push_back(milliseconds);
   g_machine.AdvanceClock(milliseconds);
+  sim::AdvanceMonotonicClock(milliseconds);
   if (g_machine.onSleep) g_machine.onSleep(g_machine);
+}
+
+uint64_t MonotonicMilliseconds() {
+  const auto host = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now().time_since_epoch());
+  return static_cast<uint64_t>(host.count()) + sim::g_monotonicAdvance;
 }
 
 int MultiByteToWideChar(uint32_t codePage, const char* src, int srcBytes, char16_t* dst,

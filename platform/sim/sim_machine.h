@@ -206,6 +206,11 @@ struct Machine {
 // The one simulated machine of the test process.
 Machine& Current();
 
+// The monotonic clock (platform::MonotonicMilliseconds) is the host's, moved
+// on by every Sleep and by this, from any thread: a test server can make a
+// request take that long. Never taken back, not even by Machine::Reset.
+void AdvanceMonotonicClock(uint64_t milliseconds);
+
 // Names of files and registry keys compare with ASCII letters folded, as
 // Windows compares the names the logic uses.
 template <typename Char>

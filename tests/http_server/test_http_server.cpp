@@ -293,7 +293,8 @@ Response AnswerRange(Response response, const RecordedRequest& request) {
   std::size_t last = size - 1;
   std::size_t total = size;
   std::string extra;
-  if (response.range_answer == RangeAnswer::kEarlyStart) start -= std::min(first, response.range_shift);
+  const std::size_t shifted = first - std::min(first, response.range_shift);
+  if (response.range_answer == RangeAnswer::kEarlyStart) start = shifted;
   if (response.range_answer == RangeAnswer::kWrongTotal) {
     extra = "x";
     last = size;
@@ -303,7 +304,11 @@ Response AnswerRange(Response response, const RecordedRequest& request) {
   response.status = 206;
   response.headers.emplace_back("Content-Range", "bytes " + std::to_string(start) + "-" + std::to_string(last) +
                                                      "/" + std::to_string(total));
-  response.body = response.body.substr(start) + extra;
+  response.body = response.range_answer == RangeAnswer::kShiftedBody
+                      ? response.body.substr(shifted, size - first)
+                      : response.body.substr(start) + extra;
+  // A cut counts from the byte asked for, not from the answer's start.
+  if (response.fault == Fault::kCutEvery) response.cut_bytes += first - start;
   return response;
 }
 

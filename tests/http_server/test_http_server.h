@@ -40,14 +40,18 @@ enum class Fault {
   kHeadersThenSilence,  // status line and headers, then nothing while holding the connection
   kReset,               // read the request, then close with RST and no response
   kNoResponse,          // read the request, then nothing while holding the connection
-  kCutEvery,            // at most cut_bytes of every answer's body, then close; a shorter one whole
+  kCutEvery,            // every answer's body cut cut_bytes past the byte asked for (N of a
+                        // range, else 0), then close; a shorter one whole
 };
 
 // How a 200 answers "Range: bytes=N-".
 enum class RangeAnswer {
   kHonour,         // 206 from N to the end
   kIgnore,         // 200 with the whole body
-  kEarlyStart,     // 206 from range_shift bytes before N
+  kEarlyStart,     // 206 from range_shift bytes before N (from 0 when that is before it)
+  kShiftedBody,    // 206 naming N to the end, its body from range_shift bytes before N
+                   // (the file's first bytes when that is before 0), as a cache that
+                   // splices two answers sends
   kWrongTotal,     // 206 from N of a file one byte longer: its range, total and body agree
   kPastTheEnd,     // 206 from N with range_shift bytes more than the body holds
   kUnsatisfiable,  // 416 whatever N is

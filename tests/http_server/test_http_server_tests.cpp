@@ -435,6 +435,7 @@ TEST_F(HttpServerTest, AnswersOpenRangesAsScripted) {
       {"another form", RangeAnswer::kHonour, "bytes=0-3", 200, "<absent>", body},
       {"ignored", RangeAnswer::kIgnore, "bytes=4-", 200, "<absent>", body},
       {"early start", RangeAnswer::kEarlyStart, "bytes=4-", 206, "bytes 2-9/10", "23456789"},
+      {"shifted body", RangeAnswer::kShiftedBody, "bytes=4-", 206, "bytes 4-9/10", "234567"},
       {"wrong total", RangeAnswer::kWrongTotal, "bytes=4-", 206, "bytes 4-10/11", "456789x"},
       {"past the end", RangeAnswer::kPastTheEnd, "bytes=4-", 206, "bytes 4-9/10", "456789xx"},
       {"unsatisfiable", RangeAnswer::kUnsatisfiable, "bytes=4-", 416, "bytes */10", ""},
@@ -458,6 +459,10 @@ TEST_F(HttpServerTest, CutsEveryLongAnswerDelaysAndHidesTheLength) {
   const Reply tail = Exchange(server_.Port(), "GET /cut HTTP/1.1\r\nRange: bytes=800-\r\nConnection: close\r\n\r\n");
   EXPECT_EQ(tail.status, 206);
   EXPECT_EQ(tail.body, std::string(200, 'c')) << "an answer within the cut is sent whole";
+  server_.SetRoute("/cut", Response::Ok(std::string(1000, 'c')).Ranges(RangeAnswer::kEarlyStart, 1000).CutEvery(300));
+  const Reply early = Exchange(server_.Port(), "GET /cut HTTP/1.1\r\nRange: bytes=500-\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(early.Header("Content-Range"), "bytes 0-999/1000");
+  EXPECT_EQ(early.body.size(), 800u) << "cut 300 bytes past the byte asked for";
 
   server_.SetRoute("/late", Response::Ok("x").Delay(kQuietMs));
   const auto start = Clock::now();

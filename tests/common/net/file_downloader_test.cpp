@@ -134,7 +134,7 @@ TEST_F(DownloaderTest, OnlyCutTransfersAreTriedAgainUpToTenMoreTimes) {
     Serve("cut.bin", Response::Ok(body).CutShort(c.cutTransfers, cutBytes));
     server().ClearRequests();
     platform::FileDigest digest;
-    EXPECT_EQ(downloader().DownloadFile(u"cut.bin", u"cut.bin", kUnboundedDownload, &digest), c.result);
+    EXPECT_EQ(downloader().DownloadFile(u"cut.bin", u"cut.bin", kNoStatedSize, &digest), c.result);
     EXPECT_EQ(RequestsFor("cut.bin"), c.attempts);
     // Each attempt starts the file and its hash afresh: the complete body
     // alone, or what the last cut attempt wrote.
@@ -162,7 +162,7 @@ TEST_F(DownloaderTest, AnUnreachableServerFailsAtOnceAndKeepsAnOlderFile) {
 
   EXPECT_EQ(unreachable.DownloadOnce("", "kept.bin", "kept.bin"), CURLE_COULDNT_CONNECT);
   DownloadReport report;
-  EXPECT_FALSE(unreachable.DownloadFile(u"kept.bin", u"kept.bin", kUnboundedDownload, Resume::kNo,
+  EXPECT_FALSE(unreachable.DownloadFile(u"kept.bin", u"kept.bin", kNoStatedSize, Resume::kNo,
                                         nullptr, &report));
   EXPECT_EQ(report.failure, DownloadFailure::kConnect);
   EXPECT_EQ(report.status, 0);
@@ -197,7 +197,7 @@ TEST_F(DownloaderTest, ALocalFileInAMissingFolderIsAWriteErrorAfterOneAttempt) {
   }
   server().ClearRequests();
   DownloadReport report;
-  EXPECT_FALSE(downloader().DownloadFile(u"body.bin", u"missing\\file.bin", kUnboundedDownload,
+  EXPECT_FALSE(downloader().DownloadFile(u"body.bin", u"missing\\file.bin", kNoStatedSize,
                                          Resume::kNo, nullptr, &report));
   EXPECT_EQ(report.failure, DownloadFailure::kLocal);
   EXPECT_EQ(RequestsFor("body.bin"), 1u);
@@ -258,7 +258,10 @@ TEST_F(DownloaderTest, ABodyPastItsBoundLeavesNoFileAfterOneRequest) {
       {"exactly its bound", Response::Ok(kBody), kBody.size(), true},
       {"announced past it", Response::Ok(kBody), kBody.size() - 1, false},
       {"past it with no declared length", Response::Ok(kBody).Unannounced(), kBody.size() - 1, false},
+      {"no size stated, past the bound for such bodies", Response::Ok(kBody).Unannounced(),
+       kNoStatedSize, false},
   };
+  downloader().SetUnstatedSizeLimit(kBody.size() - 1);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Serve("bounded.bin", c.response);
@@ -285,6 +288,7 @@ TEST_F(DownloaderTest, AResumedDownloadAppendsOnlyWhatTheAnswerConfirms) {
   constexpr size_t kHalf = kSize / 2;
   constexpr size_t kEarlier = 1000;
   constexpr size_t kNoFile = SIZE_MAX;
+  constexpr size_t kStep = FileDownloader::kResumeProgressBytes;
   const std::string body = PatternedBody(kSize);
   using testhttp::RangeAnswer;
   const struct {
@@ -308,6 +312,13 @@ TEST_F(DownloaderTest, AResumedDownloadAppendsOnlyWhatTheAnswerConfirms) {
        kHalf, true, 1, 1, kSize - kHalf + kEarlier, 206, DownloadFailure::kNone, kSize},
       {"wrong total twice, then whole", Response::Ok(body).Ranges(RangeAnswer::kWrongTotal), kHalf,
        true, 3, 2, kSize, 200, DownloadFailure::kNone, kSize},
+      {"more than 1 MiB of overlap twice, then whole",
+       Response::Ok(body).Ranges(RangeAnswer::kEarlyStart, FileDownloader::kMaxRangeOverlapBytes + 1),
+       kHalf, true, 3, 2, kSize, 200, DownloadFailure::kNone, kSize},
+      // Each answer from byte 0, 64 KiB past the last: the file grows, but
+      // by fewer bytes than are sent again, so all but two attempts count.
+      {"from byte 0 again and again", Response::Ok(body).Ranges(RangeAnswer::kEarlyStart, kSize).CutEvery(kStep),
+       0, false, 13, 12, kStep * 13 * 14 / 2, 206, DownloadFailure::kTransfer, kStep * 13},
       {"past the size, the kept bytes counted", Response::Ok(body).Ranges(RangeAnswer::kPastTheEnd, 1),
        kHalf, false, 1, 1, 0, 206, DownloadFailure::kOverBound, kNoFile},
       {"416, then whole", Response::Ok(body).Ranges(RangeAnswer::kUnsatisfiable), kHalf, true, 2, 1,
@@ -389,10 +400,10 @@ TEST_F(StallTest, DataThenSilenceIsGivenUpAndKeepsWhatArrived) {
   EXPECT_EQ(ReadFile(u"stops.bin"), kBody.substr(0, 1));
 }
 
-// Above the minimum rate a transfer goes on however long it takes. The
-// rate is an average over a whole window, the wait for the first byte
-// included: a burst now and then does not keep a transfer alive, and a
-// pause before a healthy body does not end it.
+// Above the minimum rate a transfer goes on until its time limit, if it
+// has one. The rate is an average over a whole window, the wait for the
+// first byte included: a burst now and then does not keep a transfer alive,
+// and a pause before a healthy body does not end it.
 TEST_F(StallTest, TheMinimumRateIsAnAverageOverTheWindow) {
   constexpr long kWindowSeconds = 2;  // margins for a loaded machine
   constexpr int kWindowMs = kWindowSeconds * 1000;
@@ -401,32 +412,41 @@ TEST_F(StallTest, TheMinimumRateIsAnAverageOverTheWindow) {
   const struct {
     const char* name;
     Response response;
-    bool passes;
+    uint64_t timeLimitMs;  // 0: none
+    DownloadFailure failure;
   } cases[] = {
       {"a steady 500 B/s, about half the floor", Response::Ok(std::string(8 * 1024, 'a')).Trickle(50, 100),
-       false},
+       0, DownloadFailure::kTooSlow},
       {"bursts under a window's worth every 55/60 of it",
        Response::Ok(std::string(8 * kWindowBytes, 'b')).Trickle(kWindowBytes * 9 / 10, kWindowMs * 55 / 60),
-       false},
+       0, DownloadFailure::kTooSlow},
       {"a pause of 50/60 of the window, then a healthy body",
        Response::Ok(std::string(64 * 1024, 'c')).Trickle(8 * 1024, kChunkDelayMs).Delay(kWindowMs * 50 / 60),
-       true},
-      {"a steady 4 KiB/s", Response::Ok(std::string(12 * 1024, 'd')).Trickle(1024, kChunkDelayMs), true},
+       0, DownloadFailure::kNone},
+      {"a steady 4 KiB/s", Response::Ok(std::string(12 * 1024, 'd')).Trickle(1024, kChunkDelayMs), 0,
+       DownloadFailure::kNone},
+      // Time limits scaled down: a manifest's, and a file's at half the line's speed.
+      {"a manifest at twice the floor, past its time limit",
+       Response::Ok(std::string(64 * 1024, 'e')).Trickle(512, kChunkDelayMs), 3000, DownloadFailure::kDeadline},
+      {"a line of 64 KiB/s within twice its time",
+       Response::Ok(std::string(128 * 1024, 'f')).Trickle(8 * 1024, 125), 4000, DownloadFailure::kNone},
   };
   downloader().SetStallSeconds(kWindowSeconds);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Serve("rate.bin", c.response);
     server().ClearRequests();
+    downloader().SetTimeLimit(c.timeLimitMs);
     DownloadReport report;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(downloader().DownloadFile(u"rate.bin", u"rate.bin", kUnboundedDownload, Resume::kNo,
+    const bool passes = c.failure == DownloadFailure::kNone;
+    EXPECT_EQ(downloader().DownloadFile(u"rate.bin", u"rate.bin", kNoStatedSize, Resume::kNo,
                                         nullptr, &report),
-              c.passes);
+              passes);
     EXPECT_LT(std::chrono::steady_clock::now() - start, kGiveUpWithin);
-    EXPECT_EQ(report.failure, c.passes ? DownloadFailure::kNone : DownloadFailure::kTooSlow);
+    EXPECT_EQ(report.failure, c.failure);
     EXPECT_EQ(RequestsFor("rate.bin"), 1u);
-    if (c.passes) {
+    if (passes) {
       EXPECT_EQ(ReadFile(u"rate.bin"), c.response.body);
     }
   }

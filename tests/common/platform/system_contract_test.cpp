@@ -40,17 +40,23 @@ TEST_F(SystemContractTest, ProcessesAreListedByTheirFileNames) {
   }
 }
 
+// Both clocks, the date's and the monotonic one of deadlines and waits.
 TEST_F(SystemContractTest, TheClockReadsTheDateAndMovesOnWithEverySleep) {
   for (const uint32_t milliseconds : {0u, 1u, 100u}) {
     SCOPED_TRACE(milliseconds);
     const uint64_t before = platform::SystemTimeAsFileTime();
+    const uint64_t monotonicBefore = platform::MonotonicMilliseconds();
     platform::Sleep(milliseconds);
     const uint64_t after = platform::SystemTimeAsFileTime();
+    const uint64_t monotonicAfter = platform::MonotonicMilliseconds();
     EXPECT_GT(before, kYear2020);
     EXPECT_LT(after, kYear2100);
     // Never back, and at least the time slept but for one tick of the clock.
     EXPECT_GE(after, before);
     EXPECT_GE(after - before + kClockTickUnits, milliseconds * kFileTimeUnitsPerMillisecond);
+    EXPECT_GE(monotonicAfter, monotonicBefore);
+    EXPECT_GE((monotonicAfter - monotonicBefore) * kFileTimeUnitsPerMillisecond + kClockTickUnits,
+              milliseconds * kFileTimeUnitsPerMillisecond);
   }
 }
 

@@ -75,7 +75,7 @@ TEST_F(DownloaderTest, AConnectionThatNeverCompletesEndsAfterTheConnectTimeOut) 
   FileDownloader host(silent.Origin() + kServerFolder);
   DownloadReport report;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(host.DownloadFile(u"never.bin", u"never.bin", kUnboundedDownload, Resume::kNo,
+  EXPECT_FALSE(host.DownloadFile(u"never.bin", u"never.bin", kNoStatedSize, Resume::kNo,
                                  nullptr, &report));
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(report.failure, DownloadFailure::kConnect);

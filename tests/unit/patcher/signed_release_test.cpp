@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -740,7 +742,8 @@ TEST_F(SignedRelease, AReleaseSwitchingUnderTheUpdateStartsItOverOnce) {
 
 // A run waits for a switching release 2 minutes in all, however its waits
 // fall: here two for a lagging record, then the rest after the list met
-// yet another release, for a record that never moves on.
+// yet another release, for a record that never moves on. The polls count
+// too: each takes 2.5 s on the clock here, so 16 waits of 5 s fill it.
 TEST_F(SignedRelease, TheWaitsForASwitchingReleaseShareOneBudget) {
   Release release;
   Sign("test-release.key", &release);
@@ -755,8 +758,9 @@ TEST_F(SignedRelease, TheWaitsForASwitchingReleaseShareOneBudget) {
   Publish(withoutRecord);
   int records = 0;
   DownloadServer().SetRequestObserver([&](const testhttp::RecordedRequest& request) {
-    if (request.target == "/UploadData/patcher_version" && ++records == 3) {
-      Serve("patcher_version", next.files["patcher_version"]);
+    if (request.target == "/UploadData/patcher_version") {
+      sim::AdvanceMonotonicClock(2500);
+      if (++records == 3) Serve("patcher_version", next.files["patcher_version"]);
     }
     if (request.target == "/UploadData/patcher_files_version") {
       Serve("patcher_files_version", "a.dat 5\r\nlocales\\b.dat 1\r\n");
@@ -766,7 +770,7 @@ TEST_F(SignedRelease, TheWaitsForASwitchingReleaseShareOneBudget) {
   DownloadServer().SetRequestObserver(nullptr);
   EXPECT_EQ(Boxes(), std::vector<Box>{SplashBox(u"patcher_files_version",
                                                 g_messages.MsgPatcherVersionDownloadFailed)});
-  EXPECT_EQ(machine().sleeps, std::vector<uint32_t>(24, 5000));
+  EXPECT_EQ(machine().sleeps, std::vector<uint32_t>(16, 5000));
   ExpectOldVersion();
 }
 
@@ -1036,17 +1040,22 @@ TEST_F(SignedRelease, AFaultyHostIsPassedOverForTheReleasesMirror) {
 // need be, and a staging copy left by a killed run is continued only for
 // the entry it was begun for. A host passed over for a pause is asked again
 // when the other fails, and bytes refused after a continuation are asked
-// for whole before the host that continued them is judged.
+// for whole at once, before the host that continued them is judged: a 206
+// that does not fit costs one more request, never a wait.
 TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
   testhttp::TestHttpServer mirror;
   ASSERT_TRUE(mirror.Start());
   const std::vector<std::string> mirrors = {"127.0.0.1:" + std::to_string(mirror.Port())};
-  const std::string patcher(64 * 1024, 'p');
+  std::string patcher(64 * 1024, 'p');
+  for (size_t i = 0; i < patcher.size(); ++i) patcher[i] = static_cast<char>('a' + i % 23);
   const std::string prefix = patcher.substr(0, patcher.size() / 2);
   const std::string range = "bytes=" + std::to_string(prefix.size()) + "-";
   std::string damaged = patcher;
   damaged[1] ^= 1;
-  enum class BuiltIn { kSound, kCut, kDamagedAndCut, kPause };
+  // kShifted, kSpliced: cut, then its own retry answered by a 206 that names
+  // the right range over other bytes: from 1,000 bytes earlier, or the
+  // file's first bytes.
+  enum class BuiltIn { kSound, kCut, kDamagedAndCut, kPause, kShifted, kSpliced };
   struct Case {
     const char* what;
     bool killedRunPrefix;  // the patcher's staging copy holds its first half
@@ -1066,6 +1075,10 @@ TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
        nullptr, BuiltIn::kDamagedAndCut, false, {"continued", "whole"}},
       {"a pause at the built-in host, the mirror refusing", false, nullptr, BuiltIn::kPause, true,
        {"continued"}},
+      {"a shifted 206 at the built-in host, the mirror refusing", false, nullptr, BuiltIn::kShifted,
+       true, {}},
+      {"a spliced 206 at the built-in host, the mirror refusing", false, nullptr, BuiltIn::kSpliced,
+       true, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -1088,6 +1101,12 @@ TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
     if (c.builtIn == BuiltIn::kPause) {
       Serve("VelkarisPatcher32.vke", Response::Ok(patcher).Trickle(prefix.size(), 2500));
     }
+    if (c.builtIn == BuiltIn::kShifted || c.builtIn == BuiltIn::kSpliced) {
+      const size_t shift = c.builtIn == BuiltIn::kShifted ? 1000 : prefix.size();
+      Serve("VelkarisPatcher32.vke", Response::Ok(patcher)
+                                         .CutShort(1, prefix.size())
+                                         .Ranges(testhttp::RangeAnswer::kShiftedBody, shift));
+    }
     if (c.killedRunPrefix) Write(u"VelkarisPatcher32.vke.temp", prefix);
     if (c.noted != nullptr) {
       const platform::FileDigest entry = DigestOfBytes(std::string(c.noted) == "same" ? patcher : "x");
@@ -1096,11 +1115,15 @@ TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
     }
     DownloadServer().ClearRequests();
     mirror.ClearRequests();
+    machine().sleeps.clear();
 
     const auto started = std::chrono::steady_clock::now();
     EXPECT_TRUE(CheckAndStart());
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
     EXPECT_TRUE(Boxes().empty());
+    // No wait for a switching release: only the list's rename, tried first
+    // while the old list is there, waits its second.
+    EXPECT_EQ(machine().sleeps, std::vector<uint32_t>{1000});
     EXPECT_EQ(Read(u"VelkarisPatcher32.vke"), patcher);
     EXPECT_FALSE(Exists(u"VelkarisPatcher32.vke.temp"));
     EXPECT_FALSE(Exists(u"release_staging"));
@@ -1118,6 +1141,9 @@ TEST_F(SignedRelease, ACutTransferIsContinuedOnlyForItsOwnEntry) {
     // The paused host continues the file once the mirror has refused it.
     if (c.builtIn == BuiltIn::kPause) {
       EXPECT_EQ(builtInRanges, (std::vector<std::string>{"", range}));
+    }
+    if (c.builtIn == BuiltIn::kShifted || c.builtIn == BuiltIn::kSpliced) {
+      EXPECT_EQ(builtInRanges, (std::vector<std::string>{"", range, ""}));
     }
     std::vector<std::string> mirrorAsked;
     for (const std::string& asked : rangesAsked(mirror)) {
@@ -1307,7 +1333,8 @@ TEST_F(SignedRelease, ThePatcherStartsOnlyFromAFolderOfTheLaunchersOwn) {
 // no second round. A patcher replaced under its stamp is caught by its own
 // check at the start: the signed bytes are fetched and started; with the
 // server's patcher bad too and no kept release, nothing starts and nothing
-// is kept.
+// is kept. Hosts that each fail slowly end the run with the file's box once
+// its budget is spent, not after every one of them.
 TEST_F(SignedRelease, TheSignedLayerHoldsAtItsEdges) {
   Release release;
   Sign("test-release.key", &release);
@@ -1351,6 +1378,34 @@ TEST_F(SignedRelease, TheSignedLayerHoldsAtItsEdges) {
       EXPECT_EQ(machine().startedProcesses.size(), 1u);
     }
   }
+
+  // Each request for the patcher takes the run's whole allowance on the clock;
+  // the mirrors serve nothing at all.
+  Restart();
+  std::atomic<size_t> patcherRequests{0};
+  const auto failSlowly = [&](const testhttp::RecordedRequest& request) {
+    if (request.target != "/UploadData/VelkarisPatcher32.vke") return;
+    ++patcherRequests;
+    sim::AdvanceMonotonicClock(kRunAllowanceMilliseconds);
+  };
+  std::vector<std::unique_ptr<testhttp::TestHttpServer>> mirrors(3);
+  std::vector<std::string> addresses;
+  for (auto& mirror : mirrors) {
+    mirror = std::make_unique<testhttp::TestHttpServer>();
+    ASSERT_TRUE(mirror->Start());
+    addresses.push_back("127.0.0.1:" + std::to_string(mirror->Port()));
+    mirror->SetRequestObserver(failSlowly);
+  }
+  KeepReleaseWith(addresses);
+  Release next = NextRelease(addresses);
+  Sign("test-release.key", &next);
+  Publish(next);
+  Serve("VelkarisPatcher32.vke", Response::HtmlPage(503));
+  DownloadServer().SetRequestObserver(failSlowly);
+  EXPECT_FALSE(CheckAndStart());
+  DownloadServer().SetRequestObserver(nullptr);
+  EXPECT_EQ(Boxes(), std::vector<Box>{SplashBox(u"Launcher", g_messages.MsgUpdateDownloadFailed)});
+  EXPECT_LT(patcherRequests, mirrors.size() + 1);
 }
 
 }  // namespace
